@@ -1,0 +1,120 @@
+#include "engine/dataset.h"
+
+namespace orvalle {
+
+dataset::dataset(bool withcolour) {
+  if (withcolour)
+    dcolour = 0;
+  fits.add(nullptr); // current fit: none
+}
+
+dataset::~dataset() = default;
+
+void dataset::attach(bfit *fit) { fits.add(fit); }
+
+bfit *dataset::currentfit() const { return fits.head ? fits.head->obj : nullptr; }
+
+void dataset::makeweights() {
+  if (!yerr)
+    throw engine_error(kNoErrors, "The dataset has no y errors");
+  auto weights = std::make_unique<drow>(yerr->n);
+  for (int i = 0; i < yerr->n; ++i)
+    (*weights)[i] = xpow((*yerr)[i], -2);
+  w = std::move(weights);
+}
+
+namespace {
+
+// xpow for a non-negative integer exponent, by repeated multiplication.
+inline double ipow(double a, int k) {
+  if (k <= 0)
+    return xpow(a, k);
+  double r = a;
+  for (int i = 1; i < k; ++i)
+    r *= a;
+  return r;
+}
+
+double mean(const rowref &r) {
+  double s = 0.0;
+  for (double v : r->data)
+    s += v;
+  return divide(s, r->n, "mean");
+}
+
+template <class Better> double extreme(const rowref &r, Better better) {
+  double e = (*r)[0];
+  for (int i = 1; i < r->n; ++i)
+    if (better((*r)[i], e))
+      e = (*r)[i];
+  return e;
+}
+
+} // namespace
+
+double dataset::meanx() const { return mean(x); }
+double dataset::meany() const { return mean(y); }
+double dataset::minx() const { return extreme(x, [](double a, double b) { return a < b; }); }
+double dataset::maxx() const { return extreme(x, [](double a, double b) { return a > b; }); }
+double dataset::miny() const { return extreme(y, [](double a, double b) { return a < b; }); }
+double dataset::maxy() const { return extreme(y, [](double a, double b) { return a > b; }); }
+
+double dataset::maxtop() const {
+  double top = (*y)[0] + (*yerr)[0];
+  for (int i = 1; i < y->n; ++i)
+    if ((*y)[i] + (*yerr)[i] > top)
+      top = (*y)[i] + (*yerr)[i];
+  return top;
+}
+
+double dataset::minbottom() const {
+  double bottom = (*y)[0] - (*yerr)[0];
+  for (int i = 1; i < y->n; ++i)
+    if ((*y)[i] - (*yerr)[i] < bottom)
+      bottom = (*y)[i] - (*yerr)[i];
+  return bottom;
+}
+
+void dataset::checklengths() const {
+  if (!w || !x || !y || w->n != x->n || w->n != y->n)
+    throw engine_error(kRowLengths, "The weights, x values and y values differ in length");
+}
+
+double dataset::sumw() const {
+  checklengths();
+  long double s = 0.0L;
+  for (double v : w->data)
+    s += v;
+  return checked(static_cast<double>(s), "sumw");
+}
+
+double dataset::sumwy() const {
+  checklengths();
+  long double s = 0.0L;
+  for (int i = 0; i < w->n; ++i)
+    s += static_cast<long double>((*w)[i]) * (*y)[i];
+  return checked(static_cast<double>(s), "sumwy");
+}
+
+double dataset::sumwx(int k) const {
+  checklengths();
+  long double s = 0.0L;
+  for (int i = 0; i < w->n; ++i)
+    s += static_cast<long double>((*w)[i]) * ipow((*x)[i], k);
+  return checked(static_cast<double>(s), "sumwx");
+}
+
+double dataset::sumwyx(int k) const {
+  checklengths();
+  long double s = 0.0L;
+  for (int i = 0; i < w->n; ++i)
+    s += static_cast<long double>((*w)[i]) * (*y)[i] * ipow((*x)[i], k);
+  return checked(static_cast<double>(s), "sumwyx");
+}
+
+double dataset::termwx(int i, int k) const {
+  checklengths();
+  return divide((*w)[i] * xpow((*x)[i], k), w->n, "termwx");
+}
+
+} // namespace orvalle

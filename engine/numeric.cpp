@@ -1,0 +1,333 @@
+#include "engine/numeric.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+namespace orvalle {
+
+namespace {
+
+[[noreturn]] void fault(const char *what, const char *kind) {
+  throw engine_error(kFloatingPoint,
+                     std::string("Floating point ") + kind + " in " + what);
+}
+
+void checkall(const vec &v, const char *what) {
+  for (double x : v.data)
+    checked(x, what);
+}
+
+// Determinant by elimination with partial pivoting; used for orders where
+// cofactor expansion would take factorial time.
+double eliminationdet(matr a) {
+  const int n = a.rows;
+  double d = 1.0;
+  for (int j = 0; j < n; ++j) {
+    int pivot = j;
+    for (int r = j + 1; r < n; ++r)
+      if (std::fabs(a(r, j)) > std::fabs(a(pivot, j)))
+        pivot = r;
+    if (a(pivot, j) == 0.0)
+      return 0.0;
+    if (pivot != j) {
+      std::swap(a.row[static_cast<std::size_t>(pivot)],
+                a.row[static_cast<std::size_t>(j)]);
+      d = -d;
+    }
+    d *= a(j, j);
+    for (int r = j + 1; r < n; ++r) {
+      const double f = a(r, j) / a(j, j);
+      for (int c = j + 1; c < n; ++c)
+        a(r, c) -= a(j, c) * f;
+      a(r, j) = 0.0;
+    }
+  }
+  return checked(d, "det");
+}
+
+constexpr int kLargestExpandedOrder = 4;
+
+} // namespace
+
+double checked(double x, const char *what) {
+  if (std::isnan(x))
+    fault(what, "invalid operation");
+  if (std::isinf(x))
+    fault(what, "overflow");
+  return x;
+}
+
+double divide(double a, double b, const char *what) {
+  if (b == 0.0)
+    fault(what, a == 0.0 ? "invalid operation (0/0)" : "division by zero");
+  return checked(a / b, what);
+}
+
+double checkedsqrt(double x, const char *what) {
+  if (x < 0.0)
+    fault(what, "invalid operation (square root of a negative number)");
+  return checked(std::sqrt(x), what);
+}
+
+void vec::zero() {
+  for (double &x : data)
+    x = 0.0;
+}
+
+matr::matr(int r, int c) : rows(r), cols(c) {
+  row.reserve(static_cast<std::size_t>(r));
+  for (int i = 0; i < r; ++i)
+    row.emplace_back(c);
+}
+
+matr::matr(std::initializer_list<std::initializer_list<double>> values)
+    : rows(static_cast<int>(values.size())),
+      cols(values.size() ? static_cast<int>(values.begin()->size()) : 0) {
+  for (const auto &r : values)
+    row.emplace_back(r);
+}
+
+void matr::zero() {
+  for (vec &r : row)
+    r.zero();
+}
+
+matr matr::minor(int r, int c) const {
+  matr m(rows - 1, cols - 1);
+  for (int i = 0, mi = 0; i < rows; ++i) {
+    if (i == r)
+      continue;
+    for (int j = 0, mj = 0; j < cols; ++j) {
+      if (j == c)
+        continue;
+      m(mi, mj++) = (*this)(i, j);
+    }
+    ++mi;
+  }
+  return m;
+}
+
+double matr::det() const {
+  if (rows == 1)
+    return checked((*this)(0, 0), "det");
+  if (rows == 2)
+    return checked((*this)(0, 0) * (*this)(1, 1) - (*this)(0, 1) * (*this)(1, 0),
+                   "det");
+  if (rows > kLargestExpandedOrder)
+    return eliminationdet(*this);
+  double sum = 0.0;
+  for (int i = 0; i < cols; ++i) {
+    const double sign = (i % 2 == 0) ? 1.0 : -1.0;
+    sum += sign * (*this)(0, i) * minordet(0, i);
+  }
+  return checked(sum, "det");
+}
+
+double matr::minordet(int r, int c) const {
+  if (rows == 2)
+    return (*this)(1 - r, 1 - c);
+  return minor(r, c).det();
+}
+
+matr matr::cofinverse() const {
+  const double d = det();
+  matr inv(rows, cols);
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j) {
+      const double sign = ((i + j) % 2 == 0) ? 1.0 : -1.0;
+      inv(i, j) = divide(sign * minordet(i, j), d, "cofinverse");
+    }
+  return inv;
+}
+
+vec minus(const vec &a, const vec &b) {
+  vec r(a.n);
+  for (int i = 0; i < a.n; ++i)
+    r[i] = checked(a[i] - b[i], "minus");
+  return r;
+}
+
+double l1norm(const vec &v) {
+  double sum = 0.0;
+  for (double x : v.data)
+    sum += checkedsqrt(checked(x * x, "l1norm"), "l1norm");
+  return checked(sum, "l1norm");
+}
+
+vec nudged(const vec &v) {
+  vec r(v.n);
+  for (int i = 0; i < v.n; ++i)
+    r[i] = checked(v[i] * 1.00000004, "nudged");
+  return r;
+}
+
+bool notabove(const vec &a, const vec &b) {
+  if (a.n != b.n)
+    return false;
+  for (int i = 0; i < a.n; ++i) {
+    const double sa = a[i] * a[i];
+    const double sb = b[i] * b[i];
+    if (sa < sb)
+      return true;
+    if (sa > sb)
+      return false;
+  }
+  return true;
+}
+
+vec tmul(const matr &m, const vec &v) {
+  if (v.n != m.rows)
+    return vec(0);
+  vec u(m.cols);
+  for (int i = 0; i < m.cols; ++i) {
+    double s = 0.0;
+    for (int j = 0; j < m.rows; ++j)
+      s += m(j, i) * v[j];
+    u[i] = checked(s, "tmul");
+  }
+  return u;
+}
+
+vec gauss(const matr &ain, const vec &bin) {
+  matr a = ain;
+  vec b = bin;
+  const int n = a.rows;
+  for (int j = 0; j + 1 < a.cols; ++j) {
+    // Bubble the rows into descending order of their squared elements; the
+    // largest squared entry of column j becomes the pivot.
+    bool swapped = true;
+    while (swapped) {
+      swapped = false;
+      for (int i = 0; i + 1 < n; ++i) {
+        auto &ri = a.row[static_cast<std::size_t>(i)];
+        auto &rn = a.row[static_cast<std::size_t>(i + 1)];
+        if (!notabove(rn, ri)) {
+          std::swap(ri, rn);
+          std::swap(b[i], b[i + 1]);
+          swapped = true;
+        }
+      }
+    }
+    for (int s = j + 1; s < n; ++s) {
+      const double f = divide(a(s, j), a(j, j), "gauss");
+      for (int m = j + 1; m < a.cols; ++m)
+        a(s, m) = checked(a(s, m) - a(j, m) * f, "gauss");
+      a(s, j) = 0.0;
+      b[s] = checked(b[s] - b[j] * f, "gauss");
+    }
+  }
+  vec x(n);
+  for (int s = n - 1; s >= 0; --s) {
+    double sum = b[s];
+    for (int k = s + 1; k < n; ++k)
+      sum -= a(s, k) * x[k];
+    x[s] = divide(sum, a(s, s), "gauss");
+  }
+  return x;
+}
+
+vec solve(const matr &a, const vec &b, bool useGauss) {
+  return useGauss ? gauss(a, b) : tmul(a.cofinverse(), b);
+}
+
+matr jacobian(const vecfunction &f, const vec &p) {
+  const vec f0 = f(p);
+  const vec q = nudged(p);
+  matr j(p.n, f0.n);
+  for (int r = 0; r < p.n; ++r) {
+    vec pr = p;
+    pr[r] = q[r];
+    const vec f1 = f(pr);
+    const double step = q[r] - p[r];
+    for (int c = 0; c < f0.n; ++c)
+      j(r, c) = divide(f1[c] - f0[c], step, "jacobian");
+  }
+  for (const vec &r : j.row)
+    checkall(r, "jacobian");
+  return j;
+}
+
+double xpow(double a, double b) {
+  if (b == 0.0)
+    return 1.0;
+  if (a == 0.0)
+    return 0.0;
+  return checked(std::pow(a, b), "xpow");
+}
+
+double slog10(double x) {
+  if (x == 0.0)
+    fault("slog10", "division by zero (logarithm of zero)");
+  return checked(x > 0.0 ? std::log10(x) : -std::log10(-x), "slog10");
+}
+
+std::int64_t binom(int n, int k) {
+  if (k < 0 || k > n)
+    return 0;
+  // n! / (k! (n-k)!) as a running product, exact in integers.
+  std::int64_t r = 1;
+  for (int i = 1; i <= k; ++i)
+    r = r * (n - k + i) / i;
+  return r;
+}
+
+std::string generaltext(double x, int p, char separator) {
+  if (std::isnan(x))
+    return "NAN";
+  if (std::isinf(x))
+    return x > 0 ? "INF" : "-INF";
+  if (x == 0.0)
+    return "0";
+  if (p < 1)
+    p = 1;
+  if (p > 17)
+    p = 17;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*e", p - 1, x);
+  // buf: [-]d.ddddde[+-]xx
+  std::string s(buf);
+  const bool negative = s[0] == '-';
+  if (negative)
+    s.erase(0, 1);
+  const auto epos = s.find('e');
+  const int exp10 = std::atoi(s.c_str() + epos + 1);
+  std::string digits;
+  for (std::size_t i = 0; i < epos; ++i)
+    if (s[i] != '.')
+      digits += s[i];
+  while (digits.size() > 1 && digits.back() == '0')
+    digits.pop_back();
+  const int e = exp10 + 1; // x = 0.d1d2... * 10^e
+  std::string out = negative ? "-" : "";
+  const int nd = static_cast<int>(digits.size());
+  if (e >= -3 && e <= p) {
+    if (e <= 0) {
+      out += '0';
+      out += separator;
+      out.append(static_cast<std::size_t>(-e), '0');
+      out += digits;
+    } else {
+      if (nd <= e) {
+        out += digits;
+        out.append(static_cast<std::size_t>(e - nd), '0');
+      } else {
+        out += digits.substr(0, static_cast<std::size_t>(e));
+        out += separator;
+        out += digits.substr(static_cast<std::size_t>(e));
+      }
+    }
+  } else {
+    out += digits[0];
+    if (nd > 1) {
+      out += separator;
+      out += digits.substr(1);
+    }
+    out += 'E';
+    out += std::to_string(e - 1);
+  }
+  return out;
+}
+
+} // namespace orvalle
