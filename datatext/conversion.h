@@ -1,0 +1,117 @@
+// Data text conversion: the lines of a scratch pad (or of a file) become
+// either a numeric column grid (column layout) or datasets (tagged layout).
+//
+// Plain C++, no Qt: joins the engine library.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/dataset.h"
+
+namespace orvalle {
+
+// A list of text lines held in one buffer. Line i is a view into that
+// buffer (without its line break); a view stays valid while the textlines
+// it came from lives and is not moved from.
+class textlines {
+public:
+  textlines() = default;
+
+  // File bytes: CR LF, LF and CR each end a line; a line break at the very
+  // end does not start another line. Bytes that are not valid UTF-8 make the
+  // whole text be read as Latin-1 and converted to UTF-8, so no byte is lost.
+  static textlines fromBytes(std::string bytes);
+  // A UTF-8 text (e.g. an editor's contents), split like fromBytes.
+  static textlines fromText(std::string utf8);
+  // Lines taken one to one; a line may hold no line break of its own.
+  static textlines fromLines(const std::vector<std::string> &lines);
+
+  std::size_t size() const noexcept { return starts_.empty() ? 0 : starts_.size() - 1; }
+  bool empty() const noexcept { return size() == 0; }
+  std::string_view operator[](std::size_t i) const noexcept {
+    return std::string_view(buf_).substr(starts_[i], starts_[i + 1] - 1 - starts_[i]);
+  }
+  // The lines, each followed by eol (a file as the pad writes it: "\r\n").
+  std::string joined(std::string_view eol) const;
+
+private:
+  // Every line followed by exactly one '\n'; line i runs from starts_[i] to
+  // starts_[i + 1] - 1.
+  std::string buf_;
+  std::vector<std::size_t> starts_;
+};
+
+// Reads a text file into lines (see textlines::fromBytes). Throws
+// std::system_error with the system's message when the file cannot be read.
+textlines readtextfile(const std::string &path);
+
+// The program's number syntax: optional sign ('+' or '-'), digits, optional
+// decimal point and fraction, optional exponent introduced by E or e. At
+// least one digit before or after the point. "inf", "nan", hexadecimal and
+// surrounding blanks are not numbers; a value beyond the range of a double
+// is not a number either (one below it reads as 0 or a subnormal).
+bool parsenumber(std::string_view text, double &value);
+
+// The column grid of the column layout. Cells hold numbers; column c from 0,
+// row r from 0 (row 0 is the header row the conversion leaves empty). Every
+// stored value is already rounded through its 15-digit text, so value(c, r)
+// equals the number read back from text(c, r).
+class numericgrid {
+public:
+  int colcount() const noexcept { return cols_; }
+  int rowcount() const noexcept { return rows_; }
+  bool has(int c, int r) const noexcept;
+  // The cell's value; NaN for an empty cell.
+  double value(int c, int r) const noexcept;
+  // The cell's text in the general format with 15 digits ('.' as the
+  // decimal point); empty for an empty cell.
+  std::string text(int c, int r) const;
+
+  // Writes a cell (the value is rounded through its 15-digit text), growing
+  // the counts to take it.
+  void set(int c, int r, double v);
+  // Grows the counts to at least cols x rows; they never shrink.
+  void grow(int cols, int rows);
+  // Column c's values from row 0; may be shorter than rowcount() (the rest
+  // is empty). NaN marks an empty cell.
+  const std::vector<double> &column(int c) const { return columns_[static_cast<std::size_t>(c)]; }
+
+private:
+  friend class gridbuilder;
+  int cols_ = 1;
+  int rows_ = 2;
+  std::vector<std::vector<double>> columns_ = std::vector<std::vector<double>>(1);
+};
+
+// Rounds v through its text with 15 significant digits.
+double roundto15(double v);
+
+enum class textlayout { column, tagged };
+
+struct ConversionResult {
+  std::string filename;
+  std::string title;
+  std::string caption;
+  textlayout layout = textlayout::column;
+  numericgrid grid;                               // column layout
+  std::vector<std::unique_ptr<dataset>> datasets; // tagged layout, in order of first tag
+};
+
+// Either a result or the text of the one failure message.
+struct ConversionOutcome {
+  std::optional<ConversionResult> result;
+  std::string error;
+  bool ok() const noexcept { return result.has_value(); }
+};
+
+// Converts the lines of a data text. filename is the pad's file name (empty
+// for a pad never saved). Never throws for bad input; a failure leaves
+// nothing behind but its message.
+ConversionOutcome ConvertToChart(const textlines &lines, const std::string &filename);
+
+} // namespace orvalle
