@@ -1,0 +1,229 @@
+// The plotter window: one per converted data text. It owns the imported
+// columns, the datasets, the fits and the two charts that show them.
+//
+// The scratch pad creates it, sets the file name, caption and chart title,
+// hands it either the number grid (column layout) or the datasets (tagged
+// layout), sends UM_DATAREADY (wParam/lParam 0,0 for the grid, 1,1 for the
+// datasets), which runs SetUpData, and then calls TrackBarChange().
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <memory>
+#include <vector>
+
+#include "engine/chartseries.h"
+#include "engine/dataset.h"
+#include "engine/numeric.h"
+#include "frame/mdichild.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QSlider;
+class QTabWidget;
+class QTableView;
+class QTimer;
+class QWidget;
+
+namespace orvalle {
+
+class bfit;
+class mbfit;
+class numericgrid;
+class Chart;
+class ColourBox;
+class RadioGroup;
+class GridModel;
+class DatasetTableModel;
+class TErrPointSeries;
+
+// One imported numeric column: one value per data row of the grid (the
+// header row not counted). Datasets made from the column share `values`.
+struct frow {
+  rowref values;
+};
+
+// A list that owns the objects it names: its destruction releases them.
+template <class T> class ownedlist : public list<T> {
+public:
+  ownedlist() = default;
+  ~ownedlist() { release(); }
+  void release() {
+    for (item<T> *p = this->head; p; p = p->older) {
+      delete p->obj;
+      p->obj = nullptr;
+    }
+    this->clear();
+  }
+};
+
+class TFit : public MdiChild {
+  Q_OBJECT
+public:
+  explicit TFit(FrameApi &frame, QWidget *parent = nullptr);
+  ~TFit() override;
+
+  // --- Set up by the scratch pad's Convert command -----------------------
+  void setFileName(const QString &name) { FileName = name; }
+  void setCaption(const QString &caption);
+  // Clears the main chart's title and makes `title` its only line.
+  void setChartTitle(const QString &title);
+  // Column layout: the grid of numbers becomes StringGrid's cells (row 0 is
+  // the header row, which SetUpData fills with the column names).
+  void takeGrid(numericgrid grid);
+  // Tagged layout: the datasets, in order; the plotter owns them from now on.
+  void takeDatasets(std::vector<std::unique_ptr<dataset>> sets);
+
+  // --- Operations used by other parts of the plotter ---------------------
+  // UM_DATAREADY: tagged true for the tagged layout (lParam 1).
+  void SetUpData(bool tagged);
+  void UpdateFrameCommands();
+  void RestoreChartFonts();
+  void Replot();
+  void RedrawCharts();
+  void ShowDatasetTable();
+
+  // The charts, as the engine sees them (bfit::fitplot/makeseries).
+  chartcanvas &mainCanvas();
+  chartcanvas &devCanvas();
+
+  // The error-bar series a dataset or a fit's deviations were made with.
+  static TErrPointSeries *errorSeries(const chartseries *s);
+
+  // Index of the page showing ("View Chart" is 3).
+  int currentPage() const;
+  void showPage(int index);
+
+  // --- Members ------------------------------------------------------------
+  QString FileName;
+  ownedlist<dataset> Datasets;
+  ownedlist<bfit> Fits;
+  std::unique_ptr<ownedlist<frow>> Columns;
+  std::unique_ptr<mbfit> MultiSelection;
+  double FixedError = 1.0;
+  bool Printing = false;
+  bool CloseWithoutPrompt = false;
+  bool FitNamedByUser = false;
+  int LastTab = 0;
+  int TitleFontSize = 0;
+  int LabelFontSize = 0;
+  QTimer *FontTimer = nullptr;
+
+  // Chart state.
+  double XLow = 0.0, XHigh = 0.0, YLow = 0.0, YHigh = 0.0;
+  double XScale = 1.0, YScale = 1.0;
+  double XOffset = 0.0, YOffset = 0.0;
+  QString XAxisTitle = " ", YAxisTitle = " ";
+  QString XAxisSuffix, YAxisSuffix;
+  QPointer<QWidget> TitlesWindow;
+  std::unique_ptr<chartseries> ZeroLine;
+
+  // --- Controls (named as in the form) ------------------------------------
+  QTabWidget *PageControl = nullptr;
+  QWidget *TabSheet2 = nullptr; // "Custom Add Dataset"
+  QWidget *TabSheet1 = nullptr; // "View Datasets"
+  QWidget *TabSheet5 = nullptr; // "Add Fits/TrendLines "
+  QWidget *TabSheet6 = nullptr; // "View Chart"
+
+  QTableView *StringGrid = nullptr;
+  GridModel *StringGridModel = nullptr;
+  QWidget *Panel2 = nullptr;
+  QComboBox *EditName = nullptr;
+  QComboBox *Xdata = nullptr;
+  QComboBox *Ydata = nullptr;
+  QComboBox *ErYdata = nullptr;
+  QLineEdit *EditErrFixed = nullptr;
+  ColourBox *DataColorBox = nullptr;
+  QPushButton *AddBtn = nullptr;
+  QPlainTextEdit *temo = nullptr;
+
+  QTableView *StringGridM = nullptr;
+  DatasetTableModel *StringGridMModel = nullptr;
+  QWidget *Panel3 = nullptr;
+  QLabel *Label15 = nullptr;
+  QComboBox *ViewCBD = nullptr;
+  QSlider *TrackBar = nullptr;
+  QLabel *Label3 = nullptr;
+  QLabel *Label11 = nullptr;
+  ColourBox *ColorBoxM = nullptr;
+
+  RadioGroup *TrType = nullptr;
+  QGroupBox *Estimates = nullptr;
+  QLineEdit *EstA = nullptr, *EstB = nullptr, *EstC = nullptr, *EstD = nullptr, *EstE = nullptr;
+  QLabel *estlA = nullptr, *estlB = nullptr, *estlC = nullptr, *estlD = nullptr, *estlE = nullptr;
+  QGroupBox *Individual = nullptr;
+  QPushButton *AddTr = nullptr;
+  QLabel *Label1 = nullptr;
+  QComboBox *TrDataset = nullptr;
+  QLabel *Label4 = nullptr;
+  QComboBox *TrName = nullptr;
+  QGroupBox *Multfit = nullptr;
+  QListWidget *MulList = nullptr;
+  RadioGroup *MFitType = nullptr;
+  QPushButton *GoPlotBtn = nullptr;
+
+  Chart *MChart = nullptr;
+  Chart *DevChart = nullptr;
+  QWidget *Panel1 = nullptr;
+  QPushButton *Deletetr = nullptr;
+  QLabel *Label14 = nullptr;
+  QComboBox *CBoxDetails = nullptr;
+  QLabel *Label10 = nullptr;
+  QLabel *Label2 = nullptr;
+  QLabel *Txtchisq = nullptr;
+  QLabel *Label13 = nullptr;
+  QLabel *Txtnpoints = nullptr;
+  QPlainTextEdit *ChartListBox = nullptr;
+
+public slots:
+  // "Custom Add Dataset" and "View Datasets" pages.
+  void AddBtnClick();
+  void EditErrFixedChange();
+  void TrackBarChange();
+  void ViewCBDChange();
+  void ColorBoxMChange();
+
+  // "Add Fits/TrendLines " and the fit details on "View Chart"; their
+  // behaviour is the fitting front end's.
+  void TrTypeClick();
+  void TrDatasetChange();
+  void TrDatasetoldChange();
+  void AddTrClick();
+  void GoPlotBtnClick();
+  void CBoxDetailsChange();
+  void DeletetrClick();
+  void UpdateMultiFitButton();
+  void CheckPointCount();
+  void ShowEstimates(int n);
+
+  // A double click on the deviations chart: does nothing.
+  void MChartClick();
+
+protected:
+  bool command(CommandEvent &e) override;
+  void closeEvent(QCloseEvent *e) override;
+
+private:
+  void buildForm();
+  QWidget *buildCustomAddPage();
+  QWidget *buildViewDatasetsPage();
+  QWidget *buildFitsPage();
+  QWidget *buildChartPage();
+  void setPageAvailable(int index, bool on);
+  void makeColumns();
+  dataset *datasetAt(int i) const;
+  // Rescaling of one axis; returns the note appended to the axis title.
+  void rescale();
+  void fillSeries();
+  // Read only by the fitting front end.
+  friend class TFitFitting;
+};
+
+} // namespace orvalle
