@@ -1,0 +1,124 @@
+// The base of every fit of one dataset, with what all fits share: the
+// chi-square, the degrees of freedom, the chi-square limits, the verdict
+// with its warning texts, the shown form of a fitted number, and the
+// iterative solver of the nonlinear models.
+//
+// A fit is made with its order, receives its starting estimates in par[0]
+// to par[4], its name and its dataset (`data`), and is fitted once by
+// fitplot(). Afterwards it is read-only. It owns its two chart series and
+// never releases the dataset.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/chartseries.h"
+#include "engine/dataset.h"
+#include "engine/numeric.h"
+
+namespace orvalle {
+
+// The lines of a fit's description.
+using stringlist = std::vector<std::string>;
+
+// The 5 %, 20 %, 80 % and 95 % points of the chi-square distribution.
+using chilimitset = std::array<float, 4>;
+
+// The decimal separator of shown numbers (fit descriptions). The program
+// sets it once from the user's locale; files always use '.'.
+void setdecimalseparator(char c);
+char decimalseparator();
+
+// The warning line of a verdict (-2 to 2); empty for verdict 0.
+const std::string &verdictwarning(int verdict);
+
+// A parameter value and its uncertainty rounded for display (see bfit.cpp),
+// as texts in the general format with 8 digits. digits is 2 for every fit
+// except the line through the origin, which uses 3.
+std::pair<std::string, std::string> shownpair(double v, double e, int digits);
+
+class bfit {
+public:
+  bfit();
+  bfit(const bfit &) = delete;
+  bfit &operator=(const bfit &) = delete;
+  virtual ~bfit();
+
+  // The model at x with the current parameters.
+  virtual double value(double x) const = 0;
+  // Fits the model to `data`, whose weights already exist; sets par and
+  // err. gauss selects Gaussian elimination over Cramer's rule where the
+  // fit solves a linear system. Raises engine_error on failure, leaving
+  // par as it was.
+  virtual void fit(bool gauss) = 0;
+  // Appends the description (caption, verdict warning, parameter lines),
+  // first emptying lines when clear is true.
+  virtual void describe(stringlist &lines, bool clear) const = 0;
+  // The model as a gnuplot definition "y<index>(x) = ...".
+  virtual std::string formula(int index) const = 0;
+
+  // Makes the dataset's weights, fits, then makes the curve and deviation
+  // series. An exception from the first two steps leaves the fit without
+  // series. points is accepted for the caller's sake and not used.
+  void fitplot(chartcanvas &mainchart, chartcanvas &devchart, int points, bool gauss);
+  // Makes `curve` on the main chart in the dataset's colour and `devpoints`
+  // (black, no title) on the deviations chart. Their points are the
+  // plotter's to fill.
+  void makeseries(chartcanvas &mainchart, chartcanvas &devchart);
+
+  // Sum of w (y - value(x))^2 over the dataset's points.
+  double chisq() const;
+  // Number of weights minus order minus 1.
+  int dof() const;
+  // The chi-square limits for nu degrees of freedom; for nu <= 0 there are
+  // none and all four are NaN.
+  static chilimitset chilimits(int nu);
+  // Whether the fit has a verdict at all: only with dof() > 0.
+  bool hasverdict() const;
+  // -2 (suspiciously small), -1, 0 (good), 1, 2 (suspiciously large);
+  // 0 when hasverdict() is false.
+  int verdict() const;
+  // "good", "suspicious", "bad", or empty for -1, -2 and no verdict.
+  std::string verdictword() const;
+
+  std::string name;
+  std::uint16_t order = 2;
+  double par[10] = {};
+  double err[10] = {};
+  dataset *data = nullptr;
+  std::unique_ptr<chartseries> curve;
+  std::unique_ptr<chartseries> devpoints;
+
+protected:
+  // The common description: caption, the verdict's warning, then one line
+  // "<label> = v +/- e" per label for parameters 0, 1, ...
+  void describeform(stringlist &lines, bool clear, const std::string &caption,
+                    const std::vector<std::string> &labels, int digits) const;
+
+  // The gradient of half the chi-square at p (length np = order + 1).
+  using gradientfn = std::function<vec(const vec &p)>;
+  // The vector w df/dp_k of one point at p.
+  using pointfn = std::function<vec(const vec &p, double x, double y, double w)>;
+  // Newton's iteration on the gradient of the chi-square from par[0..np-1]:
+  // sets par and err, or logs "Fit failed to converge try improving
+  // estimates" and raises engine_error(kFailedFit).
+  void iterate(const gradientfn &F, const pointfn &G);
+  // The forward-difference Jacobian of F at p given Fp = F(p). Models may
+  // override it with a faster evaluation of the same differences.
+  virtual matr stepjacobian(const gradientfn &F, const vec &p, const vec &Fp);
+  // The uncertainties after convergence: for every point the error is
+  // carried through J, e[k] = sum of (J^-1 G)[k]^2 sigma^2.
+  virtual vec iterationerrors(const pointfn &G, const matr &J, const vec &p);
+
+public:
+  // Safety bound on the Newton iterations; a run that reaches it fails.
+  static constexpr int kMaxIterations = 500;
+  // Iterations the last run of iterate() took (for tests and diagnostics).
+  int iterations = 0;
+};
+
+} // namespace orvalle

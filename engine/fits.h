@@ -1,0 +1,81 @@
+// The built-in fit models: the straight line through the origin and the
+// polynomials (solved in one step), the power law and the resonance curve
+// (reduced to polynomial fits), and the cosine and damped cosine (solved by
+// the Newton iteration of bfit).
+#pragma once
+
+#include "engine/bfit.h"
+
+namespace orvalle {
+
+// y = m x.
+class lineronlym : public bfit {
+public:
+  lineronlym();
+  double value(double x) const override;
+  void fit(bool gauss) override;
+  void describe(stringlist &lines, bool clear) const override;
+  std::string formula(int index) const override;
+};
+
+// y = par[0] x^N + par[1] x^(N-1) + ... + par[N], degree N from 1 to 9.
+class polynom : public bfit {
+public:
+  static constexpr int kMaxDegree = 9;
+  // Raises engine_error(kFailedFit) for a degree outside 1 to 9.
+  explicit polynom(int degree);
+  double value(double x) const override;
+  void fit(bool gauss) override;
+  void describe(stringlist &lines, bool clear) const override;
+  std::string formula(int index) const override;
+
+  int degree() const { return order; }
+  // The covariance of the fitted coefficients par[0..N] (in par's order),
+  // made by fit(); err[i] is the square root of cov(i, i).
+  matr cov;
+};
+
+// y = A (x^2)^(B/2): a straight line through the logarithms.
+class powersq : public bfit {
+public:
+  explicit powersq(int order = 1);
+  double value(double x) const override;
+  void fit(bool gauss) override;
+  void describe(stringlist &lines, bool clear) const override;
+  std::string formula(int index) const override;
+};
+
+// y = A / ((B - x)^2 + C): a parabola through 1/y.
+class resonance : public bfit {
+public:
+  explicit resonance(int order = 2);
+  double value(double x) const override;
+  void fit(bool gauss) override;
+  void describe(stringlist &lines, bool clear) const override;
+  std::string formula(int index) const override;
+};
+
+// y = A cos(B x), from the estimates par[0], par[1].
+class periodic : public bfit {
+public:
+  explicit periodic(int order = 1);
+  double value(double x) const override;
+  void fit(bool gauss) override;
+  void describe(stringlist &lines, bool clear) const override;
+  std::string formula(int index) const override;
+};
+
+// y = A exp(B x) cos(C x + D), from the estimates par[0] to par[3].
+class periodicdecay : public bfit {
+public:
+  explicit periodicdecay(int order = 3);
+  double value(double x) const override;
+  void fit(bool gauss) override;
+  void describe(stringlist &lines, bool clear) const override;
+  std::string formula(int index) const override;
+
+protected:
+  matr stepjacobian(const gradientfn &F, const vec &p, const vec &Fp) override;
+};
+
+} // namespace orvalle
