@@ -52,9 +52,10 @@ textlines readtextfile(const std::string &path);
 
 // The program's number syntax: optional sign ('+' or '-'), digits, optional
 // decimal point and fraction, optional exponent introduced by E or e. At
-// least one digit before or after the point. "inf", "nan", hexadecimal and
-// surrounding blanks are not numbers; a value beyond the range of a double
-// is not a number either (one below it reads as 0 or a subnormal).
+// least one digit before or after the point. Spaces and tabs around the
+// number are allowed. "inf", "nan" and hexadecimal are not numbers; a value
+// beyond the range of a double is not a number either (one below it reads
+// as 0 or a subnormal).
 bool parsenumber(std::string_view text, double &value);
 
 // The column grid of the column layout. Cells hold numbers; column c from 0,
@@ -73,7 +74,7 @@ public:
   std::string text(int c, int r) const;
 
   // Writes a cell (the value is rounded through its 15-digit text), growing
-  // the counts to take it.
+  // the counts to take it. A NaN empties the cell.
   void set(int c, int r, double v);
   // Grows the counts to at least cols x rows; they never shrink.
   void grow(int cols, int rows);
@@ -81,8 +82,19 @@ public:
   // is empty). NaN marks an empty cell.
   const std::vector<double> &column(int c) const { return columns_[static_cast<std::size_t>(c)]; }
 
+  // Makes room for rows 0 to rows - 1 in the columns that exist or are
+  // made later up to column cols - 1 (a hint; the counts do not change).
+  void reserve(int cols, int rows);
+  // Gives back spare capacity left by growing the columns.
+  void shrink();
+
 private:
-  friend class gridbuilder;
+  friend class gridwriter;
+  // Writes a value that is already rounded.
+  void put(int c, int r, double v);
+
+  int reservedcols_ = 0;
+  int reservedrows_ = 0;
   int cols_ = 1;
   int rows_ = 2;
   std::vector<std::vector<double>> columns_ = std::vector<std::vector<double>>(1);

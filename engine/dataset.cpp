@@ -25,28 +25,30 @@ void dataset::makeweights() {
 
 namespace {
 
-// xpow for a non-negative integer exponent, by repeated multiplication.
-inline double ipow(double a, int k) {
-  if (k <= 0)
-    return xpow(a, k);
-  double r = a;
-  for (int i = 1; i < k; ++i)
-    r *= a;
-  return r;
+// The rows a statistic reads must be there and hold at least one point.
+const drow &points(const rowref &r) {
+  if (!r || r->n < 1)
+    throw engine_error(kRowLengths, "The dataset has no points");
+  return *r;
 }
 
-double mean(const rowref &r) {
+// The error of point i, 0 where the dataset has none.
+inline double errorat(const rowref &e, int i) { return e && i < e->n ? (*e)[i] : 0.0; }
+
+double mean(const rowref &rr) {
+  const drow &r = points(rr);
   double s = 0.0;
-  for (double v : r->data)
+  for (double v : r.data)
     s += v;
-  return divide(s, r->n, "mean");
+  return divide(s, r.n, "mean");
 }
 
-template <class Better> double extreme(const rowref &r, Better better) {
-  double e = (*r)[0];
-  for (int i = 1; i < r->n; ++i)
-    if (better((*r)[i], e))
-      e = (*r)[i];
+template <class Better> double extreme(const rowref &rr, Better better) {
+  const drow &r = points(rr);
+  double e = r[0];
+  for (int i = 1; i < r.n; ++i)
+    if (better(r[i], e))
+      e = r[i];
   return e;
 }
 
@@ -54,24 +56,35 @@ template <class Better> double extreme(const rowref &r, Better better) {
 
 double dataset::meanx() const { return mean(x); }
 double dataset::meany() const { return mean(y); }
-double dataset::minx() const { return extreme(x, [](double a, double b) { return a < b; }); }
-double dataset::maxx() const { return extreme(x, [](double a, double b) { return a > b; }); }
-double dataset::miny() const { return extreme(y, [](double a, double b) { return a < b; }); }
-double dataset::maxy() const { return extreme(y, [](double a, double b) { return a > b; }); }
+double dataset::minx() const {
+  return extreme(x, [](double a, double b) { return a < b; });
+}
+double dataset::maxx() const {
+  return extreme(x, [](double a, double b) { return a > b; });
+}
+double dataset::miny() const {
+  return extreme(y, [](double a, double b) { return a < b; });
+}
+double dataset::maxy() const {
+  return extreme(y, [](double a, double b) { return a > b; });
+}
 
+// Points without an error (none supplied yet) reach just their y value.
 double dataset::maxtop() const {
-  double top = (*y)[0] + (*yerr)[0];
-  for (int i = 1; i < y->n; ++i)
-    if ((*y)[i] + (*yerr)[i] > top)
-      top = (*y)[i] + (*yerr)[i];
+  const drow &yy = points(y);
+  double top = yy[0] + errorat(yerr, 0);
+  for (int i = 1; i < yy.n; ++i)
+    if (yy[i] + errorat(yerr, i) > top)
+      top = yy[i] + errorat(yerr, i);
   return top;
 }
 
 double dataset::minbottom() const {
-  double bottom = (*y)[0] - (*yerr)[0];
-  for (int i = 1; i < y->n; ++i)
-    if ((*y)[i] - (*yerr)[i] < bottom)
-      bottom = (*y)[i] - (*yerr)[i];
+  const drow &yy = points(y);
+  double bottom = yy[0] - errorat(yerr, 0);
+  for (int i = 1; i < yy.n; ++i)
+    if (yy[i] - errorat(yerr, i) < bottom)
+      bottom = yy[i] - errorat(yerr, i);
   return bottom;
 }
 
@@ -100,7 +113,7 @@ double dataset::sumwx(int k) const {
   checklengths();
   long double s = 0.0L;
   for (int i = 0; i < w->n; ++i)
-    s += static_cast<long double>((*w)[i]) * ipow((*x)[i], k);
+    s += static_cast<long double>((*w)[i]) * xpow((*x)[i], k);
   return checked(static_cast<double>(s), "sumwx");
 }
 
@@ -108,12 +121,14 @@ double dataset::sumwyx(int k) const {
   checklengths();
   long double s = 0.0L;
   for (int i = 0; i < w->n; ++i)
-    s += static_cast<long double>((*w)[i]) * (*y)[i] * ipow((*x)[i], k);
+    s += static_cast<long double>((*w)[i]) * (*y)[i] * xpow((*x)[i], k);
   return checked(static_cast<double>(s), "sumwyx");
 }
 
 double dataset::termwx(int i, int k) const {
   checklengths();
+  if (i < 0 || i >= w->n)
+    throw engine_error(kRowLengths, "termwx: no such point");
   return divide((*w)[i] * xpow((*x)[i], k), w->n, "termwx");
 }
 

@@ -1,8 +1,7 @@
 #include "engine/numeric.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <utility>
 
 namespace orvalle {
@@ -10,8 +9,7 @@ namespace orvalle {
 namespace {
 
 [[noreturn]] void fault(const char *what, const char *kind) {
-  throw engine_error(kFloatingPoint,
-                     std::string("Floating point ") + kind + " in " + what);
+  throw engine_error(kFloatingPoint, std::string("Floating point ") + kind + " in " + what);
 }
 
 void checkall(const vec &v, const char *what) {
@@ -32,8 +30,7 @@ double eliminationdet(matr a) {
     if (a(pivot, j) == 0.0)
       return 0.0;
     if (pivot != j) {
-      std::swap(a.row[static_cast<std::size_t>(pivot)],
-                a.row[static_cast<std::size_t>(j)]);
+      std::swap(a.row[static_cast<std::size_t>(pivot)], a.row[static_cast<std::size_t>(j)]);
       d = -d;
     }
     d *= a(j, j);
@@ -113,8 +110,7 @@ double matr::det() const {
   if (rows == 1)
     return checked((*this)(0, 0), "det");
   if (rows == 2)
-    return checked((*this)(0, 0) * (*this)(1, 1) - (*this)(0, 1) * (*this)(1, 0),
-                   "det");
+    return checked((*this)(0, 0) * (*this)(1, 1) - (*this)(0, 1) * (*this)(1, 0), "det");
   if (rows > kLargestExpandedOrder)
     return eliminationdet(*this);
   double sum = 0.0;
@@ -191,6 +187,13 @@ vec tmul(const matr &m, const vec &v) {
 }
 
 vec gauss(const matr &ain, const vec &bin) {
+  if (bin.n != ain.rows || ain.rows != ain.cols)
+    throw engine_error(kRowLengths,
+                       "gauss: the system's matrix and right-hand side differ in size");
+  // A NaN would make the row ordering below cyclic; it is a fault anyway.
+  for (const vec &r : ain.row)
+    checkall(r, "gauss");
+  checkall(bin, "gauss");
   matr a = ain;
   vec b = bin;
   const int n = a.rows;
@@ -284,15 +287,27 @@ std::string generaltext(double x, int p, char separator) {
     p = 1;
   if (p > 17)
     p = 17;
+  // to_chars, unlike printf, ignores the C locale (Qt sets it from the
+  // environment, which may make printf write a decimal comma).
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*e", p - 1, x);
-  // buf: [-]d.ddddde[+-]xx
-  std::string s(buf);
+  const auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific, p - 1);
+  // buf: [-]d[.dddd]e[+-]xx
+  std::string s(buf, res.ptr);
   const bool negative = s[0] == '-';
   if (negative)
     s.erase(0, 1);
   const auto epos = s.find('e');
-  const int exp10 = std::atoi(s.c_str() + epos + 1);
+  int exp10 = 0;
+  {
+    std::size_t k = epos + 1;
+    const bool expnegative = s[k] == '-';
+    if (s[k] == '+' || s[k] == '-')
+      ++k;
+    for (; k < s.size(); ++k)
+      exp10 = exp10 * 10 + (s[k] - '0');
+    if (expnegative)
+      exp10 = -exp10;
+  }
   std::string digits;
   for (std::size_t i = 0; i < epos; ++i)
     if (s[i] != '.')
