@@ -33,6 +33,9 @@ using chilimitset = std::array<float, 4>;
 void setdecimalseparator(char c);
 char decimalseparator();
 
+// The start of every formula: "y", the index, "(x) = ".
+std::string formulahead(int index);
+
 // The warning line of a verdict (-2 to 2); empty for verdict 0.
 const std::string &verdictwarning(int verdict);
 
@@ -101,8 +104,8 @@ protected:
 
   // The gradient of half the chi-square at p (length np = order + 1).
   using gradientfn = std::function<vec(const vec &p)>;
-  // The vector w df/dp_k of one point at p.
-  using pointfn = std::function<vec(const vec &p, double x, double y, double w)>;
+  // The vector w df/dp_k of one point at p, written to g[0..np-1].
+  using pointfn = std::function<void(const vec &p, double x, double y, double w, double *g)>;
   // Newton's iteration on the gradient of the chi-square from par[0..np-1]:
   // sets par and err, or logs "Fit failed to converge try improving
   // estimates" and raises engine_error(kFailedFit).
@@ -110,9 +113,9 @@ protected:
   // The forward-difference Jacobian of F at p given Fp = F(p). Models may
   // override it with a faster evaluation of the same differences.
   virtual matr stepjacobian(const gradientfn &F, const vec &p, const vec &Fp);
-  // The uncertainties after convergence: for every point the error is
+  // The squared uncertainties after convergence: every point's error is
   // carried through J, e[k] = sum of (J^-1 G)[k]^2 sigma^2.
-  virtual vec iterationerrors(const pointfn &G, const matr &J, const vec &p);
+  vec iterationerrors(const pointfn &G, const matr &J, const vec &p) const;
 
 public:
   // Safety bound on the Newton iterations; a run that reaches it fails.

@@ -95,8 +95,8 @@ typedef const char *(*messageis_fn)(void);
 typedef void (*setloghangle_fn)(void *handle, orvalle_post_fn post);
 typedef double (*customfit_value_fn)(const orvalle_params *p, double x);
 typedef int (*customfit_fit_fn)(orvalle_params *p, const orvalle_points *pts, int gauss);
-typedef void (*customfit_describe_fn)(const orvalle_params *p, const orvalle_verdict *v,
-                                      int clear, orvalle_line_fn line, void *ctx);
+typedef void (*customfit_describe_fn)(const orvalle_params *p, const orvalle_verdict *v, int clear,
+                                      orvalle_line_fn line, void *ctx);
 typedef void (*customfit_formula_fn)(const orvalle_params *p, int index, orvalle_line_fn line,
                                      void *ctx);
 typedef int (*orvalle_plugin_abi_fn)(void);
