@@ -7,11 +7,21 @@
 
 namespace orvalle {
 
-bool parsenumberdigits(std::string_view s, double &value, bool &over15);
+bool parsefield(std::string_view s, double &value, bool &over15);
 
 class gridwriter {
 public:
-  static void put(numericgrid &g, int c, int r, double v) { g.put(c, r, v); }
+  // Writes an already rounded value; rows come in ascending order per column.
+  static void put(numericgrid &g, int c, int r, double v) {
+    const auto ci = static_cast<std::size_t>(c);
+    const auto ri = static_cast<std::size_t>(r);
+    if (ci < g.columns_.size() && g.columns_[ci].size() == ri) {
+      g.columns_[ci].push_back(v);
+      if (r >= g.rows_)
+        g.rows_ = r + 1;
+    } else
+      g.put(c, r, v);
+  }
 };
 
 namespace {
@@ -23,7 +33,10 @@ inline bool isdigit(char c) { return c >= '0' && c <= '9'; }
 inline bool isnumberstart(char c) { return isdigit(c) || c == '.' || c == '-'; }
 inline bool isseparator(char c) { return c == ' ' || c == '\t'; }
 inline bool hasseparator(std::string_view l) {
-  return l.find_first_of(" \t") != std::string_view::npos;
+  for (const char c : l)
+    if (isseparator(c))
+      return true;
+  return false;
 }
 
 // Removes spaces, tabs and other control characters from both ends.
@@ -126,7 +139,7 @@ ConversionOutcome columnlayout(const textlines &lines, std::size_t first, Conver
       const std::string_view field = nextfield(rest);
       double v;
       bool over15;
-      if (!parsenumberdigits(field, v, over15))
+      if (!parsefield(field, v, over15))
         return failure(rowcolumn(kBadField, row, c + 1));
       if (!reserved) {
         // The first counted row tells how wide the grid will likely be.
@@ -204,7 +217,7 @@ ConversionOutcome taggedlayout(const textlines &lines, std::size_t first, Conver
     for (int f = 0; f < 3; ++f) {
       const std::string_view field = nextfield(rest);
       bool over15;
-      if (!parsenumberdigits(field, v[f], over15))
+      if (!parsefield(field, v[f], over15))
         return failure(rowcolumn(kBadField, o + 1, f + 1));
       if (over15)
         v[f] = roundto15(v[f]);

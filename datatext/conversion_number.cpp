@@ -19,13 +19,10 @@ inline bool isdigit(char c) { return c >= '0' && c <= '9'; }
 
 } // namespace
 
-// Reads a number and tells whether its text carries more than 15
-// significant digits (then the value still needs rounding to 15).
-bool parsenumberdigits(std::string_view s, double &value, bool &over15) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-    s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-    s.remove_suffix(1);
+// Reads a number without blanks around it and tells whether its text
+// carries more than 15 significant digits (then the value still needs
+// rounding to 15).
+bool parsefield(std::string_view s, double &value, bool &over15) {
   std::size_t i = 0;
   const std::size_t n = s.size();
   bool negative = false;
@@ -131,9 +128,13 @@ bool parsenumberdigits(std::string_view s, double &value, bool &over15) {
   return true;
 }
 
-bool parsenumber(std::string_view text, double &value) {
+bool parsenumber(std::string_view s, double &value) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+    s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+    s.remove_suffix(1);
   bool over15 = false;
-  return parsenumberdigits(text, value, over15);
+  return parsefield(s, value, over15);
 }
 
 double roundto15(double v) {
