@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "datatext/conversion.h"
 #include "engine/chartseries.h"
 #include "engine/dataset.h"
 #include "engine/numeric.h"
@@ -36,7 +37,6 @@ namespace orvalle {
 
 class bfit;
 class mbfit;
-class numericgrid;
 class Chart;
 class ColourBox;
 class RadioGroup;
@@ -206,6 +206,14 @@ public slots:
   // A double click on the deviations chart: does nothing.
   void MChartClick();
 
+  // Information text, export, printing and the titles and axes window.
+  void CopyInformation();
+  void ExportChart();
+  void OutputRequest(int code);
+  void LabelsClick(int page);
+  void TitlesChanged(int code);
+  void ApplyTitles(int code);
+
 protected:
   bool command(CommandEvent &e) override;
   void closeEvent(QCloseEvent *e) override;
@@ -217,13 +225,12 @@ private:
   QWidget *buildFitsPage();
   QWidget *buildChartPage();
   void setPageAvailable(int index, bool on);
-  void makeColumns();
+  void makeColumn(int c);
+  void addDataset(std::unique_ptr<dataset> d, const QColor &colour);
+  void fillSeries(dataset &d, const QColor &pointColour, bool scaled);
   dataset *datasetAt(int i) const;
-  // Rescaling of one axis; returns the note appended to the axis title.
-  void rescale();
-  void fillSeries();
-  // Read only by the fitting front end.
-  friend class TFitFitting;
+  // Runs a handler; an exception it raises is reported and ends only it.
+  template <class F> void guarded(F &&f);
 };
 
 } // namespace orvalle

@@ -1,0 +1,180 @@
+#include "plotter/charts.h"
+
+#include <cmath>
+
+#include "plotter/errpointseries.h"
+
+namespace orvalle {
+
+QColor toQColor(colour c) { return QColor((c >> 16) & 0xff, (c >> 8) & 0xff, c & 0xff); }
+
+colour fromQColor(const QColor &c) { return (c.red() << 16) | (c.green() << 8) | c.blue(); }
+
+// ---------------------------------------------------------------------------
+
+QString DecimalTicker::format(double tick, int decimals, const QLocale &locale) {
+  const double unit = std::pow(10.0, -decimals);
+  if (std::abs(tick) < unit / 2)
+    tick = 0.0; // no "-0" from rounding noise
+  QLocale l(locale);
+  l.setNumberOptions(l.numberOptions() | QLocale::OmitGroupSeparator);
+  QString s = l.toString(tick, 'f', decimals);
+  const QString point = l.decimalPoint();
+  if (decimals > 0 && s.contains(point)) {
+    while (s.endsWith(QLatin1Char('0')))
+      s.chop(1);
+    if (s.endsWith(point))
+      s.chop(point.size());
+  }
+  return s;
+}
+
+double DecimalTicker::getTickStep(const QCPRange &range) {
+  return std::max(QCPAxisTicker::getTickStep(range), minimumStep_);
+}
+
+QString DecimalTicker::getTickLabel(double tick, const QLocale &locale, QChar, int) {
+  return format(tick, decimals_, locale);
+}
+
+// ---------------------------------------------------------------------------
+
+graphhandle::~graphhandle() {
+  if (plot_ && graph_)
+    plot_->removePlottable(graph_.data());
+}
+
+void graphhandle::setvisible(bool visible) {
+  if (graph_)
+    graph_->setVisible(visible);
+}
+
+void lineseries::clear() {
+  if (graph_)
+    graph_->data()->clear();
+}
+
+int lineseries::count() const { return graph_ ? graph_->dataCount() : 0; }
+
+void lineseries::addpoint(double x, double y) {
+  if (graph_)
+    graph_->addData(x, y);
+}
+
+int lineseries::adderrorpoint(double x, double y, double, colour) {
+  addpoint(x, y);
+  return count() - 1;
+}
+
+void lineseries::setseriescolour(colour c) {
+  if (graph_)
+    graph_->setPen(QPen(toQColor(c)));
+}
+
+errorseries::errorseries(QCustomPlot *plot, TErrPointSeries *series) : graphhandle(plot, series) {}
+
+TErrPointSeries *errorseries::series() const {
+  return static_cast<TErrPointSeries *>(graph_.data());
+}
+
+void errorseries::clear() {
+  if (auto *s = series())
+    s->clearPoints();
+}
+
+int errorseries::count() const { return series() ? series()->count() : 0; }
+
+void errorseries::addpoint(double x, double y) { adderrorpoint(x, y, -1.0, 0); }
+
+int errorseries::adderrorpoint(double x, double y, double error, colour pointcolour) {
+  auto *s = series();
+  return s ? s->AddErrorPoint(x, y, error, QString(), toQColor(pointcolour)) : -1;
+}
+
+void errorseries::setseriescolour(colour c) {
+  if (auto *s = series())
+    s->SetSeriesColour(toQColor(c));
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+QFont arial(int pointSize, bool bold = false) {
+  QFont f(QStringLiteral("Arial"));
+  f.setStyleHint(QFont::SansSerif);
+  f.setPointSize(pointSize);
+  f.setBold(bold);
+  return f;
+}
+
+void setUpAxis(QCPAxis *axis, int decimals, bool left) {
+  axis->setTicker(QSharedPointer<QCPAxisTicker>(new DecimalTicker(decimals)));
+  axis->setTickLabelFont(arial(8));
+  axis->setLabelFont(arial(8));
+  if (left) {
+    axis->setTickLengthIn(1);
+    axis->setTickLengthOut(3);
+  }
+  axis->grid()->setVisible(true);
+}
+
+} // namespace
+
+Chart::Chart(bool main, QWidget *parent) : QCustomPlot(parent) {
+  setBackground(Qt::white);
+  axisRect()->setBackground(Qt::NoBrush);
+  setNoAntialiasingOnDrag(true);
+
+  plotLayout()->insertRow(0);
+  title_ = new QCPTextElement(
+      this, main ? QStringLiteral("TChart") : QStringLiteral("Deviations in the Ordinates"),
+      arial(main ? 12 : 10));
+  title_->setTextColor(Qt::black);
+  plotLayout()->addElement(0, 0, title_); // the layout owns the element
+
+  const int decimals = main ? 6 : 3;
+  setUpAxis(xAxis, decimals, false);
+  setUpAxis(yAxis, decimals, true);
+  setUpAxis(xAxis2, 3, false);
+  setUpAxis(yAxis2, 3, false);
+  if (main) {
+    xAxis->setLabel(QStringLiteral(" "));
+    yAxis->setLabel(QStringLiteral(" "));
+  }
+  legend->setVisible(false);
+
+  if (main) {
+    setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    // Margins in percent of the chart: left 0, top 1, right 1, bottom 1.
+    plotLayout()->setMargins(QMargins(0, 2, 4, 2));
+  } else {
+    setInteractions(QCP::Interactions());
+    plotLayout()->setMargins(QMargins(0, 0, 4, 2));
+  }
+}
+
+std::unique_ptr<chartseries> Chart::makeline(colour c) {
+  auto *g = new QCPGraph(xAxis, yAxis); // owned by the plot; the handle takes it off
+  g->setLineStyle(QCPGraph::lsLine);
+  g->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+  g->setPen(QPen(toQColor(c)));
+  g->setSelectable(QCP::stNone);
+  return std::make_unique<lineseries>(this, g);
+}
+
+std::unique_ptr<chartseries> Chart::makeerrorpoints(colour c, const std::string &title) {
+  auto *s = new TErrPointSeries(xAxis, yAxis, toQColor(c), QString::fromStdString(title));
+  return std::make_unique<errorseries>(this, s);
+}
+
+void Chart::setTitleText(const QString &text) { title_->setText(text); }
+
+QString Chart::titleText() const { return title_->text(); }
+
+void Chart::mouseDoubleClickEvent(QMouseEvent *event) {
+  QCustomPlot::mouseDoubleClickEvent(event);
+  emit doubleClicked();
+}
+
+} // namespace orvalle

@@ -1,0 +1,107 @@
+// The plotter's two charts on QCustomPlot, and the engine's view of their
+// series.
+//
+// Ownership: QCustomPlot owns every plottable on it and deletes them when
+// the plot goes; the engine owns its series through
+// std::unique_ptr<chartseries>. The two meet in a small handle: the graph
+// itself stays the plot's, and the handle (the engine's object) holds
+// guarded pointers to the plot and the graph. Destroying the handle takes the
+// graph off the plot (which deletes it); if the plot has gone first, both
+// guarded pointers are null and the handle does nothing.
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <memory>
+#include <qcustomplot.h>
+
+#include "engine/chartseries.h"
+
+namespace orvalle {
+
+class TErrPointSeries;
+
+QColor toQColor(colour c);
+colour fromQColor(const QColor &c);
+
+// Axis labels in the number pattern "###0.######": at least one integer
+// digit, at most `decimals` decimals, no thousands separator.
+class DecimalTicker : public QCPAxisTicker {
+public:
+  explicit DecimalTicker(int decimals, double minimumStep = 0.0001)
+      : decimals_(decimals), minimumStep_(minimumStep) {}
+  static QString format(double tick, int decimals, const QLocale &locale);
+
+protected:
+  double getTickStep(const QCPRange &range) override;
+  QString getTickLabel(double tick, const QLocale &locale, QChar formatChar,
+                       int precision) override;
+
+private:
+  int decimals_;
+  double minimumStep_;
+};
+
+// A handle that takes its graph off the plot when it is destroyed.
+class graphhandle : public chartseries {
+public:
+  graphhandle(QCustomPlot *plot, QCPGraph *graph) : plot_(plot), graph_(graph) {}
+  ~graphhandle() override;
+  graphhandle(const graphhandle &) = delete;
+  graphhandle &operator=(const graphhandle &) = delete;
+
+  QCPGraph *graph() const { return graph_.data(); }
+  void setvisible(bool visible) override;
+
+protected:
+  QPointer<QCustomPlot> plot_;
+  QPointer<QCPGraph> graph_;
+};
+
+// A line series (a fitted curve, the zero line): lines on, no markers.
+class lineseries : public graphhandle {
+public:
+  using graphhandle::graphhandle;
+  void clear() override;
+  int count() const override;
+  void addpoint(double x, double y) override;
+  int adderrorpoint(double x, double y, double error, colour pointcolour) override;
+  void setseriescolour(colour c) override;
+};
+
+// An error-bar point series (a dataset's points, a fit's deviations).
+class errorseries : public graphhandle {
+public:
+  errorseries(QCustomPlot *plot, TErrPointSeries *series);
+  TErrPointSeries *series() const;
+  void clear() override;
+  int count() const override;
+  void addpoint(double x, double y) override;
+  int adderrorpoint(double x, double y, double error, colour pointcolour) override;
+  void setseriescolour(colour c) override;
+};
+
+class Chart : public QCustomPlot, public chartcanvas {
+  Q_OBJECT
+public:
+  // main: the main chart (zoom and drag); otherwise the deviations chart.
+  Chart(bool main, QWidget *parent = nullptr);
+
+  std::unique_ptr<chartseries> makeline(colour c) override;
+  std::unique_ptr<chartseries> makeerrorpoints(colour c, const std::string &title) override;
+
+  void setTitleText(const QString &text);
+  QString titleText() const;
+  QCPTextElement *title() const { return title_; }
+
+signals:
+  void doubleClicked();
+
+protected:
+  void mouseDoubleClickEvent(QMouseEvent *event) override;
+
+private:
+  QCPTextElement *title_ = nullptr;
+};
+
+} // namespace orvalle

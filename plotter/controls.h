@@ -1,0 +1,110 @@
+// Small controls of the plotter's form: a radio group, a colour box, and the
+// table models behind its two grids (models over numbers, so a grid of a
+// million rows holds no cell items).
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QButtonGroup>
+#include <QColor>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+#include "datatext/conversion.h"
+#include "engine/dataset.h"
+
+class QVBoxLayout;
+
+namespace orvalle {
+
+// A group box of radio buttons with an item list and a selected index.
+class RadioGroup : public QGroupBox {
+  Q_OBJECT
+public:
+  RadioGroup(const QString &caption, const QStringList &items, QWidget *parent = nullptr);
+  void addItem(const QString &text);
+  int count() const { return static_cast<int>(buttons_.size()); }
+  QString itemText(int i) const;
+  int itemIndex() const;
+  void setItemIndex(int i);
+
+signals:
+  // The user clicked an item.
+  void clicked(int index);
+
+private:
+  QButtonGroup group_;
+  QVBoxLayout *layout_;
+  std::vector<QAbstractButton *> buttons_;
+};
+
+// A drop-down list of colours with swatches and names: the standard colours
+// and, last, a custom-colour entry that asks for any colour.
+class ColourBox : public QComboBox {
+  Q_OBJECT
+public:
+  explicit ColourBox(QWidget *parent = nullptr);
+  QColor selected() const;
+  // Selects the colour; one that is not a standard colour becomes the custom entry.
+  void setSelected(const QColor &c);
+
+signals:
+  // The user chose a colour.
+  void colourChosen();
+
+private:
+  void setCustom(const QColor &c);
+  void onActivated(int index);
+  int customIndex_ = 0;
+};
+
+// StringGrid's model: the converted number grid. Row 0 of the grid is the
+// header row (the column names); rows 1.. are the model's rows 0...
+class GridModel : public QAbstractTableModel {
+  Q_OBJECT
+public:
+  using QAbstractTableModel::QAbstractTableModel;
+  void setGrid(numericgrid grid);
+  const numericgrid &grid() const { return grid_; }
+  int colCount() const { return grid_.colcount(); }
+  int rowCountWithHeader() const { return grid_.rowcount(); }
+  void setHeader(int c, const QString &name);
+  // The text of cell (c, r), r = 0 for the header row.
+  QString cellText(int c, int r) const;
+
+  int rowCount(const QModelIndex &parent = {}) const override;
+  int columnCount(const QModelIndex &parent = {}) const override;
+  QVariant data(const QModelIndex &index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation o, int role) const override;
+
+private:
+  numericgrid grid_;
+  QStringList header_;
+};
+
+// StringGridM's model: one dataset's points as x, y and erry, each in the
+// general format with 15 significant digits. Row 0 ("x", "y", "erry") is the
+// header.
+class DatasetTableModel : public QAbstractTableModel {
+  Q_OBJECT
+public:
+  using QAbstractTableModel::QAbstractTableModel;
+  void show(const dataset &d);
+  // The text of cell (c, r), r = 0 for the header row.
+  QString cellText(int c, int r) const;
+  int rowCountWithHeader() const { return rows_ + 1; }
+
+  int rowCount(const QModelIndex &parent = {}) const override;
+  int columnCount(const QModelIndex &parent = {}) const override;
+  QVariant data(const QModelIndex &index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation o, int role) const override;
+
+private:
+  rowref x_, y_, e_;
+  int rows_ = 1;
+  bool shown_ = false;
+};
+
+} // namespace orvalle

@@ -1,0 +1,264 @@
+#include "plotter/errpointseries.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace orvalle {
+
+TErrPointSeries::TErrPointSeries(QCPAxis *keyAxis, QCPAxis *valueAxis, const QColor &colour,
+                                 const QString & /*name*/)
+    : QCPGraph(keyAxis, valueAxis), SeriesColour(colour), ErrorPen(colour) {
+  setLineStyle(QCPGraph::lsNone);
+  setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssSquare, colour, colour, 3));
+  setPen(QPen(colour));
+  setSelectable(QCP::stNone);
+  setAdaptiveSampling(false);
+}
+
+TErrPointSeries::~TErrPointSeries() = default;
+
+int TErrPointSeries::AddErrorPoint(double x, double y, double error, const QString & /*label*/,
+                                   const QColor &colour) {
+  if (error == -1.0)
+    error = UseFixedError ? FixedErrorValue : y * ErrorPercent * 0.01;
+  xs_.push_back(x);
+  ys_.push_back(y);
+  colours_.push_back(colour.rgb());
+  ErrorValues.push_back(error);
+  return count() - 1;
+}
+
+void TErrPointSeries::SetSeriesColour(const QColor &colour) {
+  SeriesColour = colour;
+  ErrorPen.setColor(colour);
+  setPen(QPen(colour));
+  QCPScatterStyle style = scatterStyle();
+  style.setPen(QPen(colour));
+  style.setBrush(colour);
+  setScatterStyle(style);
+}
+
+void TErrPointSeries::clearPoints() {
+  xs_.clear();
+  ys_.clear();
+  colours_.clear();
+  ErrorValues.clear();
+}
+
+void TErrPointSeries::reserve(std::size_t n) {
+  xs_.reserve(n);
+  ys_.reserve(n);
+  colours_.reserve(n);
+  ErrorValues.reserve(n);
+}
+
+namespace {
+
+struct span {
+  double lo = std::numeric_limits<double>::infinity();
+  double hi = -std::numeric_limits<double>::infinity();
+  bool found() const { return lo <= hi; }
+};
+
+// The smallest and largest of the given values that fall in the sign domain
+// (NaNs are passed over).
+void take(span &s, double v, QCP::SignDomain d) {
+  if (std::isnan(v))
+    return;
+  if ((d == QCP::sdPositive && v <= 0) || (d == QCP::sdNegative && v >= 0))
+    return;
+  s.lo = std::min(s.lo, v);
+  s.hi = std::max(s.hi, v);
+}
+
+} // namespace
+
+double TErrPointSeries::ExtentMinX() const {
+  bool found = false;
+  return getKeyRange(found).lower;
+}
+double TErrPointSeries::ExtentMaxX() const {
+  bool found = false;
+  return getKeyRange(found).upper;
+}
+double TErrPointSeries::ExtentMinY() const {
+  bool found = false;
+  return getValueRange(found).lower;
+}
+double TErrPointSeries::ExtentMaxY() const {
+  bool found = false;
+  return getValueRange(found).upper;
+}
+
+QCPRange TErrPointSeries::getKeyRange(bool &foundRange, QCP::SignDomain inSignDomain) const {
+  span s;
+  for (double x : xs_)
+    take(s, x, inSignDomain);
+  foundRange = s.found();
+  if (!foundRange)
+    return QCPRange();
+  const double margin = 0.02 * (s.hi - s.lo);
+  return QCPRange(s.lo - margin, s.hi + margin);
+}
+
+QCPRange TErrPointSeries::getValueRange(bool &foundRange, QCP::SignDomain inSignDomain,
+                                        const QCPRange & /*inKeyRange*/) const {
+  span s;
+  for (std::size_t i = 0; i < ys_.size(); ++i) {
+    const double y = ys_[i];
+    const double e = ErrorValues[i];
+    take(s, y, inSignDomain);
+    if (ErrorStyle >= esTop) {
+      take(s, y - e, inSignDomain);
+      take(s, y + e, inSignDomain);
+    }
+  }
+  foundRange = s.found();
+  if (!foundRange)
+    return QCPRange();
+  const double margin = 0.02 * (s.hi - s.lo);
+  return QCPRange(s.lo - margin, s.hi + margin);
+}
+
+int TErrPointSeries::capWidth(bool vertical) const {
+  if (ErrorWidthUnits == ewuPixels)
+    return 10 * MarkerVertSize;
+  const int s = vertical ? MarkerVertSize : MarkerHorizSize;
+  return static_cast<int>(std::floor(ErrorWidth * s * 0.01));
+}
+
+void TErrPointSeries::draw(QCPPainter *painter) {
+  lastDrawnBars_ = 0;
+  QCPAxis *kx = keyAxis();
+  QCPAxis *vy = valueAxis();
+  if (!kx || !vy || xs_.empty())
+    return;
+
+  const QRect clip = clipRect().adjusted(-20, -20, 20, 20);
+  const bool vertical = ErrorStyle >= esTop;
+  const int half = capWidth(vertical) / 2;
+  const bool bars = ErrorPenVisible && ErrorPen.style() != Qt::NoPen;
+  const int mh = MarkerHorizSize;
+  const int mv = MarkerVertSize;
+
+  std::vector<QLine> lines;
+  lines.reserve(std::min<std::size_t>(xs_.size() * 4, 1u << 16));
+  std::vector<QRect> marks;
+  QRgb markColour = colours_.front();
+
+  auto flushLines = [&] {
+    if (lines.empty())
+      return;
+    painter->setPen(ErrorPen);
+    painter->setBrush(Qt::NoBrush);
+    painter->drawLines(lines.data(), static_cast<int>(lines.size()));
+    lines.clear();
+  };
+  auto flushMarks = [&] {
+    if (marks.empty())
+      return;
+    painter->setPen(QPen(SeriesColour));
+    painter->setBrush(QColor::fromRgb(markColour));
+    painter->drawRects(marks.data(), static_cast<int>(marks.size()));
+    marks.clear();
+  };
+
+  // The previous point's pixel position and bar: a point that would paint
+  // the very same pixels in the same colour is passed over, so a million
+  // points on a few hundred pixel columns cost a few hundred bars.
+  int prevX = std::numeric_limits<int>::min(), prevY = 0, prevL = 0;
+  QRgb prevColour = 0;
+
+  std::vector<QLine> barLines;
+  for (std::size_t i = 0; i < xs_.size(); ++i) {
+    const double px = kx->coordToPixel(xs_[i]);
+    const double py = vy->coordToPixel(ys_[i]);
+    if (!std::isfinite(px) || !std::isfinite(py))
+      continue;
+    if (px < clip.left() - 1e6 || px > clip.right() + 1e6 || py < clip.top() - 1e6 ||
+        py > clip.bottom() + 1e6)
+      continue; // far outside: also keeps the int conversion below in range
+    const int X = static_cast<int>(std::lround(px));
+    const int Y = static_cast<int>(std::lround(py));
+    const double e = ErrorValues[i];
+    int L = 0;
+    if (vertical)
+      L = Y - static_cast<int>(std::lround(vy->coordToPixel(ys_[i] + e)));
+    else
+      L = X - static_cast<int>(std::lround(kx->coordToPixel(xs_[i] + e)));
+    L = std::clamp(L, -100000, 100000);
+
+    const int reach = std::abs(L) + half + mh + mv;
+    if (X + reach < clip.left() || X - reach > clip.right() || Y + reach < clip.top() ||
+        Y - reach > clip.bottom())
+      continue;
+    if (X == prevX && Y == prevY && L == prevL && colours_[i] == prevColour)
+      continue;
+    prevX = X;
+    prevY = Y;
+    prevL = L;
+    prevColour = colours_[i];
+
+    if (colours_[i] != markColour) {
+      flushMarks();
+      markColour = colours_[i];
+    }
+    marks.emplace_back(X - mh, Y - mv, 2 * mh, 2 * mv);
+
+    if (!bars)
+      continue;
+    ++lastDrawnBars_;
+    auto vbar = [&](int P) {
+      lines.emplace_back(X, Y, X, P);
+      lines.emplace_back(X - half, P, X + half, P);
+    };
+    auto hbar = [&](int P) {
+      lines.emplace_back(X, Y, P, Y);
+      lines.emplace_back(P, Y - half, P, Y + half);
+    };
+    switch (ErrorStyle) {
+    case esLeft:
+      hbar(X + L);
+      break;
+    case esRight:
+      hbar(X - L);
+      break;
+    case esLeftRight:
+      hbar(X + L);
+      hbar(X - L);
+      break;
+    case esTop:
+      vbar(Y - L);
+      break;
+    case esBottom:
+      vbar(Y + L);
+      break;
+    default:
+      vbar(Y - L);
+      vbar(Y + L);
+      break;
+    }
+    if (lines.size() >= (1u << 16)) {
+      // Keep the bars above their markers: draw the markers gathered so far first.
+      flushMarks();
+      flushLines();
+    }
+  }
+  flushMarks();
+  flushLines();
+}
+
+void TErrPointSeries::drawLegendIcon(QCPPainter *painter, const QRectF &rect) const {
+  const QPointF c = rect.center();
+  painter->setPen(ErrorPen);
+  const double h = rect.height() * 0.4;
+  painter->drawLine(QLineF(c.x(), c.y() - h, c.x(), c.y() + h));
+  painter->drawLine(QLineF(c.x() - 2, c.y() - h, c.x() + 2, c.y() - h));
+  painter->drawLine(QLineF(c.x() - 2, c.y() + h, c.x() + 2, c.y() + h));
+  painter->setPen(QPen(SeriesColour));
+  painter->setBrush(SeriesColour);
+  painter->drawRect(QRectF(c.x() - 1, c.y() - 1, 2, 2));
+}
+
+} // namespace orvalle

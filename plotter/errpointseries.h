@@ -1,0 +1,93 @@
+// A point series with an error per point, drawn as a bar with a short cap at
+// each end. Every dataset has one on the main chart, and every fit one on
+// the deviations chart.
+//
+// The graph's own data container keeps its points sorted by x, so it could
+// not keep an error and a colour by the index AddErrorPoint returns. The
+// series therefore keeps its points itself, in the order they were added,
+// and draws them itself (markers, then bars); the graph's container stays
+// empty and the graph only contributes its axes, layer and legend entry.
+#pragma once
+
+#include <QColor>
+#include <QPen>
+#include <QString>
+#include <qcustomplot.h>
+#include <vector>
+
+namespace orvalle {
+
+class TErrPointSeries : public QCPGraph {
+  Q_OBJECT
+public:
+  enum ErrorStyles {
+    esLeft = 0,
+    esRight = 1,
+    esLeftRight = 2,
+    esTop = 3,
+    esBottom = 4,
+    esTopBottom = 5,
+  };
+  enum WidthUnits { ewuPercent, ewuPixels };
+
+  // `name` is accepted for the callers' sake and ignored.
+  TErrPointSeries(QCPAxis *keyAxis, QCPAxis *valueAxis, const QColor &colour,
+                  const QString &name = QString());
+  ~TErrPointSeries() override;
+
+  // Adds one point; an error of exactly -1 counts as not given. Returns the
+  // index of the new point. The label is not shown (marks are hidden) and is
+  // not kept.
+  int AddErrorPoint(double x, double y, double error, const QString &label, const QColor &colour);
+  void SetSeriesColour(const QColor &colour);
+  void clearPoints();
+  void reserve(std::size_t n);
+
+  int count() const { return static_cast<int>(xs_.size()); }
+  double xValue(int i) const { return xs_[static_cast<std::size_t>(i)]; }
+  double yValue(int i) const { return ys_[static_cast<std::size_t>(i)]; }
+  QColor valueColour(int i) const { return QColor::fromRgb(colours_[static_cast<std::size_t>(i)]); }
+
+  // The extents an automatic axis asks for: every bar whole, 2 % margins.
+  double ExtentMinX() const;
+  double ExtentMaxX() const;
+  double ExtentMinY() const;
+  double ExtentMaxY() const;
+  QString EditorClassName() const { return QStringLiteral("TErrorSeriesEditor"); }
+
+  QCPRange getKeyRange(bool &foundRange, QCP::SignDomain inSignDomain = QCP::sdBoth) const override;
+  QCPRange getValueRange(bool &foundRange, QCP::SignDomain inSignDomain = QCP::sdBoth,
+                         const QCPRange &inKeyRange = QCPRange()) const override;
+  int dataCount() const override { return count(); }
+
+  // Bars drawn by the last draw() (for tests and benchmarks).
+  int lastDrawnBars() const { return lastDrawnBars_; }
+
+  QColor SeriesColour;
+  QPen ErrorPen;
+  bool ErrorPenVisible = true;
+  int ErrorStyle = esTopBottom;
+  std::vector<double> ErrorValues;
+  int ErrorWidth = 300;
+  WidthUnits ErrorWidthUnits = ewuPercent;
+  bool UseFixedError = false;
+  double ErrorPercent = 0.0;
+  double FixedErrorValue = 0.0;
+  // Half sizes of the point marker, in pixels (1 is the smallest marker).
+  int MarkerHorizSize = 1;
+  int MarkerVertSize = 1;
+
+protected:
+  void draw(QCPPainter *painter) override;
+  void drawLegendIcon(QCPPainter *painter, const QRectF &rect) const override;
+
+private:
+  int capWidth(bool vertical) const;
+
+  std::vector<double> xs_;
+  std::vector<double> ys_;
+  std::vector<QRgb> colours_;
+  int lastDrawnBars_ = 0;
+};
+
+} // namespace orvalle

@@ -1,0 +1,176 @@
+// Chart drawing: the axis ranges from the datasets (Replot), the rescaling
+// that keeps axis labels short, and the filling of both charts.
+#include <QTabWidget>
+#include <cmath>
+
+#include "engine/bfit.h"
+#include "plotter/charts.h"
+#include "plotter/errpointseries.h"
+#include "plotter/tfit.h"
+
+namespace orvalle {
+
+namespace {
+
+constexpr int kChartPage = 3;
+
+// v * 10^m with an exact power of ten: a negative m divides by 10^-m, so
+// that, for instance, 1200 * 10^-2 gives 12 and not 11.999...
+double times10(double v, int m) { return m >= 0 ? v * std::pow(10.0, m) : v / std::pow(10.0, -m); }
+
+// One axis of the rescaling: returns the note for the axis title.
+struct axisscale {
+  double scale = 1.0;
+  double offset = 0.0;
+  QString suffix;
+};
+
+axisscale rescaleaxis(double low, double high, bool xrule, const QString &letter) {
+  axisscale a;
+  bool note = false;
+  const double d = high - low;
+  int k = d != 0 ? static_cast<int>(std::floor(slog10(d))) : 0;
+  if (k * k > 16) {
+    a.scale = std::pow(10.0, k);
+    note = a.scale != 1.0;
+  }
+  if (xrule && k == 0)
+    k = 1;
+  if (low != 0 && slog10(low) - slog10(d) > 0.7) {
+    const int e = k > 0 ? -1 : 1;
+    if (xrule) {
+      const int s = ((k + e) % 2 == 0) ? 1 : -1;
+      a.offset = times10(std::floor(times10(low, s - k)), k + e);
+    } else {
+      a.offset = times10(std::floor(times10(low, e - k)), k - e);
+    }
+    if (a.offset != 0)
+      note = true;
+  }
+  if (note) {
+    a.suffix = QStringLiteral(" { ");
+    if (a.offset != 0)
+      a.suffix += QString::fromStdString(generaltext(a.offset, 15)) + QStringLiteral(" + ");
+    a.suffix += letter;
+    if (a.scale != 1.0)
+      a.suffix += QStringLiteral(" * ") + QString::fromStdString(generaltext(a.scale, 15));
+    a.suffix += QStringLiteral(" }");
+  }
+  return a;
+}
+
+} // namespace
+
+void TFit::Replot() {
+  if (Datasets.count == 0)
+    return;
+  double xmin = 0, xmax = 0, ymin = 0, ymax = 0;
+  bool first = true;
+  Datasets.each([&](dataset *d) {
+    if (!d->x || d->x->n == 0 || !d->y || !d->yerr)
+      return;
+    const double lx = d->minx(), hx = d->maxx(), ly = d->minbottom(), hy = d->maxtop();
+    if (first) {
+      xmin = lx, xmax = hx, ymin = ly, ymax = hy;
+      first = false;
+    } else {
+      xmin = std::min(xmin, lx), xmax = std::max(xmax, hx);
+      ymin = std::min(ymin, ly), ymax = std::max(ymax, hy);
+    }
+  });
+  if (first)
+    return;
+  const double dx = xmax - xmin;
+  const double dy = ymax - ymin;
+  // A range of zero (all x equal) or a non-finite one is an arithmetic
+  // fault: the limits keep their values and nothing is redrawn.
+  if (!(dx > 0) || !(dy > 0) || !std::isfinite(dx) || !std::isfinite(dy))
+    return;
+  const int kx = -static_cast<int>(std::floor(std::log10(dx)));
+  const int ky = -static_cast<int>(std::floor(std::log10(dy)));
+  auto low = [](double v, int k) { return times10(std::floor(times10(v, k + 1)), -(k + 1)); };
+  auto high = [](double v, int k) { return times10(std::ceil(times10(v, k + 1)), -(k + 1)); };
+  const double xl = low(xmin - 0.05 * dx, kx), xh = high(xmax + 0.05 * dx, kx);
+  const double yl = low(ymin - 0.05 * dy, ky), yh = high(ymax + 0.05 * dy, ky);
+  if (!std::isfinite(xl) || !std::isfinite(xh) || !std::isfinite(yl) || !std::isfinite(yh))
+    return;
+  XLow = xl, XHigh = xh, YLow = yl, YHigh = yh;
+  RedrawCharts();
+}
+
+void TFit::RedrawCharts() {
+  if (PageControl->currentIndex() != kChartPage)
+    return;
+
+  // 1.-2. Rescale both axes.
+  const axisscale ax = rescaleaxis(XLow, XHigh, true, QStringLiteral("X"));
+  const axisscale ay = rescaleaxis(YLow, YHigh, false, QStringLiteral("Y"));
+  XScale = ax.scale, XOffset = ax.offset, XAxisSuffix = ax.suffix;
+  YScale = ay.scale, YOffset = ay.offset, YAxisSuffix = ay.suffix;
+  auto u = [this](double x) { return (x - XOffset) / XScale; };
+  auto v = [this](double y) { return (y - YOffset) / YScale; };
+
+  // 3. The zero line across the x range.
+  ZeroLine->clear();
+  ZeroLine->setseriescolour(0x000000);
+  ZeroLine->addpoint(u(XLow), 0.0);
+  ZeroLine->addpoint(u(XHigh), 0.0);
+
+  // 4. Every fit's curve across the axis range, and its deviations.
+  Fits.each([&](bfit *fit) {
+    if (!fit || !fit->data)
+      return;
+    const dataset &d = *fit->data;
+    if (fit->curve) {
+      fit->curve->clear();
+      const double h = XLow != 0 ? (XHigh / XLow - 1) * XLow * 0.005 : 0.005 * XHigh;
+      // The loop relies on x growing by h: when h no longer moves x (a range
+      // far below the precision of its limits) or is not positive, it stops.
+      if (h > 0 && std::isfinite(h)) {
+        int guard = 0;
+        for (double x = XLow; x < XHigh && guard < 100000; ++guard) {
+          fit->curve->addpoint(u(x), v(fit->value(x)));
+          const double next = x + h;
+          if (!(next > x))
+            break;
+          x = next;
+        }
+      }
+    }
+    if (fit->devpoints && d.x && d.y && d.yerr) {
+      fit->devpoints->clear();
+      if (TErrPointSeries *own = errorSeries(d.series.get()))
+        fit->devpoints->setseriescolour(fromQColor(own->SeriesColour));
+      const colour pointcolour = d.dcolour.value_or(0);
+      TErrPointSeries *dev = errorSeries(fit->devpoints.get());
+      if (dev)
+        dev->reserve(static_cast<std::size_t>(d.x->n));
+      for (int i = 0; i < d.x->n; ++i) {
+        const double xi = (*d.x)[i];
+        fit->devpoints->adderrorpoint(u(xi), ((*d.y)[i] - fit->value(xi)) / YScale,
+                                      (*d.yerr)[i] / YScale, pointcolour);
+      }
+    }
+  });
+
+  // 5. Every dataset's points, blue on its series' colour.
+  Datasets.each([&](dataset *d) {
+    if (d->x && d->y && d->yerr)
+      fillSeries(*d, QColor(0, 0, 255), true);
+  });
+
+  // 6.-7. Axis titles with their notes; both axes of the main chart fixed.
+  MChart->xAxis->setLabel(XAxisTitle + XAxisSuffix);
+  MChart->yAxis->setLabel(YAxisTitle + YAxisSuffix);
+  MChart->yAxis->setRange(v(YLow), v(YHigh));
+  MChart->xAxis->setRange(u(XLow), u(XHigh));
+
+  // The deviations chart's value axis is automatic; its bottom axis follows
+  // the main chart's.
+  DevChart->yAxis->rescale(true);
+  DevChart->xAxis->setRange(MChart->xAxis->range());
+  MChart->replot();
+  DevChart->replot();
+}
+
+} // namespace orvalle

@@ -1,0 +1,351 @@
+// The plotter's columns and datasets: set-up from a converted text, the
+// "Custom Add Dataset" and "View Datasets" pages.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QSlider>
+#include <QTableView>
+#include <cmath>
+#include <stdexcept>
+
+#include "engine/bfit.h"
+#include "engine/multfit.h"
+#include "frame/frameapi.h"
+#include "plotter/charts.h"
+#include "plotter/controls.h"
+#include "plotter/errpointseries.h"
+#include "plotter/tfit.h"
+
+namespace orvalle {
+
+namespace {
+
+// The colours of the datasets of a tagged file, by position.
+const QColor DatasetColours[10] = {
+    QColor(0, 0, 0),       QColor(0, 0, 255),     QColor(128, 128, 0), QColor(128, 0, 128),
+    QColor(255, 0, 0),     QColor(192, 192, 192), QColor(128, 0, 0),   QColor(255, 0, 255),
+    QColor(166, 202, 240), QColor(0, 0, 128),
+};
+
+const char *const kErrorText = "Y error points can not contain ZERO or MINIUS values";
+constexpr int kZeroErrorKind = 102;
+
+// Appends an item to a list without changing its selection or, for an
+// editable list, its text.
+void append(QComboBox *box, const QString &text) {
+  const int index = box->currentIndex();
+  const QString edit = box->currentText();
+  box->addItem(text);
+  box->setCurrentIndex(index);
+  if (box->isEditable())
+    box->setEditText(edit);
+}
+
+QString columnName(int c) { return QStringLiteral("Col ") + QChar(65 + c); }
+
+} // namespace
+
+QColor datasetColour(int i) { return DatasetColours[i >= 0 && i < 10 ? i : 0]; }
+
+void TFit::takeGrid(numericgrid grid) { StringGridModel->setGrid(std::move(grid)); }
+
+void TFit::takeDatasets(std::vector<std::unique_ptr<dataset>> sets) {
+  for (auto &d : sets)
+    Datasets.add(d.release()); // the list owns its datasets
+}
+
+dataset *TFit::datasetAt(int i) const {
+  if (i < 0 || i >= static_cast<int>(Datasets.count))
+    return nullptr;
+  return Datasets.at(static_cast<unsigned>(i))->obj;
+}
+
+void TFit::fillSeries(dataset &d, const QColor &pointColour, bool scaled) {
+  TErrPointSeries *s = errorSeries(d.series.get());
+  if (!s)
+    return;
+  s->clearPoints();
+  const int n = d.x ? d.x->n : 0;
+  s->reserve(static_cast<std::size_t>(n));
+  const drow &x = *d.x;
+  const drow &y = *d.y;
+  const drow &e = *d.yerr;
+  if (scaled) {
+    for (int k = 0; k < n; ++k)
+      s->AddErrorPoint((x[k] - XOffset) / XScale, (y[k] - YOffset) / YScale, e[k] / YScale,
+                       QString(), pointColour);
+  } else {
+    for (int k = 0; k < n; ++k)
+      s->AddErrorPoint(x[k], y[k], e[k], QString(), pointColour);
+  }
+}
+
+void TFit::SetUpData(bool tagged) {
+  Columns = std::make_unique<ownedlist<frow>>();
+
+  if (tagged) {
+    int i = 0;
+    for (item<dataset> *p = Datasets.oldest(); p; p = p->newer, ++i) {
+      dataset &d = *p->obj;
+      const QColor colour = DatasetColours[i < 10 ? i : 0];
+      d.series = MChart->makeerrorpoints(fromQColor(colour), std::string());
+      d.dcolour = fromQColor(colour);
+      MultiSelection->datasets.add(&d);
+      MulList->addItem(QString::fromStdString(d.name));
+      fillSeries(d, colour, false);
+      append(TrDataset, QString::fromStdString(d.name));
+      append(EditName, QString::fromStdString(d.name));
+      UpdateFrameCommands();
+    }
+    if (TrDataset->count() > 0) {
+      TrDataset->setCurrentIndex(0);
+      AddTr->setEnabled(true);
+    }
+    TrTypeClick();
+    Replot();
+    return;
+  }
+
+  const int ncols = StringGridModel->colCount();
+  if (ncols == 1) {
+    setPageAvailable(0, false);
+  } else {
+    for (int c = 0; c < ncols; ++c)
+      makeColumn(c); // a cell that is not a number ends the set-up here
+  }
+  append(ErYdata, QStringLiteral("Percentage"));
+  append(ErYdata, QStringLiteral("Absolute"));
+  if (ncols >= 1)
+    Xdata->setCurrentIndex(0);
+  if (ncols >= 2)
+    Ydata->setCurrentIndex(1);
+  if (ncols >= 3)
+    ErYdata->setCurrentIndex(2);
+  EditName->setEditText(QStringLiteral("DataSet A"));
+
+  if (ncols == 3) {
+    AddBtnClick();
+    TrDataset->setCurrentIndex(0);
+    showPage(2);
+    setPageAvailable(0, false);
+    TrTypeClick();
+  } else {
+    showPage(0);
+  }
+  Replot();
+}
+
+void TFit::makeColumn(int c) {
+  const numericgrid &grid = StringGridModel->grid();
+  const int rows = grid.rowcount() - 1;
+  auto column = std::make_unique<frow>();
+  column->values = std::make_shared<drow>(rows);
+
+  const QString name = columnName(c);
+  StringGridModel->setHeader(c, name);
+  append(Xdata, name);
+  append(Ydata, name);
+  append(ErYdata, name);
+
+  const std::vector<double> &cells = grid.column(c);
+  drow &values = *column->values;
+  for (int r = 1; r <= rows; ++r) {
+    const double v = static_cast<std::size_t>(r) < cells.size()
+                         ? cells[static_cast<std::size_t>(r)]
+                         : std::numeric_limits<double>::quiet_NaN();
+    if (std::isnan(v))
+      throw std::runtime_error(
+          QStringLiteral("The cell of column %1, row %2 of the data grid is empty: '' is not a "
+                         "valid floating point value. The columns before it have been read.")
+              .arg(name)
+              .arg(r)
+              .toStdString());
+    values[r - 1] = v;
+  }
+  Columns->add(column.release()); // the list owns its columns
+}
+
+void TFit::AddBtnClick() {
+  if (!Columns || Columns->count == 0)
+    return;
+  const int n = static_cast<int>(Columns->count);
+  const int xi = Xdata->currentIndex();
+  const int yi = Ydata->currentIndex();
+  const int ei = ErYdata->currentIndex();
+  if (xi < 0 || yi < 0 || ei < 0 || xi >= n || yi >= n)
+    return;
+  const bool threeColumns = StringGridModel->colCount() == 3;
+  auto column = [this](int i) { return Columns->at(static_cast<unsigned>(i))->obj->values; };
+
+  // 1.-2. A dataset over the chosen columns (shared, not copied).
+  auto d = std::make_unique<dataset>(true);
+  d->name = threeColumns ? std::string() : EditName->currentText().toStdString();
+  d->x = column(xi);
+  d->y = column(yi);
+  d->pointcount = d->filledcount = d->x->n;
+
+  // 3. The y errors: a column, or made from the fixed value.
+  if (ei < n) {
+    d->yerr = column(ei);
+  } else {
+    const bool percentage = ei == n;
+    auto errors = std::make_shared<drow>(d->x->n);
+    const drow &y = *d->y;
+    for (int k = 0; k < errors->n; ++k) {
+      const double e = percentage ? y[k] * FixedError * 0.01 : FixedError;
+      if (!(e > 0)) {
+        frame().LogEvent(0, true, QString::fromLatin1(kErrorText));
+        return; // the dataset and its new array go
+      }
+      (*errors)[k] = e;
+    }
+    d->yerr = std::move(errors);
+  }
+
+  // 4. Every y error must be above zero.
+  for (double e : d->yerr->data) {
+    if (!(e > 0)) {
+      frame().LogEvent(kZeroErrorKind, true, QString());
+      if (threeColumns) {
+        // The automatic first dataset failed: the plotter goes, without the
+        // question, once the message being handled is finished.
+        CloseWithoutPrompt = true;
+        QMetaObject::invokeMethod(this, &TFit::closeChild, Qt::QueuedConnection);
+      }
+      return;
+    }
+  }
+
+  // 5. Its series on the main chart.
+  const QColor colour = DataColorBox->selected();
+  d->series = MChart->makeerrorpoints(fromQColor(colour), std::string());
+  d->dcolour = fromQColor(colour);
+  fillSeries(*d, colour, false);
+
+  // 6.-7.
+  const QString name = QString::fromStdString(d->name);
+  Datasets.add(d.release()); // the list owns its datasets
+  append(TrDataset, name);
+  append(EditName, name);
+  EditName->setEditText(QStringLiteral("DataSet ") + QChar(65 + static_cast<int>(Datasets.count)));
+
+  // 8. Automatic axes until Replot fixes them; no legends.
+  MChart->rescaleAxes();
+  if (TitlesWindow)
+    LabelsClick(0);
+  MChart->legend->setVisible(false);
+  DevChart->legend->setVisible(false);
+  AddTr->setEnabled(true);
+
+  // 9.-10.
+  TrackBarChange();
+  Replot();
+  frame().LogEvent(0, false, QStringLiteral("Chart Successfully Created from file - ") + FileName);
+}
+
+void TFit::EditErrFixedChange() {
+  const QString text = EditErrFixed->text();
+  if (text.isEmpty()) {
+    FixedError = 1.0;
+    return;
+  }
+
+  // Keep digits, the first '.', one exponent letter with no '.' after it,
+  // and a '-' only directly after the exponent letter.
+  QString clean;
+  bool point = false;
+  bool exponent = false;
+  for (QChar ch : text) {
+    if (ch.isDigit() && ch.unicode() < 128) {
+      clean += ch;
+    } else if (ch == QLatin1Char('.')) {
+      if (!point && !exponent) {
+        clean += ch;
+        point = true;
+      }
+    } else if (ch == QLatin1Char('e') || ch == QLatin1Char('E')) {
+      if (!exponent) {
+        clean += ch;
+        exponent = true;
+      }
+    } else if (ch == QLatin1Char('-')) {
+      if (!clean.isEmpty() &&
+          (clean.back() == QLatin1Char('e') || clean.back() == QLatin1Char('E')))
+        clean += ch;
+    }
+  }
+  if (clean != text) {
+    // Setting the text runs this handler again on the clean text, which
+    // then reads the value.
+    EditErrFixed->setText(clean);
+    return;
+  }
+
+  QString copy = clean;
+  copy.replace(QLatin1Char('E'), QLatin1Char('e'));
+  if (copy.startsWith(QLatin1Char('.')))
+    copy.prepend(QLatin1Char('0'));
+  if (copy.startsWith(QLatin1Char('e')))
+    copy.prepend(QLatin1Char('1'));
+  if (copy.endsWith(QLatin1Char('e')))
+    copy.chop(1);
+  if (copy.endsWith(QLatin1Char('-')))
+    copy.append(QLatin1Char('1'));
+  if (copy.isEmpty()) {
+    FixedError = 1.0;
+    return;
+  }
+  double value = 0.0;
+  if (!parsenumber(copy.toStdString(), value))
+    throw std::runtime_error("'" + copy.toStdString() + "' is not a valid floating point value");
+  FixedError = value;
+}
+
+void TFit::ShowDatasetTable() {
+  if (Datasets.count == 0)
+    return;
+  TrackBar->setMaximum(static_cast<int>(Datasets.count) - 1);
+  if (dataset *d = datasetAt(TrackBar->value()))
+    StringGridMModel->show(*d);
+}
+
+void TFit::TrackBarChange() {
+  ShowDatasetTable();
+  if (Datasets.count == 0)
+    return;
+  if (ViewCBD->count() != static_cast<int>(Datasets.count)) {
+    ViewCBD->clear();
+    Datasets.each([this](dataset *d) { ViewCBD->addItem(QString::fromStdString(d->name)); });
+  }
+  const int pos = TrackBar->value();
+  ViewCBD->setCurrentIndex(pos);
+  if (dataset *d = datasetAt(pos))
+    if (TErrPointSeries *s = errorSeries(d->series.get()))
+      ColorBoxM->setSelected(s->SeriesColour);
+}
+
+void TFit::ViewCBDChange() {
+  if (ViewCBD->currentIndex() >= 0)
+    TrackBar->setValue(ViewCBD->currentIndex());
+}
+
+void TFit::ColorBoxMChange() {
+  dataset *d = datasetAt(TrackBar->value());
+  if (!d)
+    return;
+  const QColor colour = ColorBoxM->selected();
+  if (TErrPointSeries *s = errorSeries(d->series.get()))
+    s->SetSeriesColour(colour);
+  if (bfit *fit = d->currentfit()) {
+    if (fit->curve)
+      fit->curve->setseriescolour(fromQColor(colour));
+    if (fit->devpoints)
+      fit->devpoints->setseriescolour(fromQColor(colour));
+  }
+  MChart->replot(QCustomPlot::rpQueuedReplot);
+  DevChart->replot(QCustomPlot::rpQueuedReplot);
+}
+
+} // namespace orvalle
