@@ -239,6 +239,8 @@ struct ConversionCase {
   int cols = 0, rowcount = 0;
 };
 
+void PrintTo(const ConversionCase &c, std::ostream *os) { *os << c.name; }
+
 class ConversionTable : public ::testing::TestWithParam<ConversionCase> {};
 
 TEST_P(ConversionTable, Converts) {

@@ -34,6 +34,8 @@ struct GeneraltextCase {
   const char *text;
 };
 
+void PrintTo(const GeneraltextCase &c, std::ostream *os) { *os << c.text; }
+
 class GeneraltextTable : public ::testing::TestWithParam<GeneraltextCase> {};
 
 TEST_P(GeneraltextTable, Formats) {
@@ -62,7 +64,10 @@ INSTANTIATE_TEST_SUITE_P(
         GeneraltextCase{1e300, 15, "1E300"}, GeneraltextCase{-2.5e-300, 10, "-2.5E-300"},
         GeneraltextCase{std::numeric_limits<double>::infinity(), 15, "INF"},
         GeneraltextCase{-std::numeric_limits<double>::infinity(), 15, "-INF"},
-        GeneraltextCase{std::numeric_limits<double>::quiet_NaN(), 15, "NAN"}));
+        GeneraltextCase{std::numeric_limits<double>::quiet_NaN(), 15, "NAN"}),
+    [](const ::testing::TestParamInfo<GeneraltextCase> &info) {
+      return std::to_string(info.index);
+    });
 
 TEST(Generaltext, SeparatorIsTheCallersChoice) {
   EXPECT_EQ(generaltext(1234.5, 8, ','), "1234,5");
