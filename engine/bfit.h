@@ -119,7 +119,7 @@ protected:
 
 public:
   // Safety bound on the Newton iterations; a run that reaches it fails.
-  static constexpr int kMaxIterations = 500;
+  static constexpr int kMaxIterations = 200;
   // Iterations the last run of iterate() took (for tests and diagnostics).
   int iterations = 0;
 };

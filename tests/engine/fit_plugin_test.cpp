@@ -1,0 +1,181 @@
+// The plug-in contract, through the two sample plug-ins built beside the
+// program.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <string>
+
+#include "engine/customfit.h"
+#include "engine/fits.h"
+#include "tests/engine/fit_helpers.h"
+#include "tests/engine/recordingseries.h"
+
+using namespace orvalle;
+using namespace orvalle::testing;
+
+namespace {
+
+const std::string kDir = ORVALLE_PLUGIN_DIR;
+
+PluginLibrary load(const std::string &file) {
+  std::string why;
+  auto lib = loadpluginfile(kDir + "/" + file, &why);
+  if (!lib)
+    throw std::runtime_error(why);
+  return *lib;
+}
+
+// The plug-in's log link: what it posted, fetched as the log window does.
+struct logsink {
+  std::vector<std::pair<int, int>> posts;
+  std::vector<std::string> texts;
+  const PluginLibrary *lib = nullptr;
+  static void post(void *handle, int wparam, int lparam) {
+    auto *self = static_cast<logsink *>(handle);
+    self->posts.emplace_back(wparam, lparam);
+    self->texts.push_back(self->lib->message());
+  }
+};
+
+std::unique_ptr<dataset> decaydata(const std::vector<double> &x, double a, double b, double rel) {
+  std::vector<double> y, e;
+  for (double v : x) {
+    y.push_back(a * std::exp(-v / b));
+    e.push_back(rel * a * std::exp(-v / b));
+  }
+  return makedata(x, y, e);
+}
+
+} // namespace
+
+TEST(PluginBinding, RefusesRelativePathsAndMissingFiles) {
+  std::string why;
+  EXPECT_FALSE(loadpluginfile("libcustomfit.so", &why));
+  EXPECT_NE(why.find("not absolute"), std::string::npos);
+  EXPECT_FALSE(loadpluginfile("./libcustomfit.so", &why));
+  EXPECT_FALSE(loadpluginfile("", &why));
+  why.clear();
+  EXPECT_FALSE(loadpluginfile(kDir + "/libnothing_here.so", &why));
+  EXPECT_FALSE(why.empty());
+}
+
+TEST(PluginBinding, NamesTheMissingFunction) {
+  const PluginLibrary real = load("libcustomfit.so");
+  std::map<std::string, void *> table{
+      {"customfitname", reinterpret_cast<void *>(real.customfitname)},
+      {"customestimates", reinterpret_cast<void *>(real.customestimates)},
+      {"customispoly", reinterpret_cast<void *>(real.customispoly)},
+      {"messageis", reinterpret_cast<void *>(real.messageis)},
+      {"setloghangle", reinterpret_cast<void *>(real.setloghangle)},
+      {"customfit_value", reinterpret_cast<void *>(real.customfit_value)},
+      {"customfit_fit", reinterpret_cast<void *>(real.customfit_fit)},
+      {"customfit_describe", reinterpret_cast<void *>(real.customfit_describe)},
+  }; // customfit_formula left out
+  auto resolve = [&](const char *s) -> void * {
+    auto it = table.find(s);
+    return it == table.end() ? nullptr : it->second;
+  };
+  std::string why;
+  EXPECT_FALSE(bindplugin(resolve, &why));
+  EXPECT_EQ(why, "The plug-in library lacks the function customfit_formula");
+  table["customfit_formula"] = reinterpret_cast<void *>(real.customfit_formula);
+  EXPECT_TRUE(bindplugin(resolve, &why));
+  // A library of another contract version is refused.
+  static int (*const otherversion)() = [] { return 99; };
+  table["orvalle_plugin_abi"] = reinterpret_cast<void *>(otherversion);
+  EXPECT_FALSE(bindplugin(resolve, &why));
+  EXPECT_NE(why.find("99"), std::string::npos);
+}
+
+TEST(ExponentialPlugin, DescribesItself) {
+  const PluginLibrary lib = load("libcustomfit.so");
+  EXPECT_EQ(lib.name(), "Exponential decay y=A*exp(-x/B)");
+  EXPECT_EQ(lib.polydegree(), 0);
+  EXPECT_EQ(lib.estimates(), 0);
+}
+
+TEST(ExponentialPlugin, FitsThroughFitplot) {
+  const PluginLibrary lib = load("libcustomfit.so");
+  const std::vector<double> x = range(0, 0.5, 12);
+  auto d = decaydata(x, 5.0, 2.0, 0.02);
+  d->w.reset();
+  recordingcanvas mainchart, devchart;
+  customfit f(lib);
+  EXPECT_EQ(f.order, 1);
+  f.data = d.get();
+  f.fitplot(mainchart, devchart, 1000, true);
+  EXPECT_NEAR(f.par[0], 5.0, 1e-8);
+  EXPECT_NEAR(f.par[1], 2.0, 1e-8);
+  EXPECT_EQ(f.dof(), 10);
+  EXPECT_NEAR(f.value(2.0), 5.0 * std::exp(-1.0), 1e-8);
+  EXPECT_EQ(mainchart.made.size(), 1u);
+  EXPECT_EQ(devchart.made.size(), 1u);
+
+  // Uncertainties: those of the weighted linearised problem, J^T W J.
+  double aa = 0, ab = 0, bb = 0;
+  for (int i = 0; i < d->w->n; ++i) {
+    const double xi = x[static_cast<std::size_t>(i)], w = (*d->w)[i];
+    const double e = std::exp(-xi / 2.0);
+    const double da = e, db = 5.0 * e * xi / 4.0;
+    aa += w * da * da;
+    ab += w * da * db;
+    bb += w * db * db;
+  }
+  const double det = aa * bb - ab * ab;
+  EXPECT_NEAR(f.err[0] / std::sqrt(bb / det), 1.0, 1e-6);
+  EXPECT_NEAR(f.err[1] / std::sqrt(aa / det), 1.0, 1e-6);
+
+  stringlist lines{"x"};
+  f.describe(lines, true);
+  ASSERT_EQ(lines.size(), 4u); // exact data: the "suspiciously small" warning
+  EXPECT_EQ(lines[0], "Fit of the form y=A*exp(-x/B) with ");
+  EXPECT_EQ(lines[1], verdictwarning(-2));
+  const auto [va, ea] = shownpair(f.par[0], f.err[0], 2);
+  EXPECT_EQ(lines[2], "A = " + va + " +/- " + ea);
+  EXPECT_EQ(lines[3].substr(0, 4), "B = ");
+
+  f.par[0] = 5;
+  f.par[1] = 2.5;
+  EXPECT_EQ(f.formula(3), "y3(x) = 5 *exp(-x/(2.5))");
+}
+
+TEST(ExponentialPlugin, FailureIsLoggedAndRaised) {
+  PluginLibrary lib = load("libcustomfit.so");
+  logsink sink;
+  sink.lib = &lib;
+  lib.setloghangle(&sink, &logsink::post);
+  auto d = makedata({0, 1, 2, 3}, {-1, -2, -3, -4}, {0.1, 0.1, 0.1, 0.1});
+  customfit f(lib);
+  f.par[0] = 7;
+  f.data = d.get();
+  try {
+    f.fit(true);
+    FAIL();
+  } catch (const engine_error &e) {
+    EXPECT_EQ(e.code(), kFailedFit);
+  }
+  EXPECT_EQ(f.par[0], 7);
+  ASSERT_EQ(sink.posts.size(), 1u);
+  EXPECT_EQ(sink.posts[0], std::make_pair(333, 1));
+  EXPECT_FALSE(sink.texts[0].empty());
+  lib.setloghangle(nullptr, nullptr);
+}
+
+TEST(QuarticPlugin, AsksForADegreeFourPolynomial) {
+  const PluginLibrary lib = load("libcustomfit_poly4.so");
+  EXPECT_EQ(lib.name(), "Quartic y=ax^4+bx^3+cx^2+dx+e");
+  ASSERT_EQ(lib.polydegree(), 4);
+  // What the plotter does for such a plug-in: a polynom of that degree.
+  polynom f(lib.polydegree());
+  auto d = sampled(
+      range(-2, 0.5, 9), [](double x) { return x * x * x * x - 3 * x + 1; }, 0.1);
+  f.data = d.get();
+  f.fit(true);
+  EXPECT_NEAR(f.par[0], 1.0, 1e-9);
+  EXPECT_NEAR(f.par[3], -3.0, 1e-9);
+  EXPECT_NEAR(f.par[4], 1.0, 1e-9);
+  stringlist lines;
+  f.describe(lines, true);
+  EXPECT_EQ(lines[0], "Fit of the form y= SUM{i=0:N}( a{i}x^(N-i) ) ");
+}
