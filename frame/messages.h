@@ -29,7 +29,7 @@ enum : int {
   UM_DISABLEALL = 1485,
 };
 
-static_assert(UM_SAVE > QEvent::User, "message numbers lie in Qt's user range");
+static_assert(UM_SAVE > static_cast<int>(QEvent::User), "message numbers lie in Qt's user range");
 
 class CommandEvent : public QEvent {
 public:

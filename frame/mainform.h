@@ -1,0 +1,231 @@
+// The frame: the program's main window, a multiple-document frame whose
+// menus and tool buttons become numbered command messages to the active
+// child. Every 200 ms the active child is asked to state the commands.
+#pragma once
+
+#include <QLibrary>
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "engine/customfit.h"
+#include "frame/frameapi.h"
+#include "frame/log.h"
+#include "frame/mdichild.h"
+
+class QMdiArea;
+class QMenu;
+class QStatusBar;
+class QSystemTrayIcon;
+class QToolBar;
+
+namespace orvalle {
+
+class TAboutBox;
+class THelpWindow;
+
+class TMainForm : public QMainWindow, public FrameApi {
+  Q_OBJECT
+public:
+  using PadFactory =
+      std::function<MdiChild *(FrameApi &, const QString &fileName, const QString &text)>;
+
+  // Builds the frame and reads (or creates) the settings. When the settings
+  // are damaged the error has been shown and the key deleted by the time the
+  // constructor returns, and startFailed() is true: the program must end.
+  explicit TMainForm(QWidget *parent = nullptr);
+  ~TMainForm() override;
+
+  bool startFailed() const { return startFailed_; }
+  void setPadFactory(PadFactory factory) { padFactory_ = std::move(factory); }
+
+  // Start-up steps after the frame: the log window, then the About box.
+  TLog *CreateLog();
+  TAboutBox *CreateAboutBox();
+  TLog *log() const { return log_; }
+  TAboutBox *aboutBox() const { return aboutBox_; }
+
+  // FrameApi
+  QAction *command(Cmd c) override;
+  void SetEditItems(bool undoAllowed, bool selectionPresent) override;
+  void LogEvent(int kind, bool error, const QString &text) override;
+  void setStatusText(const QString &text) override;
+  QMdiSubWindow *addChild(QWidget *child) override;
+  bool invmatr() const override { return invmatr_; }
+  bool samplefits() const override { return samplefits_; }
+  QString openDir() const override { return openDir_; }
+  QPrinter *printer() override;
+  const PluginLibrary *plugin() const override { return plugin_ ? &*plugin_ : nullptr; }
+
+  // The settings as read at start-up (Preferences changes some of them).
+  bool initdirbool() const { return initdirbool_; }
+  quint32 timesrun() const { return timesrun_; }
+  double lastrun() const { return lastrun_; }
+  float upchi() const { return upchi_; }
+  float lowchi() const { return lowchi_; }
+  bool isbasic() const { return isbasic_; }
+  bool trayicon() const { return trayicon_; }
+  QString userName() const { return userName_; }
+  bool lessonPagesFound() const { return lessonFound_; }
+  QString lessonPage() const;
+
+  void SetInitDir(bool enabled);
+  void SetInvMatr(bool value);
+  void setSamplefits(bool on) { samplefits_ = on; }
+  void setOpenDir(const QString &dir) { openDir_ = dir; }
+  // Whether the notification-area icon is meant to be shown (it is shown
+  // only where the desktop has a tray).
+  bool trayIconShown() const { return trayShown_; }
+  void setTrayIconShown(bool on);
+
+  bool closing() const { return closing_; }
+  QMdiArea *mdiArea() const { return MdiArea_; }
+  // The active child's widget, or null.
+  QWidget *activeChild() const;
+  // The children's widgets, first created first.
+  std::vector<QWidget *> children() const;
+  QAction *action(const QString &name) const;
+  QMenu *trayPopup() const { return TaryPopup_; }
+  QStatusBar *statusLine() const;
+  QString statusText() const;
+
+public slots:
+  void FileNew();
+  void FileOpen();
+  void FileSave();
+  void FileSaveAs();
+  void FileCloseClick();
+  void FileExportClick();
+  void FilePrint();
+  void FilePrintSetup();
+  void Options1Click();
+  void FileExit();
+  void EditUndo();
+  void EditCut();
+  void EditCopy();
+  void EditPaste();
+  void TBSelectAllClick();
+  void TBWordWrapClick();
+  void CTxtFileClick();
+  void TBProcessClick();
+  void ReplotClick();
+  void TBReplotClick();
+  void Labels1Click();
+  void Xaxis1Click();
+  void Export1Click();
+  void ChartMCAsBitmapClick();
+  void ChartMCAsWMFClick();
+  void ChartMCAsEMFClick();
+  void ChartRAsBitmapClick();
+  void ChartRAsWMFClick();
+  void ChartRAsEMFClick();
+  void Information1Click();
+  void WTPMainChartClick();
+  void WTPResidualsClick();
+  void WTPInformationClick();
+  void WindowTile();
+  void WindowCascade();
+  void WindowArrange();
+  void HelpContents();
+  void HelpSearch();
+  void HelpHowToUse();
+  void TeachingPages1Click();
+  void HelpAbout();
+  void TrayRestoreClick();
+  void TrayMinimizeClick();
+  void TrayMaximizeClick();
+  void TrayExitClick();
+
+  void TimerTick();
+  void UpdateEveryOne(long long code);
+  void DisableChildCommands();
+
+signals:
+  // The close was accepted: the program ends.
+  void frameClosed();
+
+protected:
+  bool event(QEvent *e) override;
+  void closeEvent(QCloseEvent *e) override;
+  void changeEvent(QEvent *e) override;
+
+private:
+  // mainform_build.cpp
+  void BuildMenus();
+  void BuildToolBar();
+  void BuildTray();
+  QAction *makeAction(QMenu *menu, const char *name, const QString &caption,
+                      const QKeySequence &shortcut, const QString &hint,
+                      void (TMainForm::*handler)());
+  QAction *makeButton(const char *name, const QString &hint, const QString &iconName,
+                      void (TMainForm::*handler)());
+  void RebuildWindowList();
+
+  // mainform_settings.cpp
+  void ReadSettings();
+  void SettingsFailure(const QString &text);
+  void SettingsErrorPath();
+  void BindPlugin();
+
+  void Post(int message, long long wparam = 0, long long lparam = 0);
+  void OpenPad(const QString &fileName, const QString &text);
+  THelpWindow *helpWindow();
+  void RestoreFromTray();
+
+  QMdiArea *MdiArea_ = nullptr;
+  QToolBar *ToolBar1_ = nullptr;
+  QMenu *MenuChart_ = nullptr;
+  QMenu *WindowMenu_ = nullptr;
+  QMenu *TaryPopup_ = nullptr;
+  QMenu *CopytoClipBoard2_ = nullptr;
+  QSystemTrayIcon *TrayIcon_ = nullptr;
+  std::map<Cmd, QAction *> commands_;
+  std::vector<QAction *> chartItems_;
+  std::vector<QAction *> windowListActions_;
+  QTimer menuTimer_;
+  std::unique_ptr<QPrinter> printer_;
+  QPointer<THelpWindow> help_;
+  QPointer<TLog> log_;
+  TAboutBox *aboutBox_ = nullptr;
+  PadFactory padFactory_;
+
+  // Log requests made before the log exists; handed over when it is created.
+  struct PendingLine {
+    int kind;
+    bool error;
+    QString text;
+  };
+  std::vector<PendingLine> earlyLines_;
+
+  QLibrary pluginFile_;
+  std::optional<PluginLibrary> plugin_;
+
+  bool closing_ = false;
+  bool startFailed_ = false;
+  bool constructing_ = true;
+  bool trayShown_ = true;
+
+  // Settings fields.
+  bool initdirbool_ = false;
+  bool invmatr_ = true;
+  quint32 timesrun_ = 0;
+  float upchi_ = 0;
+  float lowchi_ = 0;
+  double lastrun_ = 0;
+  bool isbasic_ = false;
+  bool samplefits_ = false;
+  bool trayicon_ = false;
+  QString userName_;
+  QString openDir_;
+  QString lessonFolder_;
+  bool lessonFound_ = false;
+};
+
+} // namespace orvalle

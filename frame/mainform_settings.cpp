@@ -1,0 +1,161 @@
+// The frame's settings: read or created at construction, SetInitDir,
+// SetInvMatr, and the binding of the plug-in library.
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
+#include <stdexcept>
+
+#include "frame/application.h"
+#include "frame/dialogs.h"
+#include "frame/log.h"
+#include "frame/mainform.h"
+#include "frame/settingsstore.h"
+
+namespace orvalle {
+
+namespace {
+
+// A settings failure while the frame is being built.
+struct SettingsError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+template <class T> T need(std::optional<T> value, const char *name) {
+  if (!value)
+    throw SettingsError(name);
+  return *value;
+}
+
+void must(bool ok, const char *name) {
+  if (!ok)
+    throw SettingsError(name);
+}
+
+const QString kKeyMissing = QStringLiteral("Vantrel Registry Key Missing");
+const QString kSubKeyMissing = QStringLiteral("Vantrel SubKey Registry Key Missing");
+
+} // namespace
+
+void TMainForm::ReadSettings() {
+  if (auto key = SettingsKey::open(false)) {
+    initdirbool_ = need(key->readDword(QStringLiteral("initdirbool")), "initdirbool") != 0;
+    invmatr_ = need(key->readDword(QStringLiteral("invmatr")), "invmatr") != 0;
+    timesrun_ = need(key->readDword(QStringLiteral("timesrun")), "timesrun");
+    upchi_ = static_cast<float>(need(key->readDouble(QStringLiteral("upchi")), "upchi"));
+    lowchi_ = static_cast<float>(need(key->readDouble(QStringLiteral("lowchi")), "lowchi"));
+    lastrun_ = need(key->readDouble(QStringLiteral("lastrun")), "lastrun");
+    isbasic_ = need(key->readDword(QStringLiteral("isbasic")), "isbasic") != 0;
+    samplefits_ = need(key->readDword(QStringLiteral("samplefits")), "samplefits") != 0;
+    must(
+        key->writeDouble(QStringLiteral("lastrun"), ToStoredDateTime(QDateTime::currentDateTime())),
+        "lastrun");
+    must(key->writeDword(QStringLiteral("timesrun"), timesrun_ + 1), "timesrun");
+    trayicon_ = need(key->readDword(QStringLiteral("trayicon")), "trayicon") != 0;
+    must(key->flush(), "flush");
+    return;
+  }
+  // First run: the key and its defaults.
+  auto key = SettingsKey::open(true);
+  must(key->writeDword(QStringLiteral("initdirbool"), 0), "initdirbool");
+  initdirbool_ = false;
+  must(key->writeDword(QStringLiteral("invmatr"), 1), "invmatr");
+  must(key->writeDword(QStringLiteral("trayicon"), 0), "trayicon");
+  invmatr_ = true;
+  timesrun_ = 1;
+  must(key->writeDword(QStringLiteral("timesrun"), 1), "timesrun");
+  must(key->writeDouble(QStringLiteral("upchi"), 100.0), "upchi");
+  must(key->writeDouble(QStringLiteral("lowchi"), static_cast<double>(0.1f)), "lowchi");
+  must(key->writeDouble(QStringLiteral("lastrun"), ToStoredDateTime(QDateTime::currentDateTime())),
+       "lastrun");
+  must(key->writeDword(QStringLiteral("isbasic"), 0), "isbasic");
+  must(key->writeDword(QStringLiteral("samplefits"), 0), "samplefits");
+  must(key->flush(), "flush");
+  lastrun_ = 0;
+  trayicon_ = false;
+}
+
+void TMainForm::SettingsFailure(const QString &text) {
+  // Before the log exists (while the frame is built) a failure is a damaged
+  // key; afterwards it is an error entry of the log.
+  if (constructing_)
+    throw SettingsError(text.toStdString());
+  LogEvent(0, true, text);
+}
+
+void TMainForm::SettingsErrorPath() {
+  startFailed_ = true;
+  menuTimer_.stop();
+  Beep();
+  Dialogs::get().message(
+      nullptr, QStringLiteral("VTRL - Registry Error"),
+      QStringLiteral("Registry Key for VTRL has missing/bad components. This may be due to an old "
+                     "entry from beta editions. The key will be rebuilt now. Try running the "
+                     "program again."));
+  SettingsKey::remove();
+}
+
+void TMainForm::SetInitDir(bool enabled) {
+  initdirbool_ = enabled;
+  if (enabled) {
+    if (auto key = SettingsKey::open(false)) {
+      const auto dir = key->readString(QStringLiteral("initdir"));
+      if (!dir) {
+        SettingsFailure(kSubKeyMissing);
+        return;
+      }
+      openDir_ = *dir;
+      if (!QFileInfo(*dir).isDir())
+        initdirbool_ = false;
+    } else {
+      SettingsFailure(kKeyMissing);
+    }
+  }
+  if (!initdirbool_) {
+    const QString documents = DocumentsFolder();
+    if (!documents.isEmpty())
+      openDir_ = documents;
+  }
+}
+
+void TMainForm::SetInvMatr(bool value) {
+  invmatr_ = value;
+  if (auto key = SettingsKey::open(false)) {
+    if (!key->writeDword(QStringLiteral("invmatr"), value ? 1 : 0) || !key->flush())
+      SettingsFailure(kSubKeyMissing);
+  } else {
+    SettingsFailure(kKeyMissing);
+  }
+}
+
+void TMainForm::BindPlugin() {
+  QString path = qEnvironmentVariable("ORVALLE_CUSTOMFIT");
+  if (path.isEmpty())
+    path = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("libcustomfit.so"));
+  const QString no = QStringLiteral("No plug-in fit model: ");
+  if (QFileInfo(path).isRelative()) {
+    // Never from the current folder.
+    LogEvent(0, false, no + QStringLiteral("the path %1 is not absolute").arg(path));
+    return;
+  }
+  if (!QFileInfo(path).isFile()) {
+    LogEvent(0, false, no + QStringLiteral("%1 was not found").arg(path));
+    return;
+  }
+  pluginFile_.setFileName(path);
+  if (!pluginFile_.load()) {
+    LogEvent(0, false, no + pluginFile_.errorString());
+    return;
+  }
+  std::string why;
+  plugin_ = bindplugin(
+      [this](const char *symbol) { return reinterpret_cast<void *>(pluginFile_.resolve(symbol)); },
+      &why);
+  if (!plugin_) {
+    LogEvent(0, false, no + QStringLiteral("%1: %2").arg(path, QString::fromStdString(why)));
+    pluginFile_.unload();
+  }
+}
+
+} // namespace orvalle

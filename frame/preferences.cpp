@@ -1,0 +1,111 @@
+#include "frame/preferences.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "frame/log.h"
+#include "frame/mainform.h"
+#include "frame/settingsstore.h"
+
+namespace orvalle {
+
+TPreferences::TPreferences(TMainForm &frame, QWidget *parent)
+    : QDialog(parent), frame_(frame),
+      SetOpenDir_(new QCheckBox(QStringLiteral("Set Initial Directory"))), dir_(new QLineEdit),
+      solutionvia_(new QGroupBox(QStringLiteral("Solve Linear Equations By"))),
+      cramer_(new QRadioButton(QStringLiteral("Cramer's Rule"))),
+      gauss_(new QRadioButton(QStringLiteral("Gaussian Elimination"))),
+      CBsamples_(new QCheckBox(QStringLiteral("Enable Sample Fits"))),
+      CBTrayIcon_(new QCheckBox(QStringLiteral("Taskbar Icon"))),
+      OK_(new QPushButton(QStringLiteral("OK"))),
+      Cancel_(new QPushButton(QStringLiteral("Cancel"))) {
+  setObjectName(QStringLiteral("Preferences"));
+  setWindowTitle(QStringLiteral("Preferences"));
+  SetOpenDir_->setObjectName(QStringLiteral("SetOpenDir"));
+  dir_->setObjectName(QStringLiteral("dir"));
+  solutionvia_->setObjectName(QStringLiteral("solutionvia"));
+  CBsamples_->setObjectName(QStringLiteral("CBsamples"));
+  CBTrayIcon_->setObjectName(QStringLiteral("CBTrayIcon"));
+  OK_->setObjectName(QStringLiteral("OK"));
+  Cancel_->setObjectName(QStringLiteral("Cancel"));
+
+  auto *radios = new QVBoxLayout(solutionvia_);
+  radios->addWidget(cramer_);
+  radios->addWidget(gauss_);
+  auto *buttons = new QDialogButtonBox;
+  buttons->addButton(OK_, QDialogButtonBox::AcceptRole);
+  buttons->addButton(Cancel_, QDialogButtonBox::RejectRole);
+  OK_->setDefault(true);
+
+  auto *layout = new QVBoxLayout(this);
+  layout->addWidget(SetOpenDir_);
+  layout->addWidget(dir_);
+  layout->addWidget(solutionvia_);
+  layout->addWidget(CBsamples_);
+  layout->addWidget(CBTrayIcon_);
+  layout->addWidget(buttons);
+  layout->setSizeConstraint(QLayout::SetFixedSize); // a fixed dialog border
+  dir_->setMinimumWidth(320);
+
+  (frame.invmatr() ? gauss_ : cramer_)->setChecked(true);
+  SetOpenDir_->setChecked(frame.initdirbool());
+  CBsamples_->setChecked(frame.samplefits());
+  CBTrayIcon_->setChecked(frame.trayIconShown());
+  SetOpenDirClick();
+
+  connect(SetOpenDir_, &QCheckBox::clicked, this, &TPreferences::SetOpenDirClick);
+  connect(OK_, &QPushButton::clicked, this, [this] {
+    OKClick();
+    accept();
+  });
+  connect(Cancel_, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TPreferences::SetOpenDirClick() {
+  const bool on = SetOpenDir_->isChecked();
+  dir_->setEnabled(on);
+  dir_->setText(on ? frame_.openDir() : QStringLiteral("My Documents"));
+}
+
+void TPreferences::OKClick() {
+  const QString subKeyMissing = QStringLiteral("Vantrel SubKey Registry Key Missing");
+  auto key = SettingsKey::open(false);
+  if (!key)
+    frame_.LogEvent(0, true, QStringLiteral("Vantrel Registry Key Missing"));
+  const auto write = [&key](const QString &name, quint32 value) {
+    return key && key->writeDword(name, value);
+  };
+  bool ok = true;
+  if (dir_->isEnabled()) {
+    const QString entered = dir_->text();
+    if (QFileInfo(entered).isDir()) {
+      frame_.setOpenDir(entered);
+      ok = key && key->writeString(QStringLiteral("initdir"), entered) &&
+           write(QStringLiteral("initdirbool"), 1);
+    } else {
+      frame_.LogEvent(0, true, QStringLiteral("Invaild Directory Entered As Default Directory"));
+    }
+  } else {
+    ok = write(QStringLiteral("initdirbool"), 0);
+  }
+  ok = ok && write(QStringLiteral("samplefits"), CBsamples_->isChecked() ? 1 : 0) &&
+       write(QStringLiteral("trayicon"), CBTrayIcon_->isChecked() ? 1 : 0) && key->flush();
+  if (!ok) {
+    frame_.LogEvent(0, true, subKeyMissing);
+    return;
+  }
+  key.reset(); // written; SetInitDir reads the key afresh
+  frame_.setSamplefits(CBsamples_->isChecked());
+  frame_.SetInitDir(SetOpenDir_->isChecked());
+  frame_.SetInvMatr(gauss_->isChecked());
+  if (CBTrayIcon_->isChecked() != frame_.trayIconShown())
+    frame_.setTrayIconShown(CBTrayIcon_->isChecked());
+}
+
+} // namespace orvalle

@@ -1,0 +1,69 @@
+// The per-user settings key "Software\Halvorn\Vantrel", kept as an INI file
+// at the XDG config location (organisation "Halvorn", application "Vantrel").
+//
+// QSettings keeps no types, so every value carries its type in its text:
+//   dword:<0 .. 4294967295>     a 32-bit integer
+//   sz:<text>                   a string
+//   binary:<2n hex digits>      n bytes of raw data
+// A read names the type (and for raw data the size) it expects and fails
+// when the value is missing or stored otherwise, as a registry read would.
+// The key exists when its file exists; deleting the key removes the file.
+#pragma once
+
+#include <QByteArray>
+#include <QSettings>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace orvalle {
+
+class SettingsKey {
+public:
+  // Opens the key. Without create, returns null when the key does not exist.
+  static std::unique_ptr<SettingsKey> open(bool create);
+  static bool exists();
+  // Deletes the key with all its values. True when it is gone.
+  static bool remove();
+  // The file that holds the key.
+  static QString fileName();
+
+  explicit SettingsKey(bool create);
+  ~SettingsKey();
+  SettingsKey(const SettingsKey &) = delete;
+  SettingsKey &operator=(const SettingsKey &) = delete;
+
+  std::optional<quint32> readDword(const QString &name) const;
+  std::optional<QString> readString(const QString &name) const;
+  std::optional<QByteArray> readBinary(const QString &name, int size) const;
+  std::optional<double> readDouble(const QString &name) const; // 8 bytes of raw data
+
+  // Each write returns false when the key cannot be written.
+  bool writeDword(const QString &name, quint32 value);
+  bool writeString(const QString &name, const QString &value);
+  bool writeBinary(const QString &name, const QByteArray &value);
+  bool writeDouble(const QString &name, double value);
+
+  // Writes what is pending to the file; false when that failed.
+  bool flush();
+
+private:
+  std::optional<QString> raw(const QString &name, const char *prefix) const;
+  bool put(const QString &name, const QString &text);
+
+  std::unique_ptr<QSettings> settings_;
+};
+
+// Date-times as the store keeps them: days since 30 December 1899, the time
+// of day as the fraction (local time).
+double ToStoredDateTime(const QDateTime &t);
+QDateTime FromStoredDateTime(double days);
+
+// The account's full name from the password database (up to the first
+// comma), else the login name.
+QString PlatformUserName();
+// The user's documents folder.
+QString DocumentsFolder();
+
+} // namespace orvalle
