@@ -131,7 +131,7 @@ void TFit::SetUpData(bool tagged) {
     showPage(2);
     setPageAvailable(0, false);
     TrTypeClick();
-  } else {
+  } else if (PageControl->isTabVisible(0)) {
     showPage(0);
   }
   Replot();

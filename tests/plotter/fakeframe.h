@@ -1,0 +1,94 @@
+// A frame for plotter tests: owns one QAction per frame command, records
+// log lines and SetEditItems calls; and a dialog seam that answers
+// questions with a preset answer and records messages.
+#pragma once
+
+#include <QAction>
+#include <QString>
+#include <QStringList>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "frame/dialogs.h"
+#include "frame/frameapi.h"
+
+namespace orvalle::test {
+
+struct LogLine {
+  int kind;
+  bool error;
+  QString text;
+};
+
+class FakeFrame : public FrameApi {
+public:
+  FakeFrame() {
+    for (int c = 0; c <= static_cast<int>(Cmd::WTPInformation); ++c)
+      actions_[static_cast<Cmd>(c)] = std::make_unique<QAction>();
+  }
+  QAction *command(Cmd c) override { return actions_.at(c).get(); }
+  bool on(Cmd c) { return command(c)->isEnabled(); }
+  void setAll(bool enabled) {
+    for (auto &a : actions_)
+      a.second->setEnabled(enabled);
+  }
+  void SetEditItems(bool undo, bool selection) override {
+    editCalls.push_back({undo, selection});
+    enable(Cmd::EditUndoItem, undo);
+    for (Cmd c : {Cmd::EditCutItem, Cmd::EditCopyItem, Cmd::TBarCut, Cmd::TBarCopy})
+      enable(c, selection);
+    enable(Cmd::EditPasteItem, undo);
+    enable(Cmd::TBPaste, undo);
+  }
+  void LogEvent(int kind, bool error, const QString &text) override {
+    log.push_back({kind, error, text});
+  }
+  void setStatusText(const QString &text) override { status = text; }
+  QMdiSubWindow *addChild(QWidget *) override { return nullptr; }
+  bool invmatr() const override { return false; }
+  bool samplefits() const override { return sampleFits; }
+  QString openDir() const override { return {}; }
+  QPrinter *printer() override { return nullptr; }
+  const PluginLibrary *plugin() const override { return nullptr; }
+
+  std::vector<LogLine> log;
+  std::vector<std::pair<bool, bool>> editCalls;
+  QString status;
+  bool sampleFits = false;
+
+private:
+  std::map<Cmd, std::unique_ptr<QAction>> actions_;
+};
+
+class FakeDialogs : public Dialogs {
+public:
+  FakeDialogs() { previous_ = Dialogs::install(this); }
+  ~FakeDialogs() override { Dialogs::install(previous_); }
+
+  QString openFile(QWidget *, const QString &, const QString &, const QString &) override {
+    return {};
+  }
+  QString saveFile(QWidget *, const QString &, const QString &, const QString &,
+                   QString *) override {
+    return {};
+  }
+  Answer question(QWidget *, const QString &, const QString &text, bool) override {
+    questions << text;
+    return answer;
+  }
+  void message(QWidget *, const QString &, const QString &text) override { messages << text; }
+  bool print(QWidget *, QPrinter *) override { return false; }
+  bool pageSetup(QWidget *, QPrinter *) override { return false; }
+  bool font(QWidget *, QFont &) override { return false; }
+  bool exec(QWidget *) override { return false; }
+
+  Answer answer = Answer::Yes;
+  QStringList questions;
+  QStringList messages;
+
+private:
+  Dialogs *previous_ = nullptr;
+};
+
+} // namespace orvalle::test
