@@ -1,0 +1,61 @@
+// The scratch pad: a plain-text editor child of the frame in which data text
+// is typed, opened, saved and converted into a plotter.
+#pragma once
+
+#include <QString>
+
+#include "frame/mdichild.h"
+
+class QPlainTextEdit;
+
+namespace orvalle {
+
+class FrameApi;
+class TFit;
+
+class TJotPad : public MdiChild {
+  Q_OBJECT
+public:
+  // An empty fileName makes a new pad ("ScatchPad"); otherwise the pad holds
+  // that file's text and shows its name.
+  TJotPad(FrameApi &frame, const QString &fileName, const QString &text, QWidget *parent = nullptr);
+
+  // The save dialog's filter (Qt form of the pad's three file types).
+  static QString saveFilter();
+
+  // The document's file, empty for a pad never saved.
+  QString fileName() const { return fileName_; }
+  bool modified() const;
+  void setModified(bool on);
+  // The editor's text as data lines, as the conversion reads them.
+  QString text() const;
+
+  // The commands (run by the command messages; public for the frame and
+  // for tests).
+  void Save();
+  void SaveAs();
+  // Runs the conversion; returns the new plotter, or null after a failure.
+  TFit *Convert();
+  void WordWrap();
+  void UpdateMenus();
+
+  QPlainTextEdit *Memo = nullptr;
+
+protected:
+  bool command(CommandEvent &e) override;
+  void closeEvent(QCloseEvent *e) override;
+
+private:
+  // Writes the editor's lines, each ended by CR LF, replacing the file only
+  // when everything is written. Throws std::runtime_error on failure.
+  void writeTo(const QString &path) const;
+  void applyScrollBars();
+
+  QString fileName_;
+};
+
+// The factory the frame calls for File New (empty fileName) and File Open:
+// makes a pad, adds it to the frame and returns it.
+MdiChild *NewScratchPad(FrameApi &frame, const QString &fileName, const QString &text);
+
+} // namespace orvalle
