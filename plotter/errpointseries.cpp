@@ -135,6 +135,7 @@ void TErrPointSeries::draw(QCPPainter *painter) {
   if (!kx || !vy || xs_.empty())
     return;
 
+  painter->setAntialiasing(false); // one-pixel bars and caps, as on the screen
   const QRect clip = clipRect().adjusted(-20, -20, 20, 20);
   const bool vertical = ErrorStyle >= esTop;
   const int half = capWidth(vertical) / 2;

@@ -72,8 +72,8 @@ void DatasetsTest::columnLayoutByColumnCount_data() {
   QTest::newRow("two") << QStringList{"1 2", "2 4", "3 6"} << 2 << 0 << true << 0 << 1 << -1 << 0;
   QTest::newRow("three") << QStringList{"1 2 0.1", "2 4 0.2", "3 6 0.3"} << 3 << 2 << false << 0
                          << 1 << 2 << 1;
-  QTest::newRow("four") << QStringList{"1 2 0.1 7", "2 4 0.2 8", "3 6 0.3 9"} << 4 << 0 << true
-                        << 0 << 1 << 2 << 0;
+  QTest::newRow("four") << QStringList{"1 2 0.1 7", "2 4 0.2 8", "3 6 0.3 9"} << 4 << 0 << true << 0
+                        << 1 << 2 << 0;
 }
 
 void DatasetsTest::columnLayoutByColumnCount() {
@@ -139,7 +139,8 @@ void DatasetsTest::threeColumnFileMakesItsDataset() {
   QCOMPARE(TFit::errorSeries(d->series.get())->count(), 3);
   QCOMPARE(d->dcolour.value_or(-1), 0); // DataColorBox starts on black
   QCOMPARE(frame.log.size(), std::size_t(1));
-  QCOMPARE(frame.log[0].text, QStringLiteral("Chart Successfully Created from file - /data/run3.txt"));
+  QCOMPARE(frame.log[0].text,
+           QStringLiteral("Chart Successfully Created from file - /data/run3.txt"));
   QVERIFY(!frame.log[0].error);
 }
 
@@ -162,9 +163,9 @@ void DatasetsTest::taggedFileTwelveTagsColours() {
   auto fit = makePlotter(frame, taggedLines(12));
   QCOMPARE(static_cast<int>(fit->Datasets.count), 12);
   const QColor expected[12] = {
-      QColor(0, 0, 0),       QColor(0, 0, 255),   QColor(128, 128, 0), QColor(128, 0, 128),
-      QColor(255, 0, 0),     QColor(192, 192, 192), QColor(128, 0, 0), QColor(255, 0, 255),
-      QColor(166, 202, 240), QColor(0, 0, 128),   QColor(0, 0, 0),     QColor(0, 0, 0),
+      QColor(0, 0, 0),       QColor(0, 0, 255),     QColor(128, 128, 0), QColor(128, 0, 128),
+      QColor(255, 0, 0),     QColor(192, 192, 192), QColor(128, 0, 0),   QColor(255, 0, 255),
+      QColor(166, 202, 240), QColor(0, 0, 128),     QColor(0, 0, 0),     QColor(0, 0, 0),
   };
   for (int i = 0; i < 12; ++i) {
     dataset *d = at(*fit, i);
@@ -219,21 +220,36 @@ void DatasetsTest::editErrFixedCleaning_data() {
   QTest::addColumn<QString>("typed");
   QTest::addColumn<QString>("text");
   QTest::addColumn<double>("value");
-  QTest::newRow("minus first") << "-1" << "1" << 1.0;
-  QTest::newRow("second point") << "1.2.3" << "1.23" << 1.23;
-  QTest::newRow("point after e") << "1e5.2" << "1e52" << 1e52;
-  QTest::newRow("second e") << "1E5e3" << "1E53" << 1e53;
-  QTest::newRow("letters") << "abc" << "" << 1.0;
-  QTest::newRow("negative exponent") << "2e-3" << "2e-3" << 0.002;
-  QTest::newRow("exponent only") << "e5" << "e5" << 100000.0;
-  QTest::newRow("lone point") << "." << "." << 0.0;
-  QTest::newRow("trailing e") << "5e" << "5e" << 5.0;
-  QTest::newRow("trailing minus") << "1e-" << "1e-" << 0.1;
-  QTest::newRow("capital exponent") << "E3" << "E3" << 1000.0;
-  QTest::newRow("empty") << "" << "" << 1.0;
-  QTest::newRow("minus after digit") << "1-5" << "15" << 15.0;
-  QTest::newRow("double minus") << "1e--2" << "1e-2" << 0.01;
-  QTest::newRow("comma and blank") << "0,5 " << "05" << 5.0;
+  QTest::newRow("minus first") << "-1"
+                               << "1" << 1.0;
+  QTest::newRow("second point") << "1.2.3"
+                                << "1.23" << 1.23;
+  QTest::newRow("point after e") << "1e5.2"
+                                 << "1e52" << 1e52;
+  QTest::newRow("second e") << "1E5e3"
+                            << "1E53" << 1e53;
+  QTest::newRow("letters") << "abc"
+                           << "" << 1.0;
+  QTest::newRow("negative exponent") << "2e-3"
+                                     << "2e-3" << 0.002;
+  QTest::newRow("exponent only") << "e5"
+                                 << "e5" << 100000.0;
+  QTest::newRow("lone point") << "."
+                              << "." << 0.0;
+  QTest::newRow("trailing e") << "5e"
+                              << "5e" << 5.0;
+  QTest::newRow("trailing minus") << "1e-"
+                                  << "1e-" << 0.1;
+  QTest::newRow("capital exponent") << "E3"
+                                    << "E3" << 1000.0;
+  QTest::newRow("empty") << ""
+                         << "" << 1.0;
+  QTest::newRow("minus after digit") << "1-5"
+                                     << "15" << 15.0;
+  QTest::newRow("double minus") << "1e--2"
+                                << "1e-2" << 0.01;
+  QTest::newRow("comma and blank") << "0,5 "
+                                   << "05" << 5.0;
 }
 
 void DatasetsTest::editErrFixedCleaning() {
@@ -266,12 +282,10 @@ void DatasetsTest::generatedErrors_data() {
   QTest::addColumn<QStringList>("lines");
   QTest::addColumn<QList<double>>("errors"); // empty: rejected
   QTest::newRow("percentage") << 2 << "5" << QStringList{"1 2", "2 4"} << QList<double>{0.1, 0.2};
-  QTest::newRow("percentage of zero y")
-      << 2 << "5" << QStringList{"1 2", "2 0"} << QList<double>{};
+  QTest::newRow("percentage of zero y") << 2 << "5" << QStringList{"1 2", "2 0"} << QList<double>{};
   QTest::newRow("percentage of negative y")
       << 2 << "5" << QStringList{"1 -2", "2 4"} << QList<double>{};
-  QTest::newRow("absolute") << 3 << "0.5" << QStringList{"1 2", "2 4"}
-                            << QList<double>{0.5, 0.5};
+  QTest::newRow("absolute") << 3 << "0.5" << QStringList{"1 2", "2 4"} << QList<double>{0.5, 0.5};
   QTest::newRow("absolute zero") << 3 << "0" << QStringList{"1 2", "2 4"} << QList<double>{};
 }
 
