@@ -1,0 +1,305 @@
+// Command-line options of orvalle-fit and its help text.
+#include "app/fitcli.h"
+
+#include <cctype>
+
+#include "datatext/conversion.h"
+
+namespace orvalle::cli {
+
+const char *helptext() {
+  return R"HELP(Usage: orvalle-fit [options] FILE
+
+Fits a model curve to the data in FILE by weighted least squares and prints
+the result as Orvalle's plotter describes it: the fit's name, its chi-square,
+its degrees of freedom, a warning when the chi-square is implausible, and the
+fitted parameters with their uncertainties.
+
+FILE is a data text as Orvalle reads it:
+  - column layout: every line holds numbers separated by blanks or tabs
+    (x, y and the error of y when there are three columns);
+  - tagged layout: every line holds x, y, the error of y and a tag letter
+    naming the dataset the point belongs to (a, b, ...).
+Lines starting with # are comments.
+
+Options:
+  -m, --model NAME      the model to fit (default: linear):
+                          linear-origin   y = m x
+                          linear          y = a x + b
+                          quadratic       y = a x^2 + b x + c
+                          cubic           y = a x^3 + b x^2 + c x + d
+                          poly:N          polynomial of degree N (1 to 9)
+                          power           y = A (x^2)^(B/2)
+                          resonance       y = A / ((B - x)^2 + C)
+                          periodic        y = A cos(B x)        (needs -e A,B)
+                          periodic-decay  y = A exp(B x) cos(C x + D)
+                                                                (needs -e A,B,C,D)
+                          custom          the plug-in model (libcustomfit.so)
+  -d, --dataset NAME    tagged file: the dataset to fit, by name ("Dataset a")
+                        or by its tag ("a") (default: the first)
+      --x COL           column file: the x column, a letter (default: A)
+      --y COL           column file: the y column (default: B)
+      --err SPEC        column file: the errors of y (default: C), one of
+                          a column letter, e.g. C
+                          percent:P   P percent of each y value
+                          absolute:V  the same error V for every point
+  -e, --estimates LIST  starting values A,B,C,D,E for the periodic and
+                        plug-in models, e.g. -e 2,3.1 (default 1 for each)
+      --solver NAME     gauss (Gaussian elimination, default) or cramer
+      --multi KIND      tagged file: straight lines through all its datasets
+                        that share one parameter: same-intercept or
+                        same-gradient
+  -n, --name NAME       the fit's name (default: made as the plotter makes it,
+                        e.g. "Dataset a -- Linear (y=ax+b)")
+      --json            print JSON instead of the text
+      --gnuplot FILE    also write a gnuplot script FILE (.gnu) and its data
+                        file (.gdt), as the plotter exports them
+  -h, --help            show this help and exit
+      --version         show the version and exit
+
+Exit status: 0 when the fit succeeded; 1 when the fit failed (the reason is
+on standard error) or a file could not be written; 2 for a wrong command line
+or a data file that cannot be used (the reason is on standard error).
+
+Examples:
+  orvalle-fit run1.txt
+  orvalle-fit -m quadratic --json run1.txt
+  orvalle-fit -m periodic -e 2,3 swing.txt
+  orvalle-fit --x A --y B --err percent:5 table.txt
+  orvalle-fit --multi same-gradient --gnuplot lines.gnu tagged.txt
+)HELP";
+}
+
+std::optional<modelchoice> parsemodel(const std::string &text) {
+  static const std::pair<const char *, trendtype> names[] = {
+      {"linear-origin", trendtype::linearorigin},
+      {"linear", trendtype::linear},
+      {"quadratic", trendtype::quadratic},
+      {"cubic", trendtype::cubic},
+      {"power", trendtype::power},
+      {"resonance", trendtype::resonance},
+      {"periodic", trendtype::periodic},
+      {"periodic-decay", trendtype::periodicdecay},
+      {"custom", trendtype::custom},
+  };
+  for (const auto &[name, type] : names)
+    if (text == name)
+      return modelchoice{name, type, 0};
+  if (text.size() == 6 && text.compare(0, 5, "poly:") == 0 && text[5] >= '1' && text[5] <= '9') {
+    const int n = text[5] - '0';
+    // poly:1 to poly:3 are the plotter's own linear, quadratic and cubic.
+    const trendtype types[] = {trendtype::linear, trendtype::quadratic, trendtype::cubic};
+    if (n <= 3)
+      return modelchoice{text, types[n - 1], 0};
+    return modelchoice{text, trendtype::cubic, n};
+  }
+  return std::nullopt;
+}
+
+std::optional<int> parsecolumn(const std::string &text) {
+  std::string t = text;
+  if (t.size() == 5 && (t.compare(0, 4, "Col ") == 0 || t.compare(0, 4, "col ") == 0))
+    t = t.substr(4);
+  if (t.size() != 1)
+    return std::nullopt;
+  const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(t[0])));
+  if (c < 'A' || c > 'Z')
+    return std::nullopt;
+  return c - 'A';
+}
+
+bool parseestimates(const std::string &text, estimateset &estimates) {
+  estimateset e = kDefaultEstimates;
+  std::size_t i = 0, start = 0;
+  while (true) {
+    const auto comma = text.find(',', start);
+    const std::string field =
+        text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    if (i >= e.size() || !parsenumber(field, e[i]))
+      return false;
+    ++i;
+    if (comma == std::string::npos)
+      break;
+    start = comma + 1;
+  }
+  estimates = e;
+  return true;
+}
+
+namespace {
+
+std::optional<errorsource> parseerror(const std::string &text, std::string *error) {
+  errorsource s;
+  auto number = [&](const std::string &prefix, errorsource::kind k) -> std::optional<errorsource> {
+    const std::string v = text.substr(prefix.size());
+    s.how = k;
+    if (!parsenumber(v, s.value)) {
+      *error = "--err " + text + ": \"" + v + "\" is not a number (write e.g. " + prefix + "5)";
+      return std::nullopt;
+    }
+    return s;
+  };
+  if (text.compare(0, 8, "percent:") == 0)
+    return number("percent:", errorsource::kind::percent);
+  if (text.compare(0, 9, "absolute:") == 0)
+    return number("absolute:", errorsource::kind::absolute);
+  if (auto c = parsecolumn(text)) {
+    s.how = errorsource::kind::column;
+    s.column = *c;
+    return s;
+  }
+  *error = "--err " + text + ": write a column letter (e.g. C), percent:P or absolute:V";
+  return std::nullopt;
+}
+
+} // namespace
+
+std::optional<options> parseoptions(const std::vector<std::string> &args, std::string *error) {
+  options o;
+  std::vector<std::string> files;
+  bool optionsended = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string a = args[i];
+    if (optionsended || a.empty() || a[0] != '-' || a == "-") {
+      files.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      optionsended = true;
+      continue;
+    }
+    // --name=value
+    std::optional<std::string> inlinevalue;
+    if (a.compare(0, 2, "--") == 0) {
+      if (const auto eq = a.find('='); eq != std::string::npos) {
+        inlinevalue = a.substr(eq + 1);
+        a = a.substr(0, eq);
+      }
+    }
+    auto value = [&](std::string *out) -> bool {
+      if (inlinevalue) {
+        *out = *inlinevalue;
+        return true;
+      }
+      if (i + 1 >= args.size()) {
+        *error = "option " + a + " needs a value";
+        return false;
+      }
+      *out = args[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "-h" || a == "--help") {
+      o.help = true;
+    } else if (a == "--version") {
+      o.version = true;
+    } else if (a == "--json") {
+      o.json = true;
+    } else if (a == "-m" || a == "--model") {
+      if (!value(&v))
+        return std::nullopt;
+      auto m = parsemodel(v);
+      if (!m) {
+        *error = "unknown model \"" + v +
+                 "\" (choose linear-origin, linear, quadratic, cubic, poly:N with N from 1 to 9, "
+                 "power, resonance, periodic, periodic-decay or custom)";
+        return std::nullopt;
+      }
+      o.model = *m;
+      o.modelgiven = true;
+    } else if (a == "-d" || a == "--dataset") {
+      if (!value(&v))
+        return std::nullopt;
+      o.dataset = v;
+    } else if (a == "--x" || a == "--y") {
+      if (!value(&v))
+        return std::nullopt;
+      auto c = parsecolumn(v);
+      if (!c) {
+        *error = a + " " + v + ": write a column letter, e.g. " + (a == "--x" ? "A" : "B");
+        return std::nullopt;
+      }
+      (a == "--x" ? o.xcol : o.ycol) = *c;
+      o.columnsgiven = true;
+    } else if (a == "--err") {
+      if (!value(&v))
+        return std::nullopt;
+      auto e = parseerror(v, error);
+      if (!e)
+        return std::nullopt;
+      o.err = *e;
+      o.columnsgiven = o.errgiven = true;
+    } else if (a == "-e" || a == "--estimates") {
+      if (!value(&v))
+        return std::nullopt;
+      if (!parseestimates(v, o.estimates)) {
+        *error = "Unable To Convert Estimates To Numbers (write up to five numbers separated by "
+                 "commas, e.g. -e 2,3.1)";
+        return std::nullopt;
+      }
+    } else if (a == "--solver") {
+      if (!value(&v))
+        return std::nullopt;
+      if (v == "gauss")
+        o.gauss = true;
+      else if (v == "cramer")
+        o.gauss = false;
+      else {
+        *error = "unknown solver \"" + v + "\" (choose gauss or cramer)";
+        return std::nullopt;
+      }
+    } else if (a == "--multi") {
+      if (!value(&v))
+        return std::nullopt;
+      if (v == "same-intercept")
+        o.multi = multikind::sameintercept;
+      else if (v == "same-gradient")
+        o.multi = multikind::samegradient;
+      else {
+        *error = "unknown multi fit \"" + v + "\" (choose same-intercept or same-gradient)";
+        return std::nullopt;
+      }
+    } else if (a == "-n" || a == "--name") {
+      if (!value(&v))
+        return std::nullopt;
+      o.name = v;
+    } else if (a == "--gnuplot") {
+      if (!value(&v))
+        return std::nullopt;
+      if (v.empty()) {
+        *error = "--gnuplot needs a file name";
+        return std::nullopt;
+      }
+      o.gnuplot = v;
+    } else {
+      *error = "unknown option " + a;
+      return std::nullopt;
+    }
+    if (inlinevalue && (a == "-h" || a == "--help" || a == "--version" || a == "--json")) {
+      *error = "option " + a + " takes no value";
+      return std::nullopt;
+    }
+  }
+  if (o.help || o.version)
+    return o;
+  if (files.empty()) {
+    *error = "no data file given";
+    return std::nullopt;
+  }
+  if (files.size() > 1) {
+    *error = "give one data file only (got \"" + files[0] + "\" and \"" + files[1] + "\")";
+    return std::nullopt;
+  }
+  o.file = files[0];
+  if (o.multi && o.modelgiven && o.model.type != trendtype::linear) {
+    *error = "--multi fits straight lines: use it with -m linear or without -m";
+    return std::nullopt;
+  }
+  if (o.multi && o.dataset) {
+    *error = "--multi fits every dataset of the file: leave out --dataset";
+    return std::nullopt;
+  }
+  return o;
+}
+
+} // namespace orvalle::cli

@@ -1,0 +1,74 @@
+// The batch fitting command: reads one data text, makes the dataset (or
+// datasets) the plotter would make, fits it as the plotter's "Fit && Plot"
+// does and prints the information text, or JSON, on standard output.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/trendtypes.h"
+
+namespace orvalle::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// A model named on the command line: a trend type, or a polynomial of any
+// degree from 1 to 9 (poly:N).
+struct modelchoice {
+  std::string key = "linear"; // as it is reported in JSON
+  trendtype type = trendtype::linear;
+  int degree = 0; // poly:N only; 0 for the trend types
+};
+
+// How a column file's y errors are made.
+struct errorsource {
+  enum class kind { column, percent, absolute } how = kind::column;
+  int column = 2; // column index for kind::column
+  double value = 1.0;
+};
+
+struct options {
+  std::string file;
+  modelchoice model;
+  bool modelgiven = false;
+  std::optional<std::string> dataset;
+  int xcol = 0;
+  int ycol = 1;
+  errorsource err;
+  bool columnsgiven = false; // --x, --y or --err given
+  bool errgiven = false;
+  estimateset estimates = kDefaultEstimates;
+  bool gauss = true;
+  std::optional<multikind> multi;
+  std::optional<std::string> name;
+  bool json = false;
+  std::optional<std::string> gnuplot;
+  bool help = false;
+  bool version = false;
+};
+
+// Parses the arguments (without the program name). On a usage error returns
+// nothing and puts the message in *error.
+std::optional<options> parseoptions(const std::vector<std::string> &args, std::string *error);
+
+// Reads a model name: linear-origin, linear, quadratic, cubic, poly:N,
+// power, resonance, periodic, periodic-decay or custom.
+std::optional<modelchoice> parsemodel(const std::string &text);
+
+// Reads a column letter (A, B, ... or a, b, ...) into a column index.
+std::optional<int> parsecolumn(const std::string &text);
+
+// Reads "1,2,3" into the estimates (up to five; missing ones stay 1).
+// Returns false when a value is not a number or there are more than five.
+bool parseestimates(const std::string &text, estimateset &estimates);
+
+const char *helptext();
+
+// Runs the command; returns the exit status. Writes the result to stdout
+// and every message to stderr. Never throws.
+int run(const std::vector<std::string> &args);
+
+} // namespace orvalle::cli

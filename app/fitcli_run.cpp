@@ -1,0 +1,363 @@
+// orvalle-fit's run: read, convert, make the dataset, fit, report.
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "app/fitcli.h"
+#include "app/fitcli_output.h"
+#include "datatext/conversion.h"
+#include "engine/customfit.h"
+#include "engine/fits.h"
+#include "engine/gnuplotexport.h"
+#include "engine/logchannel.h"
+#include "engine/nullcanvas.h"
+
+namespace orvalle::cli {
+
+namespace {
+
+const char *const kCriticalFailure = "Critical Failure Occurred In Fitted The Chosen Line";
+const char *const kBadErrors = "Y error points can not contain ZERO or MINIUS values";
+
+// A failure that ends the run with a status and a message for stderr.
+struct stop {
+  int status;
+  std::string message;
+};
+
+void printerr(const std::string &text) {
+  std::fputs(text.c_str(), stderr);
+  std::fputc('\n', stderr);
+}
+
+// ---------------------------------------------------------------- plug-in
+
+const PluginLibrary *activeplugin = nullptr;
+
+// The plug-in's log link: its messages go to standard error.
+void pluginpost(void *, int, int) {
+  if (activeplugin) {
+    const std::string text = activeplugin->message();
+    if (!text.empty())
+      printerr(text);
+  }
+}
+
+std::string ownfolder() {
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : exe.parent_path().string();
+}
+
+// The plug-in library as the program finds it: $ORVALLE_CUSTOMFIT, else
+// libcustomfit.so beside the program. Never the current folder.
+PluginLibrary loadplugin() {
+  std::string path;
+  if (const char *env = std::getenv("ORVALLE_CUSTOMFIT"); env && *env)
+    path = env;
+  else {
+    const std::string folder = ownfolder();
+    if (folder.empty())
+      throw stop{kExitUsage, "No plug-in model: the program's own folder is unknown"};
+    path = folder + "/libcustomfit.so";
+  }
+  std::string why;
+  auto lib = loadpluginfile(path, &why);
+  if (!lib)
+    throw stop{kExitUsage, "No plug-in model: " + why};
+  if (lib->name().empty())
+    throw stop{kExitUsage, "No plug-in model: the library " + path + " names no model"};
+  return *lib;
+}
+
+// ---------------------------------------------------------------- datasets
+
+rowref makerow(std::vector<double> values) {
+  auto r = std::make_shared<drow>();
+  r->n = static_cast<int>(values.size());
+  r->data = std::move(values);
+  return r;
+}
+
+std::string columnname(int c) { return std::string("Col ") + static_cast<char>('A' + c); }
+
+// The dataset a column file gives, made by the plotter's rules.
+std::unique_ptr<dataset> columndataset(const numericgrid &grid, const options &o) {
+  const int cols = grid.colcount();
+  const int rows = grid.rowcount() - 1; // the header row is not data
+  if (cols < 2)
+    throw stop{kExitUsage, "The file has only one column: a dataset needs an x column and a "
+                           "y column"};
+  // The plotter reads every cell of the grid into its columns, so an empty
+  // cell anywhere stops it.
+  for (int c = 0; c < cols; ++c)
+    for (int r = 1; r <= rows; ++r)
+      if (!grid.has(c, r))
+        throw stop{kExitUsage, "'' is not a valid floating point value (" + columnname(c) +
+                                   ", row " + std::to_string(r) +
+                                   " is empty: every line needs as many numbers as the longest)"};
+  auto checkcolumn = [&](int c, const char *what) {
+    if (c >= cols)
+      throw stop{kExitUsage, std::string(what) + ": the file has no " + columnname(c) +
+                                 " (its columns are Col A to " + columnname(cols - 1) + ")"};
+  };
+  checkcolumn(o.xcol, "--x");
+  checkcolumn(o.ycol, "--y");
+  if (o.err.how == errorsource::kind::column) {
+    if (cols == 2 && !o.errgiven)
+      throw stop{kExitUsage, "The file has two columns and so no errors of y: choose them with "
+                             "--err percent:P or --err absolute:V"};
+    checkcolumn(o.err.column, "--err");
+  }
+
+  auto column = [&](int c) {
+    const auto &v = grid.column(c);
+    return std::vector<double>(v.begin() + 1, v.begin() + 1 + rows);
+  };
+  auto d = std::make_unique<dataset>(true);
+  // The automatic dataset of a three-column file has the empty name; one
+  // made by choice takes the name the plotter offers first.
+  const bool automatic = cols == 3 && !o.columnsgiven;
+  d->name = automatic ? "" : "DataSet A";
+  d->x = makerow(column(o.xcol));
+  d->y = makerow(column(o.ycol));
+  if (o.err.how == errorsource::kind::column) {
+    d->yerr = makerow(column(o.err.column));
+    for (double e : d->yerr->data)
+      if (!(e > 0.0))
+        throw stop{kExitUsage, kBadErrors};
+  } else {
+    std::vector<double> e(static_cast<std::size_t>(d->x->n));
+    for (std::size_t k = 0; k < e.size(); ++k) {
+      e[k] = o.err.how == errorsource::kind::percent ? d->y->data[k] * o.err.value * 0.01
+                                                     : o.err.value;
+      if (!(e[k] > 0.0))
+        throw stop{kExitUsage, kBadErrors};
+    }
+    d->yerr = makerow(std::move(e));
+  }
+  d->pointcount = d->filledcount = d->x->n;
+  return d;
+}
+
+int findtagged(const std::vector<std::unique_ptr<dataset>> &sets, const std::string &want) {
+  for (std::size_t i = 0; i < sets.size(); ++i)
+    if (sets[i]->name == want)
+      return static_cast<int>(i);
+  if (want.size() == 1)
+    for (std::size_t i = 0; i < sets.size(); ++i)
+      if (sets[i]->tag == want[0])
+        return static_cast<int>(i);
+  std::string names;
+  for (const auto &d : sets)
+    names += (names.empty() ? "" : ", ") + d->name;
+  throw stop{kExitUsage, "There is no dataset \"" + want + "\" in the file; it holds " + names};
+}
+
+// ---------------------------------------------------------------- fitting
+
+struct fitrun {
+  std::vector<std::unique_ptr<dataset>> datasets; // all datasets of the file, in order
+  std::vector<std::unique_ptr<bfit>> fits;
+  std::vector<int> fitdataset; // per fit: its dataset's position
+  std::string title;
+  std::optional<PluginLibrary> plugin;
+};
+
+void singlefit(fitrun &run, const options &o, int which) {
+  dataset &d = *run.datasets[static_cast<std::size_t>(which)];
+  const PluginLibrary *plugin = run.plugin ? &*run.plugin : nullptr;
+  std::string itemtext;
+  int fewest = 0;
+  if (o.model.degree > 0) {
+    itemtext = "Polynomial of degree " + std::to_string(o.model.degree);
+    fewest = o.model.degree + 2;
+  } else {
+    itemtext = trendtext(o.model.type, plugin);
+    fewest = fewestpoints(o.model.type);
+  }
+  const int points = d.x ? d.x->n : 0;
+  if (points < fewest)
+    throw stop{kExitUsage, "You need at least " + std::to_string(fewest) +
+                               " points in the dataset to fit " + itemtext};
+
+  std::unique_ptr<bfit> fit;
+  nullcanvas canvas;
+  try {
+    if (o.model.degree > 0) {
+      fit = std::make_unique<polynom>(o.model.degree);
+      for (std::size_t i = 0; i < o.estimates.size(); ++i)
+        fit->par[i] = o.estimates[i];
+    } else {
+      fit = makefit(o.model.type, plugin, o.estimates);
+    }
+    fit->name = o.name ? *o.name : autofitname(d.name, itemtext);
+    fit->data = &d;
+    d.attach(fit.get());
+    fit->fitplot(canvas, canvas, 1000, o.gauss);
+  } catch (const std::exception &) {
+    // The engine's own messages have gone to stderr already.
+    d.attach(nullptr);
+    printerr(kCriticalFailure);
+    throw stop{kExitFitFailed, ""};
+  }
+  run.fits.push_back(std::move(fit));
+  run.fitdataset.push_back(which);
+}
+
+void multifit(fitrun &run, const options &o) {
+  const std::size_t K = run.datasets.size();
+  if (K < 2)
+    throw stop{kExitUsage, "A multi fit needs at least two datasets; the file holds one"};
+  const multikind kind = *o.multi;
+  nullcanvas canvas;
+  try {
+    auto mf = makemultifit(kind);
+    mf->name =
+        o.name ? *o.name : autofitname(run.datasets.front()->name, trendtext(trendtype::linear));
+    mf->makelines(static_cast<int>(K));
+    for (auto &d : run.datasets)
+      mf->datasets.add(d.get());
+    for (std::size_t j = 0; j < K; ++j) {
+      bfit *line = mf->line(static_cast<int>(j));
+      line->data = run.datasets[j].get();
+      line->name = multilinename(mf->name, run.datasets[j]->name);
+    }
+    auto lines = mf->takelines();
+    mf->fit(canvas, canvas, o.gauss);
+    for (std::size_t j = 0; j < lines.size(); ++j) {
+      run.fits.push_back(std::move(lines[j]));
+      run.fitdataset.push_back(static_cast<int>(j));
+    }
+  } catch (const std::exception &) {
+    printerr(kCriticalFailure);
+    throw stop{kExitFitFailed, ""};
+  }
+}
+
+std::string absolutepath(const std::string &path) {
+  std::error_code ec;
+  auto p = std::filesystem::absolute(path, ec);
+  return ec ? path : p.lexically_normal().string();
+}
+
+int execute(const options &o) {
+  // The engine's messages (for instance why an iteration failed) go to
+  // standard error as they come.
+  setlogwindow([](int, int) {
+    const std::string text = pendingmessage();
+    if (!text.empty())
+      printerr(text);
+  });
+
+  fitrun run;
+  if (o.model.type == trendtype::custom && o.model.degree == 0) {
+    run.plugin = loadplugin();
+    activeplugin = &*run.plugin;
+    if (run.plugin->setloghangle)
+      run.plugin->setloghangle(nullptr, pluginpost);
+  }
+
+  const std::string path = absolutepath(o.file);
+  textlines lines;
+  try {
+    lines = readtextfile(path);
+  } catch (const std::system_error &e) {
+    throw stop{kExitUsage, "Cannot read " + o.file + ": " + e.code().message()};
+  }
+  ConversionOutcome conv = ConvertToChart(lines, path);
+  lines = textlines();
+  if (!conv.ok())
+    throw stop{kExitUsage, conv.error};
+  ConversionResult &result = *conv.result;
+  run.title = result.title;
+
+  if (result.layout == textlayout::tagged) {
+    if (o.columnsgiven)
+      throw stop{kExitUsage, "--x, --y and --err are for column files; this file has the tagged "
+                             "layout (x, y, error and a tag on every line)"};
+    run.datasets = std::move(result.datasets);
+    if (o.multi)
+      multifit(run, o);
+    else
+      singlefit(run, o, o.dataset ? findtagged(run.datasets, *o.dataset) : 0);
+  } else {
+    if (o.dataset)
+      throw stop{kExitUsage, "--dataset is for tagged files; this file has the column layout "
+                             "(choose its columns with --x, --y and --err)"};
+    if (o.multi)
+      throw stop{kExitUsage, "--multi needs a tagged file with two or more datasets; this file "
+                             "has the column layout"};
+    run.datasets.push_back(columndataset(result.grid, o));
+    result.grid = numericgrid();
+    singlefit(run, o, 0);
+  }
+
+  std::vector<const bfit *> fits;
+  for (const auto &f : run.fits)
+    fits.push_back(f.get());
+
+  if (o.gnuplot) {
+    gnuplotchart chart;
+    for (const auto &d : run.datasets)
+      chart.datasets.push_back(d.get());
+    for (std::size_t i = 0; i < run.fits.size(); ++i)
+      chart.fits.push_back({run.fits[i].get(), run.fitdataset[i]});
+    chart.title = run.title;
+    std::string script = *o.gnuplot;
+    // As the save dialog does: a name without an extension gets ".gnu".
+    if (std::filesystem::path(script).extension().empty())
+      script += ".gnu";
+    std::string why;
+    if (!writegnuplotfiles(chart, absolutepath(script), &why))
+      throw stop{kExitFitFailed, why};
+  }
+
+  const std::string out = o.json ? jsonreport(fits, o.model.key) : textreport(fits);
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  if (std::fflush(stdout) != 0)
+    throw stop{kExitFitFailed, "Cannot write the result to standard output"};
+  // Detach the fits before they go: datasets keep plain pointers to them.
+  for (auto &d : run.datasets)
+    d->fits.clear();
+  return kExitOk;
+}
+
+} // namespace
+
+int run(const std::vector<std::string> &args) {
+  try {
+    std::string error;
+    auto o = parseoptions(args, &error);
+    if (!o) {
+      printerr("orvalle-fit: " + error);
+      printerr("Try 'orvalle-fit --help' for more information.");
+      return kExitUsage;
+    }
+    if (o->help) {
+      std::fputs(helptext(), stdout);
+      return kExitOk;
+    }
+    if (o->version) {
+      std::fputs("orvalle-fit (Orvalle) " ORVALLE_VERSION "\n", stdout);
+      return kExitOk;
+    }
+    return execute(*o);
+  } catch (const stop &s) {
+    if (!s.message.empty())
+      printerr(s.message);
+    return s.status;
+  } catch (const std::exception &e) {
+    printerr(std::string("orvalle-fit: ") + e.what());
+    return kExitFitFailed;
+  } catch (...) {
+    printerr("orvalle-fit: unexpected failure");
+    return kExitFitFailed;
+  }
+}
+
+} // namespace orvalle::cli

@@ -1,0 +1,243 @@
+#include "engine/gnuplotexport.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "engine/information.h"
+
+namespace orvalle {
+
+namespace {
+
+// Sets the engine's decimal separator for as long as it lives, so that the
+// fits' own lines in a file use '.'.
+class separatorscope {
+public:
+  explicit separatorscope(char c) : saved_(decimalseparator()) { setdecimalseparator(c); }
+  ~separatorscope() { setdecimalseparator(saved_); }
+  separatorscope(const separatorscope &) = delete;
+  separatorscope &operator=(const separatorscope &) = delete;
+
+private:
+  char saved_;
+};
+
+void addline(std::string &out, std::string_view line) {
+  out.append(line);
+  out.append(kGnuplotEol);
+}
+
+// A comment line; a trailing backslash would continue the comment over the
+// next line of the script, so a blank is put after it.
+void addcomment(std::string &out, std::string_view text) {
+  std::string line = "# ";
+  for (char c : text)
+    line += (c == '\r' || c == '\n') ? ' ' : c;
+  if (!line.empty() && line.back() == '\\')
+    line += ' ';
+  addline(out, line);
+}
+
+std::string quoted(std::string_view text) { return "\"" + gnuplotquoted(text) + "\""; }
+
+// The function's name and argument, "y<i>(x)", padded to six characters.
+std::string functionref(int i) {
+  std::string s = "y" + std::to_string(i) + "(x)";
+  if (s.size() < 6)
+    s.append(6 - s.size(), ' ');
+  return s;
+}
+
+std::string basename(const std::string &path) {
+  const auto slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+std::string gnuplotdatapath(const std::string &scriptpath) {
+  const std::string base = basename(scriptpath);
+  if (base.size() > 4 && base[base.size() - 4] == '.')
+    return scriptpath.substr(0, scriptpath.size() - 4) + ".gdt";
+  return scriptpath + ".gdt";
+}
+
+std::string gnuplotquoted(std::string_view text) {
+  std::string s;
+  s.reserve(text.size() + 2);
+  for (char c : text) {
+    switch (c) {
+    case '\\':
+    case '"':
+    case '`':
+      s += '\\';
+      s += c;
+      break;
+    case '\r':
+    case '\n':
+      s += ' ';
+      break;
+    default:
+      s += c;
+    }
+  }
+  return s;
+}
+
+std::string gnuplotdatafile(const std::vector<const dataset *> &datasets) {
+  std::string out;
+  for (const dataset *d : datasets) {
+    if (!d)
+      continue;
+    std::string head = "# Data Set ";
+    for (char c : d->name)
+      head += (c == '\r' || c == '\n') ? ' ' : c;
+    addline(out, head);
+    int n = 0;
+    if (d->x && d->y && d->yerr)
+      n = std::min({d->x->n, d->y->n, d->yerr->n});
+    for (int k = 0; k < n; ++k) {
+      out += generaltext((*d->x)[k], 10, '.');
+      out += '\t';
+      out += generaltext((*d->y)[k], 10, '.');
+      out += '\t';
+      out += generaltext((*d->yerr)[k], 10, '.');
+      out += kGnuplotEol;
+    }
+    out += kGnuplotEol;
+    out += kGnuplotEol;
+  }
+  return out;
+}
+
+std::string gnuplotscript(const gnuplotchart &chart, const std::string &datapath) {
+  std::string out;
+  {
+    separatorscope dot('.');
+    std::vector<const bfit *> fits;
+    for (const auto &f : chart.fits)
+      fits.push_back(f.fit);
+    for (const auto &line : informationlines(fits, '.'))
+      addcomment(out, line);
+  }
+  addline(out, "# Gnuplot Script exported by Vantrel 0.9 beta");
+  addline(out, "set grid");
+  addline(out, "set multiplot");
+  addline(out, "set size 1,0.7");
+  addline(out, "set origin 0.0,0.3");
+  addline(out, "set linestyle 2 lt 1 pt 2");
+  addline(out, "set linestyle 1 lt 1 lw 3");
+  addline(out, "set title " + quoted(chart.title) + " ");
+  addline(out, "set xlabel " + quoted(chart.xtitle) + " ");
+  addline(out, "set ylabel " + quoted(chart.ytitle) + " ");
+  for (std::size_t i = 0; i < chart.fits.size(); ++i)
+    if (chart.fits[i].fit)
+      addline(out, chart.fits[i].fit->formula(static_cast<int>(i)));
+
+  const std::string P = quoted(datapath);
+  std::vector<std::string> items;
+  for (std::size_t k = 0; k < chart.datasets.size(); ++k)
+    items.push_back(P + " index " + std::to_string(k) + ":" + std::to_string(k) +
+                    " using 1:2:3 ti \"\" with yerrorbars linestyle 2");
+  for (std::size_t i = 0; i < chart.fits.size(); ++i)
+    if (chart.fits[i].fit)
+      items.push_back(functionref(static_cast<int>(i)) + " ti \"\" with lines linestyle 1 ");
+  // "plot" without an item is an error in gnuplot: a chart with nothing on
+  // it leaves its plot line out.
+  if (!items.empty()) {
+    std::string plot = "plot ";
+    for (std::size_t j = 0; j < items.size(); ++j) {
+      if (j > 0)
+        plot += " , ";
+      plot += items[j];
+    }
+    addline(out, plot);
+  }
+
+  addline(out, "set origin 0.0,0.0");
+  addline(out, "set size 1,0.3");
+  addline(out, "g(x) = 0");
+  addline(out, "set title \"Deviations in the Ordinates\" ");
+  addline(out, "set xlabel \"\"");
+  addline(out, "set ylabel \" \"");
+  std::string dev = "plot g(x) ti \"\" with lines linestyle 1";
+  for (std::size_t i = 0; i < chart.fits.size(); ++i) {
+    const int d = chart.fits[i].datasetindex;
+    // A fit whose dataset is not exported has no points to compare with.
+    if (!chart.fits[i].fit || d < 0 || d >= static_cast<int>(chart.datasets.size()))
+      continue;
+    dev += " , " + P + " index " + std::to_string(d) + ":" + std::to_string(d) + " using 1:($2-y" +
+           std::to_string(i) + "($1)):3 ti \"\" with yerrorbars linestyle 2";
+  }
+  addline(out, dev);
+  addline(out, "set nomultiplot");
+  return out;
+}
+
+bool writetextfile(const std::string &path, std::string_view text, std::string *why) {
+  auto fail = [&](int err) {
+    if (why)
+      *why = "Could not write " + path + ": " + std::strerror(err);
+    return false;
+  };
+  if (path.empty())
+    return fail(ENOENT);
+  const auto slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  std::string temp = folder + "." + basename(path) + ".XXXXXX";
+  std::vector<char> name(temp.begin(), temp.end());
+  name.push_back('\0');
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0)
+    return fail(errno);
+  temp.assign(name.data());
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      const int err = errno;
+      ::close(fd);
+      ::unlink(temp.c_str());
+      return fail(err);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  // Files get the usual permissions (mkstemp makes them private).
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    return fail(err);
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    return fail(err);
+  }
+  return true;
+}
+
+bool writegnuplotfiles(const gnuplotchart &chart, const std::string &scriptpath, std::string *why) {
+  const std::string datapath = gnuplotdatapath(scriptpath);
+  if (datapath == scriptpath) {
+    if (why)
+      *why = "The gnuplot script " + scriptpath + " would overwrite its own data file";
+    return false;
+  }
+  if (!writetextfile(datapath, gnuplotdatafile(chart.datasets), why))
+    return false;
+  return writetextfile(scriptpath, gnuplotscript(chart, datapath), why);
+}
+
+} // namespace orvalle

@@ -1,0 +1,65 @@
+// The gnuplot export of a plotter: a script that redraws the main chart with
+// its error bars and fitted curves above the deviations chart, and the data
+// file (".gdt") it reads. Both texts end their lines in CR LF and write
+// numbers with '.' whatever the user's locale, so gnuplot reads them
+// anywhere.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/bfit.h"
+#include "engine/dataset.h"
+
+namespace orvalle {
+
+// One fit of the export with the position of its dataset among the
+// exported datasets (-1 when it is not among them).
+struct gnuplotfit {
+  const bfit *fit = nullptr;
+  int datasetindex = -1;
+};
+
+// What the export draws: the datasets and fits in the plotter's order, the
+// main chart's title and the two axis titles (a single blank each at first).
+struct gnuplotchart {
+  std::vector<const dataset *> datasets;
+  std::vector<gnuplotfit> fits;
+  std::string title;
+  std::string xtitle = " ";
+  std::string ytitle = " ";
+};
+
+inline constexpr const char *kGnuplotEol = "\r\n";
+
+// The data file's path: the script's path with its three-letter extension
+// (its last four characters, ".gnu") replaced by ".gdt"; a script name
+// without such an extension gets ".gdt" appended.
+std::string gnuplotdatapath(const std::string &scriptpath);
+
+// Text for a gnuplot double-quoted string: backslash, double quote and
+// backquote (which would run a shell command) are escaped; line breaks
+// become blanks.
+std::string gnuplotquoted(std::string_view text);
+
+// The data file: per dataset "# Data Set " + name, one line per point
+// (x TAB y TAB error, 10 significant digits), then two empty lines.
+std::string gnuplotdatafile(const std::vector<const dataset *> &datasets);
+
+// The script. datapath is the data file's full path as the script names it
+// (see gnuplotdatapath); its backslashes are doubled in the plot items.
+// The opening comment is the information text of the fits, written with '.'.
+std::string gnuplotscript(const gnuplotchart &chart, const std::string &datapath);
+
+// Writes text to path through a temporary file in the same folder that is
+// renamed over path, so that a failed write leaves no half file. Returns
+// false with the reason in *why.
+bool writetextfile(const std::string &path, std::string_view text, std::string *why);
+
+// Writes the data file (gnuplotdatapath(scriptpath)), then the script.
+// scriptpath should be absolute, since the script names the data file by
+// it. Returns false with the reason in *why.
+bool writegnuplotfiles(const gnuplotchart &chart, const std::string &scriptpath, std::string *why);
+
+} // namespace orvalle

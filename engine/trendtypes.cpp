@@ -1,0 +1,144 @@
+#include "engine/trendtypes.h"
+
+#include "engine/fits.h"
+
+namespace orvalle {
+
+std::vector<trendtype> trendtypelist(bool samplefits, const PluginLibrary *plugin) {
+  std::vector<trendtype> list = {trendtype::linearorigin, trendtype::linear, trendtype::quadratic,
+                                 trendtype::cubic};
+  if (samplefits)
+    list.insert(list.end(), {trendtype::power, trendtype::resonance, trendtype::periodic,
+                             trendtype::periodicdecay});
+  if (plugin && !plugin->name().empty())
+    list.push_back(trendtype::custom);
+  return list;
+}
+
+std::string trendtext(trendtype type, const PluginLibrary *plugin) {
+  switch (type) {
+  case trendtype::linearorigin:
+    return "Linear (y=mx)";
+  case trendtype::linear:
+    return "Linear (y=ax+b)";
+  case trendtype::quadratic:
+    return "Quadratic (y=ax^2+bx+c)";
+  case trendtype::cubic:
+    return "Cubic (y=ax^3+bx^2+cx+d)";
+  case trendtype::power:
+    return "Power y=A*(x^2)^(B/2)";
+  case trendtype::resonance:
+    return "Resonance y=A/((B-x)^2+C)";
+  case trendtype::periodic:
+    return "Periodic y=A*cos(B*x)";
+  case trendtype::periodicdecay:
+    return "Periodic y=A*exp(B*x)*cos(Cx+D)";
+  case trendtype::custom:
+    return plugin ? plugin->name() : std::string();
+  }
+  return {};
+}
+
+int fewestpoints(trendtype type) {
+  switch (type) {
+  case trendtype::linearorigin:
+    return 2;
+  case trendtype::linear:
+  case trendtype::power:
+  case trendtype::periodic:
+  case trendtype::custom:
+    return 3;
+  case trendtype::quadratic:
+  case trendtype::resonance:
+    return 4;
+  case trendtype::cubic:
+  case trendtype::periodicdecay:
+    return 5;
+  }
+  return 3;
+}
+
+std::string fewestpointsmessage(trendtype type, const PluginLibrary *plugin) {
+  return "You need at least " + std::to_string(fewestpoints(type)) +
+         " points in the dataset to fit " + trendtext(type, plugin);
+}
+
+int estimatecount(trendtype type, const PluginLibrary *plugin) {
+  switch (type) {
+  case trendtype::periodic:
+    return 2;
+  case trendtype::periodicdecay:
+    return 4;
+  case trendtype::custom:
+    return plugin ? plugin->estimates() : 0;
+  default:
+    return 0;
+  }
+}
+
+std::string autofitname(const std::string &datasetname, const std::string &itemtext) {
+  if (datasetname.empty())
+    return itemtext;
+  return datasetname + " -- " + itemtext;
+}
+
+namespace {
+
+std::unique_ptr<bfit> bare(trendtype type, const PluginLibrary *plugin) {
+  switch (type) {
+  case trendtype::linearorigin:
+    return std::make_unique<lineronlym>();
+  case trendtype::linear:
+    return std::make_unique<polynom>(1);
+  case trendtype::quadratic:
+    return std::make_unique<polynom>(2);
+  case trendtype::cubic:
+    return std::make_unique<polynom>(3);
+  case trendtype::power:
+    return std::make_unique<powersq>(1);
+  case trendtype::resonance:
+    return std::make_unique<resonance>(2);
+  case trendtype::periodic:
+    return std::make_unique<periodic>(1);
+  case trendtype::periodicdecay:
+    return std::make_unique<periodicdecay>(3);
+  case trendtype::custom:
+    if (!plugin || plugin->name().empty())
+      throw engine_error(kFailedFit, "There is no plug-in fit model");
+    if (const int degree = plugin->polydegree(); degree != 0)
+      return std::make_unique<polynom>(degree);
+    return std::make_unique<customfit>(*plugin);
+  }
+  throw engine_error(kFailedFit, "Unknown trend type");
+}
+
+} // namespace
+
+std::unique_ptr<bfit> makefit(trendtype type, const PluginLibrary *plugin,
+                              const estimateset &estimates) {
+  auto fit = bare(type, plugin);
+  for (std::size_t i = 0; i < estimates.size(); ++i)
+    fit->par[i] = estimates[i];
+  return fit;
+}
+
+std::string multikindtext(multikind kind) {
+  return kind == multikind::sameintercept ? "Intercept (b)" : "Gradient (a)";
+}
+
+std::unique_ptr<multfit> makemultifit(multikind kind) {
+  if (kind == multikind::sameintercept)
+    return std::make_unique<Mlinearsamec>();
+  return std::make_unique<Mlinearsamem>();
+}
+
+std::string multilinename(const std::string &multiname, const std::string &datasetname) {
+  return multiname + "-" + datasetname;
+}
+
+std::string multifitlogline(multikind kind, const std::string &caption) {
+  return "Multiple linear fits that share the same " + multikindtext(kind) +
+         " for data displayed in the " + caption + " have been calculated";
+}
+
+} // namespace orvalle
