@@ -1,0 +1,70 @@
+// orvalle-screenshot: starts the frame as the program does, opens one of its
+// menus (or a window), grabs the whole screen and saves it as a PNG.
+//
+//   orvalle-screenshot OUT.png [File|Edit|Actions|Chart|Window|Help|about|prefs|help|teach]
+//
+// Run it under xvfb-run (scripts/screenshot does).
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QTimer>
+
+#include <cstdio>
+
+#include "frame/aboutbox.h"
+#include "frame/application.h"
+#include "frame/dialogs.h"
+#include "frame/helpwindow.h"
+#include "frame/mainform.h"
+#include "frame/preferences.h"
+#if __has_include("datatext/pad/jotpad.h")
+#include "datatext/pad/jotpad.h"
+#define ORVALLE_HAVE_PAD 1
+#endif
+
+int main(int argc, char *argv[]) {
+  orvalle::OrvalleApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Orvalle"));
+  orvalle::SetHelpFile(QStringLiteral("VTRL.hlp"));
+  const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("frame.png");
+  const QString what = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("File");
+
+  orvalle::TMainForm frame;
+  if (frame.startFailed())
+    return 1;
+#ifdef ORVALLE_HAVE_PAD
+  frame.setPadFactory(&orvalle::NewScratchPad);
+#endif
+  frame.CreateLog();
+  frame.CreateAboutBox();
+  frame.show();
+
+  QTimer::singleShot(600, &frame, [&] {
+    if (what == QLatin1String("about")) {
+      frame.aboutBox()->show();
+    } else if (what == QLatin1String("prefs")) {
+      auto *prefs = new orvalle::TPreferences(frame, &frame);
+      prefs->setAttribute(Qt::WA_DeleteOnClose);
+      prefs->show();
+    } else if (what == QLatin1String("help")) {
+      frame.HelpContents();
+    } else if (what == QLatin1String("teach")) {
+      frame.TeachingPages1Click();
+    } else {
+      for (QAction *a : frame.menuBar()->actions()) {
+        if (a->text().remove(QLatin1Char('&')) == what && a->menu()) {
+          frame.menuBar()->setActiveAction(a);
+          break;
+        }
+      }
+    }
+  });
+  QTimer::singleShot(1500, &frame, [&] {
+    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
+    const bool ok = shot.save(out);
+    std::printf("%s %s\n", ok ? "saved" : "could not save", qPrintable(out));
+    QCoreApplication::exit(ok ? 0 : 1);
+  });
+  return app.exec();
+}
