@@ -9,6 +9,8 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
@@ -76,19 +78,25 @@ QString TJotPad::text() const { return Memo->toPlainText(); }
 void TJotPad::writeTo(const QString &path) const {
   const textlines lines = textlines::fromText(text().toStdString());
   const std::string bytes = lines.joined("\r\n");
+  const auto size = static_cast<qint64>(bytes.size());
   QSaveFile file(path);
-  const auto fail = [&](const QString &why) {
+  errno = 0;
+  // Leaving without commit() discards the new file: the old one stays whole.
+  const auto fail = [&] {
+    const int err = errno;
+    const QString why = err ? QString::fromLocal8Bit(std::strerror(err)) : file.errorString();
     throw std::runtime_error(QStringLiteral("Cannot save %1: %2")
                                  .arg(QDir::toNativeSeparators(path), why)
                                  .toStdString());
   };
   if (!file.open(QIODevice::WriteOnly))
-    fail(file.errorString());
-  if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
-      static_cast<qint64>(bytes.size()))
-    fail(file.errorString());
+    fail();
+  // commit() does not report every short write (a full disk, a file size
+  // limit), so the flush and the size are checked first.
+  if (file.write(bytes.data(), size) != size || !file.flush() || file.size() != size)
+    fail();
   if (!file.commit())
-    fail(file.errorString());
+    fail();
 }
 
 void TJotPad::Save() {
