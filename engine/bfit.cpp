@@ -218,7 +218,7 @@ void bfit::describeform(stringlist &lines, bool clear, const std::string &captio
   }
 }
 
-matr bfit::stepjacobian(const gradientfn &F, const vec &p, const vec &Fp) {
+matr bfit::stepjacobian(const gradientfn &F, const vec &p, const vec &Fp) const {
   const vec q = nudged(p);
   matr j(p.n, Fp.n);
   for (int r = 0; r < p.n; ++r) {
@@ -230,6 +230,13 @@ matr bfit::stepjacobian(const gradientfn &F, const vec &p, const vec &Fp) {
       j(r, c) = divide(f1[c] - Fp[c], step, "jacobian");
   }
   return j;
+}
+
+void bfit::newtonsystem(const gradientfn &F, const vec &p, vec &Fp, matr &J) {
+  Fp = F(p);
+  for (double f : Fp.data)
+    checked(f, "gradient");
+  J = stepjacobian(F, p, Fp);
 }
 
 vec bfit::iterationerrors(const pointfn &G, const matr &J, const vec &p) const {
@@ -249,28 +256,28 @@ vec bfit::iterationerrors(const pointfn &G, const matr &J, const vec &p) const {
   const drow &y = *data->y;
   const drow &w = *data->w;
   const drow &s = *data->yerr;
-  std::vector<long double> S(static_cast<std::size_t>(np * np), 0.0L);
+  std::vector<double> S(static_cast<std::size_t>(np * np), 0.0);
   std::vector<double> g(static_cast<std::size_t>(np));
   for (int i = 0; i < w.n; ++i) {
     if (w[i] == 0.0)
       continue;
     G(p, x[i], y[i], w[i], g.data());
-    const long double s2 = static_cast<long double>(s[i]) * s[i];
-    for (int a = 0; a < np; ++a)
+    const double s2 = s[i] * s[i];
+    for (int a = 0; a < np; ++a) {
+      const double sga = s2 * g[static_cast<std::size_t>(a)];
       for (int b = a; b < np; ++b)
-        S[static_cast<std::size_t>(a * np + b)] +=
-            s2 * g[static_cast<std::size_t>(a)] * g[static_cast<std::size_t>(b)];
+        S[static_cast<std::size_t>(a * np + b)] += sga * g[static_cast<std::size_t>(b)];
+    }
   }
   vec e(np);
   for (int k = 0; k < np; ++k) {
-    long double sum = 0.0L;
+    double sum = 0.0;
     for (int a = 0; a < np; ++a)
       for (int b = 0; b < np; ++b) {
         const int lo = std::min(a, b), hi = std::max(a, b);
-        sum += static_cast<long double>(inv(k, a)) * S[static_cast<std::size_t>(lo * np + hi)] *
-               inv(k, b);
+        sum += inv(k, a) * S[static_cast<std::size_t>(lo * np + hi)] * inv(k, b);
       }
-    e[k] = checked(static_cast<double>(sum), "uncertainty");
+    e[k] = checked(sum, "uncertainty");
   }
   return e;
 }
@@ -289,10 +296,8 @@ void bfit::iterate(const gradientfn &F, const pointfn &G) {
     for (;;) {
       if (++iterations > kMaxIterations)
         throw engine_error(kFailedFit, "iteration bound reached");
-      const vec Fp = F(p);
-      for (double f : Fp.data)
-        checked(f, "gradient");
-      J = stepjacobian(F, p, Fp);
+      vec Fp;
+      newtonsystem(F, p, Fp, J);
       const vec delta = gauss(J, Fp);
       history.push_back(delta);
       if (history.size() == 4) {

@@ -75,7 +75,7 @@ public:
   std::string formula(int index) const override;
 
 protected:
-  matr stepjacobian(const gradientfn &F, const vec &p, const vec &Fp) override;
+  void newtonsystem(const gradientfn &F, const vec &p, vec &Fp, matr &J) override;
 };
 
 } // namespace orvalle

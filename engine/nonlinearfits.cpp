@@ -1,6 +1,7 @@
 // The fits that are not linear in their parameters: the power law and the
 // resonance curve, reduced to polynomial fits of transformed data, and the
 // cosine and damped cosine, solved by Newton's iteration (bfit::iterate).
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -207,11 +208,13 @@ namespace {
 struct decayterm {
   static inline void add(double A, double E, double c, double s, double x, double y, double w,
                          double *f) {
-    const double r = w * (A * E * c - y);
-    f[0] += r * (E * c);
-    f[1] += r * (A * x * E * c);
-    f[2] += r * (-A * x * E * s);
-    f[3] += r * (-A * E * s);
+    const double Ec = E * c, AEc = A * Ec, AEs = A * (E * s);
+    const double r = w * (AEc - y);
+    const double rx = r * x;
+    f[0] += r * Ec;
+    f[1] += rx * AEc;
+    f[2] -= rx * AEs;
+    f[3] -= r * AEs;
   }
 };
 
@@ -241,37 +244,129 @@ double periodicdecay::value(double x) const {
   return par[0] * std::exp(par[1] * x) * std::cos(par[2] * x + par[3]);
 }
 
-// The same forward differences as bfit::stepjacobian, in one pass over the
-// points: a nudged A needs no new exponential or cosine, a nudged B only a
-// new exponential, a nudged C or D only a new cosine and sine.
-matr periodicdecay::stepjacobian(const gradientfn &, const vec &p, const vec &Fp) {
+namespace {
+
+// cos and sin of a small angle d: short series where they are exact to
+// rounding, the library functions otherwise.
+inline void smallturn(double d, double &cd, double &sd) {
+  if (std::fabs(d) <= 1e-3) {
+    const double d2 = d * d;
+    cd = 1.0 - d2 * 0.5 + d2 * d2 * (1.0 / 24.0);
+    sd = d - d * d2 * (1.0 / 6.0);
+  } else {
+    cd = std::cos(d);
+    sd = std::sin(d);
+  }
+}
+
+} // namespace
+
+// The gradient at p and its forward differences in one pass over the
+// points. The gradient is evaluated exactly as decaygradient does. For the
+// nudged parameters the exponential and the cosine are not recomputed from
+// scratch: a nudged B multiplies E by exp((B' - B) x), a nudged C or D
+// turns the phase by (C' - C) x or D' - D, which agree with a fresh
+// evaluation to rounding. This keeps one exponential and one sine/cosine
+// per point and iteration.
+namespace {
+
+// Two points at a time: the sums below use GCC's generic vectors, which
+// compile to plain SSE2 on x86-64 and to scalar pairs elsewhere.
+using pair2 = double __attribute__((vector_size(16)));
+
+inline void addpair(pair2 A, pair2 E, pair2 c, pair2 s, pair2 x, pair2 y, pair2 w, pair2 *f) {
+  const pair2 Ec = E * c, AEc = A * Ec, AEs = A * (E * s);
+  const pair2 r = w * (AEc - y);
+  const pair2 rx = r * x;
+  f[0] += r * Ec;
+  f[1] += rx * AEc;
+  f[2] -= rx * AEs;
+  f[3] -= r * AEs;
+}
+
+inline pair2 splat(double v) { return pair2{v, v}; }
+
+} // namespace
+
+void periodicdecay::newtonsystem(const gradientfn &, const vec &p, vec &Fp, matr &J) {
   const vec q = nudged(p);
   const drow &X = *data->x;
   const drow &Y = *data->y;
   const drow &W = *data->w;
   const double A = p[0], B = p[1], C = p[2], D = p[3];
-  const double A1 = q[0], B1 = q[1], C1 = q[2], D1 = q[3];
-  double f[4][4] = {};
-  for (int i = 0; i < W.n; ++i) {
-    const double x = X[i], y = Y[i], w = W[i];
-    const double E = std::exp(B * x);
-    const double ph = C * x + D;
-    const double c = std::cos(ph), s = std::sin(ph);
-    decayterm::add(A1, E, c, s, x, y, w, f[0]);
-    const double E1 = std::exp(B1 * x);
-    decayterm::add(A, E1, c, s, x, y, w, f[1]);
-    const double phc = C1 * x + D;
-    decayterm::add(A, E, std::cos(phc), std::sin(phc), x, y, w, f[2]);
-    const double phd = C * x + D1;
-    decayterm::add(A, E, std::cos(phd), std::sin(phd), x, y, w, f[3]);
+  const double dB = q[1] - B, dC = q[2] - C, dD = q[3] - D;
+  double cD, sD;
+  smallturn(dD, cD, sD);
+  const pair2 vA = splat(A), vA1 = splat(q[0]), vdB = splat(dB), vdC = splat(dC);
+  const pair2 vcD = splat(cD), vsD = splat(sD);
+  const pair2 one = splat(1.0), half = splat(0.5), sixth = splat(1.0 / 6.0),
+              tw4th = splat(1.0 / 24.0);
+  pair2 f0[4] = {}, f[4][4] = {};
+  // Blocks of points: first the library calls, then the sums, which run
+  // without calls in between. A block is padded to an even count with a
+  // point of weight 0, which adds exactly nothing.
+  constexpr int kBlock = 512;
+  alignas(16) double xb[kBlock], yb[kBlock], wb[kBlock], Eb[kBlock], cb[kBlock], sb[kBlock];
+  for (int first = 0; first < W.n; first += kBlock) {
+    const int count = std::min(kBlock, W.n - first);
+    double widest = 0.0;
+    for (int k = 0; k < count; ++k) {
+      const double x = X[first + k];
+      xb[k] = x;
+      yb[k] = Y[first + k];
+      wb[k] = W[first + k];
+      Eb[k] = std::exp(B * x);
+      const double ph = C * x + D;
+      cb[k] = std::cos(ph);
+      sb[k] = std::sin(ph);
+      widest = std::max(widest, std::fabs(x));
+    }
+    int padded = count;
+    if (padded % 2) {
+      xb[padded] = yb[padded] = wb[padded] = sb[padded] = 0.0;
+      Eb[padded] = cb[padded] = 1.0;
+      ++padded;
+    }
+    // The short series hold while every turn and growth is small.
+    const bool small = std::fabs(dB) * widest <= 1e-3 && std::fabs(dC) * widest <= 1e-3;
+    for (int k = 0; k < padded; k += 2) {
+      pair2 x, y, w, E, c, s;
+      __builtin_memcpy(&x, xb + k, sizeof x);
+      __builtin_memcpy(&y, yb + k, sizeof y);
+      __builtin_memcpy(&w, wb + k, sizeof w);
+      __builtin_memcpy(&E, Eb + k, sizeof E);
+      __builtin_memcpy(&c, cb + k, sizeof c);
+      __builtin_memcpy(&s, sb + k, sizeof s);
+      pair2 growth, cC, sC;
+      if (small) {
+        const pair2 e = vdB * x;
+        growth = one + e * (one + e * (half + e * (sixth + e * tw4th)));
+        const pair2 d = vdC * x, d2 = d * d;
+        cC = one - d2 * half + d2 * d2 * tw4th;
+        sC = d - d * d2 * sixth;
+      } else {
+        for (int h = 0; h < 2; ++h) {
+          growth[h] = std::exp(dB * x[h]);
+          cC[h] = std::cos(dC * x[h]);
+          sC[h] = std::sin(dC * x[h]);
+        }
+      }
+      addpair(vA, E, c, s, x, y, w, f0);
+      addpair(vA1, E, c, s, x, y, w, f[0]);
+      addpair(vA, E * growth, c, s, x, y, w, f[1]);
+      addpair(vA, E, c * cC - s * sC, s * cC + c * sC, x, y, w, f[2]);
+      addpair(vA, E, c * vcD - s * vsD, s * vcD + c * vsD, x, y, w, f[3]);
+    }
   }
-  matr j(4, 4);
+  Fp = vec(4);
+  for (int k = 0; k < 4; ++k)
+    Fp[k] = checked(f0[k][0] + f0[k][1], "periodicdecay");
+  J = matr(4, 4);
   for (int r = 0; r < 4; ++r) {
     const double step = q[r] - p[r];
     for (int c = 0; c < 4; ++c)
-      j(r, c) = divide(checked(f[r][c], "periodicdecay") - Fp[c], step, "jacobian");
+      J(r, c) = divide(checked(f[r][c][0] + f[r][c][1], "periodicdecay") - Fp[c], step, "jacobian");
   }
-  return j;
 }
 
 void periodicdecay::fit(bool /*gauss*/) {
@@ -281,10 +376,11 @@ void periodicdecay::fit(bool /*gauss*/) {
     const double A = p[0], B = p[1], C = p[2], D = p[3];
     const double E = std::exp(B * x);
     const double c = std::cos(C * x + D), s = std::sin(C * x + D);
-    g[0] = checked(w * (E * c), "periodicdecay");
-    g[1] = checked(w * (A * x * E * c), "periodicdecay");
-    g[2] = checked(w * (-A * x * E * s), "periodicdecay");
-    g[3] = checked(w * (-A * E * s), "periodicdecay");
+    const double Ec = E * c, AEc = A * Ec, AEs = A * (E * s);
+    g[0] = checked(w * Ec, "periodicdecay");
+    g[1] = checked(w * x * AEc, "periodicdecay");
+    g[2] = checked(-w * x * AEs, "periodicdecay");
+    g[3] = checked(-w * AEs, "periodicdecay");
   };
   try {
     requireerrors(data);
