@@ -1,0 +1,358 @@
+// The settings store and Preferences: the first run's defaults, the run
+// count and last run, a damaged key rebuilt, the initial folder, the solver
+// and tray choices, and the About box filled from what was read.
+#include <QCheckBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+#include "frame/aboutbox.h"
+#include "frame/localetext.h"
+#include "frame/log.h"
+#include "frame/mainform.h"
+#include "frame/preferences.h"
+#include "frame/settingsstore.h"
+#include "frametestkit.h"
+
+using namespace orvalle;
+using namespace orvalle::testkit;
+
+namespace {
+
+void settle() {
+  for (int i = 0; i < 4; ++i)
+    QCoreApplication::processEvents();
+}
+
+QSettings raw() {
+  return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Halvorn"),
+                   QStringLiteral("Vantrel"));
+}
+
+void setRaw(const QString &name, const QVariant &value) {
+  QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Halvorn"),
+              QStringLiteral("Vantrel"));
+  if (value.isValid())
+    s.setValue(name, value);
+  else
+    s.remove(name);
+  s.sync();
+}
+
+QString rawText(const QString &name) {
+  QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Halvorn"),
+              QStringLiteral("Vantrel"));
+  return s.value(name).toString();
+}
+
+struct Start {
+  Start() { qputenv("ORVALLE_CUSTOMFIT", "/nonexistent/libcustomfit.so"); }
+  std::unique_ptr<TMainForm> run() {
+    auto frame = std::make_unique<TMainForm>();
+    if (!frame->startFailed()) {
+      frame->CreateLog();
+      frame->CreateAboutBox();
+    }
+    return frame;
+  }
+};
+
+const QString kErrorTitle = QStringLiteral("VTRL - Registry Error");
+const QString kErrorText = QStringLiteral(
+    "Registry Key for VTRL has missing/bad components. This may be due to an old entry from beta "
+    "editions. The key will be rebuilt now. Try running the program again.");
+
+} // namespace
+
+class SettingsTest : public QObject {
+  Q_OBJECT
+
+private slots:
+  void storedDatesCountDaysFrom1899();
+  void firstRunCreatesTheDefaults();
+  void secondRunCountsAndShowsTheFirst();
+  void damagedKeyIsDeletedAndRebuiltNextTime_data();
+  void damagedKeyIsDeletedAndRebuiltNextTime();
+  void storedInitialFolder();
+  void preferencesWriteCramerAndHideTheTrayIcon();
+  void preferencesInitialFolder();
+  void preferencesCancelChangesNothing();
+  void keyDeletedWhileRunningIsLogged();
+};
+
+void SettingsTest::storedDatesCountDaysFrom1899() {
+  const QDateTime noon(QDate(2026, 3, 7), QTime(12, 0));
+  QCOMPARE(ToStoredDateTime(noon), 46088.5);
+  QCOMPARE(FromStoredDateTime(46088.5), noon);
+  QCOMPARE(FromStoredDateTime(0.0), QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
+  QCOMPARE(FromStoredDateTime(1.25), QDateTime(QDate(1899, 12, 31), QTime(6, 0)));
+  // Day 0 at midnight shows the date alone.
+  QCOMPARE(DateTimeText(FromStoredDateTime(0.0)), ShortDateText(QDate(1899, 12, 30)));
+  QCOMPARE(DateTimeText(noon),
+           ShortDateText(noon.date()) + QLatin1Char(' ') + LongTimeText(noon.time()));
+}
+
+void SettingsTest::firstRunCreatesTheDefaults() {
+  SettingsFolder folder;
+  DialogScope dialogs;
+  QVERIFY(!QFileInfo::exists(folder.file()));
+  const double before = ToStoredDateTime(QDateTime::currentDateTime());
+  auto frame = Start().run();
+  QVERIFY(!frame->startFailed());
+  QVERIFY(QFileInfo::exists(folder.file()));
+  QCOMPARE(SettingsKey::fileName(), folder.file());
+
+  auto key = SettingsKey::open(false);
+  QVERIFY(key);
+  QCOMPARE(key->readDword(QStringLiteral("initdirbool")), std::optional<quint32>(0));
+  QCOMPARE(key->readDword(QStringLiteral("invmatr")), std::optional<quint32>(1));
+  QCOMPARE(key->readDword(QStringLiteral("trayicon")), std::optional<quint32>(0));
+  QCOMPARE(key->readDword(QStringLiteral("timesrun")), std::optional<quint32>(1));
+  QCOMPARE(key->readDword(QStringLiteral("isbasic")), std::optional<quint32>(0));
+  QCOMPARE(key->readDword(QStringLiteral("samplefits")), std::optional<quint32>(0));
+  QCOMPARE(key->readDouble(QStringLiteral("upchi")), std::optional<double>(100.0));
+  QCOMPARE(key->readDouble(QStringLiteral("lowchi")), std::optional<double>(double(0.1f)));
+  const double lastrun = *key->readDouble(QStringLiteral("lastrun"));
+  QVERIFY(lastrun >= before && lastrun - before < 1.0 / 24);
+  QVERIFY(!key->readString(QStringLiteral("initdir")));
+  // The raw texts carry their types.
+  QCOMPARE(rawText(QStringLiteral("invmatr")), QStringLiteral("dword:1"));
+  QCOMPARE(rawText(QStringLiteral("upchi")), QStringLiteral("binary:0000000000005940"));
+
+  QCOMPARE(frame->timesrun(), quint32(1));
+  QCOMPARE(frame->lastrun(), 0.0);
+  QVERIFY(frame->invmatr());
+  QVERIFY(!frame->trayicon() && !frame->trayIconShown());
+  QCOMPARE(frame->openDir(), DocumentsFolder());
+  QCOMPARE(frame->userName(), PlatformUserName());
+  QVERIFY(!frame->userName().isEmpty());
+
+  // The About box of a first run.
+  TAboutBox *about = frame->aboutBox();
+  QCOMPARE(about->windowTitle(), QStringLiteral("About"));
+  const auto text = [about](const char *name) { return about->label(name)->text(); };
+  QCOMPARE(text("ProductName"), QStringLiteral("Orvalle "));
+  QCOMPARE(text("Version"), QStringLiteral("Version 1.0 Standalone"));
+  QCOMPARE(text("Label2"), QStringLiteral("Times VTRL has been ran :"));
+  QCOMPARE(text("timesran"), QStringLiteral("1"));
+  QCOMPARE(text("Label4"), QStringLiteral("Last Time VTRL was ran :"));
+  QCOMPARE(text("lastrun"), ShortDateText(QDate(1899, 12, 30)));
+  QCOMPARE(text("Label3"), QStringLiteral("Current User :"));
+  QCOMPARE(text("user"), PlatformUserName());
+  QVERIFY(about->findChild<QLabel *>(QStringLiteral("Image1"))->pixmap().width() > 0);
+  // HelpAbout shows that same box.
+  QWidget *shown = nullptr;
+  dialogs.fake.onExec = [&shown](QWidget *w) {
+    shown = w;
+    return true;
+  };
+  frame->HelpAbout();
+  QCOMPARE(shown, static_cast<QWidget *>(about));
+}
+
+void SettingsTest::secondRunCountsAndShowsTheFirst() {
+  SettingsFolder folder;
+  DialogScope dialogs;
+  double firstRun = 0;
+  {
+    auto first = Start().run();
+    firstRun = *SettingsKey::open(false)->readDouble(QStringLiteral("lastrun"));
+  }
+  auto second = Start().run();
+  QVERIFY(!second->startFailed());
+  QCOMPARE(SettingsKey::open(false)->readDword(QStringLiteral("timesrun")),
+           std::optional<quint32>(2));
+  QCOMPARE(second->timesrun(), quint32(1));
+  QCOMPARE(second->lastrun(), firstRun);
+  const double now = *SettingsKey::open(false)->readDouble(QStringLiteral("lastrun"));
+  QVERIFY(now >= firstRun);
+  QCOMPARE(second->aboutBox()->label("timesran")->text(), QStringLiteral("1"));
+  QCOMPARE(second->aboutBox()->label("lastrun")->text(),
+           DateTimeText(FromStoredDateTime(firstRun)));
+  // A third start counts on.
+  second.reset();
+  auto third = Start().run();
+  QCOMPARE(third->timesrun(), quint32(2));
+  QCOMPARE(rawText(QStringLiteral("timesrun")), QStringLiteral("dword:3"));
+}
+
+void SettingsTest::damagedKeyIsDeletedAndRebuiltNextTime_data() {
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<QVariant>("value"); // invalid: removed
+  QTest::newRow("isbasic missing") << "isbasic" << QVariant();
+  QTest::newRow("trayicon missing") << "trayicon" << QVariant();
+  QTest::newRow("timesrun as a string") << "timesrun" << QVariant("sz:3");
+  QTest::newRow("invmatr untyped") << "invmatr" << QVariant("1");
+  QTest::newRow("invmatr too big") << "invmatr" << QVariant("dword:4294967296");
+  QTest::newRow("upchi of 4 bytes") << "upchi" << QVariant("binary:0000c842");
+  QTest::newRow("lowchi not hex") << "lowchi" << QVariant("binary:zz0000a09999b93f");
+  QTest::newRow("lastrun as a dword") << "lastrun" << QVariant("dword:45000");
+  QTest::newRow("samplefits a list") << "samplefits" << QVariant(QStringList{"dword:1", "x"});
+  QTest::newRow("initdir missing while in use") << "initdirbool" << QVariant("dword:1");
+}
+
+void SettingsTest::damagedKeyIsDeletedAndRebuiltNextTime() {
+  QFETCH(QString, name);
+  QFETCH(QVariant, value);
+  SettingsFolder folder;
+  DialogScope dialogs;
+  BeepCounter beeps;
+  Start().run(); // a sound key
+  setRaw(name, value);
+
+  auto damaged = Start().run();
+  QVERIFY(damaged->startFailed());
+  QCOMPARE(beeps.count, 1);
+  QCOMPARE(dialogs.fake.messages.size(), std::size_t(1));
+  QCOMPARE(dialogs.fake.messages[0].title, kErrorTitle);
+  QCOMPARE(dialogs.fake.messages[0].text, kErrorText);
+  QVERIFY(!QFileInfo::exists(folder.file()));
+  QVERIFY(!damaged->log());
+  damaged.reset();
+
+  auto next = Start().run(); // a first run again
+  QVERIFY(!next->startFailed());
+  QCOMPARE(next->timesrun(), quint32(1));
+  QCOMPARE(next->lastrun(), 0.0);
+  QCOMPARE(rawText(QStringLiteral("timesrun")), QStringLiteral("dword:1"));
+  QCOMPARE(dialogs.fake.messages.size(), std::size_t(1));
+}
+
+void SettingsTest::storedInitialFolder() {
+  SettingsFolder folder;
+  DialogScope dialogs;
+  QTemporaryDir data;
+  Start().run();
+  setRaw(QStringLiteral("initdirbool"), QStringLiteral("dword:1"));
+  setRaw(QStringLiteral("initdir"), QStringLiteral("sz:") + data.path());
+  {
+    auto frame = Start().run();
+    QVERIFY(frame->initdirbool());
+    QCOMPARE(frame->openDir(), data.path());
+  }
+  // The folder has gone: the documents folder, and Preferences unticked.
+  setRaw(QStringLiteral("initdir"), QStringLiteral("sz:") + data.path() + QStringLiteral("/gone"));
+  auto frame = Start().run();
+  QVERIFY(!frame->startFailed());
+  QVERIFY(!frame->initdirbool());
+  QCOMPARE(frame->openDir(), DocumentsFolder());
+  TPreferences prefs(*frame);
+  QVERIFY(!prefs.SetOpenDir()->isChecked());
+  QVERIFY(!prefs.dir()->isEnabled());
+  QCOMPARE(prefs.dir()->text(), QStringLiteral("My Documents"));
+}
+
+void SettingsTest::preferencesWriteCramerAndHideTheTrayIcon() {
+  SettingsFolder folder;
+  DialogScope dialogs;
+  Start().run();
+  setRaw(QStringLiteral("trayicon"), QStringLiteral("dword:1"));
+  auto frame = Start().run();
+  QVERIFY(frame->trayicon() && frame->trayIconShown());
+  dialogs.fake.onExec = [](QWidget *w) {
+    auto *prefs = qobject_cast<TPreferences *>(w);
+    if (!prefs)
+      return false;
+    // As shown: Gaussian elimination, the icon ticked.
+    if (!prefs->gauss()->isChecked() || !prefs->CBTrayIcon()->isChecked() ||
+        prefs->windowTitle() != QLatin1String("Preferences") ||
+        prefs->solutionvia()->title() != QLatin1String("Solve Linear Equations By"))
+      return false;
+    prefs->cramer()->setChecked(true);
+    prefs->CBTrayIcon()->setChecked(false);
+    prefs->CBsamples()->setChecked(true);
+    prefs->OK()->click();
+    return prefs->result() == QDialog::Accepted;
+  };
+  frame->action(QStringLiteral("Options1"))->trigger();
+  QCOMPARE(rawText(QStringLiteral("invmatr")), QStringLiteral("dword:0"));
+  QCOMPARE(rawText(QStringLiteral("trayicon")), QStringLiteral("dword:0"));
+  QCOMPARE(rawText(QStringLiteral("samplefits")), QStringLiteral("dword:1"));
+  QCOMPARE(rawText(QStringLiteral("initdirbool")), QStringLiteral("dword:0"));
+  QVERIFY(!frame->invmatr());
+  QVERIFY(!frame->trayIconShown()); // at once
+  QVERIFY(frame->samplefits());
+  settle();
+  for (const QString &line : frame->log()->lines())
+    QVERIFY2(!line.contains(QStringLiteral("Registry")), qPrintable(line));
+  // The next start reads them back.
+  frame.reset();
+  auto again = Start().run();
+  QVERIFY(!again->invmatr() && !again->trayIconShown() && again->samplefits());
+}
+
+void SettingsTest::preferencesInitialFolder() {
+  SettingsFolder folder;
+  DialogScope dialogs;
+  BeepCounter beeps;
+  QTemporaryDir data;
+  auto frame = Start().run();
+  {
+    TPreferences prefs(*frame);
+    prefs.SetOpenDir()->click(); // ticks it and runs SetOpenDirClick
+    QVERIFY(prefs.dir()->isEnabled());
+    QCOMPARE(prefs.dir()->text(), frame->openDir());
+    prefs.dir()->setText(data.path());
+    prefs.OKClick();
+  }
+  QCOMPARE(rawText(QStringLiteral("initdir")), QStringLiteral("sz:") + data.path());
+  QCOMPARE(rawText(QStringLiteral("initdirbool")), QStringLiteral("dword:1"));
+  QCOMPARE(frame->openDir(), data.path());
+  QVERIFY(frame->initdirbool());
+  QCOMPARE(beeps.count, 0);
+  {
+    TPreferences prefs(*frame);
+    QVERIFY(prefs.SetOpenDir()->isChecked());
+    QCOMPARE(prefs.dir()->text(), data.path());
+    prefs.dir()->setText(data.path() + QStringLiteral("/nowhere"));
+    prefs.OKClick();
+  }
+  settle();
+  QVERIFY(frame->log()->lines().last().endsWith(
+      QStringLiteral(" - Invaild Directory Entered As Default Directory")));
+  QCOMPARE(beeps.count, 1);
+  QCOMPARE(rawText(QStringLiteral("initdir")), QStringLiteral("sz:") + data.path());
+  QCOMPARE(frame->openDir(), data.path());
+}
+
+void SettingsTest::preferencesCancelChangesNothing() {
+  SettingsFolder folder;
+  DialogScope dialogs;
+  auto frame = Start().run();
+  dialogs.fake.onExec = [](QWidget *w) {
+    auto *prefs = qobject_cast<TPreferences *>(w);
+    prefs->cramer()->setChecked(true);
+    prefs->CBsamples()->setChecked(true);
+    prefs->Cancel()->click();
+    return prefs->result() == QDialog::Accepted;
+  };
+  frame->Options1Click();
+  QVERIFY(frame->invmatr() && !frame->samplefits());
+  QCOMPARE(rawText(QStringLiteral("invmatr")), QStringLiteral("dword:1"));
+  QCOMPARE(rawText(QStringLiteral("samplefits")), QStringLiteral("dword:0"));
+}
+
+void SettingsTest::keyDeletedWhileRunningIsLogged() {
+  SettingsFolder folder;
+  DialogScope dialogs;
+  BeepCounter beeps;
+  auto frame = Start().run();
+  QVERIFY(SettingsKey::remove());
+  frame->SetInvMatr(false);
+  QVERIFY(!frame->invmatr());
+  settle();
+  QVERIFY(frame->log()->lines().last().endsWith(QStringLiteral(" - Vantrel Registry Key Missing")));
+  QCOMPARE(beeps.count, 1);
+  QVERIFY(!SettingsKey::exists()); // nothing was created behind the user's back
+}
+
+QTEST_MAIN(SettingsTest)
+#include "settings_test.moc"
