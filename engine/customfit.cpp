@@ -123,7 +123,12 @@ void keepfirst(void *ctx, const char *utf8) noexcept {
 
 } // namespace
 
-customfit::customfit(PluginLibrary library) : lib_(std::move(library)) { order = 1; }
+customfit::customfit(PluginLibrary library) : lib_(std::move(library)) {
+  if (!lib_.customfit_value || !lib_.customfit_fit || !lib_.customfit_describe ||
+      !lib_.customfit_formula)
+    throw engine_error(kFailedFit, "The plug-in library has no fit model");
+  order = 1;
+}
 
 double customfit::value(double x) const {
   const orvalle_params p = paramsof(par, err);

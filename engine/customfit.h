@@ -52,6 +52,7 @@ std::optional<PluginLibrary> bindplugin(const std::function<void *(const char *s
 std::optional<PluginLibrary> loadpluginfile(const std::string &path, std::string *whyNot);
 
 // The plug-in's own model: order 1 (dof is the number of points minus 2).
+// Construction raises engine_error when the table lacks a model operation.
 class customfit : public bfit {
 public:
   explicit customfit(PluginLibrary library);

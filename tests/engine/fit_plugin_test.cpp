@@ -88,6 +88,15 @@ TEST(PluginBinding, NamesTheMissingFunction) {
   EXPECT_NE(why.find("99"), std::string::npos);
 }
 
+TEST(PluginBinding, NoModelWithoutItsFunctions) {
+  EXPECT_THROW(customfit(PluginLibrary{}), engine_error);
+  const PluginLibrary empty;
+  EXPECT_EQ(empty.name(), "");
+  EXPECT_EQ(empty.polydegree(), 0);
+  EXPECT_EQ(empty.estimates(), 0);
+  EXPECT_EQ(empty.message(), "");
+}
+
 TEST(ExponentialPlugin, DescribesItself) {
   const PluginLibrary lib = load("libcustomfit.so");
   EXPECT_EQ(lib.name(), "Exponential decay y=A*exp(-x/B)");
