@@ -1,0 +1,121 @@
+// The trend types: list, item texts, fewest points, estimate boxes, names
+// and the fit objects they make.
+#include <gtest/gtest.h>
+
+#include "engine/fits.h"
+#include "engine/trendtypes.h"
+
+using namespace orvalle;
+
+namespace {
+
+PluginLibrary loadsample(const std::string &file) {
+  std::string why;
+  auto lib = loadpluginfile(std::string(ORVALLE_PLUGIN_DIR) + "/" + file, &why);
+  if (!lib)
+    throw std::runtime_error(why);
+  return *lib;
+}
+
+struct typecase {
+  trendtype type;
+  const char *text;
+  int fewest;
+  int estimates;
+  int order;
+  bool (*isclass)(const bfit &);
+};
+
+template <class T> bool is(const bfit &f) { return dynamic_cast<const T *>(&f) != nullptr; }
+
+const typecase kTypes[] = {
+    {trendtype::linearorigin, "Linear (y=mx)", 2, 0, 0, is<lineronlym>},
+    {trendtype::linear, "Linear (y=ax+b)", 3, 0, 1, is<polynom>},
+    {trendtype::quadratic, "Quadratic (y=ax^2+bx+c)", 4, 0, 2, is<polynom>},
+    {trendtype::cubic, "Cubic (y=ax^3+bx^2+cx+d)", 5, 0, 3, is<polynom>},
+    {trendtype::power, "Power y=A*(x^2)^(B/2)", 3, 0, 1, is<powersq>},
+    {trendtype::resonance, "Resonance y=A/((B-x)^2+C)", 4, 0, 2, is<resonance>},
+    {trendtype::periodic, "Periodic y=A*cos(B*x)", 3, 2, 1, is<periodic>},
+    {trendtype::periodicdecay, "Periodic y=A*exp(B*x)*cos(Cx+D)", 5, 4, 3, is<periodicdecay>},
+};
+
+} // namespace
+
+TEST(TrendTypes, BuiltInTable) {
+  for (const auto &c : kTypes) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(trendtext(c.type), c.text);
+    EXPECT_EQ(fewestpoints(c.type), c.fewest);
+    EXPECT_EQ(estimatecount(c.type), c.estimates);
+    auto fit = makefit(c.type, nullptr, {1.5, 2.5, 3.5, 4.5, 5.5});
+    ASSERT_TRUE(fit);
+    EXPECT_TRUE(c.isclass(*fit));
+    EXPECT_EQ(fit->order, c.order);
+    // Every estimate reaches the fit, shown or not.
+    for (int i = 0; i < 5; ++i)
+      EXPECT_EQ(fit->par[i], 1.5 + i);
+  }
+}
+
+TEST(TrendTypes, ListFollowsSamplesAndPlugin) {
+  using T = trendtype;
+  EXPECT_EQ(trendtypelist(false, nullptr),
+            (std::vector<T>{T::linearorigin, T::linear, T::quadratic, T::cubic}));
+  const std::vector<T> withsamples = trendtypelist(true, nullptr);
+  ASSERT_EQ(withsamples.size(), 8u);
+  EXPECT_EQ(withsamples[4], T::power);
+  EXPECT_EQ(withsamples[7], T::periodicdecay);
+
+  const PluginLibrary lib = loadsample("libcustomfit.so");
+  const auto plain = trendtypelist(false, &lib);
+  ASSERT_EQ(plain.size(), 5u);
+  EXPECT_EQ(plain[4], T::custom);
+  const auto full = trendtypelist(true, &lib);
+  ASSERT_EQ(full.size(), 9u);
+  EXPECT_EQ(full[8], T::custom);
+  // A library without a model name adds nothing.
+  PluginLibrary unnamed = lib;
+  unnamed.customfitname = [] { return ""; };
+  EXPECT_EQ(trendtypelist(true, &unnamed).size(), 8u);
+}
+
+TEST(TrendTypes, PluginEntry) {
+  const PluginLibrary own = loadsample("libcustomfit.so");
+  EXPECT_EQ(trendtext(trendtype::custom, &own), own.name());
+  EXPECT_EQ(fewestpoints(trendtype::custom), 3);
+  EXPECT_EQ(estimatecount(trendtype::custom, &own), own.estimates());
+  auto f = makefit(trendtype::custom, &own, {7, 8, 1, 1, 1});
+  EXPECT_TRUE(is<customfit>(*f));
+  EXPECT_EQ(f->par[0], 7);
+
+  // A plug-in that asks for a polynomial gets one of its degree.
+  const PluginLibrary poly = loadsample("libcustomfit_poly4.so");
+  auto p = makefit(trendtype::custom, &poly);
+  ASSERT_TRUE(is<polynom>(*p));
+  EXPECT_EQ(p->order, 4);
+
+  EXPECT_THROW(makefit(trendtype::custom, nullptr), engine_error);
+  PluginLibrary bad = poly;
+  bad.customispoly = [] { return 12; };
+  EXPECT_THROW(makefit(trendtype::custom, &bad), engine_error);
+}
+
+TEST(TrendTypes, MessagesAndNames) {
+  EXPECT_EQ(fewestpointsmessage(trendtype::quadratic),
+            "You need at least 4 points in the dataset to fit Quadratic (y=ax^2+bx+c)");
+  EXPECT_EQ(autofitname("Dataset a", "Linear (y=mx)"), "Dataset a -- Linear (y=mx)");
+  EXPECT_EQ(autofitname("", "Linear (y=mx)"), "Linear (y=mx)");
+  EXPECT_EQ(multilinename("N", "Dataset a"), "N-Dataset a");
+}
+
+TEST(TrendTypes, MultiFits) {
+  EXPECT_EQ(multikindtext(multikind::sameintercept), "Intercept (b)");
+  EXPECT_EQ(multikindtext(multikind::samegradient), "Gradient (a)");
+  auto c = makemultifit(multikind::sameintercept);
+  auto m = makemultifit(multikind::samegradient);
+  EXPECT_NE(dynamic_cast<Mlinearsamec *>(c.get()), nullptr);
+  EXPECT_NE(dynamic_cast<Mlinearsamem *>(m.get()), nullptr);
+  const std::string line = multifitlogline(multikind::samegradient, "Chart Compiled From - x.txt");
+  EXPECT_EQ(line, "Multiple linear fits that share the same Gradient (a) for data displayed in the "
+                  "Chart Compiled From - x.txt have been calculated");
+}
