@@ -65,11 +65,17 @@ polynom::polynom(int degree) {
   order = static_cast<std::uint16_t>(degree);
 }
 
+// The terms are summed highest power first; the integer powers are
+// products (x^0 = 1, 0^k = 0 as with xpow), not calls of pow.
 double polynom::value(double x) const {
   const int n = order;
+  double powers[kMaxDegree + 1];
+  powers[0] = 1.0;
+  for (int k = 1; k <= n; ++k)
+    powers[k] = powers[k - 1] * x;
   double sum = 0.0;
   for (int i = 0; i <= n; ++i)
-    sum += par[i] * xpow(x, n - i);
+    sum += par[i] * powers[n - i];
   return sum;
 }
 
