@@ -5,6 +5,8 @@
 #include <memory>
 #include <system_error>
 
+#include <sys/stat.h>
+
 #include "datatext/conversion.h"
 
 namespace orvalle {
@@ -157,13 +159,14 @@ textlines readtextfile(const std::string &path) {
   std::unique_ptr<std::FILE, closer> f(std::fopen(path.c_str(), "rb"));
   if (!f)
     throw std::system_error(errno, std::generic_category(), path);
+  struct stat info {};
+  if (::fstat(::fileno(f.get()), &info) != 0)
+    throw std::system_error(errno, std::generic_category(), path);
+  if (S_ISDIR(info.st_mode))
+    throw std::system_error(EISDIR, std::generic_category(), path);
   std::string bytes;
-  if (std::fseek(f.get(), 0, SEEK_END) == 0) {
-    const long size = std::ftell(f.get());
-    if (size > 0)
-      bytes.reserve(static_cast<std::size_t>(size));
-    std::rewind(f.get());
-  }
+  if (S_ISREG(info.st_mode) && info.st_size > 0)
+    bytes.reserve(static_cast<std::size_t>(info.st_size));
   char chunk[1 << 16];
   std::size_t got;
   while ((got = std::fread(chunk, 1, sizeof chunk, f.get())) > 0)

@@ -119,6 +119,7 @@ TEST(Textlines, FixtureFiles) {
   EXPECT_EQ(cells(lr.result->grid), "20 1.5|25 1.75");
 
   EXPECT_THROW(readtextfile(kData + "/conversion/no such file.txt"), std::system_error);
+  EXPECT_THROW(readtextfile(kData + "/conversion"), std::system_error); // a folder
 }
 
 // -------------------------------------------------------------- number syntax
