@@ -1,0 +1,93 @@
+#!/usr/bin/env python3
+"""orvalle-fit --json: the output parses as JSON and carries the fit's values.
+
+Usage: fitcli_json_test.py PATH-TO-orvalle-fit DATA-FOLDER
+"""
+import json
+import math
+import subprocess
+import sys
+import unittest
+
+PROGRAM = sys.argv[1] if len(sys.argv) > 1 else "orvalle-fit"
+DATA = sys.argv[2] if len(sys.argv) > 2 else "."
+
+
+def fit(*args):
+    run = subprocess.run([PROGRAM, "--json", *args], capture_output=True, text=True, check=False)
+    if run.returncode != 0:
+        raise AssertionError(f"status {run.returncode}: {run.stderr}")
+    return json.loads(run.stdout)
+
+
+def data(name):
+    return f"{DATA}/{name}"
+
+
+class JsonOutput(unittest.TestCase):
+    def test_polynomial_uncertainties_belong_to_the_coefficients(self):
+        # (0,100), (1,200), (2,300) with errors 1: a = 100 +/- 1/sqrt(2),
+        # b = 100 +/- sqrt(5/6), the uncertainty of the intercept at x = 0.
+        for solver in ("gauss", "cramer"):
+            with self.subTest(solver=solver):
+                (f,) = fit("--solver", solver, data("poly3.txt"))["fits"]
+                a, b = f["parameters"]
+                self.assertEqual((a["label"], b["label"]), ("a", "b"))
+                self.assertAlmostEqual(a["value"], 100, delta=1e-9)
+                self.assertAlmostEqual(b["value"], 100, delta=1e-9)
+                self.assertAlmostEqual(a["uncertainty"], 1 / math.sqrt(2), delta=1e-12)
+                self.assertAlmostEqual(b["uncertainty"], math.sqrt(5 / 6), delta=1e-12)
+                self.assertEqual(f["dof"], 1)
+                self.assertEqual(f["verdict"], -2)
+                self.assertEqual(f["verdictword"], "")
+                self.assertEqual(f["model"], "linear")
+                self.assertEqual(f["limits"], {"5%": 0.004, "20%": 0.064, "80%": 1.642, "95%": 3.841})
+                self.assertEqual(f["description"][0], "Fit of the form y=ax+b with ")
+                self.assertTrue(f["description"][1].startswith("WARNING: The chi-square value"))
+
+    def test_numbers_carry_seventeen_digits(self):
+        run = subprocess.run([PROGRAM, "--json", data("poly3.txt")], capture_output=True, text=True)
+        self.assertIn('"uncertainty": 0.70710678118654757', run.stdout)
+
+    def test_agrees_with_the_text(self):
+        (f,) = fit(data("line3.txt"))["fits"]
+        text = subprocess.run([PROGRAM, data("line3.txt")], capture_output=True, text=True).stdout
+        lines = text.split("\n")
+        self.assertEqual(lines[0], f["name"])
+        self.assertEqual(lines[2], f"Degrees of Freedom ={f['dof']}")
+        self.assertAlmostEqual(float(lines[1][len("ChiSqu ="):]), f["chisq"], delta=1e-12 * f["chisq"])
+        self.assertEqual(lines[3:3 + len(f["description"])], f["description"])
+        self.assertEqual(f["dataset"], "")
+        self.assertIn(f["verdict"], (-2, -1, 0, 1, 2))
+        self.assertEqual(f["verdictword"], {0: "good", 1: "suspicious", 2: "bad"}.get(f["verdict"], ""))
+
+    def test_multi_fit_lines_without_degrees_of_freedom(self):
+        # Two points per dataset: every line has 0 degrees of freedom, so
+        # there are no limits and no verdict.
+        fits = fit("--multi", "same-gradient", data("tagged2pt.txt"))["fits"]
+        self.assertEqual([f["name"] for f in fits],
+                         ["Dataset a -- Linear (y=ax+b)-Dataset a",
+                          "Dataset a -- Linear (y=ax+b)-Dataset b"])
+        self.assertEqual([f["dataset"] for f in fits], ["Dataset a", "Dataset b"])
+        for f in fits:
+            self.assertEqual(f["dof"], 0)
+            self.assertIsNone(f["verdict"])
+            self.assertEqual(f["limits"], {"5%": None, "20%": None, "80%": None, "95%": None})
+        self.assertEqual(fits[0]["parameters"][0], fits[1]["parameters"][0])
+
+    def test_strings_are_escaped(self):
+        name = 'a "quoted" \\ name\twith a tab'
+        (f,) = fit("--name", name, data("line3.txt"))["fits"]
+        self.assertEqual(f["name"], name)
+
+    def test_parameter_labels(self):
+        (f,) = fit("-m", "power", data("line3.txt"))["fits"]
+        self.assertEqual([p["label"] for p in f["parameters"]], ["A", "B"])
+        self.assertEqual(f["model"], "power")
+        (g,) = fit("-m", "poly:5", data("poly5.txt"))["fits"]
+        self.assertEqual([p["label"] for p in g["parameters"]], list("abcdef"))
+        self.assertEqual(g["dof"], 12 - 6)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]], verbosity=1)

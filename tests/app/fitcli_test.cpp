@@ -1,0 +1,454 @@
+// orvalle-fit run as a program: its text against the engine's information
+// text for the same fit, its exit statuses and messages, multi fits,
+// polynomials, column files and the gnuplot files it writes.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "datatext/conversion.h"
+#include "engine/fits.h"
+#include "engine/gnuplotexport.h"
+#include "engine/information.h"
+#include "engine/nullcanvas.h"
+#include "engine/trendtypes.h"
+
+using namespace orvalle;
+
+namespace {
+
+const std::string kFit = ORVALLE_FIT;
+const std::string kData = ORVALLE_CLI_DATA;
+
+std::string data(const std::string &file) { return kData + "/" + file; }
+
+std::string readall(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string shellquoted(const std::string &s) {
+  std::string q = "'";
+  for (char c : s)
+    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string tempfolder() {
+  char name[] = "/tmp/orvalle-fit-test-XXXXXX";
+  const char *dir = mkdtemp(name);
+  if (!dir)
+    throw std::runtime_error("mkdtemp failed");
+  return dir;
+}
+
+struct result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the command with the arguments; env is put in front ("NAME=value"),
+// cwd is the folder it runs in.
+result runfit(const std::vector<std::string> &args, const std::string &env = "",
+              const std::string &cwd = "/", const std::string &program = kFit) {
+  static const std::string dir = tempfolder();
+  std::string cmd = "cd " + shellquoted(cwd) + " && env " + env + " " + shellquoted(program);
+  for (const auto &a : args)
+    cmd += " " + shellquoted(a);
+  cmd += " > " + dir + "/out 2> " + dir + "/err";
+  const int s = std::system(cmd.c_str());
+  result r;
+  r.status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+  r.out = readall(dir + "/out");
+  r.err = readall(dir + "/err");
+  return r;
+}
+
+std::string joined(const stringlist &lines) {
+  std::string s;
+  for (const auto &l : lines)
+    s += l + "\n";
+  return s;
+}
+
+// The dataset the plotter makes from the first columns or tag of a file.
+std::unique_ptr<dataset> firstdataset(const std::string &file) {
+  auto conv = ConvertToChart(readtextfile(file), file);
+  if (!conv.ok())
+    throw std::runtime_error(conv.error);
+  auto &r = *conv.result;
+  if (r.layout == textlayout::tagged)
+    return std::move(r.datasets.front());
+  auto d = std::make_unique<dataset>(true);
+  auto col = [&](int c) {
+    auto row = std::make_shared<drow>(r.grid.rowcount() - 1);
+    for (int k = 1; k < r.grid.rowcount(); ++k)
+      (*row)[k - 1] = r.grid.value(c, k);
+    return row;
+  };
+  d->x = col(0);
+  d->y = col(1);
+  if (r.grid.colcount() > 2)
+    d->yerr = col(2);
+  return d;
+}
+
+// The information text of one fit made in this process.
+std::string informationof(bfit &fit, dataset &d, const std::string &name) {
+  fit.name = name;
+  fit.data = &d;
+  nullcanvas canvas;
+  fit.fitplot(canvas, canvas, 1000, true);
+  return joined(informationlines({&fit}));
+}
+
+} // namespace
+
+// ------------------------------------------------------------ the text
+
+TEST(FitCommand, LineFitTextIsTheInformationText) {
+  const result r = runfit({data("line3.txt")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  auto d = firstdataset(data("line3.txt"));
+  polynom p(1);
+  // The automatic dataset of a three-column file has the empty name, so the
+  // fit is named by the item text alone.
+  EXPECT_EQ(r.out, informationof(p, *d, "Linear (y=ax+b)"));
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Linear (y=ax+b)");
+}
+
+TEST(FitCommand, SolverAndModelChoicesMatchTheEngine) {
+  struct {
+    std::vector<std::string> args;
+    std::function<std::unique_ptr<bfit>()> make;
+    const char *name;
+  } cases[] = {
+      {{"-m", "linear-origin"}, [] { return std::make_unique<lineronlym>(); }, "Linear (y=mx)"},
+      {{"-m", "quadratic", "--solver", "cramer"},
+       [] { return std::make_unique<polynom>(2); },
+       "Quadratic (y=ax^2+bx+c)"},
+      {{"--model=power"}, [] { return std::make_unique<powersq>(1); }, "Power y=A*(x^2)^(B/2)"},
+  };
+  for (auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    auto args = c.args;
+    args.push_back(data("line3.txt"));
+    const result r = runfit(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto d = firstdataset(data("line3.txt"));
+    auto fit = c.make();
+    EXPECT_EQ(r.out, informationof(*fit, *d, c.name));
+  }
+}
+
+TEST(FitCommand, PolynomialOfDegreeFive) {
+  const result r = runfit({"-m", "poly:5", data("poly5.txt")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto d = firstdataset(data("poly5.txt"));
+  polynom p(5);
+  EXPECT_EQ(r.out, informationof(p, *d, "Polynomial of degree 5"));
+  EXPECT_NE(r.out.find("Fit of the form y= SUM{i=0:N}( a{i}x^(N-i) ) \n"), std::string::npos);
+  EXPECT_NE(r.out.find("\nf = "), std::string::npos);
+  // Seven points are the fewest for degree five.
+  const result few = runfit({"-m", "poly:6", data("poly3.txt")});
+  EXPECT_EQ(few.status, 2);
+  EXPECT_EQ(few.err, "You need at least 8 points in the dataset to fit Polynomial of degree 6\n");
+}
+
+TEST(FitCommand, MultiFitSharesTheGradient) {
+  const result r = runfit({"--multi", "same-gradient", data("tagged2.txt")});
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  auto conv = ConvertToChart(readtextfile(data("tagged2.txt")), data("tagged2.txt"));
+  ASSERT_TRUE(conv.ok());
+  auto &sets = conv.result->datasets;
+  Mlinearsamem mf;
+  mf.name = "Dataset a -- Linear (y=ax+b)";
+  mf.makelines(2);
+  for (auto &d : sets)
+    mf.datasets.add(d.get());
+  for (int j = 0; j < 2; ++j) {
+    mf.line(j)->data = sets[static_cast<std::size_t>(j)].get();
+    mf.line(j)->name = multilinename(mf.name, sets[static_cast<std::size_t>(j)]->name);
+  }
+  auto lines = mf.takelines();
+  nullcanvas canvas;
+  mf.fit(canvas, canvas, true);
+  EXPECT_EQ(r.out, joined(informationlines({lines[0].get(), lines[1].get()})));
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Dataset a -- Linear (y=ax+b)-Dataset a");
+  EXPECT_NE(r.out.find("\nDataset a -- Linear (y=ax+b)-Dataset b\n"), std::string::npos);
+  EXPECT_EQ(lines[0]->par[0], lines[1]->par[0]);
+}
+
+TEST(FitCommand, MultiFitSharesTheInterceptAndTakesAName) {
+  const result r = runfit({"--multi", "same-intercept", "-n", "N", data("sameintercept.txt")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "N-Dataset a");
+  EXPECT_NE(r.out.find("\nN-Dataset b\n"), std::string::npos);
+  // Both lines show the same intercept.
+  const auto first = r.out.find("\nb = ");
+  const auto second = r.out.find("\nb = ", first + 1);
+  ASSERT_NE(second, std::string::npos);
+  EXPECT_EQ(r.out.substr(first, r.out.find('\n', first + 1) - first),
+            r.out.substr(second, r.out.find('\n', second + 1) - second));
+}
+
+TEST(FitCommand, ColumnFileWithPercentErrors) {
+  const result r = runfit({"--err", "percent:5", data("percent2.txt")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto d = firstdataset(data("percent2.txt"));
+  auto e = std::make_shared<drow>(d->y->n);
+  for (int k = 0; k < e->n; ++k)
+    (*e)[k] = (*d->y)[k] * 5 * 0.01;
+  d->yerr = e;
+  EXPECT_NEAR((*e)[0], 0.1, 1e-15);
+  d->name = "DataSet A";
+  polynom p(1);
+  EXPECT_EQ(r.out, informationof(p, *d, "DataSet A -- Linear (y=ax+b)"));
+}
+
+TEST(FitCommand, ColumnChoicesAndAbsoluteErrors) {
+  // x from A, y from D, every error 0.5.
+  const result r = runfit({"--x", "A", "--y", "d", "--err", "absolute:0.5", data("fourcol.txt")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto conv = ConvertToChart(readtextfile(data("fourcol.txt")), "");
+  const auto &g = conv.result->grid;
+  auto d = std::make_unique<dataset>(true);
+  d->x = std::make_shared<drow>(5);
+  d->y = std::make_shared<drow>(5);
+  d->yerr = std::make_shared<drow>(5);
+  for (int k = 0; k < 5; ++k) {
+    (*d->x)[k] = g.value(0, k + 1);
+    (*d->y)[k] = g.value(3, k + 1);
+    (*d->yerr)[k] = 0.5;
+  }
+  d->name = "DataSet A";
+  polynom p(1);
+  EXPECT_EQ(r.out, informationof(p, *d, "DataSet A -- Linear (y=ax+b)"));
+}
+
+TEST(FitCommand, TaggedDatasetByNameOrTag) {
+  const result byname = runfit({"-d", "Dataset b", data("tagged2.txt")});
+  const result bytag = runfit({"--dataset=b", data("tagged2.txt")});
+  ASSERT_EQ(byname.status, 0) << byname.err;
+  EXPECT_EQ(byname.out, bytag.out);
+  EXPECT_EQ(byname.out.substr(0, byname.out.find('\n')), "Dataset b -- Linear (y=ax+b)");
+}
+
+TEST(FitCommand, PeriodicFromEstimates) {
+  const result r = runfit({"-m", "periodic", "-e", "1.9,3.05", data("cos.txt")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\nA = 2 +/- "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nB = 3 +/- "), std::string::npos) << r.out;
+}
+
+TEST(FitCommand, PluginModelFromTheProgramsFolderOnly) {
+  const std::string plugin = std::string(ORVALLE_PLUGIN_DIR) + "/libcustomfit.so";
+  std::string why;
+  auto lib = loadpluginfile(plugin, &why);
+  ASSERT_TRUE(lib) << why;
+  const std::string name = lib->name();
+
+  // Found beside the program, and through the environment.
+  const result beside = runfit({"-m", "custom", data("decay.txt")});
+  ASSERT_EQ(beside.status, 0) << beside.err;
+  EXPECT_EQ(beside.out.substr(0, beside.out.find('\n')), name);
+  const result byenv = runfit({"-m", "custom", data("decay.txt")}, "ORVALLE_CUSTOMFIT=" + plugin);
+  EXPECT_EQ(byenv.out, beside.out);
+
+  // A copy of the program elsewhere does not look in the current folder,
+  // even when that folder holds the library.
+  const std::string dir = tempfolder();
+  ASSERT_EQ(std::system(("cp " + shellquoted(kFit) + " " + shellquoted(dir)).c_str()), 0);
+  const result elsewhere =
+      runfit({"-m", "custom", data("decay.txt")}, "", ORVALLE_PLUGIN_DIR, dir + "/orvalle-fit");
+  EXPECT_EQ(elsewhere.status, 2);
+  EXPECT_EQ(elsewhere.err.rfind("No plug-in model: ", 0), 0u) << elsewhere.err;
+  EXPECT_EQ(elsewhere.out, "");
+  const result relative =
+      runfit({"-m", "custom", data("decay.txt")}, "ORVALLE_CUSTOMFIT=libcustomfit.so");
+  EXPECT_EQ(relative.status, 2);
+  std::system(("rm -rf " + shellquoted(dir)).c_str());
+
+  // A plug-in that asks for a polynomial gets one.
+  const result poly =
+      runfit({"-m", "custom", data("poly5.txt")},
+             "ORVALLE_CUSTOMFIT=" + std::string(ORVALLE_PLUGIN_DIR) + "/libcustomfit_poly4.so");
+  ASSERT_EQ(poly.status, 0) << poly.err;
+  EXPECT_NE(poly.out.find("\ne = "), std::string::npos);
+}
+
+// ------------------------------------------------------------ failures
+
+TEST(FitCommand, ExitStatusesAndMessages) {
+  struct {
+    std::vector<std::string> args;
+    int status;
+    std::string firstline; // of stderr, exactly
+    std::string secondline = "";
+  } cases[] = {
+      {{}, 2, "orvalle-fit: no data file given", "Try 'orvalle-fit --help' for more information."},
+      {{"-m", "spline", data("line3.txt")},
+       2,
+       "orvalle-fit: unknown model \"spline\" (choose "
+       "linear-origin, linear, quadratic, cubic, poly:N with N from 1 to 9, power, resonance, "
+       "periodic, periodic-decay or custom)"},
+      {{"-m", "poly:0", data("line3.txt")}, 2, ""},
+      {{"--solver", "lu", data("line3.txt")},
+       2,
+       "orvalle-fit: unknown solver \"lu\" (choose gauss or cramer)"},
+      {{"--bogus", data("line3.txt")}, 2, "orvalle-fit: unknown option --bogus"},
+      {{data("line3.txt"), data("poly3.txt")}, 2, ""},
+      {{"-e", "1,x", data("line3.txt")},
+       2,
+       "orvalle-fit: Unable To Convert Estimates To Numbers "
+       "(write up to five numbers separated by commas, e.g. -e 2,3.1)"},
+      {{"-e", "1,2,3,4,5,6", data("line3.txt")}, 2, ""},
+      {{data("missing.txt")},
+       2,
+       "Cannot read " + data("missing.txt") + ": No such file or directory"},
+      {{data("badnumber.txt")}, 2, "Unable to Convert to Chart error on row 2, column 2"},
+      {{data("nodata.txt")}, 2, "No data found to create chart " + data("nodata.txt")},
+      {{data("zeroerror.txt")}, 2, "Y error points can not contain ZERO or MINIUS values"},
+      {{"--err", "percent:5", data("negative.txt")},
+       2,
+       "Y error points can not contain ZERO or MINIUS values"},
+      {{"--err", "absolute:0", data("percent2.txt")},
+       2,
+       "Y error points can not contain ZERO or MINIUS values"},
+      {{"--err", "percent:five", data("percent2.txt")},
+       2,
+       "orvalle-fit: --err percent:five: \"five\" "
+       "is not a number (write e.g. percent:5)"},
+      {{data("percent2.txt")},
+       2,
+       "The file has two columns and so no errors of y: choose them "
+       "with --err percent:P or --err absolute:V"},
+      {{"--y", "E", data("fourcol.txt")},
+       2,
+       "--y: the file has no Col E (its columns are Col A to Col D)"},
+      {{data("ragged.txt")},
+       2,
+       "'' is not a valid floating point value (Col C, row 2 is empty: "
+       "every line needs as many numbers as the longest)"},
+      {{data("onecolumn.txt")},
+       2,
+       "The file has only one column: a dataset needs an x column and a y column"},
+      {{"--x", "A", data("tagged2.txt")},
+       2,
+       "--x, --y and --err are for column files; this file has the tagged layout (x, y, error "
+       "and a tag on every line)"},
+      {{"-d", "c", data("tagged2.txt")},
+       2,
+       "There is no dataset \"c\" in the file; it holds Dataset a, Dataset b"},
+      {{"-d", "a", data("line3.txt")},
+       2,
+       "--dataset is for tagged files; this file has the column layout (choose its columns with "
+       "--x, --y and --err)"},
+      {{"--multi", "same-gradient", data("line3.txt")},
+       2,
+       "--multi needs a tagged file with two or more datasets; this file has the column layout"},
+      {{"--multi", "same-gradient", data("tagged1.txt")},
+       2,
+       "A multi fit needs at least two datasets; the file holds one"},
+      {{"--multi", "same-gradient", "-m", "quadratic", data("tagged2.txt")}, 2, ""},
+      {{"-m", "quadratic", data("poly3.txt")},
+       2,
+       "You need at least 4 points in the dataset to fit Quadratic (y=ax^2+bx+c)"},
+      {{"-m", "periodic", data("cos.txt")},
+       1,
+       "Fit failed to converge try improving estimates",
+       "Critical Failure Occurred In Fitted The Chosen Line"},
+      {{"-m", "periodic", "-e", "1,0", data("cos.txt")},
+       1,
+       "Fit failed to converge try improving estimates",
+       "Critical Failure Occurred In Fitted The Chosen Line"},
+      {{"-m", "power", data("zerox.txt")},
+       1,
+       "This fit routine can not have 0 value in the data for x or y",
+       "Critical Failure Occurred In Fitted The Chosen Line"},
+      {{"--gnuplot", "/nonexistent-folder/x.gnu", data("line3.txt")},
+       1,
+       "Could not write /nonexistent-folder/x.gdt: No such file or directory"},
+  };
+  for (const auto &c : cases) {
+    std::string trace;
+    for (const auto &a : c.args)
+      trace += a + " ";
+    SCOPED_TRACE(trace);
+    const result r = runfit(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, "") << "a failed run prints no result";
+    ASSERT_FALSE(r.err.empty());
+    const std::string first = r.err.substr(0, r.err.find('\n'));
+    if (!c.firstline.empty())
+      EXPECT_EQ(first, c.firstline);
+    else
+      EXPECT_EQ(first.rfind("orvalle-fit: ", 0), 0u) << first;
+    if (!c.secondline.empty()) {
+      const auto nl = r.err.find('\n');
+      EXPECT_EQ(r.err.substr(nl + 1), c.secondline + "\n");
+    }
+  }
+}
+
+TEST(FitCommand, HelpAndVersion) {
+  const result help = runfit({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: orvalle-fit [options] FILE\n", 0), 0u);
+  for (const char *word : {"--model", "poly:N", "--dataset", "--err", "percent:P", "absolute:V",
+                           "--estimates", "--solver", "--multi", "--json", "--gnuplot"})
+    EXPECT_NE(help.out.find(word), std::string::npos) << word;
+  const result version = runfit({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("orvalle-fit (Orvalle) ", 0), 0u);
+}
+
+// ------------------------------------------------------------ gnuplot
+
+TEST(FitCommand, GnuplotFilesAsThePlotterExportsThem) {
+  const std::string dir = tempfolder();
+  // A relative name, from the folder the command runs in.
+  const result r =
+      runfit({"--multi", "same-gradient", "--gnuplot", "lines", data("tagged2.txt")}, "", dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string script = readall(dir + "/lines.gnu");
+  const std::string datafile = readall(dir + "/lines.gdt");
+  ASSERT_FALSE(script.empty());
+
+  auto conv = ConvertToChart(readtextfile(data("tagged2.txt")), "");
+  std::vector<const dataset *> sets;
+  for (const auto &d : conv.result->datasets)
+    sets.push_back(d.get());
+  EXPECT_EQ(datafile, gnuplotdatafile(sets));
+
+  // The opening comment is the printed text; the plot items name the data
+  // file by its full path, one deviation item per line of the multi fit.
+  std::string comment;
+  std::istringstream out(r.out);
+  for (std::string line; std::getline(out, line);)
+    comment += "# " + line + "\r\n";
+  EXPECT_EQ(script.substr(0, comment.size()), comment);
+  EXPECT_NE(script.find("set title \"tagged2\" \r\n"), std::string::npos);
+  const std::string P = "\"" + dir + "/lines.gdt\"";
+  EXPECT_NE(script.find(P + " index 1:1 using 1:($2-y1($1)):3"), std::string::npos);
+  EXPECT_NE(script.find(P + " index 0:0 using 1:($2-y0($1)):3"), std::string::npos);
+
+  if (std::system("gnuplot --version > /dev/null 2>&1") == 0) {
+    const std::string cmd = "cd / && gnuplot -e \"set terminal png; set output '" + dir +
+                            "/p.png'\" " + shellquoted(dir + "/lines.gnu") + " 2> " + dir +
+                            "/gp.err";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_EQ(readall(dir + "/gp.err"), "");
+  }
+  std::system(("rm -rf " + shellquoted(dir)).c_str());
+}
