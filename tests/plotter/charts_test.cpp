@@ -162,7 +162,18 @@ void ChartsTest::equalXChangesNothing() {
   QCOMPARE(fit->XLow, 0.0);
   QCOMPARE(fit->XHigh, 0.0);
   QCOMPARE(fit->YHigh, 0.0);
-  QCOMPARE(fit->ZeroLine->count(), 0); // nothing was redrawn
+  // Replot itself draws nothing (the set-up's first command update did).
+  fit->ZeroLine->clear();
+  fit->Replot();
+  QCOMPARE(fit->ZeroLine->count(), 0);
+  QCOMPARE(fit->XLow, 0.0);
+  // Limits chosen before stay as they were.
+  fit->XLow = 1;
+  fit->XHigh = 3;
+  fit->Replot();
+  QCOMPARE(fit->XLow, 1.0);
+  QCOMPARE(fit->XHigh, 3.0);
+  QCOMPARE(fit->ZeroLine->count(), 0);
 }
 
 void ChartsTest::nothingDrawnOffTheChartPage() {
