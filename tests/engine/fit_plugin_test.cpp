@@ -149,6 +149,37 @@ TEST(ExponentialPlugin, FitsThroughFitplot) {
   EXPECT_EQ(f.formula(3), "y3(x) = 5 *exp(-x/(2.5))");
 }
 
+// On scattered data, growing as well as decaying, and with a point of zero
+// error (weight 0), the result is the chi-square minimum: any small change
+// of A or B raises the chi-square.
+TEST(ExponentialPlugin, FindsTheChiSquareMinimum) {
+  const PluginLibrary lib = load("libcustomfit.so");
+  for (double b : {3.0, -4.0}) {
+    const std::vector<double> x = range(0.5, 0.5, 15);
+    std::vector<double> y, e;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      const double v = 4.0 * std::exp(-x[i] / b);
+      e.push_back(0.03 * v);
+      y.push_back(v * (1 + 0.03 * std::sin(7.0 * static_cast<double>(i))));
+    }
+    e[3] = 0; // takes no part
+    y[3] = 1000;
+    auto d = makedata(x, y, e);
+    customfit f(lib);
+    f.data = d.get();
+    f.fit(false);
+    EXPECT_NEAR(f.par[1], b, 0.1 * std::fabs(b));
+    const double best = f.chisq();
+    for (int k : {0, 1})
+      for (double step : {1e-4, -1e-4}) {
+        const double keep = f.par[k];
+        f.par[k] = keep * (1 + step);
+        EXPECT_GT(f.chisq(), best) << b << " " << k << " " << step;
+        f.par[k] = keep;
+      }
+  }
+}
+
 TEST(ExponentialPlugin, FailureIsLoggedAndRaised) {
   PluginLibrary lib = load("libcustomfit.so");
   logsink sink;
