@@ -2,7 +2,10 @@
 // menus (or a window), grabs the whole screen and saves it as a PNG.
 //
 //   orvalle-screenshot OUT.png [File|Edit|Actions|Chart|Window|Help|about|prefs|help|teach]
+//                              [data]
 //
+// With "data" a scratch pad with a small tagged data text is opened and
+// converted first, so the menus show a plotter's commands.
 // Run it under xvfb-run (scripts/screenshot does).
 #include <QGuiApplication>
 #include <QMenu>
@@ -39,8 +42,17 @@ int main(int argc, char *argv[]) {
   frame.CreateLog();
   frame.CreateAboutBox();
   frame.show();
+#ifdef ORVALLE_HAVE_PAD
+  if (argc > 3 && QString::fromLocal8Bit(argv[3]) == QLatin1String("data")) {
+    orvalle::MdiChild *pad = orvalle::NewScratchPad(
+        frame, QString(),
+        QStringLiteral("# load/N extension/mm error tag\n1 2.1 0.2 a\n2 4.0 0.2 a\n3 6.2 0.3 "
+                       "a\n4 7.9 0.3 a\n1 3.0 0.2 b\n2 6.1 0.3 b\n3 8.8 0.3 b\n4 12.1 0.4 b\n"));
+    orvalle::PostCommand(pad, orvalle::UM_PROCESS);
+  }
+#endif
 
-  QTimer::singleShot(600, &frame, [&] {
+  QTimer::singleShot(900, &frame, [&] {
     if (what == QLatin1String("about")) {
       frame.aboutBox()->show();
     } else if (what == QLatin1String("prefs")) {
@@ -60,7 +72,7 @@ int main(int argc, char *argv[]) {
       }
     }
   });
-  QTimer::singleShot(1500, &frame, [&] {
+  QTimer::singleShot(1800, &frame, [&] {
     const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
     const bool ok = shot.save(out);
     std::printf("%s %s\n", ok ? "saved" : "could not save", qPrintable(out));
