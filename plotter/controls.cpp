@@ -13,6 +13,7 @@ namespace orvalle {
 
 RadioGroup::RadioGroup(const QString &caption, const QStringList &items, QWidget *parent)
     : QGroupBox(caption, parent), layout_(new QVBoxLayout(this)) {
+  layout_->setAlignment(Qt::AlignTop);
   connect(&group_, &QButtonGroup::idClicked, this, &RadioGroup::clicked);
   for (const QString &t : items)
     addItem(t);

@@ -461,7 +461,10 @@ void TFit::UpdateFrameCommands() {
 
   // 6. Line the deviations chart up with the main chart.
   bool changed = false;
-  const int left = std::max(0, MChart->axisRect()->left() - 5);
+  // Both charts span the page's width, so the same left margin puts the two
+  // left axes on one pixel column (the 5 pixels of the original rule were
+  // the charting component's own gap between the labels and the axis).
+  const int left = std::max(0, MChart->axisRect()->left());
   const QCP::MarginSides autoSides = QCP::msTop | QCP::msRight | QCP::msBottom;
   QMargins m = DevChart->axisRect()->margins();
   if (DevChart->axisRect()->autoMargins() != autoSides || m.left() != left) {

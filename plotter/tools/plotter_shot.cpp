@@ -13,6 +13,7 @@
 #include "datatext/conversion.h"
 #include "engine/fits.h"
 #include "frame/messages.h"
+#include "plotter/controls.h"
 #include "plotter/tfit.h"
 #include "tests/plotter/fakeframe.h"
 
@@ -40,10 +41,10 @@ std::unique_ptr<TFit> make(test::FakeFrame &frame, const std::vector<std::string
   return fit;
 }
 
-void save(TFit &fit, const QString &path) {
+void save(TFit &fit, const QString &path, int page = 3) {
   fit.resize(900, 700);
   fit.show();
-  fit.showPage(3);
+  fit.showPage(page);
   fit.UpdateFrameCommands();
   fit.RedrawCharts();
   fit.UpdateFrameCommands(); // lines the deviations chart up after the layout
@@ -87,5 +88,16 @@ int main(int argc, char **argv) {
                       std::to_string(5e4 + 5e3 * k));
   auto b = make(frame, columns, "/home/student/lab/counts.dat");
   save(*b, QDir(dir).filePath(QStringLiteral("plotter_threecolumn.png")));
+
+  // The pages of columns and datasets.
+  std::vector<std::string> four;
+  for (int k = 0; k < 30; ++k)
+    four.push_back(std::to_string(k) + " " + std::to_string(k * k) + " 0.5 " +
+                   std::to_string(k % 4));
+  auto c = make(frame, four, "/home/student/lab/four.txt");
+  save(*c, QDir(dir).filePath(QStringLiteral("plotter_columns.png")), 0);
+  save(*a, QDir(dir).filePath(QStringLiteral("plotter_datasets.png")), 1);
+  a->TrType->setItemIndex(1);
+  save(*a, QDir(dir).filePath(QStringLiteral("plotter_fits.png")), 2);
   return 0;
 }

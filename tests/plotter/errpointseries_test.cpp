@@ -49,6 +49,8 @@ private slots:
   void barsOnTheSamePixelsAreSkipped();
   void handleTakesSeriesOffItsChart();
   void handleOutlivingItsChartIsHarmless();
+  void axisLabelFormat_data();
+  void axisLabelFormat();
 };
 
 void ErrPointSeriesTest::constructionValues() {
@@ -251,6 +253,26 @@ void ErrPointSeriesTest::handleOutlivingItsChartIsHarmless() {
   b->addpoint(1, 1);
   a.reset();
   b.reset();
+}
+
+void ErrPointSeriesTest::axisLabelFormat_data() {
+  QTest::addColumn<double>("tick");
+  QTest::addColumn<int>("decimals");
+  QTest::addColumn<QString>("text");
+  QTest::newRow("integer") << 2.0 << 6 << "2";
+  QTest::newRow("trailing zeros") << 1.5 << 6 << "1.5";
+  QTest::newRow("six decimals") << 0.1234567 << 6 << "0.123457";
+  QTest::newRow("no separator") << 1234567.25 << 6 << "1234567.25";
+  QTest::newRow("rounding noise") << -1e-17 << 6 << "0";
+  QTest::newRow("three decimals") << 0.1234 << 3 << "0.123";
+  QTest::newRow("negative") << -2.5 << 3 << "-2.5";
+}
+
+void ErrPointSeriesTest::axisLabelFormat() {
+  QFETCH(double, tick);
+  QFETCH(int, decimals);
+  QFETCH(QString, text);
+  QCOMPARE(DecimalTicker::format(tick, decimals, QLocale::c()), text);
 }
 
 QTEST_MAIN(ErrPointSeriesTest)
