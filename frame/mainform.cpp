@@ -151,6 +151,7 @@ TLog *TMainForm::CreateLog() {
       MdiArea_->addSubWindow(log, Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                       Qt::WindowMaximizeButtonHint);
   sub->setObjectName(QStringLiteral("LogWindow"));
+  sub->resize(620, 260);
   log_ = log;
   log->show();
   sub->show();

@@ -95,6 +95,7 @@ private slots:
   void withoutAChildCommandsAreDroppedAndStatusTextsStillShow();
   void copyTextsAndPrintMarksInTheStatusLine();
   void hintsGoToTheStatusLine();
+  void commandTextOutlivesTheMenuThatRanIt();
   void timerWithoutChildDisablesTheDocumentCommands();
   void padStatesItsCommands();
   void switchingPlotterToPadWithinOneTimerPeriod();
@@ -432,6 +433,24 @@ void CommandsTest::hintsGoToTheStatusLine() {
   rig.a("EditCutItem")->setEnabled(true);
   rig.a("EditCutItem")->trigger();
   QCOMPARE(rig.frame->statusText(), QStringLiteral("Cut to the Clipboard"));
+}
+
+void CommandsTest::commandTextOutlivesTheMenuThatRanIt() {
+  Rig rig;
+  rig.frame->activateWindow();
+  QMenu *edit = rig.frame->findChild<QMenu *>(QStringLiteral("EditMenu"));
+  rig.frame->menuBar()->setActiveAction(edit->menuAction());
+  QTRY_VERIFY(edit->isVisible());
+  QAction *copy = rig.a("EditCopyItem");
+  copy->setEnabled(true);
+  const QPoint at = edit->actionGeometry(copy).center();
+  QTest::mouseMove(edit, at);
+  // Resting on the item shows its hint.
+  QTRY_COMPARE(rig.frame->statusText(), QStringLiteral("Copy selected item to clipboard"));
+  QTest::mouseClick(edit, Qt::LeftButton, {}, at);
+  QTRY_VERIFY(!edit->isVisible());
+  settle();
+  QCOMPARE(rig.frame->statusText(), QStringLiteral("Copied to the Clipboard"));
 }
 
 void CommandsTest::timerWithoutChildDisablesTheDocumentCommands() {
