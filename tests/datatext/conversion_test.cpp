@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -7,6 +8,7 @@
 #include <system_error>
 
 #include "datatext/conversion.h"
+#include "tests/datatext/commalocale.h"
 
 using namespace orvalle;
 
@@ -487,6 +489,20 @@ TEST(Conversion, LargeGridKeepsItsShape) {
   EXPECT_EQ(g.value(1, 5000), 2499.5);
   EXPECT_EQ(g.column(0).size(), 5001u);
   EXPECT_LE(g.column(0).capacity(), 5001u + 5001u / 4 + 16);
+}
+
+TEST(Conversion, NumbersIgnoreTheCLocale) {
+  // The conversion and its cell texts use '.' whatever LC_NUMERIC says.
+  const auto out = [] {
+    test::CommaLocale comma;
+    if (!comma.active())
+      return ConversionOutcome{};
+    return convert({"1.5 2.25 0.30000000000000004", "1e-5 -3.5 7"});
+  }();
+  if (!out.ok() && out.error.empty())
+    GTEST_SKIP() << "no locale with a decimal comma available";
+  ASSERT_TRUE(out.ok()) << out.error;
+  EXPECT_EQ(cells(out.result->grid), "1.5 2.25 0.3|1E-5 -3.5 7");
 }
 
 TEST(Conversion, TextIsNotChanged) {

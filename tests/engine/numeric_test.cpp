@@ -2,10 +2,12 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <random>
 
 #include "engine/numeric.h"
+#include "tests/datatext/commalocale.h"
 
 using namespace orvalle;
 
@@ -79,13 +81,15 @@ TEST(Generaltext, SeparatorIsTheCallersChoice) {
 TEST(Generaltext, IgnoresTheCLocale) {
   // A windowed program's C locale follows the environment; a decimal comma
   // there must not leak into the digits.
-  const char *was = std::setlocale(LC_NUMERIC, nullptr);
-  const std::string saved = was ? was : "C";
-  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
-    GTEST_SKIP() << "no locale with a decimal comma installed";
-  const std::string text = generaltext(1234.5, 8);
-  std::setlocale(LC_NUMERIC, saved.c_str());
-  EXPECT_EQ(text, "1234.5");
+  test::CommaLocale comma;
+  if (!comma.active())
+    GTEST_SKIP() << "no locale with a decimal comma available";
+  char probe[16];
+  std::snprintf(probe, sizeof probe, "%.1f", 1.5);
+  ASSERT_STREQ(probe, "1,5") << "the locale in force has a decimal comma";
+  EXPECT_EQ(generaltext(1234.5, 8), "1234.5");
+  EXPECT_EQ(generaltext(0.00001234, 8), "1.234E-5");
+  EXPECT_EQ(generaltext(1.0 / 3.0, 15), "0.333333333333333");
 }
 
 TEST(Scalars, Xpow) {
