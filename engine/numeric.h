@@ -23,8 +23,7 @@ namespace orvalle {
 // 63044 rows of different lengths, 90 a floating-point fault.
 class engine_error : public std::runtime_error {
 public:
-  engine_error(int code, const std::string &what)
-      : std::runtime_error(what), code_(code) {}
+  engine_error(int code, const std::string &what) : std::runtime_error(what), code_(code) {}
   int code() const noexcept { return code_; }
 
 private:
@@ -48,8 +47,7 @@ class vec {
 public:
   vec() = default;
   explicit vec(int length) : n(length), data(static_cast<std::size_t>(length)) {}
-  vec(std::initializer_list<double> values)
-      : n(static_cast<int>(values.size())), data(values) {}
+  vec(std::initializer_list<double> values) : n(static_cast<int>(values.size())), data(values) {}
 
   double &operator[](int i) { return data[static_cast<std::size_t>(i)]; }
   double operator[](int i) const { return data[static_cast<std::size_t>(i)]; }
