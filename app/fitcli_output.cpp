@@ -78,6 +78,24 @@ std::string jsonnumber(double v) {
   return std::string(buf, r.ptr);
 }
 
+namespace {
+
+// bfit::verdictword for a verdict already known.
+const char *verdictwordof(int verdict) {
+  switch (verdict) {
+  case 0:
+    return "good";
+  case 1:
+    return "suspicious";
+  case 2:
+    return "bad";
+  default:
+    return "";
+  }
+}
+
+} // namespace
+
 std::string jsonreport(const std::vector<const bfit *> &fits, const std::string &model) {
   std::string s = "{\"fits\": [";
   bool firstfit = true;
@@ -114,8 +132,11 @@ std::string jsonreport(const std::vector<const bfit *> &fits, const std::string 
       s += jsonstring(keys[i]) + ": " + text;
     }
     s += "}";
-    s += ",\n   \"verdict\": " + (f->hasverdict() ? std::to_string(f->verdict()) : "null");
-    s += ", \"verdictword\": " + jsonstring(f->verdictword());
+    // Each verdict costs a pass over the points; the word follows from it.
+    const bool has = f->hasverdict();
+    const int verdict = has ? f->verdict() : 0;
+    s += ",\n   \"verdict\": " + (has ? std::to_string(verdict) : "null");
+    s += ", \"verdictword\": " + jsonstring(has ? verdictwordof(verdict) : "");
     s += ",\n   \"description\": [";
     stringlist lines;
     f->describe(lines, true);

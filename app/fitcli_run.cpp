@@ -1,6 +1,7 @@
 // orvalle-fit's run: read, convert, make the dataset, fit, report.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -93,13 +94,19 @@ std::unique_ptr<dataset> columndataset(const numericgrid &grid, const options &o
     throw stop{kExitUsage, "The file has only one column: a dataset needs an x column and a "
                            "y column"};
   // The plotter reads every cell of the grid into its columns, so an empty
-  // cell anywhere stops it.
-  for (int c = 0; c < cols; ++c)
-    for (int r = 1; r <= rows; ++r)
-      if (!grid.has(c, r))
-        throw stop{kExitUsage, "'' is not a valid floating point value (" + columnname(c) +
-                                   ", row " + std::to_string(r) +
-                                   " is empty: every line needs as many numbers as the longest)"};
+  // cell anywhere stops it. An empty cell is a NaN, or missing at the end of
+  // a column that is shorter than the grid.
+  for (int c = 0; c < cols; ++c) {
+    const auto &v = grid.column(c);
+    const auto last = std::min(v.size(), static_cast<std::size_t>(rows) + 1);
+    std::size_t r = 1;
+    while (r < last && !std::isnan(v[r]))
+      ++r;
+    if (r <= static_cast<std::size_t>(rows))
+      throw stop{kExitUsage, "'' is not a valid floating point value (" + columnname(c) + ", row " +
+                                 std::to_string(r) +
+                                 " is empty: every line needs as many numbers as the longest)"};
+  }
   auto checkcolumn = [&](int c, const char *what) {
     if (c >= cols)
       throw stop{kExitUsage, std::string(what) + ": the file has no " + columnname(c) +
