@@ -261,6 +261,18 @@ int execute(const options &o) {
       printerr(text);
   });
 
+  // As the save dialog does: a script name without an extension gets ".gnu".
+  std::string script;
+  if (o.gnuplot) {
+    script = *o.gnuplot;
+    if (std::filesystem::path(script).extension().empty())
+      script += ".gnu";
+    script = absolutepath(script);
+    if (gnuplotdatapath(script) == script)
+      throw stop{kExitUsage, "orvalle-fit: --gnuplot " + *o.gnuplot +
+                                 ": the script may not end in .gdt, which names its data file"};
+  }
+
   fitrun run;
   if (o.model.type == trendtype::custom && o.model.degree == 0) {
     run.plugin = loadplugin();
@@ -315,12 +327,8 @@ int execute(const options &o) {
     for (std::size_t i = 0; i < run.fits.size(); ++i)
       chart.fits.push_back({run.fits[i].get(), run.fitdataset[i]});
     chart.title = run.title;
-    std::string script = *o.gnuplot;
-    // As the save dialog does: a name without an extension gets ".gnu".
-    if (std::filesystem::path(script).extension().empty())
-      script += ".gnu";
     std::string why;
-    if (!writegnuplotfiles(chart, absolutepath(script), &why))
+    if (!writegnuplotfiles(chart, script, &why))
       throw stop{kExitFitFailed, why};
   }
 

@@ -376,6 +376,10 @@ TEST(FitCommand, ExitStatusesAndMessages) {
        1,
        "This fit routine can not have 0 value in the data for x or y",
        "Critical Failure Occurred In Fitted The Chosen Line"},
+      {{"--gnuplot", "/tmp/x.gdt", data("line3.txt")},
+       2,
+       "orvalle-fit: --gnuplot /tmp/x.gdt: the script may not end in .gdt, which names its data "
+       "file"},
       {{"--gnuplot", "/nonexistent-folder/x.gnu", data("line3.txt")},
        1,
        "Could not write /nonexistent-folder/x.gdt: No such file or directory"},
