@@ -67,6 +67,13 @@ bool parseestimates(const std::string &text, estimateset &estimates);
 
 const char *helptext();
 
+// Keeps big blocks on the heap and lets freed memory be used again (call
+// once, first thing in main).
+void tuneheap();
+// Makes heap room for the arrays a data file of that many bytes passes
+// through, backed by transparent huge pages where the system offers them.
+void reserveheap(std::size_t filebytes);
+
 // Runs the command; returns the exit status. Writes the result to stdout
 // and every message to stderr. Never throws.
 int run(const std::vector<std::string> &args);

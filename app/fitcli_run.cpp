@@ -282,6 +282,9 @@ int execute(const options &o) {
   }
 
   const std::string path = absolutepath(o.file);
+  std::error_code sizeerror;
+  if (const auto size = std::filesystem::file_size(path, sizeerror); !sizeerror)
+    reserveheap(static_cast<std::size_t>(size));
   textlines lines;
   try {
     lines = readtextfile(path);

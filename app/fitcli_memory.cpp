@@ -1,0 +1,45 @@
+// Memory set-up of orvalle-fit. A large data file passes through a few big
+// arrays one after the other (file text, line list, column grid, dataset,
+// weights). Faulting these in 4 KiB pages costs more than fitting them, so
+// the arrays are kept on one heap that is grown once, asked for transparent
+// huge pages, and used again as arrays are freed.
+#include <malloc.h>
+#include <sys/mman.h>
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "app/fitcli.h"
+
+namespace orvalle::cli {
+
+namespace {
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+constexpr std::size_t kLargest = std::size_t(1) << 30;
+} // namespace
+
+void tuneheap() {
+  // Blocks up to 1 GiB come from the heap rather than from mappings of their
+  // own, and the heap is not given back while the run lasts.
+  mallopt(M_MMAP_THRESHOLD, static_cast<int>(kLargest));
+  mallopt(M_TRIM_THRESHOLD, static_cast<int>(kLargest));
+}
+
+void reserveheap(std::size_t filebytes) {
+  if (filebytes < 4 * kHugePage)
+    return;
+  // The column layout needs about three times the file at its peak; the
+  // room is address space only until it is used.
+  const std::size_t bytes = filebytes > kLargest / 4 ? kLargest : 4 * filebytes;
+  void *block = std::malloc(bytes);
+  if (!block)
+    return;
+  const auto start = reinterpret_cast<std::uintptr_t>(block);
+  const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t last = (start + bytes) & ~(kHugePage - 1);
+  if (last > first)
+    madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE); // a hint only
+  std::free(block);
+}
+
+} // namespace orvalle::cli
