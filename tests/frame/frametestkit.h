@@ -30,6 +30,8 @@ public:
   std::vector<Message> messages;
   std::function<bool(QWidget *)> onExec;
   int pageSetups = 0;
+  Answer answer = Answer::Yes; // to every question
+  int questions = 0;
 
   QString openFile(QWidget *, const QString &, const QString &, const QString &) override {
     return openAnswer;
@@ -39,7 +41,8 @@ public:
     return QString();
   }
   Answer question(QWidget *, const QString &, const QString &, bool) override {
-    return Answer::Yes;
+    ++questions;
+    return answer;
   }
   void message(QWidget *, const QString &title, const QString &text) override {
     messages.push_back({title, text});
