@@ -109,6 +109,7 @@ private slots:
   void anExceptionEndsOnlyItsCommand();
   void teachingPagesOpenAWindowEachTime();
   void printSetupAndArrangeIcons();
+  void windowMenuListsTheChildren();
 };
 
 void CommandsTest::menusHaveTheirCaptionsShortcutsAndHints_data() {
@@ -737,6 +738,32 @@ void CommandsTest::printSetupAndArrangeIcons() {
   QCOMPARE(gb.bottom(), area.bottom());
   QCOMPARE(ga.left(), 0);
   QCOMPARE(gb.left(), ga.right() + 1);
+}
+
+void CommandsTest::windowMenuListsTheChildren() {
+  Rig rig(true);
+  FakeChild *pad = rig.add(FakeChild::Kind::Pad);
+  rig.add(FakeChild::Kind::Plotter);
+  QMenu *window = rig.frame->findChild<QMenu *>(QStringLiteral("WindowMenu"));
+  const auto items = [window] {
+    QStringList out;
+    for (QAction *a : window->actions())
+      out << (a->isSeparator() ? QStringLiteral("-")
+                               : a->text() + (a->isChecked() ? QStringLiteral("*") : QString()));
+    return out;
+  };
+  emit window->aboutToShow();
+  QCOMPARE(items(), (QStringList{"&Tile", "&Cascade", "&Arrange All", "-", "&1 Log", "&2 ScatchPad",
+                                 "&3 Plotter*"}));
+  // Choosing an entry brings that window forward; the list follows closes.
+  window->actions().at(5)->trigger();
+  QCOMPARE(rig.frame->activeChild(), pad);
+  QPointer<FakeChild> gone(pad);
+  pad->closeChild();
+  QTRY_VERIFY(!gone);
+  emit window->aboutToShow();
+  QCOMPARE(items(),
+           (QStringList{"&Tile", "&Cascade", "&Arrange All", "-", "&1 Log", "&2 Plotter*"}));
 }
 
 QTEST_MAIN(CommandsTest)
