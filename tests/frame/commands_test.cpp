@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -68,6 +69,15 @@ struct Rig {
     frame->TimerTick();
     settle();
   }
+};
+
+// Receives the links that go to the desktop's browser.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+public:
+  QList<QUrl> urls;
+public slots:
+  void open(const QUrl &url) { urls << url; }
 };
 
 std::vector<FakeChild::Got> commandsOnly(const FakeChild &c) {
@@ -694,7 +704,11 @@ void CommandsTest::teachingPagesOpenAWindowEachTime() {
   {
     QFile page(lessons.filePath(QStringLiteral("lessonbase/index.htm")));
     QVERIFY(page.open(QIODevice::WriteOnly));
-    page.write("<html><body><h1>Week 3: the pendulum</h1></body></html>");
+    page.write("<html><body><h1>Week 3: the pendulum</h1><a href=\"week4.htm\">next</a> "
+               "<a href=\"https://example.org/lab\">web</a></body></html>");
+    QFile next(lessons.filePath(QStringLiteral("lessonbase/week4.htm")));
+    QVERIFY(next.open(QIODevice::WriteOnly));
+    next.write("<html><body><h1>Week 4: springs</h1></body></html>");
   }
   qputenv("ORVALLE_LESSONBASE", lessons.path().toLocal8Bit());
   Rig rig;
@@ -706,6 +720,20 @@ void CommandsTest::teachingPagesOpenAWindowEachTime() {
   QCOMPARE(teach.size(), qsizetype(2));
   QCOMPARE(teach[0]->windowTitle(), QStringLiteral("Teaching Pages"));
   QVERIFY(teach[0]->WebBrowser()->toPlainText().contains(QStringLiteral("Week 3: the pendulum")));
+  // A local link opens here, a web link in the desktop's browser.
+  UrlCatcher browser;
+  QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser, "open");
+  emit teach[0]->WebBrowser()->anchorClicked(QUrl(QStringLiteral("https://example.org/lab")));
+  QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+  QCOMPARE(browser.urls, QList<QUrl>{QUrl(QStringLiteral("https://example.org/lab"))});
+  QVERIFY(teach[0]->WebBrowser()->toPlainText().contains(QStringLiteral("Week 3")));
+  emit teach[0]->WebBrowser()->anchorClicked(QUrl(QStringLiteral("week4.htm")));
+  QVERIFY(teach[0]->WebBrowser()->toPlainText().contains(QStringLiteral("Week 4: springs")));
+  // While it is active the document commands go off.
+  for (QAction *a : rig.frame->findChildren<QAction *>())
+    a->setEnabled(true);
+  rig.tick();
+  QVERIFY(!rig.on("TBSave") && !rig.on("MenuChart") && !rig.on("FileClose"));
   // Its close request closes it.
   QPointer<TTeachForm> first(teach[0]);
   SendCommand(first, UM_CLOSEREQUEST);

@@ -2,10 +2,13 @@
 // own text, the beep and bring-forward of error entries, the fit engine's
 // synchronous hook, the plug-in's link, and the close that is always refused.
 #include <QDateTime>
+#include <QFile>
+#include <QLibraryInfo>
 #include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -52,6 +55,8 @@ class LogTest : public QObject {
 private slots:
   void startLineComesFirst();
   void startLineIsTheOnlyLineWithThePlugin();
+  void aPluginThatCannotBeUsedIsToldOnce_data();
+  void aPluginThatCannotBeUsedIsToldOnce();
   void everyKindMakesItsLine_data();
   void everyKindMakesItsLine();
   void twoErrorsFromOneCommandKeepTheirTexts();
@@ -85,6 +90,44 @@ void LogTest::startLineIsTheOnlyLineWithThePlugin() {
   Rig rig(plugin.toLocal8Bit());
   QVERIFY(rig.frame->plugin());
   QCOMPARE(rig.lines().size(), 1);
+}
+
+void LogTest::aPluginThatCannotBeUsedIsToldOnce_data() {
+  QTest::addColumn<QString>("kind");
+  QTest::addColumn<QString>("says");
+  QTest::newRow("not a library") << "garbage"
+                                 << "libcustomfit.so";
+  QTest::newRow("relative path") << "relative"
+                                 << "is not absolute";
+  QTest::newRow("missing functions") << "poly4-renamed"
+                                     << "";
+}
+
+void LogTest::aPluginThatCannotBeUsedIsToldOnce() {
+  QFETCH(QString, kind);
+  QFETCH(QString, says);
+  QTemporaryDir dir;
+  QString path = dir.filePath(QStringLiteral("libcustomfit.so"));
+  if (kind == QLatin1String("garbage")) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("this is not a shared library\n");
+  } else if (kind == QLatin1String("relative")) {
+    path = QStringLiteral("libcustomfit.so");
+  } else {
+    // A real shared library that is no plug-in: the Qt core library.
+    path = QLibraryInfo::path(QLibraryInfo::LibrariesPath) + QStringLiteral("/libQt6Core.so.6");
+    if (!QFileInfo::exists(path))
+      QSKIP("no library at hand");
+  }
+  Rig rig(path.toLocal8Bit());
+  QVERIFY(!rig.frame->plugin());
+  const QStringList lines = rig.lines();
+  QCOMPARE(lines.size(), 2);
+  QVERIFY(lines[0].endsWith(QStringLiteral(" - Orvalle Program has started ")));
+  QVERIFY2(lines[1].contains(QStringLiteral(" - No plug-in fit model: ")), qPrintable(lines[1]));
+  QVERIFY2(lines[1].contains(says), qPrintable(lines[1]));
+  QCOMPARE(rig.beeps.count, 0);
 }
 
 void LogTest::everyKindMakesItsLine_data() {
