@@ -95,6 +95,7 @@ TFit::TFit(FrameApi &frame, QWidget *parent) : MdiChild(frame, parent) {
     if (!name.empty())
       TrType->addItem(QString::fromStdString(name));
   }
+  TrendTypes = trendtypelist(frame.samplefits(), frame.plugin());
 
   // 6. The fixed error and the chart font sizes to restore.
   FixedError = 1.0;

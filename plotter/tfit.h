@@ -9,6 +9,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <memory>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "engine/chartseries.h"
 #include "engine/dataset.h"
 #include "engine/numeric.h"
+#include "engine/trendtypes.h"
 #include "frame/mdichild.h"
 
 class QCheckBox;
@@ -89,6 +91,10 @@ public:
   void Replot();
   void RedrawCharts();
   void ShowDatasetTable();
+  // The information text of all fits (name, chi-square, degrees of freedom,
+  // description, a blank line each), with the locale's decimal separator.
+  void WriteInformation(QStringList &lines) const;
+  void WriteInformation(QPlainTextEdit *box) const;
 
   // The charts, as the engine sees them (bfit::fitplot/makeseries).
   chartcanvas &mainCanvas();
@@ -111,6 +117,9 @@ public:
   bool Printing = false;
   bool CloseWithoutPrompt = false;
   bool FitNamedByUser = false;
+  // The trend type of each TrType item, in item order; fixed when the
+  // window is made, like the items themselves.
+  std::vector<trendtype> TrendTypes;
   int LastTab = 0;
   int TitleFontSize = 0;
   int LabelFontSize = 0;

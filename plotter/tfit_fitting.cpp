@@ -1,19 +1,397 @@
-// The fitting front end of the plotter ("Add Fits/TrendLines " page, the fit
-// details on "View Chart"). The controls exist with their captions and
-// initial values; the behaviour of these handlers is still to be written.
+// The fitting front end of the plotter: the "Add Fits/TrendLines " page
+// (trend type, estimates, dataset, name, single and multi fits) and the fit
+// details on "View Chart" (chi-square, degrees of freedom, limits, delete).
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <array>
+#include <cmath>
+#include <memory>
+
+#include "datatext/conversion.h"
+#include "engine/bfit.h"
+#include "engine/information.h"
+#include "engine/multfit.h"
+#include "engine/trendtypes.h"
+#include "frame/frameapi.h"
+#include "plotter/charts.h"
+#include "plotter/controls.h"
+#include "plotter/errpointseries.h"
 #include "plotter/tfit.h"
 
 namespace orvalle {
 
-void TFit::TrTypeClick() {}
-void TFit::TrDatasetChange() {}
-void TFit::TrDatasetoldChange() {}
-void TFit::AddTrClick() {}
-void TFit::GoPlotBtnClick() {}
-void TFit::CBoxDetailsChange() {}
-void TFit::DeletetrClick() {}
-void TFit::UpdateMultiFitButton() {}
-void TFit::CheckPointCount() {}
-void TFit::ShowEstimates(int) {}
+namespace {
+
+constexpr int kChartPage = 3;
+constexpr int kFitPoints = 1000;
+
+const char *const kBadEstimates = "Unable To Convert Estimates To Numbers";
+const char *const kCriticalFailure = "Critical Failure Occurred In Fitted The Chosen Line";
+
+QString qs(const std::string &s) { return QString::fromStdString(s); }
+
+// The decimal separator of shown numbers: the user's locale's, when it is a
+// single plain character.
+char shownSeparator() {
+  const QString point = QLocale().decimalPoint();
+  if (point.size() == 1 && point.at(0).unicode() < 128)
+    return point.at(0).toLatin1();
+  return '.';
+}
+
+QString joinLines(const stringlist &lines) {
+  QStringList out;
+  out.reserve(static_cast<qsizetype>(lines.size()));
+  for (const std::string &l : lines)
+    out << qs(l);
+  return out.join(QLatin1Char('\n'));
+}
+
+// The line of chi-square limits shown as the hint of the details values.
+// A fit with no degrees of freedom left has no limits.
+QString limitsLine(const bfit &fit, char separator) {
+  static constexpr const char *kLabels[4] = {
+      "Chi-Squared Limits 5% : ", ", 20% : ", ", 80% : ", ", 95% : "};
+  const chilimitset limits = bfit::chilimits(fit.dof());
+  QString line;
+  for (int i = 0; i < 4; ++i) {
+    line += QLatin1String(kLabels[i]);
+    const double l = limits[static_cast<std::size_t>(i)];
+    line += fit.hasverdict() && std::isfinite(l) ? qs(generaltext(l, 4, separator))
+                                                 : QStringLiteral("n/a");
+  }
+  return line;
+}
+
+bfit *fitAt(const ownedlist<bfit> &fits, int i) {
+  if (i < 0 || i >= static_cast<int>(fits.count))
+    return nullptr;
+  return fits.at(static_cast<unsigned>(i))->obj;
+}
+
+// Takes the newest attachment off the dataset when it is `fit`, so that
+// the dataset's current fit is the one it had before.
+void detach(dataset &d, const bfit *fit) {
+  if (d.fits.head && d.fits.head->obj == fit)
+    d.fits.takeat(d.fits.count - 1);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Trend type, estimates, dataset and name.
+
+void TFit::ShowEstimates(int n) {
+  if (n == 0) {
+    Estimates->setVisible(false);
+    Estimates->setEnabled(false);
+    return;
+  }
+  Estimates->setVisible(true);
+  Estimates->setEnabled(true);
+  QLineEdit *const boxes[] = {EstA, EstB, EstC, EstD, EstE};
+  QLabel *const labels[] = {estlA, estlB, estlC, estlD, estlE};
+  for (int i = 0; i < 5; ++i) {
+    const bool on = n >= i + 1;
+    boxes[i]->setVisible(on);
+    boxes[i]->setEnabled(on);
+    labels[i]->setVisible(on);
+  }
+}
+
+void TFit::CheckPointCount() {
+  const int chosen = TrDataset->currentIndex();
+  if (chosen < 0)
+    return;
+  const int index = TrType->itemIndex();
+  if (index < 0 || index >= static_cast<int>(TrendTypes.size()))
+    return;
+  const dataset *d = datasetAt(chosen);
+  if (!d)
+    return;
+  const trendtype type = TrendTypes[static_cast<std::size_t>(index)];
+  AddTr->setEnabled(true);
+  const int points = d->x ? d->x->n : 0;
+  if (points < fewestpoints(type)) {
+    frame().LogEvent(0, true, qs(fewestpointsmessage(type, frame().plugin())));
+    AddTr->setEnabled(false);
+  }
+}
+
+void TFit::TrTypeClick() {
+  if (TrDataset->currentIndex() < 0)
+    return;
+  const int index = TrType->itemIndex();
+  if (index < 0 || index >= static_cast<int>(TrendTypes.size()))
+    return;
+  ShowEstimates(estimatecount(TrendTypes[static_cast<std::size_t>(index)], frame().plugin()));
+  if (!FitNamedByUser) {
+    // Written by the program: the edit's modified flag stays clear, so
+    // TrDatasetoldChange does not take it for the user's name.
+    TrName->setEditText(qs(autofitname(TrDataset->currentText().toStdString(),
+                                       TrType->itemText(index).toStdString())));
+  }
+  UpdateMultiFitButton();
+  CheckPointCount();
+}
+
+void TFit::TrDatasetChange() {
+  AddTr->setEnabled(TrDataset->currentIndex() >= 0);
+  FitNamedByUser = false;
+  CheckPointCount();
+}
+
+void TFit::TrDatasetoldChange() {
+  if (!TrName->currentText().isEmpty())
+    FitNamedByUser = true;
+}
+
+void TFit::UpdateMultiFitButton() { GoPlotBtn->setEnabled(MulList->count() >= 2); }
+
+// ---------------------------------------------------------------------------
+// One fit.
+
+void TFit::AddTrClick() {
+  const int index = TrType->itemIndex();
+  if (index < 0 || index >= static_cast<int>(TrendTypes.size()))
+    return;
+
+  bfit *added = nullptr; // the fit once it is in Fits
+  dataset *target = nullptr;
+  const int previousDetail = CBoxDetails->currentIndex();
+  const int previousPage = currentPage();
+  try {
+    // 1. The fit object of the chosen type.
+    std::unique_ptr<bfit> fit =
+        makefit(TrendTypes[static_cast<std::size_t>(index)], frame().plugin());
+
+    // 2. The five estimates, shown or not.
+    QLineEdit *const boxes[] = {EstA, EstB, EstC, EstD, EstE};
+    for (int i = 0; i < 5; ++i) {
+      double v = 0.0;
+      if (!parsenumber(boxes[i]->text().toStdString(), v)) {
+        frame().LogEvent(0, true, QLatin1String(kBadEstimates));
+        return; // the fit goes
+      }
+      fit->par[i] = v;
+    }
+
+    // 3.-4. Name and dataset (the first when none is chosen).
+    fit->name = TrName->currentText().toStdString();
+    target = datasetAt(TrDataset->currentIndex() >= 0 ? TrDataset->currentIndex() : 0);
+    if (!target)
+      throw engine_error(kFailedFit, "There is no dataset to fit");
+    fit->data = target;
+    target->attach(fit.get());
+
+    try {
+      // 5. Fit, with the solver chosen now.
+      fit->fitplot(*MChart, *DevChart, kFitPoints, frame().invmatr());
+
+      // 6. The colour the dataset's series has now.
+      if (TErrPointSeries *s = errorSeries(target->series.get())) {
+        const colour c = fromQColor(s->SeriesColour);
+        if (fit->curve)
+          fit->curve->setseriescolour(c);
+        if (fit->devpoints)
+          fit->devpoints->setseriescolour(c);
+      }
+
+      // 7. Listed.
+      added = fit.get();
+      Fits.add(fit.release()); // the list owns its fits
+      CBoxDetails->addItem(qs(added->name));
+    } catch (...) {
+      if (!added)
+        detach(*target, fit.get());
+      throw;
+    }
+
+    // 8.
+    FitNamedByUser = false;
+    MChart->legend->setVisible(false);
+    DevChart->legend->setVisible(false);
+
+    // 9.-10.
+    CBoxDetails->setCurrentIndex(CBoxDetails->count() - 1);
+    CBoxDetailsChange();
+    showPage(kChartPage);
+    RedrawCharts();
+
+    // 11.
+    frame().LogEvent(0, false,
+                     QStringLiteral("Trendline fitted for the ") + windowTitle() +
+                         QStringLiteral(" with a ") + qs(added->verdictword()) +
+                         QStringLiteral(" fit"));
+  } catch (...) {
+    // Nothing of the failed fit stays: not in the lists, not on the charts,
+    // not as the dataset's current fit.
+    try {
+      if (added) {
+        if (target)
+          detach(*target, added);
+        const int at = Fits.indexof(added);
+        if (at >= 0) {
+          Fits.removeat(static_cast<unsigned>(at)); // its series leave the charts
+          CBoxDetails->removeItem(at);
+        }
+        CBoxDetails->setCurrentIndex(previousDetail < CBoxDetails->count() ? previousDetail : -1);
+        if (CBoxDetails->currentIndex() >= 0) {
+          CBoxDetailsChange();
+        } else {
+          ChartListBox->clear();
+          Txtchisq->clear();
+          Txtnpoints->clear();
+        }
+        showPage(previousPage);
+        RedrawCharts();
+      }
+    } catch (...) {
+      // The redraw of what was there before failed too; the error below
+      // is the one to report.
+    }
+    frame().LogEvent(0, true, QLatin1String(kCriticalFailure));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Straight lines through every dataset that share one parameter.
+
+void TFit::GoPlotBtnClick() {
+  const int key = 10 * TrType->itemIndex() + MFitType->itemIndex();
+  if (key != 10 && key != 11)
+    return;
+  const auto kind = key == 10 ? multikind::sameintercept : multikind::samegradient;
+  const int firstLine = static_cast<int>(Fits.count);
+  // Adding to an empty list would select the first line; the chosen fit
+  // stays as it was.
+  const int selected = CBoxDetails->currentIndex();
+  try {
+    std::unique_ptr<multfit> multi = makemultifit(kind);
+    multi->name = TrName->currentText().toStdString();
+    const int count = static_cast<int>(MultiSelection->datasets.count);
+    multi->makelines(count);
+    MultiSelection->datasets.each([&](dataset *d) { multi->datasets.add(d); });
+    for (int i = 0; i < count; ++i) {
+      bfit *line = multi->line(i);
+      dataset *d = MultiSelection->datasets.at(static_cast<unsigned>(i))->obj;
+      if (!line || !d)
+        throw engine_error(kFailedFit, "A multi fit needs one line per dataset");
+      line->data = d;
+      line->name = multilinename(multi->name, d->name);
+    }
+    for (std::unique_ptr<bfit> &line : multi->takelines()) {
+      const QString name = qs(line->name);
+      Fits.add(line.release()); // the list owns its fits
+      CBoxDetails->addItem(name);
+    }
+
+    CBoxDetails->setCurrentIndex(selected);
+
+    multi->fit(*MChart, *DevChart, frame().invmatr());
+
+    FitNamedByUser = false;
+    MChart->legend->setVisible(false);
+    DevChart->legend->setVisible(false);
+    showPage(kChartPage);
+    RedrawCharts();
+    frame().LogEvent(0, false, qs(multifitlogline(kind, windowTitle().toStdString())));
+    // The multi fit goes here; its lines stay in Fits.
+  } catch (...) {
+    // Lines of a failed joint fit have their starting parameters and no
+    // series: they must not stay listed as if they were fits.
+    try {
+      while (static_cast<int>(Fits.count) > firstLine) {
+        const int last = static_cast<int>(Fits.count) - 1;
+        Fits.removeat(static_cast<unsigned>(last));
+        if (last < CBoxDetails->count())
+          CBoxDetails->removeItem(last);
+      }
+      CBoxDetails->setCurrentIndex(selected < CBoxDetails->count() ? selected : -1);
+      MChart->replot(QCustomPlot::rpQueuedReplot);
+      DevChart->replot(QCustomPlot::rpQueuedReplot);
+    } catch (...) {
+    }
+    frame().LogEvent(0, true, QLatin1String(kCriticalFailure));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Details of the chosen fit, and deleting it.
+
+void TFit::CBoxDetailsChange() {
+  if (CBoxDetails->currentIndex() < 0 || Fits.count == 0)
+    return;
+  const bfit *fit = fitAt(Fits, CBoxDetails->currentIndex());
+  if (!fit)
+    return;
+  const char separator = shownSeparator();
+  Txtchisq->setText(qs(generaltext(fit->chisq(), 15, separator)));
+  stringlist lines;
+  fit->describe(lines, true);
+  ChartListBox->setPlainText(joinLines(lines));
+  Txtnpoints->setText(QString::number(fit->dof()));
+
+  // The limits: tool tip on the values and the chi-square symbol, and the
+  // same text in the frame's status line.
+  const QString limits = limitsLine(*fit, separator);
+  for (QWidget *w : {static_cast<QWidget *>(Txtnpoints), static_cast<QWidget *>(Txtchisq),
+                     static_cast<QWidget *>(Label3), static_cast<QWidget *>(Label2),
+                     static_cast<QWidget *>(Label10)}) {
+    w->setToolTip(limits);
+    w->setStatusTip(limits);
+  }
+}
+
+void TFit::DeletetrClick() {
+  const int index = CBoxDetails->currentIndex();
+  if (index < 0)
+    return;
+  if (bfit *fit = fitAt(Fits, index)) {
+    // The dataset has no current fit any more, whichever fit it was.
+    if (fit->data)
+      fit->data->attach(nullptr);
+    Fits.removeat(static_cast<unsigned>(index)); // its series leave the charts
+  }
+  CBoxDetails->removeItem(index);
+  ChartListBox->clear();
+  CBoxDetails->setCurrentIndex(-1);
+  Txtchisq->clear();
+  Txtnpoints->clear();
+  for (QWidget *w : {static_cast<QWidget *>(Txtnpoints), static_cast<QWidget *>(Txtchisq),
+                     static_cast<QWidget *>(Label3), static_cast<QWidget *>(Label2),
+                     static_cast<QWidget *>(Label10)}) {
+    w->setToolTip(QString());
+    w->setStatusTip(QString());
+  }
+  MChart->replot(QCustomPlot::rpQueuedReplot);
+  DevChart->replot(QCustomPlot::rpQueuedReplot);
+}
+
+// ---------------------------------------------------------------------------
+// The information text.
+
+void TFit::WriteInformation(QStringList &lines) const {
+  std::vector<const bfit *> fits;
+  fits.reserve(Fits.count);
+  Fits.each([&](const bfit *f) { fits.push_back(f); });
+  stringlist text;
+  writeinformation(text, fits, shownSeparator());
+  lines.clear();
+  for (const std::string &l : text)
+    lines << qs(l);
+}
+
+void TFit::WriteInformation(QPlainTextEdit *box) const {
+  QStringList lines;
+  WriteInformation(lines);
+  box->setPlainText(lines.join(QLatin1Char('\n')));
+}
 
 } // namespace orvalle
