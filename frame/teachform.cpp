@@ -1,6 +1,7 @@
 #include "frame/teachform.h"
 
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
@@ -27,7 +28,15 @@ TTeachForm::TTeachForm(FrameApi &frame, QObject *frameWindow, QWidget *parent)
   resize(640, 480);
 }
 
-void TTeachForm::Navigate(const QUrl &page) { WebBrowser_->setSource(page); }
+void TTeachForm::Navigate(const QUrl &page) {
+  if (page.isLocalFile() && !QFileInfo(page.toLocalFile()).isFile()) {
+    WebBrowser_->setHtml(QStringLiteral("<h2>Teaching Pages</h2><p>The page <b>%1</b> was not "
+                                        "found.</p>")
+                             .arg(page.toLocalFile().toHtmlEscaped()));
+    return;
+  }
+  WebBrowser_->setSource(page);
+}
 
 void TTeachForm::ShowMissing(const QString &folder) {
   WebBrowser_->setHtml(

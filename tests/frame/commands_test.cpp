@@ -739,6 +739,12 @@ void CommandsTest::teachingPagesOpenAWindowEachTime() {
   SendCommand(first, UM_CLOSEREQUEST);
   QTRY_VERIFY(!first);
 
+  // A folder without its index page: the window says which page is missing.
+  QFile::remove(lessons.filePath(QStringLiteral("lessonbase/index.htm")));
+  rig.frame->TeachingPages1Click();
+  const auto third = rig.frame->findChildren<TTeachForm *>().last();
+  QVERIFY(third->WebBrowser()->toPlainText().contains(QStringLiteral("was not found")));
+
   // Without the folder the window says where it looked.
   qputenv("ORVALLE_LESSONBASE", (lessons.path() + QStringLiteral("/missing")).toLocal8Bit());
   Rig bare;
