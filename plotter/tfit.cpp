@@ -416,13 +416,13 @@ bool TFit::command(CommandEvent &e) {
     ExportChart();
     return true;
   case UM_OUTPUT:
-    OutputRequest(static_cast<int>(e.wParam));
+    OutputRequest(static_cast<int>(e.lParam));
     return true;
   case UM_CLOSEREQUEST:
     closeChild();
     return true;
   case UM_UPDATEALL:
-    TitlesChanged(static_cast<int>(e.wParam));
+    TitlesChanged(static_cast<int>(e.lParam));
     return true;
   case 1426:
     ApplyTitles(static_cast<int>(e.wParam));

@@ -218,7 +218,12 @@ public slots:
   // Information text, export, printing and the titles and axes window.
   void CopyInformation();
   void ExportChart();
+  // kind 1 bitmap, 2 JPEG: both charts as one picture, written to fileName.
+  void ExportPicture(int kind, const QString &fileName);
+  // The gnuplot script fileName and its data file (".gdt").
+  void ExportGnuplot(const QString &fileName);
   void OutputRequest(int code);
+  void PrintCharts();
   void LabelsClick(int page);
   void TitlesChanged(int code);
   void ApplyTitles(int code);
