@@ -114,7 +114,8 @@ std::string jsonreport(const std::vector<const bfit *> &fits, const std::string 
       s += "{\"label\": " + jsonstring(labels[i]) + ", \"value\": " + jsonnumber(f->par[i]) +
            ", \"uncertainty\": " + jsonnumber(f->err[i]) + "}";
     }
-    s += "],\n   \"chisq\": " + jsonnumber(f->chisq());
+    const double chisq = f->chisq();
+    s += "],\n   \"chisq\": " + jsonnumber(chisq);
     s += ", \"dof\": " + std::to_string(f->dof());
     const chilimitset l = bfit::chilimits(f->dof());
     const char *keys[4] = {"5%", "20%", "80%", "95%"};
@@ -132,9 +133,9 @@ std::string jsonreport(const std::vector<const bfit *> &fits, const std::string 
       s += jsonstring(keys[i]) + ": " + text;
     }
     s += "}";
-    // Each verdict costs a pass over the points; the word follows from it.
+    // The chi-square is a pass over the points: it is made once here.
     const bool has = f->hasverdict();
-    const int verdict = has ? f->verdict() : 0;
+    const int verdict = has ? f->verdictfor(chisq) : 0;
     s += ",\n   \"verdict\": " + (has ? std::to_string(verdict) : "null");
     s += ", \"verdictword\": " + jsonstring(has ? verdictwordof(verdict) : "");
     s += ",\n   \"description\": [";

@@ -169,10 +169,11 @@ chilimitset bfit::chilimits(int nu) {
 
 bool bfit::hasverdict() const { return dof() > 0; }
 
-int bfit::verdict() const {
+int bfit::verdict() const { return hasverdict() ? verdictfor(chisq()) : 0; }
+
+int bfit::verdictfor(double c) const {
   if (!hasverdict())
     return 0;
-  const double c = chisq();
   if (std::isnan(c))
     return 2; // a chi-square that cannot be computed is no good fit
   const chilimitset l = chilimits(dof());

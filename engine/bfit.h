@@ -85,6 +85,10 @@ public:
   // -2 (suspiciously small), -1, 0 (good), 1, 2 (suspiciously large);
   // 0 when hasverdict() is false.
   int verdict() const;
+  // The verdict for a chi-square c of this fit already computed, so that a
+  // caller that also shows c passes over the points once: verdict() is
+  // verdictfor(chisq()).
+  int verdictfor(double c) const;
   // "good", "suspicious", "bad", or empty for -1, -2 and no verdict.
   std::string verdictword() const;
 

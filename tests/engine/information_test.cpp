@@ -1,6 +1,8 @@
 // The information text: one block per fit, in order, and nothing else.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "engine/fits.h"
 #include "engine/information.h"
 #include "engine/nullcanvas.h"
@@ -86,4 +88,26 @@ TEST(InformationText, RealFitCarriesItsOwnDescription) {
   // The fit's series were made on the null canvas and stay empty.
   ASSERT_TRUE(p.curve && p.devpoints);
   EXPECT_EQ(p.curve->count(), 0);
+}
+
+TEST(InformationText, VerdictForAChiSquareAlreadyMade) {
+  // Three points and order 1: one degree of freedom, whose limits are
+  // 0.004, 0.064, 1.642 and 3.841.
+  auto d = makedata({0, 1, 2}, {0, 0, 0}, {1, 1, 1});
+  flatfit f(1);
+  f.data = d.get();
+  ASSERT_EQ(f.dof(), 1);
+  const struct {
+    double c;
+    int verdict;
+  } cases[] = {{0.003, -2}, {0.05, -1}, {1.0, 0}, {2.0, 1}, {4.0, 2}, {std::nan(""), 2}};
+  for (const auto &c : cases)
+    EXPECT_EQ(f.verdictfor(c.c), c.verdict) << c.c;
+  // verdict() is the same rule on the fit's own chi-square (0 here).
+  EXPECT_EQ(f.verdict(), f.verdictfor(f.chisq()));
+  EXPECT_EQ(f.verdict(), -2);
+  // Without degrees of freedom there is no verdict.
+  flatfit none(2);
+  none.data = d.get();
+  EXPECT_EQ(none.verdictfor(4.0), 0);
 }
