@@ -33,6 +33,9 @@ using namespace orvalle::testkit;
 
 namespace {
 
+// One timer period (200 ms) and a margin for a busy test machine.
+constexpr int kPeriod = 400;
+
 void settle() {
   for (int i = 0; i < 4; ++i)
     QCoreApplication::processEvents();
@@ -508,11 +511,12 @@ void CommandsTest::switchingPlotterToPadWithinOneTimerPeriod() {
   QMdiSubWindow *padWindow = rig.frame->mdiArea()->currentSubWindow();
   FakeChild *plotter = rig.add(FakeChild::Kind::Plotter);
   Q_UNUSED(plotter);
-  QTRY_VERIFY_WITH_TIMEOUT(rig.on("MenuChart") && rig.on("TBPrint"), 400);
+  QTRY_VERIFY_WITH_TIMEOUT(rig.on("MenuChart") && rig.on("TBPrint"), kPeriod);
   rig.frame->mdiArea()->setActiveSubWindow(padWindow);
   // The real 200 ms timer does the work.
-  QTRY_VERIFY_WITH_TIMEOUT(
-      !rig.on("MenuChart") && !rig.on("TBExport") && !rig.on("TBAxis") && !rig.on("TBTitles"), 250);
+  QTRY_VERIFY_WITH_TIMEOUT(!rig.on("MenuChart") && !rig.on("TBExport") && !rig.on("TBAxis") &&
+                               !rig.on("TBTitles"),
+                           kPeriod);
   QVERIFY(rig.on("TBPrint") && rig.on("FilePrintItem"));  // as the plotter left them
   QVERIFY(!rig.on("Labels1") && !rig.on("Information1")); // the whole menu is off
   QVERIFY(!pad->received(UM_UPDATEMENUS).empty());
@@ -520,9 +524,9 @@ void CommandsTest::switchingPlotterToPadWithinOneTimerPeriod() {
   // From the log to a pad, print stays off.
   auto *logWindow = qobject_cast<QMdiSubWindow *>(rig.frame->log()->parentWidget());
   rig.frame->mdiArea()->setActiveSubWindow(logWindow);
-  QTRY_VERIFY_WITH_TIMEOUT(!rig.on("TBPrint"), 250);
+  QTRY_VERIFY_WITH_TIMEOUT(!rig.on("TBPrint"), kPeriod);
   rig.frame->mdiArea()->setActiveSubWindow(padWindow);
-  QTRY_VERIFY_WITH_TIMEOUT(rig.on("TBSave"), 250);
+  QTRY_VERIFY_WITH_TIMEOUT(rig.on("TBSave"), kPeriod);
   QVERIFY(!rig.on("TBPrint") && !rig.on("FilePrintItem"));
 }
 
@@ -602,7 +606,7 @@ void CommandsTest::refusingChildKeepsTheFrameOpenUntilItGoes() {
   keeps->acceptsClose = true;
   rig.frame->mdiArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow *>(keeps->parentWidget()));
   rig.frame->FileCloseClick();
-  QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 300);
+  QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, kPeriod);
   QVERIFY(!rig.frame->isVisible());
 }
 
@@ -616,8 +620,8 @@ void CommandsTest::frameEndsWithinATimerPeriodOfTheLastChild() {
   QElapsedTimer t;
   t.start();
   rig.frame->FileExit();
-  QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 300);
-  QVERIFY(t.elapsed() < 300);
+  QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, kPeriod);
+  QVERIFY(t.elapsed() < kPeriod);
   QCOMPARE(rig.frame->children().size(), std::size_t(1)); // the log stays to the end
 }
 
