@@ -52,7 +52,6 @@ int main(int argc, char *argv[]) {
   try {
     orvalle::OrvalleApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvalle"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Orvalle"));
     orvalle::SetHelpFile(QStringLiteral("VTRL.hlp"));
 
     orvalle::TMainForm frame;
