@@ -68,12 +68,12 @@ int main(int argc, char **argv) {
   for (int k = 0; k < 12; ++k) {
     const double x = 0.5 * (k + 1);
     lines.push_back(std::to_string(x) + " " + std::to_string(1.0 + 0.8 * x + scatter[k] * 0.5) +
-                    " 0.3 a");
+                    " 0.25 a");
   }
   for (int k = 0; k < 24; ++k) {
     const double x = 0.25 * (k + 1);
     lines.push_back(std::to_string(x) + " " +
-                    std::to_string(3.0 * std::cos(1.1 * x) + 0.1 * scatter[k % 12]) + " 0.1 b");
+                    std::to_string(3.0 * std::cos(1.1 * x) + 0.1 * scatter[k % 12]) + " 0.035 b");
   }
   auto fit = make(frame, lines, "/home/student/lab/pendulum.txt");
   fit->resize(900, 760);
