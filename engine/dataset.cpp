@@ -18,8 +18,12 @@ void dataset::makeweights() {
   if (!yerr)
     throw engine_error(kNoErrors, "The dataset has no y errors");
   auto weights = std::make_unique<drow>(yerr->n);
-  for (int i = 0; i < yerr->n; ++i)
-    (*weights)[i] = xpow((*yerr)[i], -2);
+  // w = 1 / e^2 as xpow(e, -2) gives it (0 for an error of 0), without the
+  // cost of pow: a million points spend more time in pow than in the fit.
+  for (int i = 0; i < yerr->n; ++i) {
+    const double e = (*yerr)[i];
+    (*weights)[i] = e == 0.0 ? 0.0 : checked(1.0 / (e * e), "makeweights");
+  }
   w = std::move(weights);
 }
 
