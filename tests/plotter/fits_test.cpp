@@ -255,6 +255,7 @@ private slots:
   void multiFit_data();
   void multiFit();
   void multiFitButtonNeedsTwoDatasets();
+  void noDatasetChosenFitsTheFirst();
   void failedMultiFitLeavesNoLines();
   void detailsOfTheChosenFit();
   void noDegreesOfFreedomShowsNoLimits();
@@ -767,6 +768,38 @@ void FitsTest::multiFitButtonNeedsTwoDatasets() {
   clickType(*one, 1);
   QCOMPARE(one->MulList->count(), 1);
   QVERIFY(!one->GoPlotBtn->isEnabled());
+}
+
+void FitsTest::noDatasetChosenFitsTheFirst() {
+  FitFrame frame;
+  Lines four;
+  for (int k = 1; k <= 5; ++k)
+    four.push_back(std::to_string(k) + " " + std::to_string(2 * k) + " 0.5 " +
+                   std::to_string(3 * k + 1));
+  auto fit = makePlotter(frame, four);
+  QVERIFY(fit);
+  fit->UpdateFrameCommands();
+  fit->Ydata->setCurrentIndex(3);
+  QTest::mouseClick(fit->AddBtn, Qt::LeftButton);
+  fit->Ydata->setCurrentIndex(1);
+  QTest::mouseClick(fit->AddBtn, Qt::LeftButton);
+  QCOMPARE(fit->Datasets.count, 2u);
+  QCOMPARE(fit->TrDataset->currentIndex(), -1);
+
+  // Without a chosen dataset a type click neither names nor checks.
+  fit->TrName->setEditText(QStringLiteral("kept"));
+  frame.log.clear();
+  clickType(*fit, 1);
+  QCOMPARE(fit->TrName->currentText(), QStringLiteral("kept"));
+  QVERIFY(frame.log.empty());
+
+  QVERIFY(fit->AddTr->isEnabled());
+  pressFit(*fit);
+  QCOMPARE(fit->Fits.count, 1u);
+  bfit &f = *fitAt(*fit, 0);
+  QCOMPARE(f.data, datasetOf(*fit, 0));
+  QCOMPARE(datasetOf(*fit, 0)->currentfit(), &f);
+  QVERIFY(std::abs(f.par[0] - 3) < 1e-9 && std::abs(f.par[1] - 1) < 1e-9); // y = 3x + 1
 }
 
 void FitsTest::failedMultiFitLeavesNoLines() {
