@@ -45,7 +45,12 @@ void addcomment(std::string &out, std::string_view text) {
   addline(out, line);
 }
 
-std::string quoted(std::string_view text) { return "\"" + gnuplotquoted(text) + "\""; }
+std::string quoted(std::string_view text) {
+  std::string s(1, '"');
+  s += gnuplotquoted(text);
+  s += '"';
+  return s;
+}
 
 // The function's name and argument, "y<i>(x)", padded to six characters.
 std::string functionref(int i) {
