@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QClipboard>
-#include <QLocale>
 #include <QMimeData>
 #include <QPageLayout>
 #include <QPicture>
@@ -15,8 +14,6 @@
 #include <cmath>
 #include <functional>
 
-#include "engine/bfit.h"
-#include "engine/information.h"
 #include "frame/dialogs.h"
 #include "frame/frameapi.h"
 #include "plotter/charts.h"
@@ -40,22 +37,6 @@ void addPoints(QFont f, int points, const std::function<void(const QFont &)> &ap
 void setPoints(QFont f, int points, const std::function<void(const QFont &)> &apply) {
   f.setPointSize(std::max(1, points));
   apply(f);
-}
-
-// The information text of the plotter's fits, with the locale's decimal
-// separator.
-QStringList informationText(const TFit &p) {
-  std::vector<const bfit *> fits;
-  p.Fits.each([&](const bfit *f) { fits.push_back(f); });
-  const QString point = QLocale().decimalPoint();
-  const char separator =
-      point.size() == 1 && point.at(0).unicode() < 128 ? point.at(0).toLatin1() : '.';
-  stringlist text;
-  writeinformation(text, fits, separator);
-  QStringList lines;
-  for (const std::string &l : text)
-    lines << QString::fromStdString(l);
-  return lines;
 }
 
 bool marked(FrameApi &frame, Cmd c) {
@@ -105,7 +86,44 @@ int InfoLineStep(int points, int dpi) {
   return static_cast<int>(1.4 * static_cast<double>(std::labs(f)));
 }
 
-double PrintScale(int dpi) { return dpi > 0 ? dpi / 96.0 : 1.0; }
+QStringList WrapToWidth(const QString &line, const QFontMetrics &metrics, int width) {
+  if (width <= 0 || metrics.horizontalAdvance(line) <= width)
+    return {line};
+  QStringList out;
+  QString current;
+  auto flush = [&] {
+    out << current;
+    current.clear();
+  };
+  const QStringList words = line.split(QLatin1Char(' '));
+  for (const QString &w : words) {
+    const QString joined = current.isEmpty() ? w : current + QLatin1Char(' ') + w;
+    if (metrics.horizontalAdvance(joined) <= width) {
+      current = joined;
+      continue;
+    }
+    if (!current.isEmpty())
+      flush();
+    // A word wider than the column is broken where it must be.
+    QString rest = w;
+    while (metrics.horizontalAdvance(rest) > width && rest.size() > 1) {
+      int n = static_cast<int>(rest.size()) - 1;
+      while (n > 1 && metrics.horizontalAdvance(rest.left(n)) > width)
+        --n;
+      out << rest.left(n);
+      rest = rest.mid(n);
+    }
+    current = rest;
+  }
+  if (!current.isEmpty() || out.isEmpty())
+    flush();
+  return out;
+}
+
+double PrintScale(int dpi) {
+  const int screen = QPicture().logicalDpiX();
+  return dpi > 0 && screen > 0 ? static_cast<double>(dpi) / screen : 1.0;
+}
 
 void DrawChartForPrint(Chart &chart, QPainter &painter, const QRect &r, int dpi) {
   const double s = PrintScale(dpi);
@@ -113,8 +131,8 @@ void DrawChartForPrint(Chart &chart, QPainter &painter, const QRect &r, int dpi)
   const int h = static_cast<int>(std::lround(r.height() / s));
   if (w <= 0 || h <= 0)
     return;
-  // The picture keeps text at the size it had in its own (screen)
-  // resolution when it is played back scaled.
+  // A picture is recorded in screen pixels and played back scaled to the
+  // printer's resolution, text included.
   QPicture picture;
   {
     QCPPainter recorder(&picture);
@@ -122,7 +140,6 @@ void DrawChartForPrint(Chart &chart, QPainter &painter, const QRect &r, int dpi)
   }
   painter.save();
   painter.translate(r.topLeft());
-  painter.scale(static_cast<double>(r.width()) / w, static_cast<double>(r.height()) / h);
   painter.drawPicture(0, 0, picture);
   painter.restore();
 }
@@ -142,6 +159,7 @@ QByteArray ChartSvg(Chart &chart) {
   QSvgGenerator generator;
   generator.setOutputDevice(&buffer);
   generator.setSize(size);
+  generator.setResolution(chart.logicalDpiX()); // its size on the screen
   generator.setViewBox(QRect(QPoint(0, 0), size));
   generator.setTitle(chart.titleText());
   {
@@ -196,7 +214,8 @@ void TFit::OutputRequest(int code) {
 }
 
 void TFit::CopyInformation() {
-  const QStringList lines = informationText(*this);
+  QStringList lines;
+  WriteInformation(lines);
   temo->setPlainText(lines.join(QLatin1Char('\n')));
   temo->selectAll();
   QApplication::clipboard()->setText(lines.join(QStringLiteral("\r\n")));
@@ -324,16 +343,25 @@ void TFit::PrintCharts() {
 
   // 11. The information in columns, five line steps down each column.
   if (info) {
-    const QStringList lines = informationText(*this);
+    QStringList lines;
+    WriteInformation(lines);
     temo->setPlainText(lines.join(QLatin1Char('\n')));
     const QFont font(temo->font(), printer);
     painter.setFont(font);
     painter.setPen(Qt::black);
     const int step = std::max(1, InfoLineStep(temo->font().pointSize(), dpi));
-    const int ascent = QFontMetrics(font, printer).ascent();
+    const QFontMetrics metrics(font, printer);
+    const int ascent = metrics.ascent();
+    // Every column is as wide as the first; a line wider than a column
+    // would run into the next column or off the page, so it continues on
+    // the following line steps.
+    const int width = layout.infoColumn(1).width() - 100;
+    QStringList printed;
+    for (const QString &line : lines)
+      printed << WrapToWidth(line, metrics, width);
     int k = 5, rows = 0, c = 1;
     QRect R;
-    for (const QString &line : lines) {
+    for (const QString &line : printed) {
       // A line at the last step would hang below the column and off the
       // printable page: the column ends one step earlier.
       if (k + 1 >= rows) {

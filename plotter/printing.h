@@ -5,8 +5,10 @@
 #include <QByteArray>
 #include <QImage>
 #include <QRect>
+#include <QStringList>
 #include <memory>
 
+class QFontMetrics;
 class QMimeData;
 class QPainter;
 
@@ -40,12 +42,17 @@ int DevFontEnlargement(bool landscape, int n);
 // of `points` at `dpi` dots per inch, in printer pixels.
 int InfoLineStep(int points, int dpi);
 
+// A line of the printed information broken at blanks (or, for a word wider
+// than the column, inside the word) into lines no wider than width.
+QStringList WrapToWidth(const QString &line, const QFontMetrics &metrics, int width);
+
 // Draws a chart into rectangle r of a printer page with the proportions it
-// has on the screen: the chart is laid out at r's size in screen pixels
-// (96 to the inch) and the recorded drawing scaled up to r, so fonts keep
-// their point sizes and lines their screen thickness.
+// has on the screen: the chart is laid out at r's size in screen pixels and
+// the recorded drawing played back at the printer's resolution, so fonts
+// keep their point sizes and lines their screen thickness.
 void DrawChartForPrint(Chart &chart, QPainter &painter, const QRect &r, int dpi);
-// The scale from screen pixels to printer pixels at dpi.
+// The scale from screen pixels (of a recorded picture) to printer pixels
+// at dpi.
 double PrintScale(int dpi);
 
 // The chart copies: a bitmap of the chart at its size on the screen on a

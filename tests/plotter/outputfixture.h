@@ -64,8 +64,13 @@ public:
       *selected = selectedFilter;
     return saveAnswer;
   }
-  bool print(QWidget *, QPrinter *) override {
+  // Accepting, the user chooses to print to the PDF file printTo (when set).
+  bool print(QWidget *, QPrinter *printer) override {
     ++prints;
+    if (printAnswer && !printTo.isEmpty()) {
+      printer->setOutputFormat(QPrinter::PdfFormat);
+      printer->setOutputFileName(printTo);
+    }
     return printAnswer;
   }
   bool font(QWidget *, QFont &f) override {
@@ -80,10 +85,32 @@ public:
   QString selectedFilter;
   QStringList saveTitles, saveFilters;
   bool printAnswer = true;
+  QString printTo;
   int prints = 0;
   std::optional<QFont> fontAnswer;
   int fonts = 0;
 };
+
+// makePlotter for any frame (the real one included).
+inline std::unique_ptr<TFit> makePlotterFor(FrameApi &frame, const std::vector<std::string> &lines,
+                                            const std::string &file) {
+  ConversionOutcome out = ConvertToChart(textlines::fromLines(lines), file);
+  if (!out.ok())
+    return nullptr;
+  ConversionResult &r = *out.result;
+  auto fit = std::make_unique<TFit>(frame);
+  fit->setFileName(QString::fromStdString(r.filename));
+  fit->setCaption(QString::fromStdString(r.caption));
+  fit->setChartTitle(QString::fromStdString(r.title));
+  const bool tagged = r.layout == textlayout::tagged;
+  if (tagged)
+    fit->takeDatasets(std::move(r.datasets));
+  else
+    fit->takeGrid(std::move(r.grid));
+  SendCommand(fit.get(), UM_DATAREADY, tagged ? 1 : 0, tagged ? 1 : 0);
+  fit->TrackBarChange();
+  return fit;
+}
 
 // A fit of dataset `index` put on the plotter as the fits page would.
 template <class Fit, class... Args>
