@@ -376,6 +376,12 @@ TEST(FitCommand, ExitStatusesAndMessages) {
        1,
        "This fit routine can not have 0 value in the data for x or y",
        "Critical Failure Occurred In Fitted The Chosen Line"},
+      // The plug-in's own message comes first, through its log link.
+      {{"-m", "custom", data("negativey.txt")},
+       1,
+       "Exponential decay fit: the data need at least two points with positive y at different x "
+       "and a slope",
+       "Critical Failure Occurred In Fitted The Chosen Line"},
       {{"--gnuplot", "/tmp/x.gdt", data("line3.txt")},
        2,
        "orvalle-fit: --gnuplot /tmp/x.gdt: the script may not end in .gdt, which names its data "
