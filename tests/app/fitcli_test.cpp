@@ -59,10 +59,21 @@ struct result {
 // cwd is the folder it runs in.
 result runfit(const std::vector<std::string> &args, const std::string &env = "",
               const std::string &cwd = "/", const std::string &program = kFit) {
-  static const std::string dir = tempfolder();
+  // One folder for the captured output of every run, removed at exit.
+  static const struct scratch {
+    std::string path = tempfolder();
+    ~scratch() {
+      std::string cmd = "rm -rf ";
+      cmd += shellquoted(path);
+      std::system(cmd.c_str());
+    }
+  } folder;
+  const std::string &dir = folder.path;
   std::string cmd = "cd " + shellquoted(cwd) + " && env " + env + " " + shellquoted(program);
-  for (const auto &a : args)
-    cmd += " " + shellquoted(a);
+  for (const auto &a : args) {
+    cmd += ' ';
+    cmd += shellquoted(a);
+  }
   cmd += " > " + dir + "/out 2> " + dir + "/err";
   const int s = std::system(cmd.c_str());
   result r;
