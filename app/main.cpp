@@ -1,6 +1,7 @@
 // Orvalle: start-up in order — title and help file, frame (with its
 // settings), log, About box — then the message loop until the frame closes.
 #include <QElapsedTimer>
+#include <QLocale>
 #include <QTimer>
 #include <QWindow>
 
@@ -8,13 +9,11 @@
 #include <cstdio>
 #include <exception>
 
+#include "datatext/pad/jotpad.h"
+#include "engine/bfit.h"
 #include "frame/application.h"
 #include "frame/helpwindow.h"
 #include "frame/mainform.h"
-#if __has_include("datatext/pad/jotpad.h")
-#include "datatext/pad/jotpad.h"
-#define ORVALLE_HAVE_PAD 1
-#endif
 
 namespace {
 
@@ -53,13 +52,16 @@ int main(int argc, char *argv[]) {
     orvalle::OrvalleApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvalle"));
     orvalle::SetHelpFile(QStringLiteral("VTRL.hlp"));
+    // Fit descriptions show numbers with the user's decimal separator;
+    // files the program writes always use '.'.
+    const QString point = QLocale::system().decimalPoint();
+    if (point.size() == 1 && point[0].unicode() < 0x80)
+      orvalle::setdecimalseparator(static_cast<char>(point[0].unicode()));
 
     orvalle::TMainForm frame;
     if (frame.startFailed())
       return 1;
-#ifdef ORVALLE_HAVE_PAD
     frame.setPadFactory(&orvalle::NewScratchPad);
-#endif
     QObject::connect(&frame, &orvalle::TMainForm::frameClosed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     frame.CreateLog();
