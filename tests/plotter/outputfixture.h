@@ -9,12 +9,14 @@
 #include <QFile>
 #include <QPointer>
 #include <QPrinter>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "engine/fits.h"
+#include "frame/mainform.h"
 #include "tests/plotter/plotterfixture.h"
 
 namespace orvalle::test {
@@ -156,5 +158,33 @@ inline QStringList crlfLines(const QByteArray &bytes) {
     lines.last() += QStringLiteral("<unterminated>");
   return lines;
 }
+
+// The program's frame on a private settings folder, with its log.
+struct FrameRig {
+  QTemporaryDir settings;
+  std::unique_ptr<TMainForm> frame;
+  FrameRig() {
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+    qputenv("ORVALLE_CUSTOMFIT", "/nonexistent/libcustomfit.so");
+    frame = std::make_unique<TMainForm>();
+    frame->CreateLog();
+    frame->show();
+    QCoreApplication::processEvents();
+  }
+  TFit *adopt(std::unique_ptr<TFit> p) {
+    p->CloseWithoutPrompt = true;
+    TFit *raw = p.get();
+    frame->addChild(p.release()); // the sub-window owns it
+    QCoreApplication::processEvents();
+    return raw;
+  }
+  void trigger(const char *name) {
+    QAction *a = frame->action(QLatin1String(name));
+    QVERIFY2(a, name);
+    a->setEnabled(true);
+    a->trigger();
+    QCoreApplication::processEvents();
+  }
+};
 
 } // namespace orvalle::test

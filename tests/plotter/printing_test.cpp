@@ -9,13 +9,11 @@
 #include <QPageLayout>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QSvgRenderer>
 #include <QTest>
 
 #include "frame/log.h"
-#include "frame/mainform.h"
 #include "plotter/charts.h"
 #include "plotter/printing.h"
 #include "tests/plotter/outputfixture.h"
@@ -113,34 +111,6 @@ const word *firstWord(const pdfwords &w, const QString &text) {
       return &x;
   return nullptr;
 }
-
-// The program's frame on a private settings folder, with its log.
-struct FrameRig {
-  QTemporaryDir settings;
-  std::unique_ptr<TMainForm> frame;
-  FrameRig() {
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
-    qputenv("ORVALLE_CUSTOMFIT", "/nonexistent/libcustomfit.so");
-    frame = std::make_unique<TMainForm>();
-    frame->CreateLog();
-    frame->show();
-    QCoreApplication::processEvents();
-  }
-  TFit *adopt(std::unique_ptr<TFit> p) {
-    p->CloseWithoutPrompt = true;
-    TFit *raw = p.get();
-    frame->addChild(p.release()); // the sub-window owns it
-    QCoreApplication::processEvents();
-    return raw;
-  }
-  void trigger(const char *name) {
-    QAction *a = frame->action(QLatin1String(name));
-    QVERIFY2(a, name);
-    a->setEnabled(true);
-    a->trigger();
-    QCoreApplication::processEvents();
-  }
-};
 
 } // namespace
 
