@@ -78,24 +78,6 @@ std::string jsonnumber(double v) {
   return std::string(buf, r.ptr);
 }
 
-namespace {
-
-// bfit::verdictword for a verdict already known.
-const char *verdictwordof(int verdict) {
-  switch (verdict) {
-  case 0:
-    return "good";
-  case 1:
-    return "suspicious";
-  case 2:
-    return "bad";
-  default:
-    return "";
-  }
-}
-
-} // namespace
-
 std::string jsonreport(const std::vector<const bfit *> &fits, const std::string &model) {
   std::string s = "{\"fits\": [";
   bool firstfit = true;

@@ -188,10 +188,8 @@ int bfit::verdictfor(double c) const {
   return 0;
 }
 
-std::string bfit::verdictword() const {
-  if (!hasverdict())
-    return "";
-  switch (verdict()) {
+const char *verdictwordof(int verdict) {
+  switch (verdict) {
   case 0:
     return "good";
   case 1:
@@ -202,6 +200,8 @@ std::string bfit::verdictword() const {
     return "";
   }
 }
+
+std::string bfit::verdictword() const { return hasverdict() ? verdictwordof(verdict()) : ""; }
 
 void bfit::describeform(stringlist &lines, bool clear, const std::string &caption,
                         const std::vector<std::string> &labels, int digits) const {

@@ -36,6 +36,9 @@ char decimalseparator();
 // The start of every formula: "y", the index, "(x) = ".
 std::string formulahead(int index);
 
+// "good", "suspicious" or "bad" for verdicts 0, 1, 2; empty for the others.
+const char *verdictwordof(int verdict);
+
 // The warning line of a verdict (-2 to 2); empty for verdict 0.
 const std::string &verdictwarning(int verdict);
 
