@@ -132,6 +132,8 @@ private slots:
   void printToPdf();
   void informationOnlyStartsNearTheTop();
   void longInformationRunsIntoColumnsAndPages();
+  void deviationsFontsOnThePage_data();
+  void deviationsFontsOnThePage();
   void fontsAfterThePrint();
   void cancelledOrRefusedPrint();
 
@@ -440,6 +442,66 @@ void PrintingTest::longInformationRunsIntoColumnsAndPages() {
       top = std::min(top, w.yMin);
   QVERIFY(top > 5 * 1.4 * 8 - 2);
   QVERIFY(top < 0.15 * words.pageHeight);
+}
+
+void PrintingTest::deviationsFontsOnThePage_data() {
+  QTest::addColumn<bool>("landscape");
+  QTest::addColumn<bool>("information");
+  QTest::addColumn<int>("q");
+  QTest::newRow("portrait, two items") << false << false << 4;
+  QTest::newRow("portrait, three items") << false << true << 6;
+  QTest::newRow("landscape, three items") << true << true << 5;
+  QTest::newRow("landscape, two items") << true << false << 3;
+}
+
+void PrintingTest::deviationsFontsOnThePage() {
+  QFETCH(bool, landscape);
+  QFETCH(bool, information);
+  QFETCH(int, q);
+  if (pdftotext().isEmpty())
+    QSKIP("pdftotext is not installed (scripts/install-deps installs poppler-utils)");
+  RoutingFrame frame;
+  auto plotter = plotterWithFit(frame);
+  QVERIFY(plotter);
+  frame.marks(true, true, information);
+  frame.pdf.setPageOrientation(landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
+  const int label = plotter->MChart->xAxis->tickLabelFont().pointSize();
+  const QString pdf = dir_->filePath(QStringLiteral("q.pdf"));
+  dialogs_->printTo = pdf;
+  plotter->PrintCharts();
+
+  // The numbers of the axes: above the deviations chart's title they are
+  // the main chart's (printed 3 points larger than on the screen), below it
+  // the deviations chart's (q points larger).
+  const pdfwords words = readWords(pdf);
+  const word *devTitle = firstWord(words, QStringLiteral("Deviations"));
+  const word *fitName = firstWord(words, QStringLiteral("Fitline1"));
+  QVERIFY(devTitle);
+  std::vector<double> main, dev;
+  static const QRegularExpression number(QStringLiteral("^-?[0-9.]+$"));
+  for (const word &w : words.words) {
+    if (!number.match(w.text).hasMatch() || (fitName && w.yMin >= fitName->yMin))
+      continue;
+    (w.yMax < devTitle->yMin ? main : dev).push_back(w.yMax - w.yMin);
+  }
+  QVERIFY(main.size() > 4 && dev.size() > 4);
+  auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  };
+  // Text is laid out at whole screen pixels (96 to the inch) and scaled up.
+  auto px = [](int points) { return static_cast<double>(qRound(points * 96 / 72.0)); };
+  const double ratio = median(dev) / median(main);
+  const double expected = px(label + q) / px(label + 3);
+  QVERIFY2(std::abs(ratio - expected) < 0.03,
+           qPrintable(QStringLiteral("%1 against %2").arg(ratio).arg(expected)));
+  // The title of the deviations chart: the new label size plus q - 1.
+  const word *mainTitle = firstWord(words, QStringLiteral("run1"));
+  QVERIFY(mainTitle);
+  const double titles = (devTitle->yMax - devTitle->yMin) / (mainTitle->yMax - mainTitle->yMin);
+  const double expectedTitles = px(label + 2 * q - 1) / px(label + 3 + 6);
+  QVERIFY2(std::abs(titles - expectedTitles) < 0.03,
+           qPrintable(QStringLiteral("%1 against %2").arg(titles).arg(expectedTitles)));
 }
 
 void PrintingTest::fontsAfterThePrint() {
