@@ -324,6 +324,10 @@ void TFit::PrintCharts() {
     const QRect mm0 = mm, dm0 = dm;
     QImage measure(std::max(1, static_cast<int>(W / s)), std::max(1, static_cast<int>(H / s)),
                    QImage::Format_RGB32);
+    // Text on it is laid out at the resolution the charts are recorded in.
+    const int screen = QPicture().logicalDpiX();
+    measure.setDotsPerMeterX(qRound(screen / 0.0254));
+    measure.setDotsPerMeterY(qRound(screen / 0.0254));
     measure.fill(Qt::white);
     {
       QCPPainter mp(&measure);

@@ -15,6 +15,7 @@
 
 #include "frame/log.h"
 #include "plotter/charts.h"
+#include "plotter/export.h"
 #include "plotter/printing.h"
 #include "tests/plotter/outputfixture.h"
 
@@ -132,6 +133,7 @@ private slots:
   void printToPdf();
   void informationOnlyStartsNearTheTop();
   void longInformationRunsIntoColumnsAndPages();
+  void chartsLinedUpOnThePage();
   void deviationsFontsOnThePage_data();
   void deviationsFontsOnThePage();
   void fontsAfterThePrint();
@@ -442,6 +444,38 @@ void PrintingTest::longInformationRunsIntoColumnsAndPages() {
       top = std::min(top, w.yMin);
   QVERIFY(top > 5 * 1.4 * 8 - 2);
   QVERIFY(top < 0.15 * words.pageHeight);
+}
+
+void PrintingTest::chartsLinedUpOnThePage() {
+  const QString pdftoppm = QStandardPaths::findExecutable(QStringLiteral("pdftoppm"));
+  if (pdftoppm.isEmpty())
+    QSKIP("pdftoppm is not installed (scripts/install-deps installs poppler-utils)");
+  RoutingFrame frame;
+  auto plotter = plotterWithFit(frame);
+  QVERIFY(plotter);
+  // The deviations chart's axis stands well right of the main chart's.
+  QCPAxisRect *r = plotter->DevChart->axisRect();
+  r->setAutoMargins(QCP::msTop | QCP::msRight | QCP::msBottom);
+  r->setMargins(QMargins(plotter->MChart->axisRect()->left() + 37, r->margins().top(),
+                         r->margins().right(), r->margins().bottom()));
+  frame.marks(true, true, false);
+  const QString pdf = dir_->filePath(QStringLiteral("aligned.pdf"));
+  dialogs_->printTo = pdf;
+  plotter->PrintCharts();
+
+  QProcess run;
+  run.start(pdftoppm, {QStringLiteral("-r"), QStringLiteral("96"), QStringLiteral("-png"),
+                       QStringLiteral("-singlefile"), pdf, dir_->filePath(QStringLiteral("page"))});
+  QVERIFY(run.waitForFinished(30000));
+  const QImage page(dir_->filePath(QStringLiteral("page.png")));
+  QVERIFY(!page.isNull());
+  // Main chart in the upper two thirds, deviations chart in the last third
+  // (n = 2); the middle halves of both lie well inside these bands.
+  const int h = page.height();
+  const int main = AxisPosition(QRect(0, h / 10, page.width(), h / 2), page);
+  const int dev = AxisPosition(QRect(0, 3 * h / 4, page.width(), h / 6), page);
+  QVERIFY(main > 0);
+  QVERIFY2(std::abs(main - dev) <= 1, qPrintable(QStringLiteral("%1 and %2").arg(main).arg(dev)));
 }
 
 void PrintingTest::deviationsFontsOnThePage_data() {
