@@ -11,6 +11,7 @@
 #include <QPrinter>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -21,9 +22,21 @@
 
 namespace orvalle::test {
 
+// A PDF printer that tells when a page is begun.
+class WatchedPrinter : public QPrinter {
+public:
+  WatchedPrinter() : QPrinter(QPrinter::HighResolution) {}
+  bool newPage() override {
+    if (onNewPage)
+      onNewPage();
+    return QPrinter::newPage();
+  }
+  std::function<void()> onNewPage;
+};
+
 class RoutingFrame : public QObject, public FakeFrame {
 public:
-  RoutingFrame() : pdf(QPrinter::HighResolution) {
+  RoutingFrame() {
     pdf.setOutputFormat(QPrinter::PdfFormat);
     for (Cmd c : {Cmd::WTPMainChart, Cmd::WTPResiduals, Cmd::WTPInformation}) {
       command(c)->setCheckable(true);
@@ -38,7 +51,7 @@ public:
     command(Cmd::WTPInformation)->setChecked(i);
   }
 
-  QPrinter pdf;
+  WatchedPrinter pdf;
   std::vector<QPointer<QWidget>> children;
   std::vector<long long> codes; // every UM_UPDATEALL received
 

@@ -419,10 +419,22 @@ void PrintingTest::longInformationRunsIntoColumnsAndPages() {
   frame.marks(true, true, true);
   const QString pdf = dir_->filePath(QStringLiteral("long.pdf"));
   dialogs_->printTo = pdf;
+  // While the pages are printed the plotter is Printing: the font timer
+  // leaves the page fonts alone.
+  const int label = plotter->MChart->xAxis->tickLabelFont().pointSize();
+  int newPages = 0;
+  frame.pdf.onNewPage = [&] {
+    ++newPages;
+    QVERIFY(plotter->Printing);
+    plotter->RestoreChartFonts();
+    QCOMPARE(plotter->MChart->xAxis->tickLabelFont().pointSize(), label + 3);
+  };
   plotter->PrintCharts();
+  frame.pdf.onNewPage = nullptr;
 
   const int pages = pdfPages(pdf);
   QVERIFY2(pages >= 3, qPrintable(QString::number(pages)));
+  QCOMPARE(newPages, pages - 1);
   const pdfwords words = readWords(pdf);
   // Every fit is there once, every word inside the printable area.
   for (int k = 1; k <= 45; ++k) {
