@@ -36,7 +36,9 @@ axisscale rescaleaxis(double low, double high, bool xrule, const QString &letter
   }
   if (xrule && k == 0)
     k = 1;
-  if (low != 0 && slog10(low) - slog10(d) > 0.7) {
+  // Equal limits (allowed by the titles window) have no spread to compare
+  // the low limit with: no offset then, rather than a logarithm of zero.
+  if (low != 0 && d != 0 && slog10(low) - slog10(d) > 0.7) {
     const int e = k > 0 ? -1 : 1;
     if (xrule) {
       const int s = ((k + e) % 2 == 0) ? 1 : -1;
