@@ -417,6 +417,58 @@ TEST_F(DampedCosine, Formula) {
   EXPECT_DOUBLE_EQ(f.value(0), 1.5 * std::cos(0.4));
 }
 
+// ------------------------------------------------------- failure test
+
+namespace {
+// A one-parameter gradient sign(p) |p|^k with a root of fractional
+// multiplicity at 0: every Newton step is p / k, so the parameter and the
+// steps shrink by the same factor r = 1 - 1/k each iteration and the step
+// three iterations on is r^3 of the earlier one.
+struct shrinkingfit : bfit {
+  explicit shrinkingfit(double ratio) : k(1.0 / (1.0 - ratio)) { order = 0; }
+  double k;
+  double value(double) const override { return 0; }
+  void fit(bool) override {
+    const double power = k;
+    iterate(
+        [power](const vec &p) {
+          return vec{std::copysign(std::pow(std::fabs(p[0]), power), p[0])};
+        },
+        [](const vec &, double, double, double w, double *g) { g[0] = w; });
+  }
+  void describe(stringlist &, bool) const override {}
+  std::string formula(int) const override { return ""; }
+};
+} // namespace
+
+using FailureTest = LoggedFit;
+
+// The iteration fails once the newest step is not below a thousandth of the
+// step three iterations earlier, and only then.
+TEST_F(FailureTest, StepsMustShrinkAThousandfoldOverThreeIterations) {
+  auto d = makedata({1, 2}, {1, 2}, {1, 1});
+  {
+    shrinkingfit f(0.2); // r^3 = 1/125: not shrinking fast enough
+    f.par[0] = 1e20;
+    f.data = d.get();
+    EXPECT_THROW(f.fit(true), engine_error);
+    EXPECT_EQ(f.iterations, 4);
+    EXPECT_EQ(f.par[0], 1e20);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0], kNotConverged);
+  }
+  {
+    shrinkingfit f(0.09); // r^3 = 1/1372: passes the test at the fourth
+    f.par[0] = 1e100;
+    f.data = d.get();
+    try {
+      f.fit(true);
+    } catch (const engine_error &) {
+    }
+    EXPECT_GT(f.iterations, 4);
+  }
+}
+
 // ------------------------------------------------------- iteration bound
 
 namespace {
