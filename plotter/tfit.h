@@ -82,6 +82,10 @@ public:
   void takeGrid(numericgrid grid);
   // Tagged layout: the datasets, in order; the plotter owns them from now on.
   void takeDatasets(std::vector<std::unique_ptr<dataset>> sets);
+  // The whole hand-over of a conversion: file name, caption, chart title,
+  // the grid or the datasets, then UM_DATAREADY. The caller runs
+  // TrackBarChange() afterwards.
+  void takeConversion(ConversionResult &r);
 
   // --- Operations used by other parts of the plotter ---------------------
   // UM_DATAREADY: tagged true for the tagged layout (lParam 1).

@@ -56,6 +56,18 @@ void TFit::takeDatasets(std::vector<std::unique_ptr<dataset>> sets) {
     Datasets.add(d.release()); // the list owns its datasets
 }
 
+void TFit::takeConversion(ConversionResult &r) {
+  setChartTitle(QString::fromStdString(r.title));
+  setFileName(QString::fromStdString(r.filename));
+  setCaption(QString::fromStdString(r.caption));
+  const bool tagged = r.layout == textlayout::tagged;
+  if (tagged)
+    takeDatasets(std::move(r.datasets));
+  else
+    takeGrid(std::move(r.grid));
+  SendCommand(this, UM_DATAREADY, tagged ? 1 : 0, tagged ? 1 : 0);
+}
+
 dataset *TFit::datasetAt(int i) const {
   if (i < 0 || i >= static_cast<int>(Datasets.count))
     return nullptr;

@@ -133,14 +133,7 @@ TFit *TJotPad::Convert() {
   auto owned = std::make_unique<TFit>(frame());
   TFit *plot = owned.get();
   frame().addChild(owned.release()); // the frame owns its children
-  plot->setChartTitle(QString::fromStdString(r.title));
-  plot->setFileName(QString::fromStdString(r.filename));
-  plot->setCaption(QString::fromStdString(r.caption));
-  if (tagged)
-    plot->takeDatasets(std::move(r.datasets));
-  else
-    plot->takeGrid(std::move(r.grid));
-  SendCommand(plot, UM_DATAREADY, tagged ? 1 : 0, tagged ? 1 : 0);
+  plot->takeConversion(r);
   if (tagged)
     frame().LogEvent(0, false,
                      QStringLiteral("Chart Successfully Created from file - ") + fileName_);

@@ -35,11 +35,7 @@ std::unique_ptr<TFit> make(test::FakeFrame &frame, const std::vector<std::string
     qFatal("conversion failed: %s", out.error.c_str());
   ConversionResult &r = *out.result;
   auto fit = std::make_unique<TFit>(frame);
-  fit->setFileName(QString::fromStdString(r.filename));
-  fit->setCaption(QString::fromStdString(r.caption));
-  fit->setChartTitle(QString::fromStdString(r.title));
-  fit->takeDatasets(std::move(r.datasets));
-  SendCommand(fit.get(), UM_DATAREADY, 1, 1);
+  fit->takeConversion(r);
   fit->TrackBarChange();
   return fit;
 }

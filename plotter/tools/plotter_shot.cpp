@@ -28,15 +28,7 @@ std::unique_ptr<TFit> make(test::FakeFrame &frame, const std::vector<std::string
     qFatal("conversion failed: %s", out.error.c_str());
   ConversionResult &r = *out.result;
   auto fit = std::make_unique<TFit>(frame);
-  fit->setFileName(QString::fromStdString(r.filename));
-  fit->setCaption(QString::fromStdString(r.caption));
-  fit->setChartTitle(QString::fromStdString(r.title));
-  const bool tagged = r.layout == textlayout::tagged;
-  if (tagged)
-    fit->takeDatasets(std::move(r.datasets));
-  else
-    fit->takeGrid(std::move(r.grid));
-  SendCommand(fit.get(), UM_DATAREADY, tagged, tagged);
+  fit->takeConversion(r);
   fit->TrackBarChange();
   return fit;
 }

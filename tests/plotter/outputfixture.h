@@ -109,22 +109,7 @@ public:
 // makePlotter for any frame (the real one included).
 inline std::unique_ptr<TFit> makePlotterFor(FrameApi &frame, const std::vector<std::string> &lines,
                                             const std::string &file) {
-  ConversionOutcome out = ConvertToChart(textlines::fromLines(lines), file);
-  if (!out.ok())
-    return nullptr;
-  ConversionResult &r = *out.result;
-  auto fit = std::make_unique<TFit>(frame);
-  fit->setFileName(QString::fromStdString(r.filename));
-  fit->setCaption(QString::fromStdString(r.caption));
-  fit->setChartTitle(QString::fromStdString(r.title));
-  const bool tagged = r.layout == textlayout::tagged;
-  if (tagged)
-    fit->takeDatasets(std::move(r.datasets));
-  else
-    fit->takeGrid(std::move(r.grid));
-  SendCommand(fit.get(), UM_DATAREADY, tagged ? 1 : 0, tagged ? 1 : 0);
-  fit->TrackBarChange();
-  return fit;
+  return makePlotter(frame, lines, file);
 }
 
 // A fit of dataset `index` put on the plotter as the fits page would.

@@ -15,7 +15,7 @@
 
 namespace orvalle::test {
 
-inline std::unique_ptr<TFit> makePlotter(FakeFrame &frame, const std::vector<std::string> &lines,
+inline std::unique_ptr<TFit> makePlotter(FrameApi &frame, const std::vector<std::string> &lines,
                                          const std::string &file = "/data/run3.txt") {
   ConversionOutcome out = ConvertToChart(textlines::fromLines(lines), file);
   if (!out.ok()) {
@@ -24,15 +24,7 @@ inline std::unique_ptr<TFit> makePlotter(FakeFrame &frame, const std::vector<std
   }
   ConversionResult &r = *out.result;
   auto fit = std::make_unique<TFit>(frame);
-  fit->setFileName(QString::fromStdString(r.filename));
-  fit->setCaption(QString::fromStdString(r.caption));
-  fit->setChartTitle(QString::fromStdString(r.title));
-  const bool tagged = r.layout == textlayout::tagged;
-  if (tagged)
-    fit->takeDatasets(std::move(r.datasets));
-  else
-    fit->takeGrid(std::move(r.grid));
-  SendCommand(fit.get(), UM_DATAREADY, tagged ? 1 : 0, tagged ? 1 : 0);
+  fit->takeConversion(r);
   fit->TrackBarChange();
   return fit;
 }
