@@ -36,11 +36,6 @@ namespace {
 // One timer period (200 ms) and a margin for a busy test machine.
 constexpr int kPeriod = 400;
 
-void settle() {
-  for (int i = 0; i < 4; ++i)
-    QCoreApplication::processEvents();
-}
-
 // A frame on fresh settings, shown. Its 200 ms timer runs; tick() runs one
 // tick at once and lets the answers arrive.
 struct Rig {

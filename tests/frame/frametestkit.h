@@ -147,6 +147,13 @@ private:
   }
 };
 
+// Runs the posted events (commands, log lines, deferred deletes) a few
+// rounds deep.
+inline void settle() {
+  for (int i = 0; i < 4; ++i)
+    QCoreApplication::processEvents();
+}
+
 // Points the settings store at a fresh folder; the previous folder goes when
 // the object does.
 class SettingsFolder {

@@ -24,11 +24,6 @@ using namespace orvalle::testkit;
 
 namespace {
 
-void settle() {
-  for (int i = 0; i < 4; ++i)
-    QCoreApplication::processEvents();
-}
-
 struct Rig {
   SettingsFolder settings;
   DialogScope dialogs;

@@ -27,11 +27,6 @@ using namespace orvalle::testkit;
 
 namespace {
 
-void settle() {
-  for (int i = 0; i < 4; ++i)
-    QCoreApplication::processEvents();
-}
-
 QSettings raw() {
   return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Halvorn"),
                    QStringLiteral("Vantrel"));
