@@ -9,11 +9,11 @@
 #include <cstdio>
 #include <exception>
 
-#include "datatext/pad/jotpad.h"
 #include "engine/bfit.h"
 #include "frame/application.h"
 #include "frame/helpwindow.h"
 #include "frame/mainform.h"
+#include "frame/pad/jotpad.h"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include "frame/helpwindow.h"
 #include "frame/mainform.h"
 #include "frame/preferences.h"
-#if __has_include("datatext/pad/jotpad.h")
-#include "datatext/pad/jotpad.h"
+#if __has_include("frame/pad/jotpad.h")
+#include "frame/pad/jotpad.h"
 #define ORVALLE_HAVE_PAD 1
 #endif
 

@@ -8,9 +8,9 @@
 
 #include <memory>
 
-#include "datatext/pad/jotpad.h"
 #include "frame/log.h"
 #include "frame/mainform.h"
+#include "frame/pad/jotpad.h"
 #include "frametestkit.h"
 
 using namespace orvalle;

@@ -17,10 +17,10 @@
 #include <memory>
 #include <sys/resource.h>
 
-#include "datatext/pad/jotpad.h"
 #include "frame/dialogs.h"
 #include "frame/frameapi.h"
 #include "frame/messages.h"
+#include "frame/pad/jotpad.h"
 #include "plotter/tfit.h"
 
 using namespace orvalle;

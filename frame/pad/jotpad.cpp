@@ -1,5 +1,5 @@
 // The scratch pad window: editing, saving, converting and closing.
-#include "datatext/pad/jotpad.h"
+#include "frame/pad/jotpad.h"
 
 #include <QCloseEvent>
 #include <QDir>
