@@ -7,9 +7,9 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_CONTACT "Orvalle developers <orvalle@halvorn.org>")
 set(CPACK_PACKAGE_VENDOR Halvorn)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "fit model curves to laboratory data by weighted least squares")
+# CPack puts the summary above this text as the synopsis line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "fit model curves to laboratory data by weighted least squares\n\
-Orvalle is a desktop program for university teaching laboratories.\n\
+  "Orvalle is a desktop program for university teaching laboratories.\n\
 Students load plain-text data (x, y and the error of y), make named\n\
 datasets, fit model curves to them by weighted least squares and judge\n\
 every fit by its chi-square, with the 5, 20, 80 and 95 percent points of\n\

@@ -25,6 +25,7 @@ for f in bin/orvalle bin/orvalle-fit lib/orvalle/libcustomfit.so \
   [ -f "$prefix/$f" ] || fail "$f is not installed"
 done
 [ ! -e "$prefix/bin/libcustomfit.so" ] || fail "the plug-in is installed beside the programs"
+[ ! -e "$prefix/share/orvalle/examples/CMakeLists.txt" ] || fail "the build script is among the examples"
 
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$prefix/share/applications/org.halvorn.orvalle.desktop" ||
