@@ -5,7 +5,9 @@
 //                              [data]
 //
 // With "data" a scratch pad with a small tagged data text is opened and
-// converted first, so the menus show a plotter's commands.
+// converted first, so the menus show a plotter's commands. A fourth argument
+// naming a .png, .svg or .pdf file exports the plotter's charts to it just
+// before the screen is grabbed.
 // Run it under xvfb-run (scripts/screenshot does).
 #include <QGuiApplication>
 #include <QMenu>
@@ -21,6 +23,7 @@
 #include "frame/helpwindow.h"
 #include "frame/mainform.h"
 #include "frame/preferences.h"
+#include "plotter/tfit.h"
 #if __has_include("datatext/pad/jotpad.h")
 #include "datatext/pad/jotpad.h"
 #define ORVALLE_HAVE_PAD 1
@@ -71,6 +74,19 @@ int main(int argc, char *argv[]) {
         }
       }
     }
+  });
+  const QString exportTo = argc > 4 ? QString::fromLocal8Bit(argv[4]) : QString();
+  QTimer::singleShot(1500, &frame, [&] {
+    if (exportTo.isEmpty())
+      return;
+    for (QWidget *child : frame.children())
+      if (auto *plotter = qobject_cast<orvalle::TFit *>(child)) {
+        const int kind = exportTo.endsWith(QLatin1String(".svg"))   ? 5
+                         : exportTo.endsWith(QLatin1String(".pdf")) ? 6
+                                                                    : 4;
+        plotter->ExportPicture(kind, exportTo);
+        std::printf("exported %s\n", qPrintable(exportTo));
+      }
   });
   QTimer::singleShot(1800, &frame, [&] {
     const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);

@@ -47,7 +47,7 @@ files = sorted(n for n in os.listdir(examples) if n.endswith(".txt") and n != "C
 if files != sorted(c[0] for c in CASES):
     failures.append(f"the examples folder holds {files}")
 with open(os.path.join(helpbook, "examples.html"), encoding="utf-8") as page:
-    named = set(re.findall(r'href="\.\./examples/([^"]+)"', page.read()))
+    named = set(re.findall(r'<code>([a-z]+\.txt)</code>', page.read()))
 for name in files:
     if name not in named:
         failures.append(f"the help book's examples page does not name {name}")
