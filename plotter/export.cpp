@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -239,27 +240,27 @@ bool ChartsVector(TFit &p, VectorFormat format, QByteArray &out, QString *why) {
   buffer.open(QIODevice::WriteOnly);
   // One picture unit is one pixel of the charts on the screen: the SVG's
   // view box is the picture's size, the PDF page is as many points.
-  QSvgGenerator svg;
-  QPdfWriter pdf(&buffer);
-  QPaintDevice *device = nullptr;
+  std::unique_ptr<QPaintDevice> device;
   if (format == VectorFormat::Svg) {
-    svg.setOutputDevice(&buffer);
-    svg.setSize(size);
-    svg.setViewBox(QRect(QPoint(0, 0), size));
-    svg.setResolution(96); // CSS pixels: viewers show it at the screen's size
-    svg.setTitle(p.windowTitle());
-    svg.setDescription(QStringLiteral("Orvalle chart"));
-    device = &svg;
+    auto svg = std::make_unique<QSvgGenerator>();
+    svg->setOutputDevice(&buffer);
+    svg->setSize(size);
+    svg->setViewBox(QRect(QPoint(0, 0), size));
+    svg->setResolution(96); // CSS pixels: viewers show it at the screen's size
+    svg->setTitle(p.windowTitle());
+    svg->setDescription(QStringLiteral("Orvalle chart"));
+    device = std::move(svg);
   } else {
-    pdf.setResolution(72);
-    pdf.setPageSize(QPageSize(QSizeF(size), QPageSize::Point, QString(), QPageSize::ExactMatch));
-    pdf.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Point);
-    pdf.setTitle(p.windowTitle());
-    pdf.setCreator(QStringLiteral("Orvalle"));
-    device = &pdf;
+    auto pdf = std::make_unique<QPdfWriter>(&buffer);
+    pdf->setResolution(72);
+    pdf->setPageSize(QPageSize(QSizeF(size), QPageSize::Point, QString(), QPageSize::ExactMatch));
+    pdf->setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Point);
+    pdf->setTitle(p.windowTitle());
+    pdf->setCreator(QStringLiteral("Orvalle"));
+    device = std::move(pdf);
   }
   QCPPainter painter;
-  if (!painter.begin(device)) {
+  if (!painter.begin(device.get())) {
     *why = QStringLiteral("the file could not be drawn");
     return false;
   }
@@ -319,6 +320,8 @@ void TFit::ExportChart() {
 }
 
 void TFit::ExportPicture(int kind, const QString &fileName) {
+  if (kind < 1 || kind > kFilterCount || kind == 3)
+    return; // not a picture
   const QString caption = windowTitle();
   auto fail = [&](const QString &why) {
     frame().LogEvent(0, true,
