@@ -1,7 +1,7 @@
 // orvalle-screenshot: starts the frame as the program does, opens one of its
 // menus (or a window), grabs the whole screen and saves it as a PNG.
 //
-//   orvalle-screenshot OUT.png [File|Edit|Actions|Chart|Window|Help|about|prefs|help|teach]
+//   orvalle-screenshot OUT.png [File|Edit|Actions|Chart|Window|Help|about|prefs|help[:Title]|teach]
 //                              [data]
 //
 // With "data" a scratch pad with a small tagged data text is opened and
@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <cstdio>
 
@@ -62,8 +63,15 @@ int main(int argc, char *argv[]) {
       auto *prefs = new orvalle::TPreferences(frame, &frame);
       prefs->setAttribute(Qt::WA_DeleteOnClose);
       prefs->show();
-    } else if (what == QLatin1String("help")) {
+    } else if (what.startsWith(QLatin1String("help"))) {
       frame.HelpContents();
+      // "help:Title" opens the contents entry of that title.
+      const QString title = what.section(QLatin1Char(':'), 1);
+      if (auto *help = frame.findChild<orvalle::THelpWindow *>(); help && !title.isEmpty())
+        if (auto *tree = help->findChild<QTreeWidget *>(QStringLiteral("Contents")))
+          for (QTreeWidgetItem *item :
+               tree->findItems(title, Qt::MatchExactly | Qt::MatchRecursive))
+            emit tree->itemClicked(item, 0);
     } else if (what == QLatin1String("teach")) {
       frame.TeachingPages1Click();
     } else {
