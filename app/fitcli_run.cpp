@@ -16,6 +16,7 @@
 #include "engine/gnuplotexport.h"
 #include "engine/logchannel.h"
 #include "engine/nullcanvas.h"
+#include "engine/pluginpath.h"
 
 namespace orvalle::cli {
 
@@ -55,17 +56,12 @@ std::string ownfolder() {
 }
 
 // The plug-in library as the program finds it: $ORVALLE_CUSTOMFIT, else
-// libcustomfit.so beside the program. Never the current folder.
+// libcustomfit.so beside the program or, installed, in ../lib/orvalle.
+// Never the current folder.
 PluginLibrary loadplugin() {
-  std::string path;
-  if (const char *env = std::getenv("ORVALLE_CUSTOMFIT"); env && *env)
-    path = env;
-  else {
-    const std::string folder = ownfolder();
-    if (folder.empty())
-      throw stop{kExitUsage, "No plug-in model: the program's own folder is unknown"};
-    path = folder + "/libcustomfit.so";
-  }
+  const std::string path = pluginpath(ownfolder(), std::getenv("ORVALLE_CUSTOMFIT"));
+  if (path.empty())
+    throw stop{kExitUsage, "No plug-in model: the program's own folder is unknown"};
   std::string why;
   auto lib = loadpluginfile(path, &why);
   if (!lib)

@@ -20,6 +20,8 @@
 
 #include <algorithm>
 
+#include "frame/accessiblenames.h"
+
 namespace orvalle {
 
 namespace {
@@ -66,6 +68,7 @@ THelpWindow::THelpWindow(QWidget *parent)
 
   contents_->setHeaderHidden(true);
   contents_->setObjectName(QStringLiteral("Contents"));
+  contents_->setAccessibleName(QStringLiteral("Contents"));
   tabs_->addTab(contents_, QStringLiteral("Contents"));
 
   auto *indexPage = new QWidget;
@@ -74,6 +77,7 @@ THelpWindow::THelpWindow(QWidget *parent)
   keyword_->setObjectName(QStringLiteral("Keyword"));
   indexLayout->addWidget(keyword_);
   index_->setObjectName(QStringLiteral("Index"));
+  index_->setAccessibleName(QStringLiteral("Index"));
   indexLayout->addWidget(index_);
   tabs_->addTab(indexPage, QStringLiteral("Index"));
 
@@ -82,15 +86,18 @@ THelpWindow::THelpWindow(QWidget *parent)
   searchLayout->addWidget(new QLabel(QStringLiteral("Words to find in the help pages:")));
   auto *searchRow = new QHBoxLayout;
   searchText_->setObjectName(QStringLiteral("SearchText"));
+  searchText_->setAccessibleName(QStringLiteral("Words to find"));
   searchRow->addWidget(searchText_);
   auto *find = new QPushButton(QStringLiteral("Search"));
   searchRow->addWidget(find);
   searchLayout->addLayout(searchRow);
   results_->setObjectName(QStringLiteral("SearchResults"));
+  results_->setAccessibleName(QStringLiteral("Search results"));
   searchLayout->addWidget(results_);
   tabs_->addTab(searchPage, QStringLiteral("Search"));
 
   browser_->setObjectName(QStringLiteral("HelpBrowser"));
+  browser_->setAccessibleName(QStringLiteral("Help page"));
   browser_->setOpenExternalLinks(true); // other schemes go to the desktop's browser
 
   auto *back = new QToolButton;
@@ -142,6 +149,7 @@ THelpWindow::THelpWindow(QWidget *parent)
   connect(results_, &QListWidget::itemClicked, this, openItem);
   connect(find, &QPushButton::clicked, this, &THelpWindow::RunSearch);
   connect(searchText_, &QLineEdit::returnPressed, this, &THelpWindow::RunSearch);
+  NameControls(this);
 }
 
 void THelpWindow::Load() {

@@ -35,6 +35,7 @@ TLog::TLog(FrameApi &frame, QWidget *parent)
   setObjectName(QStringLiteral("Log"));
   setWindowTitle(QStringLiteral("Log"));
   Book_->setObjectName(QStringLiteral("Book"));
+  Book_->setAccessibleName(QStringLiteral("Log"));
   auto *layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(Book_);

@@ -39,6 +39,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent) {
   MdiArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   MdiArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setCentralWidget(MdiArea_);
+  setAcceptDrops(true); // files dropped from the file manager open as pads
   BuildMenus();
   BuildToolBar();
   BuildTray();
@@ -210,6 +211,10 @@ void TMainForm::FileOpen() {
                                                QStringLiteral("Text File (*.txt);;All Files (*)"));
   if (file.isEmpty())
     return;
+  OpenFile(file);
+}
+
+void TMainForm::OpenFile(const QString &file) {
   const QFileInfo info(file);
   if (!info.isFile()) {
     LogEvent(0, true, QStringLiteral("File Not Found!"));

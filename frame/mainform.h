@@ -96,6 +96,12 @@ public:
   QStatusBar *statusLine() const;
   QString statusText() const;
 
+  // Opens a text file in a new scratch pad, as File Open does after its
+  // dialog; a missing or unreadable file is logged and no pad opens.
+  void OpenFile(const QString &file);
+  // OpenFile for each name in turn (the command line, dropped files).
+  void OpenFiles(const QStringList &files);
+
 public slots:
   void FileNew();
   void FileOpen();
@@ -155,6 +161,8 @@ protected:
   bool event(QEvent *e) override;
   void closeEvent(QCloseEvent *e) override;
   void changeEvent(QEvent *e) override;
+  void dragEnterEvent(QDragEnterEvent *e) override;
+  void dropEvent(QDropEvent *e) override;
 
 private:
   // mainform_build.cpp

@@ -7,6 +7,7 @@
 
 #include <stdexcept>
 
+#include "engine/pluginpath.h"
 #include "frame/application.h"
 #include "frame/dialogs.h"
 #include "frame/log.h"
@@ -130,9 +131,9 @@ void TMainForm::SetInvMatr(bool value) {
 }
 
 void TMainForm::BindPlugin() {
-  QString path = qEnvironmentVariable("ORVALLE_CUSTOMFIT");
-  if (path.isEmpty())
-    path = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("libcustomfit.so"));
+  const QByteArray environment = qgetenv("ORVALLE_CUSTOMFIT");
+  const QString path = QString::fromStdString(
+      pluginpath(QCoreApplication::applicationDirPath().toStdString(), environment.constData()));
   const QString no = QStringLiteral("No plug-in fit model: ");
   if (QFileInfo(path).isRelative()) {
     // Never from the current folder.

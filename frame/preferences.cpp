@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "frame/accessiblenames.h"
 #include "frame/log.h"
 #include "frame/mainform.h"
 #include "frame/settingsstore.h"
@@ -65,6 +66,7 @@ TPreferences::TPreferences(TMainForm &frame, QWidget *parent)
     accept();
   });
   connect(Cancel_, &QPushButton::clicked, this, &QDialog::reject);
+  NameControls(this);
 }
 
 void TPreferences::SetOpenDirClick() {

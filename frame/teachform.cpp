@@ -12,6 +12,7 @@ TTeachForm::TTeachForm(FrameApi &frame, QObject *frameWindow, QWidget *parent)
   setObjectName(QStringLiteral("TeachForm"));
   setWindowTitle(QStringLiteral("Teaching Pages"));
   WebBrowser_->setObjectName(QStringLiteral("WebBrowser"));
+  WebBrowser_->setAccessibleName(QStringLiteral("Teaching Pages"));
   // Local pages open here; links to other schemes (http, mailto, ...) open
   // in the desktop's browser.
   WebBrowser_->setOpenLinks(false);

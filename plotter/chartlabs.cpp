@@ -17,6 +17,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "frame/accessiblenames.h"
 #include "frame/application.h"
 #include "frame/dialogs.h"
 #include "frame/frameapi.h"
@@ -86,6 +87,7 @@ TChartlabs::TChartlabs(FrameApi &frame, Sender send, QWidget *parent)
   connect(CloseBtn, &QPushButton::clicked, this, [this] { guarded([this] { CloseBtnClick(); }); });
 
   FormCreate();
+  NameControls(this);
   show();
 }
 

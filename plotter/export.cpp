@@ -1,15 +1,21 @@
-// Export of a plotter's charts: a picture of both charts as a bitmap or a
-// JPEG file, or a gnuplot script with its data file.
+// Export of a plotter's charts: a picture of both charts as a bitmap, JPEG
+// or PNG file, the same picture drawn as vectors in an SVG or PDF file, or a
+// gnuplot script with its data file.
 #include "plotter/export.h"
 
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImageWriter>
+#include <QPageSize>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPlainTextEdit>
+#include <QSvgGenerator>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,7 +31,8 @@ namespace orvalle {
 
 namespace {
 
-const char *const kExtensions[] = {"bmp", "jpeg", "gnu"};
+const char *const kExtensions[] = {"bmp", "jpeg", "gnu", "png", "svg", "pdf"};
+constexpr int kFilterCount = static_cast<int>(std::size(kExtensions));
 
 // Writes bytes to a file through a temporary file that is renamed over it.
 bool writeBytes(const QString &path, const QByteArray &bytes, QString *why) {
@@ -128,9 +135,10 @@ gnuplotchart gnuplotChartOf(TFit &p) {
 // ---------------------------------------------------------------------------
 
 const QStringList &ExportFilters() {
-  static const QStringList filters = {QStringLiteral("Bitmap (*.bmp)"),
-                                      QStringLiteral("JPEG (*.jpeg)"),
-                                      QStringLiteral("Gnu Plot File (*.gnu)")};
+  static const QStringList filters = {
+      QStringLiteral("Bitmap (*.bmp)"),        QStringLiteral("JPEG (*.jpeg)"),
+      QStringLiteral("Gnu Plot File (*.gnu)"), QStringLiteral("PNG (*.png)"),
+      QStringLiteral("SVG (*.svg)"),           QStringLiteral("PDF (*.pdf)")};
   return filters;
 }
 
@@ -140,7 +148,7 @@ int ExportFilterIndex(const QString &filter) {
 }
 
 QString ExportFileName(const QString &chosen, int filterIndex) {
-  if (filterIndex < 1 || filterIndex > 3 || chosen.isEmpty())
+  if (filterIndex < 1 || filterIndex > kFilterCount || chosen.isEmpty())
     return chosen;
   const QString file = QFileInfo(chosen).fileName();
   if (file.isEmpty() || file.contains(QLatin1Char('.')))
@@ -199,18 +207,69 @@ QImage drawBoth(TFit &p, const QRect &m, const QRect &d, const QSize &size) {
 
 } // namespace
 
-QImage ChartsPicture(TFit &p) {
+QSize ChartsLayout(TFit &p, QRect &m, QRect &d) {
   const int W = p.MChart->width();
   const int Hm = p.MChart->height();
   const int Hd = p.DevChart->height();
   if (W <= 0 || Hm <= 0 || Hd < 0)
     return {};
   const QSize size(W, Hm + Hd);
-  QRect m(0, 0, W, Hm);
-  QRect d(0, Hm, W, Hd);
+  m = QRect(0, 0, W, Hm);
+  d = QRect(0, Hm, W, Hd);
   const QImage first = drawBoth(p, m, d, size);
   AlignAxes(m, d, first);
+  return size;
+}
+
+QImage ChartsPicture(TFit &p) {
+  QRect m, d;
+  const QSize size = ChartsLayout(p, m, d);
+  if (size.isEmpty())
+    return {};
   return drawBoth(p, m, d, size);
+}
+
+bool ChartsVector(TFit &p, VectorFormat format, QByteArray &out, QString *why) {
+  QRect m, d;
+  const QSize size = ChartsLayout(p, m, d);
+  if (size.isEmpty()) {
+    *why = QStringLiteral("the charts have no size");
+    return false;
+  }
+  QBuffer buffer(&out);
+  buffer.open(QIODevice::WriteOnly);
+  // One picture unit is one pixel of the charts on the screen: the SVG's
+  // view box is the picture's size, the PDF page is as many points.
+  std::unique_ptr<QPaintDevice> device;
+  if (format == VectorFormat::Svg) {
+    auto svg = std::make_unique<QSvgGenerator>();
+    svg->setOutputDevice(&buffer);
+    svg->setSize(size);
+    svg->setViewBox(QRect(QPoint(0, 0), size));
+    svg->setResolution(96); // CSS pixels: viewers show it at the screen's size
+    svg->setTitle(p.windowTitle());
+    svg->setDescription(QStringLiteral("Orvalle chart"));
+    device = std::move(svg);
+  } else {
+    auto pdf = std::make_unique<QPdfWriter>(&buffer);
+    pdf->setResolution(72);
+    pdf->setPageSize(QPageSize(QSizeF(size), QPageSize::Point, QString(), QPageSize::ExactMatch));
+    pdf->setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Point);
+    pdf->setTitle(p.windowTitle());
+    pdf->setCreator(QStringLiteral("Orvalle"));
+    device = std::move(pdf);
+  }
+  QCPPainter painter;
+  if (!painter.begin(device.get())) {
+    *why = QStringLiteral("the file could not be drawn");
+    return false;
+  }
+  painter.setMode(QCPPainter::pmVectorized);
+  painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+  DrawChart(*p.MChart, painter, m);
+  DrawChart(*p.DevChart, painter, d);
+  painter.end();
+  return true;
 }
 
 bool EncodeJpeg(const QImage &image, QByteArray &out, QString *why) {
@@ -247,6 +306,9 @@ void TFit::ExportChart() {
   switch (kind) {
   case 1:
   case 2:
+  case 4:
+  case 5:
+  case 6:
     ExportPicture(kind, name);
     break;
   case 3:
@@ -258,40 +320,53 @@ void TFit::ExportChart() {
 }
 
 void TFit::ExportPicture(int kind, const QString &fileName) {
+  if (kind < 1 || kind > kFilterCount || kind == 3)
+    return; // not a picture
   const QString caption = windowTitle();
   auto fail = [&](const QString &why) {
     frame().LogEvent(0, true,
                      QStringLiteral("Export of ") + caption + QStringLiteral("Chart to ") +
                          fileName + QStringLiteral(" failed: ") + why);
   };
-  const QImage picture = ChartsPicture(*this);
-  if (picture.isNull()) {
-    fail(QStringLiteral("the charts have no size"));
-    return;
-  }
   QByteArray bytes;
   QString why;
-  if (kind == 1) {
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "bmp");
-    if (!writer.write(picture)) {
-      fail(writer.errorString());
+  if (kind == 5 || kind == 6) {
+    if (!ChartsVector(*this, kind == 5 ? VectorFormat::Svg : VectorFormat::Pdf, bytes, &why)) {
+      fail(why);
       return;
     }
-  } else if (!EncodeJpeg(picture, bytes, &why)) {
-    fail(why);
-    return;
+  } else {
+    const QImage picture = ChartsPicture(*this);
+    if (picture.isNull()) {
+      fail(QStringLiteral("the charts have no size"));
+      return;
+    }
+    if (kind == 1 || kind == 4) {
+      QBuffer buffer(&bytes);
+      buffer.open(QIODevice::WriteOnly);
+      QImageWriter writer(&buffer, kind == 1 ? "bmp" : "png");
+      if (!writer.write(picture)) {
+        fail(writer.errorString());
+        return;
+      }
+    } else if (!EncodeJpeg(picture, bytes, &why)) {
+      fail(why);
+      return;
+    }
   }
   if (!writeBytes(fileName, bytes, &why)) {
     fail(why);
     return;
   }
+  static const char *const kAs[] = {"",
+                                    "Chart as a bitmap to ",
+                                    "Chart as a jpg to ",
+                                    "",
+                                    "Chart as a png to ",
+                                    "Chart as an svg to ",
+                                    "Chart as a pdf to "};
   frame().LogEvent(0, false,
-                   QStringLiteral("Exported ") + caption +
-                       (kind == 1 ? QStringLiteral("Chart as a bitmap to ")
-                                  : QStringLiteral("Chart as a jpg to ")) +
-                       fileName);
+                   QStringLiteral("Exported ") + caption + QLatin1String(kAs[kind]) + fileName);
 }
 
 void TFit::ExportGnuplot(const QString &fileName) {

@@ -16,9 +16,9 @@ class Chart;
 class TFit;
 
 // The filters of the "Export As" dialog, in order: 1 bitmap, 2 JPEG,
-// 3 gnuplot script.
+// 3 gnuplot script, then the further picture formats 4 PNG, 5 SVG, 6 PDF.
 const QStringList &ExportFilters();
-// 1, 2 or 3 for one of ExportFilters(), else 0.
+// 1 to 6 for one of ExportFilters(), else 0.
 int ExportFilterIndex(const QString &filter);
 // The name the export writes to: a name whose file part has no extension
 // gets the selected filter's ("run1" with the JPEG filter is "run1.jpeg").
@@ -40,6 +40,14 @@ void DrawChart(Chart &chart, QCPPainter &painter, const QRect &r);
 // The export picture: W x (Hm + Hd) with the main chart above the
 // deviations chart at their sizes on the screen, the axes lined up.
 QImage ChartsPicture(TFit &plotter);
+// The export picture's size (empty when a chart has no size) and the two
+// rectangles its charts are drawn into, the axes lined up.
+QSize ChartsLayout(TFit &plotter, QRect &mainRect, QRect &devRect);
+
+// The export picture drawn as vectors: an SVG whose view box is the
+// picture's size in pixels, or a one-page PDF of as many points.
+enum class VectorFormat { Svg, Pdf };
+bool ChartsVector(TFit &plotter, VectorFormat format, QByteArray &out, QString *why);
 
 // Encodes an image as a JPEG with libjpeg's default settings. Returns
 // false with the reason in *why.

@@ -24,6 +24,7 @@
 #include "engine/bfit.h"
 #include "engine/customfit.h"
 #include "engine/multfit.h"
+#include "frame/accessiblenames.h"
 #include "frame/application.h"
 #include "frame/dialogs.h"
 #include "frame/frameapi.h"
@@ -111,6 +112,7 @@ TFit::TFit(FrameApi &frame, QWidget *parent) : MdiChild(frame, parent) {
   // 8. FormCreate: no titles window; the size asked for is raised to the minimum.
   TitlesWindow = nullptr;
   resize(577, 428);
+  NameControls(this);
 }
 
 TFit::~TFit() {
@@ -152,6 +154,7 @@ QWidget *TFit::buildCustomAddPage() {
   StringGridModel = new GridModel(this);
   StringGrid = new QTableView(page);
   StringGrid->setModel(StringGridModel);
+  StringGrid->setAccessibleName(QStringLiteral("Columns"));
   StringGrid->verticalHeader()->setVisible(false); // no fixed column
   StringGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   StringGrid->verticalHeader()->setDefaultSectionSize(20);
@@ -204,6 +207,7 @@ QWidget *TFit::buildViewDatasetsPage() {
   StringGridMModel = new DatasetTableModel(this);
   StringGridM = new QTableView(page);
   StringGridM->setModel(StringGridMModel);
+  StringGridM->setAccessibleName(QStringLiteral("Dataset points"));
   StringGridM->verticalHeader()->setVisible(false);
   StringGridM->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   StringGridM->verticalHeader()->setDefaultSectionSize(20);
@@ -218,6 +222,7 @@ QWidget *TFit::buildViewDatasetsPage() {
   ViewCBD = new QComboBox(Panel3);
   ViewCBD->setEditable(true);
   TrackBar = new QSlider(Qt::Horizontal, Panel3);
+  TrackBar->setAccessibleName(QStringLiteral("Data set number"));
   TrackBar->setRange(0, 1);
   TrackBar->setValue(0);
   TrackBar->setTickInterval(1);
@@ -267,6 +272,7 @@ QWidget *TFit::buildFitsPage() {
   auto *ind = new QGridLayout(Individual);
   Label1 = label(QStringLiteral("Dateset "), Individual);
   TrDataset = new QComboBox(Individual);
+  TrDataset->setAccessibleName(QStringLiteral("Dataset"));
   Label4 = label(QStringLiteral("Name"), Individual);
   TrName = new QComboBox(Individual);
   TrName->setEditable(true);
@@ -282,6 +288,7 @@ QWidget *TFit::buildFitsPage() {
   Multfit = new QGroupBox(QStringLiteral("Multi Fit"), page);
   auto *mf = new QVBoxLayout(Multfit);
   MulList = new QListWidget(Multfit);
+  MulList->setAccessibleName(QStringLiteral("Datasets of the multi fit"));
   MFitType =
       new RadioGroup(QStringLiteral("With Same"),
                      {QStringLiteral("Intercept (b)"), QStringLiteral("Gradient (a)")}, Multfit);
@@ -342,6 +349,7 @@ QWidget *TFit::buildChartPage() {
   Txtnpoints = label(QString(), Panel1);
   ChartListBox = new QPlainTextEdit(Panel1);
   ChartListBox->setReadOnly(true);
+  ChartListBox->setAccessibleName(QStringLiteral("Fit information"));
   ChartListBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
   auto *chi = new QHBoxLayout;

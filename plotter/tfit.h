@@ -222,7 +222,8 @@ public slots:
   // Information text, export, printing and the titles and axes window.
   void CopyInformation();
   void ExportChart();
-  // kind 1 bitmap, 2 JPEG: both charts as one picture, written to fileName.
+  // kind 1 bitmap, 2 JPEG, 4 PNG, 5 SVG, 6 PDF: both charts as one picture,
+  // written to fileName.
   void ExportPicture(int kind, const QString &fileName);
   // The gnuplot script fileName and its data file (".gdt").
   void ExportGnuplot(const QString &fileName);

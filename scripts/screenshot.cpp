@@ -1,17 +1,20 @@
 // orvalle-screenshot: starts the frame as the program does, opens one of its
 // menus (or a window), grabs the whole screen and saves it as a PNG.
 //
-//   orvalle-screenshot OUT.png [File|Edit|Actions|Chart|Window|Help|about|prefs|help|teach]
+//   orvalle-screenshot OUT.png [File|Edit|Actions|Chart|Window|Help|about|prefs|help[:Title]|teach]
 //                              [data]
 //
 // With "data" a scratch pad with a small tagged data text is opened and
-// converted first, so the menus show a plotter's commands.
+// converted first, so the menus show a plotter's commands. A fourth argument
+// naming a .png, .svg or .pdf file exports the plotter's charts to it just
+// before the screen is grabbed.
 // Run it under xvfb-run (scripts/screenshot does).
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <cstdio>
 
@@ -21,6 +24,7 @@
 #include "frame/helpwindow.h"
 #include "frame/mainform.h"
 #include "frame/preferences.h"
+#include "plotter/tfit.h"
 #if __has_include("frame/pad/jotpad.h")
 #include "frame/pad/jotpad.h"
 #define ORVALLE_HAVE_PAD 1
@@ -59,8 +63,15 @@ int main(int argc, char *argv[]) {
       auto *prefs = new orvalle::TPreferences(frame, &frame);
       prefs->setAttribute(Qt::WA_DeleteOnClose);
       prefs->show();
-    } else if (what == QLatin1String("help")) {
+    } else if (what.startsWith(QLatin1String("help"))) {
       frame.HelpContents();
+      // "help:Title" opens the contents entry of that title.
+      const QString title = what.section(QLatin1Char(':'), 1);
+      if (auto *help = frame.findChild<orvalle::THelpWindow *>(); help && !title.isEmpty())
+        if (auto *tree = help->findChild<QTreeWidget *>(QStringLiteral("Contents")))
+          for (QTreeWidgetItem *item :
+               tree->findItems(title, Qt::MatchExactly | Qt::MatchRecursive))
+            emit tree->itemClicked(item, 0);
     } else if (what == QLatin1String("teach")) {
       frame.TeachingPages1Click();
     } else {
@@ -71,6 +82,19 @@ int main(int argc, char *argv[]) {
         }
       }
     }
+  });
+  const QString exportTo = argc > 4 ? QString::fromLocal8Bit(argv[4]) : QString();
+  QTimer::singleShot(1500, &frame, [&] {
+    if (exportTo.isEmpty())
+      return;
+    for (QWidget *child : frame.children())
+      if (auto *plotter = qobject_cast<orvalle::TFit *>(child)) {
+        const int kind = exportTo.endsWith(QLatin1String(".svg"))   ? 5
+                         : exportTo.endsWith(QLatin1String(".pdf")) ? 6
+                                                                    : 4;
+        plotter->ExportPicture(kind, exportTo);
+        std::printf("exported %s\n", qPrintable(exportTo));
+      }
   });
   QTimer::singleShot(1800, &frame, [&] {
     const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);

@@ -52,6 +52,7 @@ TJotPad::TJotPad(FrameApi &frame, const QString &fileName, const QString &text, 
   setAttribute(Qt::WA_DeleteOnClose);
   Memo = new QPlainTextEdit(this);
   Memo->setObjectName(QStringLiteral("Memo"));
+  Memo->setAccessibleName(QStringLiteral("Data text"));
   Memo->setTabChangesFocus(false); // Tab inserts a tab: a field separator
   Memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   Memo->setPlainText(withLineFeeds(text));

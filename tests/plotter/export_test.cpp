@@ -310,7 +310,8 @@ void ExportTest::dialogTitleFiltersAndCancel() {
   QCOMPARE(dialogs_->saveTitles, QStringList{QStringLiteral("Export As")});
   QCOMPARE(dialogs_->saveFilters.first().split(QStringLiteral(";;")),
            (QStringList{QStringLiteral("Bitmap (*.bmp)"), QStringLiteral("JPEG (*.jpeg)"),
-                        QStringLiteral("Gnu Plot File (*.gnu)")}));
+                        QStringLiteral("Gnu Plot File (*.gnu)"), QStringLiteral("PNG (*.png)"),
+                        QStringLiteral("SVG (*.svg)"), QStringLiteral("PDF (*.pdf)")}));
   QCOMPARE(frame.log.size(), logged);
   QVERIFY(QDir(dir_->path()).isEmpty());
 
