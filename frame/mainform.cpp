@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +16,8 @@
 #include <QStatusTipEvent>
 #include <QStringDecoder>
 #include <QSystemTrayIcon>
+#include <QUrl>
+#include <algorithm>
 
 #include "frame/aboutbox.h"
 #include "frame/application.h"
@@ -125,10 +128,22 @@ QString TMainForm::statusText() const { return statusBar()->currentMessage(); }
 QMdiSubWindow *TMainForm::addChild(QWidget *child) {
   if (!child)
     return nullptr;
+  // The size the child asked for is its content's; the sub-window adds its
+  // frame and title bar around it (without this it opens at a size of its
+  // own and cuts the content).
+  const bool sized = child->testAttribute(Qt::WA_Resized);
+  const QSize wanted = child->size().expandedTo(child->minimumSize());
   QMdiSubWindow *sub = MdiArea_->addSubWindow(child);
   sub->setAttribute(Qt::WA_DeleteOnClose);
   child->show();
   sub->show();
+  if (sized) {
+    const QMargins frame = sub->contentsMargins();
+    QSize size = wanted + QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
+    // As much of it as the area shows; a child may not go below its minimum.
+    size = size.boundedTo(MdiArea_->viewport()->size()).expandedTo(sub->minimumSizeHint());
+    sub->resize(size);
+  }
   MdiArea_->setActiveSubWindow(sub);
   return sub;
 }
@@ -344,7 +359,26 @@ void TMainForm::WTPInformationClick() {
 
 // ---- Window ----
 
-void TMainForm::WindowTile() { MdiArea_->tileSubWindows(); }
+void TMainForm::WindowTile() {
+  MdiArea_->tileSubWindows();
+  // A child that cannot shrink to its tile (a plotter's minimum size) would
+  // reach past the area and bring up its scroll bars: it is moved back
+  // inside, over part of its neighbour.
+  const QRect area = MdiArea_->viewport()->rect();
+  for (QMdiSubWindow *sub : MdiArea_->subWindowList()) {
+    if (!sub->isVisible() || sub->isMinimized() || sub->isMaximized())
+      continue;
+    QRect g = sub->geometry();
+    if (g.right() > area.right())
+      g.moveRight(area.right());
+    if (g.bottom() > area.bottom())
+      g.moveBottom(area.bottom());
+    g.moveLeft(std::max(g.left(), area.left()));
+    g.moveTop(std::max(g.top(), area.top()));
+    g.setSize(g.size().boundedTo(area.size()).expandedTo(sub->minimumSizeHint()));
+    sub->setGeometry(g);
+  }
+}
 void TMainForm::WindowCascade() { MdiArea_->cascadeSubWindows(); }
 
 void TMainForm::WindowArrange() {
@@ -378,6 +412,13 @@ void TMainForm::HelpSearch() { helpWindow()->ShowSearch(QString()); }
 void TMainForm::HelpHowToUse() { helpWindow()->ShowHowToUse(); }
 
 void TMainForm::TeachingPages1Click() {
+  // Without the local pages, the teaching service's web page (its address
+  // in ORVALLE_LESSONURL) opens in the desktop's browser.
+  if (!lessonFound_) {
+    const QUrl service(qEnvironmentVariable("ORVALLE_LESSONURL"), QUrl::StrictMode);
+    if (service.isValid() && !service.scheme().isEmpty() && QDesktopServices::openUrl(service))
+      return;
+  }
   auto *teach = new TTeachForm(*this, this);
   addChild(teach);
   if (lessonFound_)
