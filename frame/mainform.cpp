@@ -143,6 +143,7 @@ QMdiSubWindow *TMainForm::addChild(QWidget *child) {
     // As much of it as the area shows; a child may not go below its minimum.
     size = size.boundedTo(MdiArea_->viewport()->size()).expandedTo(sub->minimumSizeHint());
     sub->resize(size);
+    KeepInsideArea(sub);
   }
   MdiArea_->setActiveSubWindow(sub);
   return sub;
@@ -359,25 +360,30 @@ void TMainForm::WTPInformationClick() {
 
 // ---- Window ----
 
+void TMainForm::KeepInsideArea(QMdiSubWindow *sub) {
+  // A child that reaches past the area brings up the area's scroll bars: it
+  // is moved back inside (over part of its neighbours) and, where it can,
+  // made to fit.
+  if (!sub->isVisible() || sub->isMinimized() || sub->isMaximized())
+    return;
+  const QRect area = MdiArea_->viewport()->rect();
+  QRect g = sub->geometry();
+  g.setSize(g.size().boundedTo(area.size()).expandedTo(sub->minimumSizeHint()));
+  if (g.right() > area.right())
+    g.moveRight(area.right());
+  if (g.bottom() > area.bottom())
+    g.moveBottom(area.bottom());
+  g.moveLeft(std::max(g.left(), area.left()));
+  g.moveTop(std::max(g.top(), area.top()));
+  if (g != sub->geometry())
+    sub->setGeometry(g);
+}
+
 void TMainForm::WindowTile() {
   MdiArea_->tileSubWindows();
-  // A child that cannot shrink to its tile (a plotter's minimum size) would
-  // reach past the area and bring up its scroll bars: it is moved back
-  // inside, over part of its neighbour.
-  const QRect area = MdiArea_->viewport()->rect();
-  for (QMdiSubWindow *sub : MdiArea_->subWindowList()) {
-    if (!sub->isVisible() || sub->isMinimized() || sub->isMaximized())
-      continue;
-    QRect g = sub->geometry();
-    if (g.right() > area.right())
-      g.moveRight(area.right());
-    if (g.bottom() > area.bottom())
-      g.moveBottom(area.bottom());
-    g.moveLeft(std::max(g.left(), area.left()));
-    g.moveTop(std::max(g.top(), area.top()));
-    g.setSize(g.size().boundedTo(area.size()).expandedTo(sub->minimumSizeHint()));
-    sub->setGeometry(g);
-  }
+  // A plotter cannot shrink below its minimum size to fit a small tile.
+  for (QMdiSubWindow *sub : MdiArea_->subWindowList())
+    KeepInsideArea(sub);
 }
 void TMainForm::WindowCascade() { MdiArea_->cascadeSubWindows(); }
 

@@ -561,8 +561,10 @@ void PrintingTest::negativeDeviationLabelsPrintWhole() {
   if (pdftotext().isEmpty())
     QSKIP("pdftotext is not installed (scripts/install-deps installs poppler-utils)");
   RoutingFrame frame;
-  const std::vector<std::string> points = {"1 3.02 0.01 A", "2 4.975 0.01 A",  "3 7.01 0.01 A",
-                                           "4 8.98 0.01 A", "5 11.025 0.01 A", "6 12.99 0.01 A"};
+  // Main chart labels of one digit, deviation labels such as -0.005: the
+  // deviations chart needs the wider margin.
+  const std::vector<std::string> points = {"1 2.21 0.004 A", "2 3.39 0.004 A", "3 4.61 0.004 A",
+                                           "4 5.79 0.004 A", "5 7.01 0.004 A", "6 8.19 0.004 A"};
   auto plotter = plotterWithFit(frame, 1, points);
   QVERIFY(plotter);
   frame.marks(true, true, true);
