@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QTextBrowser>
 #include <QTimer>
 
 #include <cstdio>
@@ -61,6 +62,11 @@ int main(int argc, char *argv[]) {
       prefs->show();
     } else if (what == QLatin1String("help")) {
       frame.HelpContents();
+    } else if (what.startsWith(QLatin1String("help:"))) {
+      // A page of the help book, e.g. help:chisquare.html
+      frame.HelpContents();
+      if (auto *help = frame.findChild<orvalle::THelpWindow *>())
+        help->browser()->setSource(help->browser()->source().resolved(QUrl(what.mid(5))));
     } else if (what == QLatin1String("teach")) {
       frame.TeachingPages1Click();
     } else {
