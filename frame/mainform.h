@@ -165,6 +165,8 @@ protected:
   void dropEvent(QDropEvent *e) override;
 
 private:
+  // Moves (and where it can, shrinks) a child back inside the MDI area.
+  void KeepInsideArea(QMdiSubWindow *sub);
   // mainform_build.cpp
   void BuildMenus();
   void BuildToolBar();

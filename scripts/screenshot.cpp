@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -65,9 +66,13 @@ int main(int argc, char *argv[]) {
       prefs->show();
     } else if (what.startsWith(QLatin1String("help"))) {
       frame.HelpContents();
-      // "help:Title" opens the contents entry of that title.
+      // "help:Title" opens the contents entry of that title, "help:page.html"
+      // that page of the book.
       const QString title = what.section(QLatin1Char(':'), 1);
-      if (auto *help = frame.findChild<orvalle::THelpWindow *>(); help && !title.isEmpty())
+      auto *help = frame.findChild<orvalle::THelpWindow *>();
+      if (help && title.endsWith(QLatin1String(".html")))
+        help->browser()->setSource(help->browser()->source().resolved(QUrl(title)));
+      else if (help && !title.isEmpty())
         if (auto *tree = help->findChild<QTreeWidget *>(QStringLiteral("Contents")))
           for (QTreeWidgetItem *item :
                tree->findItems(title, Qt::MatchExactly | Qt::MatchRecursive))
