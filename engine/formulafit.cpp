@@ -231,8 +231,9 @@ void formulafit::fit(bool /*gauss*/) {
   const double noise = 1e3 * std::numeric_limits<double>::epsilon() * modelnorm;
   for (int k = 0; k < np; ++k)
     if (!(norms[k] * spans[k] > noise))
-      fail("The data do not determine the parameter " + model_.parameters()[k] +
-           ": the curve does not change with it");
+      fail("The data do not determine the parameter " + model_.parameters()[k] + ": at " +
+           model_.parameters()[k] + " = " + generaltext(p[k], 8) +
+           " the curve does not change with it");
 
   // The rank test on columns of unit length, so that parameters of very
   // different sizes compare fairly: a column that the others make to within

@@ -170,8 +170,8 @@ TEST_F(FormulaFit, AParameterTheDataDoNotDetermineIsNamed) {
                     "curve in the same way"},
       {"A*exp(-x/T)*C", "The data do not determine the parameter C: other parameters change "
                         "the curve in the same way"},
-      {"A*x + B - B", "The data do not determine the parameter B: the curve does not change "
-                      "with it"},
+      {"A*x + B - B", "The data do not determine the parameter B: at B = 2.5 the curve does "
+                      "not change with it"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.text);
