@@ -231,6 +231,45 @@ TEST(FitCommand, FormulaModel) {
   EXPECT_NE(nine.status, 2) << nine.err;
 }
 
+TEST(FitCommand, HelpPageFormulaExamplesAreWhatTheProgramComputes) {
+  // The help book's two worked examples: their data are the test files,
+  // and every line the program prints about the fit stands in the page.
+  const std::string page = readall(kData + "/../../../docs/help/formulas.html");
+  ASSERT_FALSE(page.empty());
+  struct {
+    std::vector<std::string> args;
+    std::string file;
+  } examples[] = {
+      {{"-m", "formula:A*(1-exp(-x/B))", "-e", "200,500"}, "charge.txt"},
+      {{"-m", "formula:k*x^n"}, "lamp.txt"},
+  };
+  for (const auto &ex : examples) {
+    SCOPED_TRACE(ex.file);
+    std::string datalines;
+    std::istringstream file(readall(data(ex.file)));
+    for (std::string line; std::getline(file, line);)
+      if (line.rfind('#', 0) != 0)
+        datalines += line + "\n";
+    EXPECT_NE(page.find("<pre>\n" + datalines + "</pre>"), std::string::npos);
+    auto args = ex.args;
+    args.push_back(data(ex.file));
+    const result r = runfit(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream out(r.out);
+    std::string line;
+    std::getline(out, line); // the fit's name
+    for (int n = 0; std::getline(out, line) && line != " "; ++n)
+      EXPECT_NE(page.find("\n" + line + "\n"), std::string::npos) << line;
+  }
+  // Started from 1 and 1 the first example fails as the page says.
+  const result bad = runfit({"-m", "formula:A*(1-exp(-x/B))", data("charge.txt")});
+  EXPECT_EQ(bad.status, 1);
+  const std::string first = bad.err.substr(0, bad.err.find('\n'));
+  EXPECT_EQ(first, "The data do not determine the parameter B: at B = 1 the curve does not change "
+                   "with it");
+  EXPECT_NE(page.find("<i>" + first + "</i>"), std::string::npos);
+}
+
 TEST(FitCommand, MultiFitSharesTheGradient) {
   const result r = runfit({"--multi", "same-gradient", data("tagged2.txt")});
   ASSERT_EQ(r.status, 0) << r.err;
