@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 #include <string_view>
 
 namespace orvalle {
@@ -84,7 +85,8 @@ std::string describechar(const std::string &ch) {
 } // namespace
 
 struct typedformula::impl {
-  std::string text;
+  std::string source; // as typed: positions count in it
+  std::string text;   // without its outer blanks, for showing
   std::vector<std::string> names;
   std::vector<token> tokens;
   std::string mutext;
@@ -102,53 +104,53 @@ struct typedformula::impl {
 void typedformula::impl::tokenize() {
   // Character positions: every byte that does not continue a UTF-8
   // sequence starts a new character.
-  std::vector<int> charpos(text.size() + 1);
+  std::vector<int> charpos(source.size() + 1);
   int count = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    if ((static_cast<unsigned char>(source[i]) & 0xC0) != 0x80)
       ++count;
     charpos[i] = count;
   }
-  charpos[text.size()] = count + 1;
+  charpos[source.size()] = count + 1;
 
   std::size_t i = 0;
-  while (i < text.size()) {
-    const char c = text[i];
+  while (i < source.size()) {
+    const char c = source[i];
     const int pos = charpos[i];
     if (c == ' ' || c == '\t') {
       ++i;
       continue;
     }
-    if (isdigit(c) || (c == '.' && i + 1 < text.size() && isdigit(text[i + 1]))) {
+    if (isdigit(c) || (c == '.' && i + 1 < source.size() && isdigit(source[i + 1]))) {
       std::size_t j = i;
-      while (j < text.size() && isdigit(text[j]))
+      while (j < source.size() && isdigit(source[j]))
         ++j;
-      if (j < text.size() && text[j] == '.') {
+      if (j < source.size() && source[j] == '.') {
         ++j;
-        while (j < text.size() && isdigit(text[j]))
+        while (j < source.size() && isdigit(source[j]))
           ++j;
       }
-      if (j < text.size() && (text[j] == 'e' || text[j] == 'E')) {
+      if (j < source.size() && (source[j] == 'e' || source[j] == 'E')) {
         std::size_t k = j + 1;
-        if (k < text.size() && (text[k] == '+' || text[k] == '-'))
+        if (k < source.size() && (source[k] == '+' || source[k] == '-'))
           ++k;
-        if (k < text.size() && isdigit(text[k])) {
-          while (k < text.size() && isdigit(text[k]))
+        if (k < source.size() && isdigit(source[k])) {
+          while (k < source.size() && isdigit(source[k]))
             ++k;
           j = k;
         }
       }
-      const std::string t = text.substr(i, j - i);
+      const std::string t = source.substr(i, j - i);
       double v = 0.0;
       const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
       if (r.ec != std::errc() || r.ptr != t.data() + t.size() || !std::isfinite(v))
         throw formula_error("The number " + quoted(t) + at(pos) + " is out of range", pos);
-      if (j < text.size() && (isletter(text[j]) || text[j] == '_'))
+      if (j < source.size() && (isletter(source[j]) || source[j] == '_'))
         throw formula_error("Missing operator between " + quoted(t) + " and what follows" +
                                 at(charpos[j]) + " (write 2*x, not 2x)",
                             charpos[j]);
-      if (j < text.size() && (text[j] == '.' || isdigit(text[j])))
-        throw formula_error("Unexpected " + describechar(characterat(text, j)) + at(charpos[j]),
+      if (j < source.size() && (source[j] == '.' || isdigit(source[j])))
+        throw formula_error("Unexpected " + describechar(characterat(source, j)) + at(charpos[j]),
                             charpos[j]);
       tokens.push_back({kind::number, t, pos, v});
       i = j;
@@ -156,18 +158,18 @@ void typedformula::impl::tokenize() {
     }
     if (isletter(c)) {
       std::size_t j = i;
-      while (j < text.size() && (isletter(text[j]) || isdigit(text[j]) || text[j] == '_'))
+      while (j < source.size() && (isletter(source[j]) || isdigit(source[j]) || source[j] == '_'))
         ++j;
-      const std::string name = text.substr(i, j - i);
+      const std::string name = source.substr(i, j - i);
       if (name.size() > kMaxName)
         throw formula_error("The name " + quoted(name.substr(0, 12) + "...") + at(pos) +
                                 " is too long (at most " + std::to_string(kMaxName) +
                                 " characters)",
                             pos);
       std::size_t next = j;
-      while (next < text.size() && (text[next] == ' ' || text[next] == '\t'))
+      while (next < source.size() && (source[next] == ' ' || source[next] == '\t'))
         ++next;
-      const bool called = next < text.size() && text[next] == '(';
+      const bool called = next < source.size() && source[next] == '(';
       token t{kind::parameter, name, pos};
       if (name == "x") {
         t.what = kind::variable;
@@ -197,7 +199,7 @@ void typedformula::impl::tokenize() {
       i = j;
       continue;
     }
-    if (c == '*' && i + 1 < text.size() && text[i + 1] == '*') {
+    if (c == '*' && i + 1 < source.size() && source[i + 1] == '*') {
       tokens.push_back({kind::op, "**", pos});
       i += 2;
       continue;
@@ -212,7 +214,7 @@ void typedformula::impl::tokenize() {
       ++i;
       continue;
     }
-    const std::string ch = characterat(text, i);
+    const std::string ch = characterat(source, i);
     throw formula_error("Unexpected " + describechar(ch) + at(pos), pos);
   }
   if (tokens.empty())
@@ -228,7 +230,7 @@ int typedformula::impl::positionofmu(int mupos) const {
         return t.position;
   // Past the last token: just after the end of the text.
   int chars = 0;
-  for (const char ch : text)
+  for (const char ch : source)
     if ((static_cast<unsigned char>(ch) & 0xC0) != 0x80)
       ++chars;
   return chars + 1;
@@ -279,7 +281,7 @@ void typedformula::impl::compile() {
       break;
     case kind::constant:
       // muparser's own _pi has only 13 digits.
-      mutext += shortest(M_PI);
+      mutext += shortest(std::numbers::pi);
       break;
     case kind::parameter:
       mutext += "_p" + std::to_string(t.parameter);
@@ -307,10 +309,11 @@ void typedformula::impl::compile() {
 }
 
 typedformula::typedformula(const std::string &input) : d(std::make_unique<impl>()) {
+  d->source = input;
   const auto first = input.find_first_not_of(" \t");
   const auto last = input.find_last_not_of(" \t");
   d->text = first == std::string::npos ? std::string() : input.substr(first, last - first + 1);
-  if (d->text.size() > kMaxLength)
+  if (d->source.size() > kMaxLength)
     throw formula_error("The formula is too long (at most " + std::to_string(kMaxLength) +
                             " characters)",
                         static_cast<int>(kMaxLength) + 1);

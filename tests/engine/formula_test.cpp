@@ -49,7 +49,10 @@ TEST(TypedFormula, ErrorsSayWhatAndWhere) {
        2},
       {"1.2.3*A", "Unexpected character '.' at position 4", 4},
       {"1e999*A", "The number '1e999' at position 1 is out of range", 1},
-      // Positions count characters, not bytes.
+      // Positions count in the text as typed, blanks in front included,
+      // and count characters, not bytes.
+      {"  A*expp(x)", "Unknown name 'expp' at position 5", 5},
+      {"A*(x+1 ", "Missing closing parenthesis ')' at position 8", 8},
       {"\u00e9t\u00e9*x + A#", "Unexpected character '\u00e9' at position 1", 1},
       {"A*x + \u00b5", "Unexpected character '\u00b5' at position 7", 7},
       {"A*x\x01", "Unexpected control character 0x01 at position 4", 4},
