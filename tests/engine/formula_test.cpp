@@ -18,14 +18,19 @@ struct badcase {
   int position;
 };
 
+struct reported {
+  std::string message;
+  int position = -1;
+};
+
 // What a text that cannot be read reports, or "" when it reads.
-badcase failure(const std::string &text) {
+reported failure(const std::string &text) {
   try {
     typedformula f(text);
   } catch (const formula_error &e) {
-    return {nullptr, e.what(), e.position()};
+    return {e.what(), e.position()};
   }
-  return {nullptr, "", -1};
+  return {};
 }
 
 } // namespace
@@ -66,8 +71,8 @@ TEST(TypedFormula, ErrorsSayWhatAndWhere) {
   };
   for (const badcase &c : cases) {
     SCOPED_TRACE(c.text);
-    const badcase got = failure(c.text);
-    EXPECT_EQ(std::string(got.message), c.message);
+    const reported got = failure(c.text);
+    EXPECT_EQ(got.message, c.message);
     EXPECT_EQ(got.position, c.position);
   }
 }
