@@ -1,9 +1,11 @@
 // Command-line options of orvalle-fit and its help text.
 #include "app/fitcli.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "datatext/conversion.h"
+#include "engine/formula.h"
 
 namespace orvalle::cli {
 
@@ -35,6 +37,10 @@ Options:
                           periodic-decay  y = A exp(B x) cos(C x + D)
                                                                 (needs -e A,B,C,D)
                           custom          the plug-in model (libcustomfit.so)
+                          formula:TEXT    a formula in x typed by you, e.g.
+                                          'formula:A*(1-exp(-x/B))' with
+                                          -e giving A, B, ... in the order
+                                          the names first appear
   -d, --dataset NAME    tagged file: the dataset to fit, by name ("Dataset a")
                         or by its tag ("a") (default: the first)
       --x COL           column file: the x column, a letter (default: A)
@@ -44,7 +50,8 @@ Options:
                           percent:P   P percent of each y value
                           absolute:V  the same error V for every point
   -e, --estimates LIST  starting values A,B,C,D,E for the periodic and
-                        plug-in models, e.g. -e 2,3.1 (default 1 for each)
+                        plug-in models, e.g. -e 2,3.1 (default 1 for each);
+                        for a formula one per parameter, up to nine
       --solver NAME     gauss (Gaussian elimination, default) or cramer
       --multi KIND      tagged file: straight lines through all its datasets
                         that share one parameter: same-intercept or
@@ -65,6 +72,7 @@ Examples:
   orvalle-fit run1.txt
   orvalle-fit -m quadratic --json run1.txt
   orvalle-fit -m periodic -e 2,3 swing.txt
+  orvalle-fit -m 'formula:A*(1-exp(-x/B))' -e 200,500 charge.txt
   orvalle-fit --x A --y B --err percent:5 table.txt
   orvalle-fit --multi same-gradient --gnuplot lines.gnu tagged.txt
 )HELP";
@@ -84,14 +92,16 @@ std::optional<modelchoice> parsemodel(const std::string &text) {
   };
   for (const auto &[name, type] : names)
     if (text == name)
-      return modelchoice{name, type, 0};
+      return modelchoice{name, type, 0, {}};
+  if (text.compare(0, 8, "formula:") == 0)
+    return modelchoice{text, trendtype::formula, 0, text.substr(8)};
   if (text.size() == 6 && text.compare(0, 5, "poly:") == 0 && text[5] >= '1' && text[5] <= '9') {
     const int n = text[5] - '0';
     // poly:1 to poly:3 are the plotter's own linear, quadratic and cubic.
     const trendtype types[] = {trendtype::linear, trendtype::quadratic, trendtype::cubic};
     if (n <= 3)
-      return modelchoice{text, types[n - 1], 0};
-    return modelchoice{text, trendtype::cubic, n};
+      return modelchoice{text, types[n - 1], 0, {}};
+    return modelchoice{text, trendtype::cubic, n, {}};
   }
   return std::nullopt;
 }
@@ -108,21 +118,31 @@ std::optional<int> parsecolumn(const std::string &text) {
   return c - 'A';
 }
 
-bool parseestimates(const std::string &text, estimateset &estimates) {
-  estimateset e = kDefaultEstimates;
-  std::size_t i = 0, start = 0;
+bool parseestimatelist(const std::string &text, std::vector<double> &values, std::size_t most) {
+  std::vector<double> v;
+  std::size_t start = 0;
   while (true) {
     const auto comma = text.find(',', start);
     const std::string field =
         text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-    if (i >= e.size() || !parsenumber(field, e[i]))
+    double number = 0.0;
+    if (v.size() >= most || !parsenumber(field, number))
       return false;
-    ++i;
+    v.push_back(number);
     if (comma == std::string::npos)
       break;
     start = comma + 1;
   }
-  estimates = e;
+  values = std::move(v);
+  return true;
+}
+
+bool parseestimates(const std::string &text, estimateset &estimates) {
+  std::vector<double> v;
+  if (!parseestimatelist(text, v, estimates.size()))
+    return false;
+  estimates = kDefaultEstimates;
+  std::copy(v.begin(), v.end(), estimates.begin());
   return true;
 }
 
@@ -202,8 +222,16 @@ std::optional<options> parseoptions(const std::vector<std::string> &args, std::s
       if (!m) {
         *error = "unknown model \"" + v +
                  "\" (choose linear-origin, linear, quadratic, cubic, poly:N with N from 1 to 9, "
-                 "power, resonance, periodic, periodic-decay or custom)";
+                 "power, resonance, periodic, periodic-decay, custom or formula:TEXT)";
         return std::nullopt;
+      }
+      if (m->type == trendtype::formula) {
+        try {
+          typedformula f(m->formula);
+        } catch (const formula_error &e) {
+          *error = "--model " + v + ": " + e.what();
+          return std::nullopt;
+        }
       }
       o.model = *m;
       o.modelgiven = true;
@@ -232,11 +260,14 @@ std::optional<options> parseoptions(const std::vector<std::string> &args, std::s
     } else if (a == "-e" || a == "--estimates") {
       if (!value(&v))
         return std::nullopt;
-      if (!parseestimates(v, o.estimates)) {
+      if (!parseestimatelist(v, o.estimatelist, typedformula::kMaxParameters)) {
         *error = "Unable To Convert Estimates To Numbers (write up to five numbers separated by "
                  "commas, e.g. -e 2,3.1)";
         return std::nullopt;
       }
+      o.estimates = kDefaultEstimates;
+      std::copy_n(o.estimatelist.begin(), std::min(o.estimatelist.size(), o.estimates.size()),
+                  o.estimates.begin());
     } else if (a == "--solver") {
       if (!value(&v))
         return std::nullopt;
@@ -291,6 +322,22 @@ std::optional<options> parseoptions(const std::vector<std::string> &args, std::s
     return std::nullopt;
   }
   o.file = files[0];
+  if (o.model.type == trendtype::formula) {
+    const typedformula f(o.model.formula);
+    if (o.estimatelist.size() > f.parameters().size()) {
+      std::string names;
+      for (const auto &n : f.parameters())
+        names += (names.empty() ? "" : ", ") + n;
+      *error = "--estimates gives " + std::to_string(o.estimatelist.size()) +
+               " values, but the formula has " + std::to_string(f.count()) + " parameter" +
+               (f.count() == 1 ? "" : "s") + " (" + names + ")";
+      return std::nullopt;
+    }
+  } else if (o.estimatelist.size() > o.estimates.size()) {
+    *error = "Unable To Convert Estimates To Numbers (write up to five numbers separated by "
+             "commas, e.g. -e 2,3.1)";
+    return std::nullopt;
+  }
   if (o.multi && o.modelgiven && o.model.type != trendtype::linear) {
     *error = "--multi fits straight lines: use it with -m linear or without -m";
     return std::nullopt;

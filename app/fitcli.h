@@ -15,12 +15,13 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-// A model named on the command line: a trend type, or a polynomial of any
-// degree from 1 to 9 (poly:N).
+// A model named on the command line: a trend type, a polynomial of any
+// degree from 1 to 9 (poly:N) or a typed formula (formula:TEXT).
 struct modelchoice {
   std::string key = "linear"; // as it is reported in JSON
   trendtype type = trendtype::linear;
-  int degree = 0; // poly:N only; 0 for the trend types
+  int degree = 0;      // poly:N only; 0 for the trend types
+  std::string formula; // formula:TEXT only: the text after "formula:"
 };
 
 // How a column file's y errors are made.
@@ -41,6 +42,8 @@ struct options {
   bool columnsgiven = false; // --x, --y or --err given
   bool errgiven = false;
   estimateset estimates = kDefaultEstimates;
+  // Every value -e gave, in order: up to five, or nine for a formula.
+  std::vector<double> estimatelist;
   bool gauss = true;
   std::optional<multikind> multi;
   std::optional<std::string> name;
@@ -55,7 +58,8 @@ struct options {
 std::optional<options> parseoptions(const std::vector<std::string> &args, std::string *error);
 
 // Reads a model name: linear-origin, linear, quadratic, cubic, poly:N,
-// power, resonance, periodic, periodic-decay or custom.
+// power, resonance, periodic, periodic-decay, custom or formula:TEXT (the
+// formula's text is read when the options are).
 std::optional<modelchoice> parsemodel(const std::string &text);
 
 // Reads a column letter (A, B, ... or a, b, ...) into a column index.
@@ -64,6 +68,8 @@ std::optional<int> parsecolumn(const std::string &text);
 // Reads "1,2,3" into the estimates (up to five; missing ones stay 1).
 // Returns false when a value is not a number or there are more than five.
 bool parseestimates(const std::string &text, estimateset &estimates);
+// Reads "1,2,3" into a list of up to `most` numbers; false as above.
+bool parseestimatelist(const std::string &text, std::vector<double> &values, std::size_t most);
 
 const char *helptext();
 

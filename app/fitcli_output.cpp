@@ -5,6 +5,7 @@
 
 #include "engine/customfit.h"
 #include "engine/fits.h"
+#include "engine/formulafit.h"
 #include "engine/information.h"
 
 namespace orvalle::cli {
@@ -23,6 +24,8 @@ std::vector<std::string> parameterlabels(const bfit &fit) {
   std::vector<std::string> labels;
   if (dynamic_cast<const lineronlym *>(&fit))
     return {"m"};
+  if (const auto *typed = dynamic_cast<const formulafit *>(&fit))
+    return typed->model().parameters();
   const bool lower = dynamic_cast<const polynom *>(&fit) != nullptr;
   for (int i = 0; i < np; ++i)
     labels.emplace_back(1, static_cast<char>((lower ? 'a' : 'A') + i));

@@ -13,6 +13,7 @@
 #include "datatext/conversion.h"
 #include "engine/customfit.h"
 #include "engine/fits.h"
+#include "engine/formula.h"
 #include "engine/gnuplotexport.h"
 #include "engine/logchannel.h"
 #include "engine/nullcanvas.h"
@@ -176,7 +177,11 @@ void singlefit(fitrun &run, const options &o, int which) {
   const PluginLibrary *plugin = run.plugin ? &*run.plugin : nullptr;
   std::string itemtext;
   int fewest = 0;
-  if (o.model.degree > 0) {
+  if (o.model.type == trendtype::formula) {
+    // Named and counted by the formula: one point more than its parameters.
+    itemtext = formulaitemtext(o.model.formula);
+    fewest = typedformula(o.model.formula).count() + 1;
+  } else if (o.model.degree > 0) {
     itemtext = "Polynomial of degree " + std::to_string(o.model.degree);
     fewest = o.model.degree + 2;
   } else {
@@ -191,7 +196,9 @@ void singlefit(fitrun &run, const options &o, int which) {
   std::unique_ptr<bfit> fit;
   nullcanvas canvas;
   try {
-    if (o.model.degree > 0) {
+    if (o.model.type == trendtype::formula) {
+      fit = makeformulafit(o.model.formula, o.estimatelist);
+    } else if (o.model.degree > 0) {
       fit = std::make_unique<polynom>(o.model.degree);
       for (std::size_t i = 0; i < o.estimates.size(); ++i)
         fit->par[i] = o.estimates[i];

@@ -1,6 +1,7 @@
 #include "engine/trendtypes.h"
 
 #include "engine/fits.h"
+#include "engine/formulafit.h"
 
 namespace orvalle {
 
@@ -12,6 +13,7 @@ std::vector<trendtype> trendtypelist(bool samplefits, const PluginLibrary *plugi
                              trendtype::periodicdecay});
   if (plugin && !plugin->name().empty())
     list.push_back(trendtype::custom);
+  list.push_back(trendtype::formula);
   return list;
 }
 
@@ -35,6 +37,8 @@ std::string trendtext(trendtype type, const PluginLibrary *plugin) {
     return "Periodic y=A*exp(B*x)*cos(Cx+D)";
   case trendtype::custom:
     return plugin ? plugin->name() : std::string();
+  case trendtype::formula:
+    return "Formula";
   }
   return {};
 }
@@ -42,6 +46,7 @@ std::string trendtext(trendtype type, const PluginLibrary *plugin) {
 int fewestpoints(trendtype type) {
   switch (type) {
   case trendtype::linearorigin:
+  case trendtype::formula:
     return 2;
   case trendtype::linear:
   case trendtype::power:
@@ -108,6 +113,8 @@ std::unique_ptr<bfit> bare(trendtype type, const PluginLibrary *plugin) {
     if (const int degree = plugin->polydegree(); degree != 0)
       return std::make_unique<polynom>(degree);
     return std::make_unique<customfit>(*plugin);
+  case trendtype::formula:
+    throw engine_error(kFailedFit, "A formula fit is made from its text");
   }
   throw engine_error(kFailedFit, "Unknown trend type");
 }
@@ -120,6 +127,22 @@ std::unique_ptr<bfit> makefit(trendtype type, const PluginLibrary *plugin,
   for (std::size_t i = 0; i < estimates.size(); ++i)
     fit->par[i] = estimates[i];
   return fit;
+}
+
+std::unique_ptr<bfit> makeformulafit(const std::string &text,
+                                     const std::vector<double> &estimates) {
+  auto fit = std::make_unique<formulafit>(text);
+  for (int k = 0; k < fit->count(); ++k)
+    fit->par[k] = static_cast<std::size_t>(k) < estimates.size()
+                      ? estimates[static_cast<std::size_t>(k)]
+                      : 1.0;
+  return fit;
+}
+
+std::string formulaitemtext(const std::string &text) {
+  const auto first = text.find_first_not_of(" \t");
+  const auto last = text.find_last_not_of(" \t");
+  return "y=" + (first == std::string::npos ? std::string() : text.substr(first, last - first + 1));
 }
 
 std::string multikindtext(multikind kind) {

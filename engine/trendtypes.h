@@ -4,8 +4,9 @@
 //
 // The list is the four linear and polynomial types, then (with the sample
 // fits setting) the four sample types, then the plug-in's model when the
-// plug-in library names one. Types are kept as the enum below; a list
-// position is only the index into trendtypelist().
+// plug-in library names one, then always the typed formula. Types are kept
+// as the enum below; a list position is only the index into
+// trendtypelist().
 #pragma once
 
 #include <array>
@@ -29,10 +30,12 @@ enum class trendtype {
   periodic,      // sample: "Periodic y=A*cos(B*x)"
   periodicdecay, // sample: "Periodic y=A*exp(B*x)*cos(Cx+D)"
   custom,        // the plug-in's model
+  formula,       // "Formula": a model typed by the student (engine/formulafit.h)
 };
 
 // The trend types in list order. samplefits adds the four sample types; a
-// plug-in whose model name is not empty adds its entry last.
+// plug-in whose model name is not empty adds its entry; the formula comes
+// last, so every other item keeps its place.
 std::vector<trendtype> trendtypelist(bool samplefits, const PluginLibrary *plugin);
 
 // The item text: fixed for the built-in types, the plug-in's model name for
@@ -40,7 +43,8 @@ std::vector<trendtype> trendtypelist(bool samplefits, const PluginLibrary *plugi
 std::string trendtext(trendtype type, const PluginLibrary *plugin = nullptr);
 
 // The fewest points a dataset needs for the type (3 for the plug-in entry,
-// whatever it fits).
+// whatever it fits; 2 for the formula, whose fit asks for one point more
+// than its parameters once they are known).
 int fewestpoints(trendtype type);
 
 // The message the plotter logs when a dataset has fewer points than that:
@@ -48,7 +52,8 @@ int fewestpoints(trendtype type);
 std::string fewestpointsmessage(trendtype type, const PluginLibrary *plugin = nullptr);
 
 // How many estimate boxes (A to E) the type shows: 2 for the cosine, 4 for
-// the damped cosine, the plug-in's count for custom, 0 otherwise.
+// the damped cosine, the plug-in's count for custom, 0 otherwise (the
+// formula has boxes of its own, one per parameter it names).
 int estimatecount(trendtype type, const PluginLibrary *plugin = nullptr);
 
 // The starting values A to E, given to every fit whether shown or not.
@@ -62,10 +67,19 @@ std::string autofitname(const std::string &datasetname, const std::string &itemt
 // Makes the fit object of the type with par[0..4] set to the estimates.
 // custom asks the plug-in first: a polynomial of its degree when
 // customispoly() is not 0, otherwise a customfit. Raises engine_error
-// (kFailedFit) for custom without a plug-in model and for a plug-in degree
-// outside 1 to 9.
+// (kFailedFit) for custom without a plug-in model, for a plug-in degree
+// outside 1 to 9, and for formula, which needs its text (makeformulafit).
 std::unique_ptr<bfit> makefit(trendtype type, const PluginLibrary *plugin,
                               const estimateset &estimates = kDefaultEstimates);
+
+// The fit of a typed formula with par[k] set to estimates[k] for its
+// parameters in order (missing ones start at 1). Raises formula_error when
+// the text cannot be read.
+std::unique_ptr<bfit> makeformulafit(const std::string &text, const std::vector<double> &estimates);
+
+// The item text a formula fit is named after: "y=" and the formula as
+// typed, without its outer blanks.
+std::string formulaitemtext(const std::string &text);
 
 // Multi fits: straight lines through every dataset of a tagged file that
 // share the intercept ("With Same" item 0) or the gradient (item 1).

@@ -96,6 +96,8 @@ TFit::TFit(FrameApi &frame, QWidget *parent) : MdiChild(frame, parent) {
     if (!name.empty())
       TrType->addItem(QString::fromStdString(name));
   }
+  // The typed formula, offered always and after every other item.
+  TrType->addItem(QString::fromStdString(trendtext(trendtype::formula)));
   TrendTypes = trendtypelist(frame.samplefits(), frame.plugin());
 
   // 6. The fixed error and the chart font sizes to restore.
@@ -304,6 +306,7 @@ QWidget *TFit::buildFitsPage() {
   grid->addWidget(Multfit, 1, 1, 3, 1);
   grid->setRowStretch(4, 1);
   grid->setColumnStretch(1, 1);
+  buildFormulaBox(page);
 
   connect(TrType, &RadioGroup::clicked, this, [this] { guarded([this] { TrTypeClick(); }); });
   connect(AddTr, &QPushButton::clicked, this, [this] { guarded([this] { AddTrClick(); }); });

@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QWidget>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "datatext/conversion.h"
@@ -39,6 +40,7 @@ namespace orvalle {
 
 class bfit;
 class mbfit;
+class TFormulaPanel;
 class Chart;
 class ColourBox;
 class RadioGroup;
@@ -177,6 +179,7 @@ public:
   QComboBox *TrDataset = nullptr;
   QLabel *Label4 = nullptr;
   QComboBox *TrName = nullptr;
+  TFormulaPanel *FormulaBox = nullptr; // the "Formula" type's formula and estimates
   QGroupBox *Multfit = nullptr;
   QListWidget *MulList = nullptr;
   RadioGroup *MFitType = nullptr;
@@ -216,6 +219,8 @@ public slots:
   void UpdateMultiFitButton();
   void CheckPointCount();
   void ShowEstimates(int n);
+  // The formula was edited: the automatic fit name follows it.
+  void FormulaChange();
 
   // A double click on the deviations chart: does nothing.
   void MChartClick();
@@ -249,6 +254,17 @@ private:
   void addDataset(std::unique_ptr<dataset> d, const QColor &colour);
   void fillSeries(dataset &d, const QColor &pointColour, bool scaled);
   dataset *datasetAt(int i) const;
+  // The typed formula's part of the fits page (tfit_formula.cpp).
+  void buildFormulaBox(QWidget *page);
+  // The text a fit of TrType's item is named after: the item's text, or
+  // "y=" and the formula for the "Formula" item.
+  std::string trendItemText(int index) const;
+  // The fit object of the type: the formula's for "Formula" (raising
+  // formula_error when it cannot be read), makefit's otherwise.
+  std::unique_ptr<bfit> makeChosenFit(trendtype type) const;
+  // The formula's own estimates into par; false when one is not a number.
+  // Other types have none and always succeed.
+  bool takeFormulaEstimates(trendtype type, bfit &fit) const;
   // Runs a handler; an exception it raises is reported and ends only it.
   template <class F> void guarded(F &&f);
 };

@@ -15,6 +15,7 @@
 
 #include "datatext/conversion.h"
 #include "engine/bfit.h"
+#include "engine/formula.h"
 #include "engine/information.h"
 #include "engine/multfit.h"
 #include "engine/trendtypes.h"
@@ -22,6 +23,7 @@
 #include "plotter/charts.h"
 #include "plotter/controls.h"
 #include "plotter/errpointseries.h"
+#include "plotter/formulapanel.h"
 #include "plotter/tfit.h"
 
 namespace orvalle {
@@ -130,7 +132,9 @@ void TFit::TrTypeClick() {
   const int index = TrType->itemIndex();
   if (index < 0 || index >= static_cast<int>(TrendTypes.size()))
     return;
-  ShowEstimates(estimatecount(TrendTypes[static_cast<std::size_t>(index)], frame().plugin()));
+  const trendtype type = TrendTypes[static_cast<std::size_t>(index)];
+  ShowEstimates(estimatecount(type, frame().plugin()));
+  FormulaBox->setVisible(type == trendtype::formula);
   if (!FitNamedByUser)
     WriteAutomaticName();
   UpdateMultiFitButton();
@@ -143,8 +147,7 @@ void TFit::WriteAutomaticName() {
     return;
   // Written by the program: the edit's modified flag stays clear, so
   // TrDatasetoldChange does not take it for the user's name.
-  TrName->setEditText(qs(
-      autofitname(TrDataset->currentText().toStdString(), TrType->itemText(index).toStdString())));
+  TrName->setEditText(qs(autofitname(TrDataset->currentText().toStdString(), trendItemText(index))));
 }
 
 void TFit::TrDatasetChange() {
@@ -177,9 +180,16 @@ void TFit::AddTrClick() {
   const int previousDetail = CBoxDetails->currentIndex();
   const int previousPage = currentPage();
   try {
-    // 1. The fit object of the chosen type.
-    std::unique_ptr<bfit> fit =
-        makefit(TrendTypes[static_cast<std::size_t>(index)], frame().plugin());
+    // 1. The fit object of the chosen type. A formula that cannot be read
+    // says what is wrong and where, and nothing is fitted.
+    const trendtype type = TrendTypes[static_cast<std::size_t>(index)];
+    std::unique_ptr<bfit> fit;
+    try {
+      fit = makeChosenFit(type);
+    } catch (const formula_error &e) {
+      frame().LogEvent(0, true, QString::fromStdString(e.what()));
+      return;
+    }
 
     // 2. The five estimates, shown or not.
     QLineEdit *const boxes[] = {EstA, EstB, EstC, EstD, EstE};
@@ -190,6 +200,10 @@ void TFit::AddTrClick() {
         return; // the fit goes
       }
       fit->par[i] = v;
+    }
+    if (!takeFormulaEstimates(type, *fit)) {
+      frame().LogEvent(0, true, QLatin1String(kBadEstimates));
+      return;
     }
 
     // 3.-4. Name and dataset (the first when none is chosen).

@@ -88,6 +88,31 @@ class JsonOutput(unittest.TestCase):
         self.assertEqual([p["label"] for p in g["parameters"]], list("abcdef"))
         self.assertEqual(g["dof"], 12 - 6)
 
+    def test_formula_agrees_with_scipy(self):
+        # A typed formula: its names label the parameters, and its values
+        # and unscaled uncertainties are scipy's curve_fit with the y errors
+        # as absolute sigmas, an independent implementation.
+        model = "formula:A*(1-exp(-x/tau))"
+        (f,) = fit("-m", model, "-e", "200,500", data("charge.txt"))["fits"]
+        self.assertEqual(f["model"], model)
+        self.assertEqual(f["name"], "y=A*(1-exp(-x/tau))")
+        self.assertEqual([p["label"] for p in f["parameters"]], ["A", "tau"])
+        self.assertEqual(f["dof"], 21 - 2)
+        self.assertEqual(f["description"][0], "Fit of the form y=A*(1-exp(-x/tau)) with")
+        try:
+            import numpy as np
+            from scipy.optimize import curve_fit
+        except ImportError:
+            self.skipTest("scipy is not installed")
+        x, y, e = np.loadtxt(data("charge.txt"), unpack=True)
+        popt, pcov = curve_fit(lambda x, A, tau: A * (1 - np.exp(-x / tau)), x, y, p0=(200, 500),
+                               sigma=e, absolute_sigma=True, method="lm", xtol=1e-14, ftol=1e-14)
+        for p, value, var in zip(f["parameters"], popt, np.diag(pcov)):
+            self.assertAlmostEqual(p["value"], value, delta=1e-9 * abs(value))
+            self.assertAlmostEqual(p["uncertainty"], math.sqrt(var), delta=1e-6 * math.sqrt(var))
+        chisq = float(np.sum(((y - popt[0] * (1 - np.exp(-x / popt[1]))) / e) ** 2))
+        self.assertAlmostEqual(f["chisq"], chisq, delta=1e-10 * chisq)
+
 
 if __name__ == "__main__":
     unittest.main(argv=[sys.argv[0]], verbosity=1)

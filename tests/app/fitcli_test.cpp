@@ -13,6 +13,7 @@
 
 #include "datatext/conversion.h"
 #include "engine/fits.h"
+#include "engine/formulafit.h"
 #include "engine/gnuplotexport.h"
 #include "engine/information.h"
 #include "engine/nullcanvas.h"
@@ -175,6 +176,100 @@ TEST(FitCommand, PolynomialOfDegreeFive) {
   EXPECT_EQ(few.err, "You need at least 8 points in the dataset to fit Polynomial of degree 6\n");
 }
 
+TEST(FitCommand, FormulaModel) {
+  const std::string model = "formula:A*(1-exp(-x/B))";
+  const result r = runfit({"--model", model, "-e", "200,500", data("charge.txt")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  auto d = firstdataset(data("charge.txt"));
+  formulafit f("A*(1-exp(-x/B))");
+  f.par[0] = 200;
+  f.par[1] = 500;
+  EXPECT_EQ(r.out, informationof(f, *d, "y=A*(1-exp(-x/B))"));
+  EXPECT_NE(r.out.find("\nFit of the form y=A*(1-exp(-x/B)) with\nA = "), std::string::npos);
+
+  // What the command says when the formula or its fit goes wrong.
+  struct {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  } cases[] = {
+      {{"-m", "formula:A*expp(-x/B)", data("charge.txt")},
+       2,
+       "orvalle-fit: --model formula:A*expp(-x/B): Unknown name 'expp' at position 3\n"
+       "Try 'orvalle-fit --help' for more information.\n"},
+      {{"-m", "formula:", data("charge.txt")},
+       2,
+       "orvalle-fit: --model formula:: The formula is empty: type one in x, e.g. A*exp(-x/B)\n"
+       "Try 'orvalle-fit --help' for more information.\n"},
+      {{"-e", "1,2,3", "-m", model, data("charge.txt")},
+       2,
+       "orvalle-fit: --estimates gives 3 values, but the formula has 2 parameters (A, B)\n"
+       "Try 'orvalle-fit --help' for more information.\n"},
+      {{"-m", "formula:A+B*x+C*x^2", data("poly3.txt")},
+       2,
+       "You need at least 4 points in the dataset to fit y=A+B*x+C*x^2\n"},
+      {{"-m", "formula:A*x+B*x", data("charge.txt")},
+       1,
+       "The data do not determine the parameter B: other parameters change the curve in the "
+       "same way\nCritical Failure Occurred In Fitted The Chosen Line\n"},
+      {{"-m", "formula:A*log(x)", data("charge.txt")},
+       1,
+       "Fit failed to converge try improving estimates\n"
+       "Critical Failure Occurred In Fitted The Chosen Line\n"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    const result bad = runfit(c.args);
+    EXPECT_EQ(bad.status, c.status);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.err, c.err);
+  }
+  // Nine estimates are taken for a formula of nine parameters.
+  const result nine = runfit({"-m", "formula:A+B*x+C*x^2+D*x^3+E*x^4+F*x^5+G*x^6+H*x^7+I*x^8", "-e",
+                              "1,2,3,4,5,6,7,8,9", data("charge.txt")});
+  EXPECT_NE(nine.status, 2) << nine.err;
+}
+
+TEST(FitCommand, HelpPageFormulaExamplesAreWhatTheProgramComputes) {
+  // The help book's two worked examples: their data are the test files,
+  // and every line the program prints about the fit stands in the page.
+  const std::string page = readall(kData + "/../../../docs/help/formulas.html");
+  ASSERT_FALSE(page.empty());
+  struct {
+    std::vector<std::string> args;
+    std::string file;
+  } examples[] = {
+      {{"-m", "formula:A*(1-exp(-x/B))", "-e", "200,500"}, "charge.txt"},
+      {{"-m", "formula:k*x^n"}, "lamp.txt"},
+  };
+  for (const auto &ex : examples) {
+    SCOPED_TRACE(ex.file);
+    std::string datalines;
+    std::istringstream file(readall(data(ex.file)));
+    for (std::string line; std::getline(file, line);)
+      if (line.rfind('#', 0) != 0)
+        datalines += line + "\n";
+    EXPECT_NE(page.find("<pre>\n" + datalines + "</pre>"), std::string::npos);
+    auto args = ex.args;
+    args.push_back(data(ex.file));
+    const result r = runfit(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream out(r.out);
+    std::string line;
+    std::getline(out, line); // the fit's name
+    for (int n = 0; std::getline(out, line) && line != " "; ++n)
+      EXPECT_NE(page.find("\n" + line + "\n"), std::string::npos) << line;
+  }
+  // Started from 1 and 1 the first example fails as the page says.
+  const result bad = runfit({"-m", "formula:A*(1-exp(-x/B))", data("charge.txt")});
+  EXPECT_EQ(bad.status, 1);
+  const std::string first = bad.err.substr(0, bad.err.find('\n'));
+  EXPECT_EQ(first, "The data do not determine the parameter B: at B = 1 the curve does not change "
+                   "with it");
+  EXPECT_NE(page.find("<i>" + first + "</i>"), std::string::npos);
+}
+
 TEST(FitCommand, MultiFitSharesTheGradient) {
   const result r = runfit({"--multi", "same-gradient", data("tagged2.txt")});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -312,7 +407,7 @@ TEST(FitCommand, ExitStatusesAndMessages) {
        2,
        "orvalle-fit: unknown model \"spline\" (choose "
        "linear-origin, linear, quadratic, cubic, poly:N with N from 1 to 9, power, resonance, "
-       "periodic, periodic-decay or custom)"},
+       "periodic, periodic-decay, custom or formula:TEXT)"},
       {{"-m", "poly:0", data("line3.txt")}, 2, ""},
       {{"--solver", "lu", data("line3.txt")},
        2,

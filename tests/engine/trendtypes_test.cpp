@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/fits.h"
+#include "engine/formulafit.h"
 #include "engine/trendtypes.h"
 
 using namespace orvalle;
@@ -59,24 +60,28 @@ TEST(TrendTypes, BuiltInTable) {
 
 TEST(TrendTypes, ListFollowsSamplesAndPlugin) {
   using T = trendtype;
+  // The typed formula is always offered, after every other item.
   EXPECT_EQ(trendtypelist(false, nullptr),
-            (std::vector<T>{T::linearorigin, T::linear, T::quadratic, T::cubic}));
+            (std::vector<T>{T::linearorigin, T::linear, T::quadratic, T::cubic, T::formula}));
   const std::vector<T> withsamples = trendtypelist(true, nullptr);
-  ASSERT_EQ(withsamples.size(), 8u);
+  ASSERT_EQ(withsamples.size(), 9u);
   EXPECT_EQ(withsamples[4], T::power);
   EXPECT_EQ(withsamples[7], T::periodicdecay);
+  EXPECT_EQ(withsamples[8], T::formula);
 
   const PluginLibrary lib = loadsample("libcustomfit.so");
   const auto plain = trendtypelist(false, &lib);
-  ASSERT_EQ(plain.size(), 5u);
+  ASSERT_EQ(plain.size(), 6u);
   EXPECT_EQ(plain[4], T::custom);
+  EXPECT_EQ(plain[5], T::formula);
   const auto full = trendtypelist(true, &lib);
-  ASSERT_EQ(full.size(), 9u);
+  ASSERT_EQ(full.size(), 10u);
   EXPECT_EQ(full[8], T::custom);
+  EXPECT_EQ(full[9], T::formula);
   // A library without a model name adds nothing.
   PluginLibrary unnamed = lib;
   unnamed.customfitname = [] { return ""; };
-  EXPECT_EQ(trendtypelist(true, &unnamed).size(), 8u);
+  EXPECT_EQ(trendtypelist(true, &unnamed).size(), 9u);
 }
 
 TEST(TrendTypes, PluginEntry) {
@@ -98,6 +103,22 @@ TEST(TrendTypes, PluginEntry) {
   PluginLibrary bad = poly;
   bad.customispoly = [] { return 12; };
   EXPECT_THROW(makefit(trendtype::custom, &bad), engine_error);
+}
+
+TEST(TrendTypes, FormulaEntry) {
+  EXPECT_EQ(trendtext(trendtype::formula), "Formula");
+  EXPECT_EQ(estimatecount(trendtype::formula), 0);
+  EXPECT_THROW(makefit(trendtype::formula, nullptr), engine_error);
+  auto f = makeformulafit("A*exp(-x/tau) + C", {7, 8});
+  ASSERT_TRUE(is<formulafit>(*f));
+  EXPECT_EQ(f->order, 2);
+  // The estimates in the formula's order; one not given starts at 1.
+  EXPECT_EQ(f->par[0], 7);
+  EXPECT_EQ(f->par[1], 8);
+  EXPECT_EQ(f->par[2], 1);
+  EXPECT_THROW(makeformulafit("A*expp(x)", {}), formula_error);
+  EXPECT_EQ(formulaitemtext("  A*(1-exp(-x/B)) "), "y=A*(1-exp(-x/B))");
+  EXPECT_EQ(autofitname("Dataset a", formulaitemtext("A*x")), "Dataset a -- y=A*x");
 }
 
 TEST(TrendTypes, MessagesAndNames) {

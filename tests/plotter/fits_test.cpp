@@ -281,10 +281,13 @@ void FitsTest::trendTypeItems_data() {
   QTest::addColumn<QStringList>("expected");
 
   const QString plug = QString::fromLatin1(gName);
-  QTest::newRow("plain") << false << false << kFour;
-  QTest::newRow("samples") << true << false << kFour + kSamples;
-  QTest::newRow("plug-in at 4") << false << true << kFour + QStringList{plug};
-  QTest::newRow("samples, plug-in at 8") << true << true << kFour + kSamples + QStringList{plug};
+  // The typed formula is always offered, after every other item.
+  const QStringList formula = {QStringLiteral("Formula")};
+  QTest::newRow("plain") << false << false << kFour + formula;
+  QTest::newRow("samples") << true << false << kFour + kSamples + formula;
+  QTest::newRow("plug-in at 4") << false << true << kFour + QStringList{plug} + formula;
+  QTest::newRow("samples, plug-in at 8")
+      << true << true << kFour + kSamples + QStringList{plug} + formula;
 }
 
 void FitsTest::trendTypeItems() {
@@ -302,16 +305,18 @@ void FitsTest::trendTypeItems() {
   QCOMPARE(items(two->TrType), expected);
   QCOMPARE(static_cast<int>(two->TrendTypes.size()), expected.size());
 
-  // The last item needs 3 points wherever it stands: the plug-in at 4 or
-  // 8 as well as the plain cubic (5) and the damped cosine (5).
-  const int last = expected.size() - 1;
+  // The last item before the formula needs 3 points wherever it stands:
+  // the plug-in at 4 or 8 as well as the plain cubic (5) and the damped
+  // cosine (5).
+  QCOMPARE(two->TrendTypes.back(), trendtype::formula);
+  const int last = expected.size() - 2;
   const int needs = plugin ? 3 : 5;
   frame.log.clear();
   clickType(*two, last);
   QCOMPARE(errors(frame), QStringList{QStringLiteral("You need at least %1 points in the dataset "
                                                      "to fit %2")
                                           .arg(needs)
-                                          .arg(expected.last())});
+                                          .arg(expected[last])});
   QVERIFY(!two->AddTr->isEnabled());
 
   auto three = makePlotter(frame, {"1 2 0.1", "2 4.1 0.1", "3 5.9 0.1"});
@@ -328,8 +333,10 @@ void FitsTest::trendTypeItems() {
     QVERIFY(dynamic_cast<customfit *>(fitAt(*three, 0)));
     QCOMPARE(three->ChartListBox->toPlainText(), QStringLiteral("Plug-in straight line"));
   } else {
-    // Without a plug-in, the last item is an ordinary cubic or damped cosine.
-    QCOMPARE(three->TrendTypes.back(), samples ? trendtype::periodicdecay : trendtype::cubic);
+    // Without a plug-in, the item before the formula is an ordinary cubic
+    // or damped cosine.
+    QCOMPARE(three->TrendTypes[static_cast<std::size_t>(last)],
+             samples ? trendtype::periodicdecay : trendtype::cubic);
   }
 }
 

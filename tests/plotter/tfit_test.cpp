@@ -91,13 +91,16 @@ void TFitTest::formPagesAndControls() {
 void TFitTest::trendTypesFollowTheSetting() {
   FakeFrame frame;
   TFit plain(frame);
-  QCOMPARE(plain.TrType->count(), 4);
+  // The typed formula comes after every other item.
+  QCOMPARE(plain.TrType->count(), 5);
   QCOMPARE(plain.TrType->itemText(3), QStringLiteral("Cubic (y=ax^3+bx^2+cx+d)"));
+  QCOMPARE(plain.TrType->itemText(4), QStringLiteral("Formula"));
   frame.sampleFits = true;
   TFit samples(frame);
-  QCOMPARE(samples.TrType->count(), 8);
+  QCOMPARE(samples.TrType->count(), 9);
   QCOMPARE(samples.TrType->itemText(4), QStringLiteral("Power y=A*(x^2)^(B/2)"));
   QCOMPARE(samples.TrType->itemText(7), QStringLiteral("Periodic y=A*exp(B*x)*cos(Cx+D)"));
+  QCOMPARE(samples.TrType->itemText(8), QStringLiteral("Formula"));
 }
 
 void TFitTest::ignoredMessagesChangeNothing() {

@@ -1,0 +1,386 @@
+// The typed formula: a small tokenizer of our own decides which names are
+// what and rewrites the text for muparser, which checks the grammar and
+// evaluates it. Every token remembers where it stood in the typed text, so
+// that muparser's complaints are reported at the student's positions.
+#include "engine/formula.h"
+
+#include <muParser.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <string_view>
+
+namespace orvalle {
+
+namespace {
+
+// The functions of the language, as typed; muparser knows each under the
+// same name (its log is the natural logarithm, like ln).
+constexpr std::array<std::string_view, 15> kFunctions = {"exp",  "log",  "ln",   "log10", "sqrt",
+                                                         "sin",  "cos",  "tan",  "asin",  "acos",
+                                                         "atan", "sinh", "cosh", "tanh",  "abs"};
+
+constexpr std::size_t kMaxName = 32;
+
+bool isfunction(std::string_view name) {
+  return std::find(kFunctions.begin(), kFunctions.end(), name) != kFunctions.end();
+}
+
+bool isletter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isdigit(char c) { return c >= '0' && c <= '9'; }
+
+enum class kind { number, variable, constant, function, parameter, op, open, close };
+
+struct token {
+  kind what;
+  std::string text; // as typed
+  int position;     // in characters, from 1
+  double number = 0.0;
+  int parameter = -1;
+  std::size_t mustart = 0, muend = 0; // where it stands in muparser's text
+};
+
+// Shortest text that reads back as v.
+std::string shortest(double v) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
+// A number as gnuplot reads a floating-point number: with a point or an
+// exponent, so that 1/2 does not become an integer division.
+std::string floatliteral(double v) {
+  std::string s = shortest(v);
+  if (s.find_first_of(".en") == std::string::npos)
+    s += ".0";
+  return s;
+}
+
+std::string quoted(const std::string &t) { return "'" + t + "'"; }
+
+std::string at(int position) { return " at position " + std::to_string(position); }
+
+// One character of text starting at byte i, whole even when it takes
+// several bytes in UTF-8.
+std::string characterat(const std::string &text, std::size_t i) {
+  std::size_t j = i + 1;
+  while (j < text.size() && (static_cast<unsigned char>(text[j]) & 0xC0) == 0x80)
+    ++j;
+  return text.substr(i, j - i);
+}
+
+std::string describechar(const std::string &ch) {
+  const auto c = static_cast<unsigned char>(ch[0]);
+  if (c < 0x20 || c == 0x7F) {
+    static const char hex[] = "0123456789ABCDEF";
+    return std::string("control character 0x") + hex[c >> 4] + hex[c & 15];
+  }
+  return "character " + quoted(ch);
+}
+
+} // namespace
+
+struct typedformula::impl {
+  std::string source; // as typed: positions count in it
+  std::string text;   // without its outer blanks, for showing
+  std::vector<std::string> names;
+  std::vector<token> tokens;
+  std::string mutext;
+  // muparser reads x and the parameters from here.
+  double x = 0.0;
+  std::array<double, kMaxParameters> p{};
+  mu::Parser parser;
+
+  void tokenize();
+  void compile();
+  int positionofmu(int mupos) const;
+  [[noreturn]] void muerror(const mu::Parser::exception_type &e) const;
+};
+
+void typedformula::impl::tokenize() {
+  // Character positions: every byte that does not continue a UTF-8
+  // sequence starts a new character.
+  std::vector<int> charpos(source.size() + 1);
+  int count = 0;
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    if ((static_cast<unsigned char>(source[i]) & 0xC0) != 0x80)
+      ++count;
+    charpos[i] = count;
+  }
+  charpos[source.size()] = count + 1;
+
+  std::size_t i = 0;
+  while (i < source.size()) {
+    const char c = source[i];
+    const int pos = charpos[i];
+    if (c == ' ' || c == '\t') {
+      ++i;
+      continue;
+    }
+    if (isdigit(c) || (c == '.' && i + 1 < source.size() && isdigit(source[i + 1]))) {
+      std::size_t j = i;
+      while (j < source.size() && isdigit(source[j]))
+        ++j;
+      if (j < source.size() && source[j] == '.') {
+        ++j;
+        while (j < source.size() && isdigit(source[j]))
+          ++j;
+      }
+      if (j < source.size() && (source[j] == 'e' || source[j] == 'E')) {
+        std::size_t k = j + 1;
+        if (k < source.size() && (source[k] == '+' || source[k] == '-'))
+          ++k;
+        if (k < source.size() && isdigit(source[k])) {
+          while (k < source.size() && isdigit(source[k]))
+            ++k;
+          j = k;
+        }
+      }
+      const std::string t = source.substr(i, j - i);
+      double v = 0.0;
+      const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
+      if (r.ec != std::errc() || r.ptr != t.data() + t.size() || !std::isfinite(v))
+        throw formula_error("The number " + quoted(t) + at(pos) + " is out of range", pos);
+      if (j < source.size() && (isletter(source[j]) || source[j] == '_'))
+        throw formula_error("Missing operator between " + quoted(t) + " and what follows" +
+                                at(charpos[j]) + " (write 2*x, not 2x)",
+                            charpos[j]);
+      if (j < source.size() && (source[j] == '.' || isdigit(source[j])))
+        throw formula_error("Unexpected " + describechar(characterat(source, j)) + at(charpos[j]),
+                            charpos[j]);
+      tokens.push_back({kind::number, t, pos, v});
+      i = j;
+      continue;
+    }
+    if (isletter(c)) {
+      std::size_t j = i;
+      while (j < source.size() && (isletter(source[j]) || isdigit(source[j]) || source[j] == '_'))
+        ++j;
+      const std::string name = source.substr(i, j - i);
+      if (name.size() > kMaxName)
+        throw formula_error("The name " + quoted(name.substr(0, 12) + "...") + at(pos) +
+                                " is too long (at most " + std::to_string(kMaxName) +
+                                " characters)",
+                            pos);
+      std::size_t next = j;
+      while (next < source.size() && (source[next] == ' ' || source[next] == '\t'))
+        ++next;
+      const bool called = next < source.size() && source[next] == '(';
+      token t{kind::parameter, name, pos};
+      if (name == "x") {
+        t.what = kind::variable;
+      } else if (name == "pi") {
+        t.what = kind::constant;
+      } else if (isfunction(name)) {
+        if (!called)
+          throw formula_error("The function " + quoted(name) + at(pos) +
+                                  " needs its argument in parentheses, e.g. " + name + "(x)",
+                              pos);
+        t.what = kind::function;
+      } else if (called) {
+        throw formula_error("Unknown name " + quoted(name) + at(pos), pos);
+      } else {
+        const auto found = std::find(names.begin(), names.end(), name);
+        if (found == names.end()) {
+          if (static_cast<int>(names.size()) == kMaxParameters)
+            throw formula_error("Too many parameters: " + quoted(name) + at(pos) +
+                                    " would be the tenth; a formula may have at most " +
+                                    std::to_string(kMaxParameters),
+                                pos);
+          names.push_back(name);
+        }
+        t.parameter = static_cast<int>(std::find(names.begin(), names.end(), name) - names.begin());
+      }
+      tokens.push_back(t);
+      i = j;
+      continue;
+    }
+    if (c == '*' && i + 1 < source.size() && source[i + 1] == '*') {
+      tokens.push_back({kind::op, "**", pos});
+      i += 2;
+      continue;
+    }
+    if (std::strchr("+-*/^", c) != nullptr && c != '\0') {
+      tokens.push_back({kind::op, std::string(1, c), pos});
+      ++i;
+      continue;
+    }
+    if (c == '(' || c == ')') {
+      tokens.push_back({c == '(' ? kind::open : kind::close, std::string(1, c), pos});
+      ++i;
+      continue;
+    }
+    const std::string ch = characterat(source, i);
+    throw formula_error("Unexpected " + describechar(ch) + at(pos), pos);
+  }
+  if (tokens.empty())
+    throw formula_error("The formula is empty: type one in x, e.g. A*exp(-x/B)", 0);
+  if (names.empty())
+    throw formula_error("The formula has no parameter to fit: name one, e.g. A*x", 0);
+}
+
+int typedformula::impl::positionofmu(int mupos) const {
+  if (mupos >= 0)
+    for (const token &t : tokens)
+      if (static_cast<std::size_t>(mupos) < t.muend)
+        return t.position;
+  // Past the last token: just after the end of the text.
+  int chars = 0;
+  for (const char ch : source)
+    if ((static_cast<unsigned char>(ch) & 0xC0) != 0x80)
+      ++chars;
+  return chars + 1;
+}
+
+void typedformula::impl::muerror(const mu::Parser::exception_type &e) const {
+  const int pos = positionofmu(e.GetPos());
+  const token *t = nullptr;
+  for (const token &k : tokens)
+    if (k.position == pos)
+      t = &k;
+  const std::string what = t ? quoted(t->text) : std::string();
+  switch (e.GetCode()) {
+  case mu::ecUNEXPECTED_EOF:
+    throw formula_error("The formula ends too soon" + at(pos), pos);
+  case mu::ecMISSING_PARENS:
+    throw formula_error("Missing closing parenthesis ')'" + at(pos), pos);
+  case mu::ecUNEXPECTED_PARENS:
+    throw formula_error("Unexpected parenthesis " + what + at(pos), pos);
+  case mu::ecUNEXPECTED_OPERATOR:
+    throw formula_error("Unexpected operator " + what + at(pos), pos);
+  case mu::ecUNEXPECTED_VAL:
+  case mu::ecUNEXPECTED_VAR:
+  case mu::ecUNEXPECTED_FUN:
+    throw formula_error("Missing operator before " + what + at(pos), pos);
+  default:
+    if (t)
+      throw formula_error("Unexpected " + what + at(pos), pos);
+    throw formula_error("The formula cannot be read" + at(pos), pos);
+  }
+}
+
+void typedformula::impl::compile() {
+  // muparser's text: the tokens one blank apart, parameters under names
+  // that cannot be typed (_p0 ... _p8), so that none is taken for one of
+  // muparser's own functions.
+  mutext.clear();
+  kind previous = kind::op;
+  for (token &t : tokens) {
+    // muparser wants a function's parenthesis right after its name.
+    if (!mutext.empty() && previous != kind::function)
+      mutext += ' ';
+    previous = t.what;
+    t.mustart = mutext.size();
+    switch (t.what) {
+    case kind::number:
+      mutext += shortest(t.number);
+      break;
+    case kind::constant:
+      // muparser's own _pi has only 13 digits.
+      mutext += shortest(std::numbers::pi);
+      break;
+    case kind::parameter:
+      mutext += "_p" + std::to_string(t.parameter);
+      break;
+    case kind::op:
+      mutext += t.text == "**" ? "^" : t.text;
+      break;
+    default:
+      mutext += t.text;
+    }
+    t.muend = mutext.size();
+  }
+  try {
+    parser.DefineVar("x", &x);
+    for (std::size_t k = 0; k < names.size(); ++k)
+      parser.DefineVar("_p" + std::to_string(k), &p[k]);
+    parser.SetExpr(mutext);
+    // muparser reads the grammar on the first evaluation.
+    x = 1.0;
+    p.fill(1.0);
+    (void)parser.Eval();
+  } catch (const mu::Parser::exception_type &e) {
+    muerror(e);
+  }
+}
+
+typedformula::typedformula(const std::string &input) : d(std::make_unique<impl>()) {
+  d->source = input;
+  const auto first = input.find_first_not_of(" \t");
+  const auto last = input.find_last_not_of(" \t");
+  d->text = first == std::string::npos ? std::string() : input.substr(first, last - first + 1);
+  if (d->source.size() > kMaxLength)
+    throw formula_error("The formula is too long (at most " + std::to_string(kMaxLength) +
+                            " characters)",
+                        static_cast<int>(kMaxLength) + 1);
+  d->tokenize();
+  d->compile();
+}
+
+typedformula::typedformula(typedformula &&) noexcept = default;
+typedformula &typedformula::operator=(typedformula &&) noexcept = default;
+typedformula::~typedformula() = default;
+
+const std::string &typedformula::text() const { return d->text; }
+
+const std::vector<std::string> &typedformula::parameters() const { return d->names; }
+
+double typedformula::value(double x, std::span<const double> p) const {
+  const std::size_t n = std::min(p.size(), d->names.size());
+  std::copy_n(p.begin(), n, d->p.begin());
+  d->x = x;
+  try {
+    return d->parser.Eval();
+  } catch (const mu::Parser::exception_type &) {
+    return std::nan("");
+  }
+}
+
+void typedformula::values(std::span<const double> x, std::span<const double> p,
+                          std::span<double> out) const {
+  const std::size_t n = std::min(p.size(), d->names.size());
+  std::copy_n(p.begin(), n, d->p.begin());
+  const std::size_t m = std::min(x.size(), out.size());
+  try {
+    for (std::size_t i = 0; i < m; ++i) {
+      d->x = x[i];
+      out[i] = d->parser.Eval();
+    }
+  } catch (const mu::Parser::exception_type &) {
+    std::fill(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(m), std::nan(""));
+  }
+}
+
+std::string typedformula::gnuplottext(std::span<const double> p) const {
+  std::string s;
+  for (const token &t : d->tokens) {
+    switch (t.what) {
+    case kind::number:
+      s += floatliteral(t.number);
+      break;
+    case kind::parameter: {
+      const double v = static_cast<std::size_t>(t.parameter) < p.size()
+                           ? p[static_cast<std::size_t>(t.parameter)]
+                           : 0.0;
+      const std::string lit = floatliteral(v);
+      s += lit[0] == '-' ? "(" + lit + ")" : lit;
+      break;
+    }
+    case kind::function:
+      s += t.text == "ln" ? "log" : t.text;
+      break;
+    case kind::op:
+      s += t.text == "^" ? "**" : t.text;
+      break;
+    default:
+      s += t.text;
+    }
+  }
+  return s;
+}
+
+} // namespace orvalle
