@@ -252,6 +252,7 @@ private slots:
   void fitAndPlotEveryType();
   void solverSettingReadAtEachFit();
   void nonConvergingCosineAddsNothing();
+  void nonFiniteChiSquareIsAFailedFit();
   void multiFit_data();
   void multiFit();
   void multiFitButtonNeedsTwoDatasets();
@@ -671,6 +672,27 @@ void FitsTest::nonConvergingCosineAddsNothing() {
   QCOMPARE(fit->DevChart->graphCount(), devGraphs);
   QCOMPARE(fit->ChartListBox->toPlainText(), details);
   QCOMPARE(fit->currentPage(), 2);
+}
+
+void FitsTest::nonFiniteChiSquareIsAFailedFit() {
+  // Residuals of 1e200 with errors 1: the chi-square overflows. The fit is
+  // a failed fit with the engine's reason, not a "suspiciously large" one.
+  FitFrame frame;
+  EngineLog engine(frame);
+  auto fit = makePlotter(frame, {"0 1e200 1", "1 -1e200 1", "2 1e200 1", "3 -1e200 1"});
+  QVERIFY(fit);
+  clickType(*fit, 1);
+  frame.log.clear();
+  pressFit(*fit);
+  QCOMPARE(frame.log.size(), std::size_t(2));
+  QCOMPARE(frame.log[0].kind, kEngineLogKind);
+  QCOMPARE(frame.log[0].text,
+           QStringLiteral("The fit gave a chi-square that is not a finite number"));
+  QVERIFY(frame.log[1].error);
+  QCOMPARE(frame.log[1].text,
+           QStringLiteral("Critical Failure Occurred In Fitted The Chosen Line"));
+  QCOMPARE(fit->Fits.count, 0u);
+  QCOMPARE(datasetOf(*fit, 0)->currentfit(), nullptr);
 }
 
 // ------------------------------------------------------------- multi fit
