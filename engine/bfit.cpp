@@ -110,7 +110,24 @@ void bfit::fitplot(chartcanvas &mainchart, chartcanvas &devchart, int /*points*/
     throw engine_error(kFailedFit, "The fit has no dataset");
   data->makeweights();
   fit(gauss);
+  requirefinite(*this);
   makeseries(mainchart, devchart);
+}
+
+void requirefinite(const bfit &fit) {
+  const char *why = nullptr;
+  for (int k = 0; k <= fit.order && k < 10 && !why; ++k) {
+    if (!std::isfinite(fit.par[k]) || !std::isfinite(fit.err[k]))
+      why = "The fit gave a parameter or an uncertainty that is not a finite number";
+    else if (fit.err[k] < 0.0)
+      why = "The fit gave a negative uncertainty";
+  }
+  if (!why && !std::isfinite(fit.chisq()))
+    why = "The fit gave a chi-square that is not a finite number";
+  if (why) {
+    logmessage(why);
+    throw engine_error(kFailedFit, why);
+  }
 }
 
 void bfit::makeseries(chartcanvas &mainchart, chartcanvas &devchart) {
@@ -245,14 +262,7 @@ vec bfit::iterationerrors(const pointfn &G, const matr &J, const vec &p) const {
   // The solution of J g = G is linear in G: form the columns of J^-1 once
   // by elimination, then g = J^-1 G for every point. e[k] is the diagonal
   // of J^-1 S J^-T with S the sum of sigma^2 G G^T over the points.
-  matr inv(np, np);
-  for (int k = 0; k < np; ++k) {
-    vec unit(np);
-    unit[k] = 1.0;
-    const vec col = gauss(J, unit);
-    for (int r = 0; r < np; ++r)
-      inv(r, k) = col[r];
-  }
+  const matr inv = elimination(J).inverse();
   const drow &x = *data->x;
   const drow &y = *data->y;
   const drow &w = *data->w;
