@@ -2,14 +2,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
 #include "app/fitcli.h"
 #include "app/fitcli_output.h"
+#include "app/fitcli_report.h"
 #include "datatext/conversion.h"
 #include "engine/customfit.h"
 #include "engine/fits.h"
@@ -30,8 +33,14 @@ struct stop {
   std::string message;
 };
 
+// With several files, every message of a file starts with its name; the
+// messages of the file being fitted are also kept for the JSON report.
+std::string messageprefix;
+std::vector<std::string> filemessages;
+
 void printerr(const std::string &text) {
-  std::fputs(text.c_str(), stderr);
+  filemessages.push_back(text);
+  std::fputs((messageprefix + text).c_str(), stderr);
   std::fputc('\n', stderr);
 }
 
@@ -86,6 +95,28 @@ rowref makerow(std::vector<double> values) {
 
 std::string columnname(int c) { return std::string("Col ") + static_cast<char>('A' + c); }
 
+// A file of four or more columns says which ones it was fitted with unless
+// every one was named.
+void saycolumns(int cols, const options &o) {
+  if (cols < 4 || (o.xgiven && o.ygiven && o.errgiven))
+    return;
+  std::string errors;
+  switch (o.err.how) {
+  case errorsource::kind::column:
+    errors = columnname(o.err.column) + " as the errors of y";
+    break;
+  case errorsource::kind::percent:
+    errors = generaltext(o.err.value, 15) + " percent of y as the errors of y";
+    break;
+  case errorsource::kind::absolute:
+    errors = generaltext(o.err.value, 15) + " as the error of every y";
+    break;
+  }
+  printerr("orvalle-fit: the file has " + std::to_string(cols) + " columns; fitting " +
+           columnname(o.xcol) + " as x, " + columnname(o.ycol) + " as y and " + errors +
+           " (choose them with --x, --y and --err)");
+}
+
 // The dataset a column file gives, made by the plotter's rules.
 std::unique_ptr<dataset> columndataset(const numericgrid &grid, const options &o) {
   const int cols = grid.colcount();
@@ -120,6 +151,7 @@ std::unique_ptr<dataset> columndataset(const numericgrid &grid, const options &o
                              "--err percent:P or --err absolute:V"};
     checkcolumn(o.err.column, "--err");
   }
+  saycolumns(cols, o);
 
   auto column = [&](int c) {
     const auto &v = grid.column(c);
@@ -168,6 +200,16 @@ int findtagged(const std::vector<std::unique_ptr<dataset>> &sets, const std::str
 // ---------------------------------------------------------------- fitting
 
 struct fitrun {
+  fitrun() = default;
+  fitrun(const fitrun &) = delete;
+  fitrun &operator=(const fitrun &) = delete;
+  // Detaches the fits before they go: datasets keep plain pointers to them.
+  ~fitrun() {
+    for (auto &d : datasets)
+      if (d)
+        d->fits.clear();
+  }
+
   std::vector<std::unique_ptr<dataset>> datasets; // all datasets of the file, in order
   std::vector<std::unique_ptr<bfit>> fits;
   std::vector<int> fitdataset; // per fit: its dataset's position
@@ -252,28 +294,9 @@ std::string absolutepath(const std::string &path) {
   return ec ? path : p.lexically_normal().string();
 }
 
-int execute(const options &o) {
-  // The engine's messages (for instance why an iteration failed) go to
-  // standard error as they come.
-  setlogwindow([](int, int) {
-    const std::string text = pendingmessage();
-    if (!text.empty())
-      printerr(text);
-  });
-
-  // As the save dialog does: a script name without an extension gets ".gnu".
-  std::string script;
-  if (o.gnuplot) {
-    script = *o.gnuplot;
-    if (std::filesystem::path(script).extension().empty())
-      script += ".gnu";
-    script = absolutepath(script);
-    if (gnuplotdatapath(script) == script)
-      throw stop{kExitUsage, "orvalle-fit: --gnuplot " + *o.gnuplot +
-                                 ": the script may not end in .gdt, which names its data file"};
-  }
-
-  fitrun run;
+// Reads, converts and fits one file into run, and writes the gnuplot
+// files when script is not empty. Raises stop on failure.
+void fitfile(const options &o, const std::string &file, const std::string &script, fitrun &run) {
   if (o.model.type == trendtype::custom && o.model.degree == 0) {
     run.plugin = loadplugin();
     activeplugin = &*run.plugin;
@@ -281,7 +304,7 @@ int execute(const options &o) {
       run.plugin->setloghangle(nullptr, pluginpost);
   }
 
-  const std::string path = absolutepath(o.file);
+  const std::string path = absolutepath(file);
   std::error_code sizeerror;
   if (const auto size = std::filesystem::file_size(path, sizeerror); !sizeerror)
     reserveheap(static_cast<std::size_t>(size));
@@ -289,7 +312,7 @@ int execute(const options &o) {
   try {
     lines = readtextfile(path);
   } catch (const std::system_error &e) {
-    throw stop{kExitUsage, "Cannot read " + o.file + ": " + e.code().message()};
+    throw stop{kExitUsage, "Cannot read " + file + ": " + e.code().message()};
   }
   ConversionOutcome conv = ConvertToChart(lines, path);
   lines = textlines();
@@ -319,11 +342,7 @@ int execute(const options &o) {
     singlefit(run, o, 0);
   }
 
-  std::vector<const bfit *> fits;
-  for (const auto &f : run.fits)
-    fits.push_back(f.get());
-
-  if (o.gnuplot) {
+  if (!script.empty()) {
     gnuplotchart chart;
     for (const auto &d : run.datasets)
       chart.datasets.push_back(d.get());
@@ -334,15 +353,190 @@ int execute(const options &o) {
     if (!writegnuplotfiles(chart, script, &why))
       throw stop{kExitFitFailed, why};
   }
+}
 
-  const std::string out = o.json ? jsonreport(fits, o.model.key) : textreport(fits);
-  std::fwrite(out.data(), 1, out.size(), stdout);
+void writeout(const std::string &text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
   if (std::fflush(stdout) != 0)
     throw stop{kExitFitFailed, "Cannot write the result to standard output"};
-  // Detach the fits before they go: datasets keep plain pointers to them.
-  for (auto &d : run.datasets)
-    d->fits.clear();
-  return kExitOk;
+}
+
+// The labels of the model's parameters, for a CSV header when no file gave
+// a fit to take them from; none when the model cannot be made.
+std::vector<std::string> modellabels(const options &o) {
+  try {
+    std::unique_ptr<bfit> fit;
+    if (o.model.degree > 0) {
+      fit = std::make_unique<polynom>(o.model.degree);
+    } else if (o.model.type == trendtype::custom) {
+      const PluginLibrary plugin = loadplugin();
+      fit = makefit(o.model.type, &plugin);
+    } else {
+      fit = makefit(o.model.type, nullptr);
+    }
+    return parameterlabels(*fit);
+  } catch (...) {
+    return {};
+  }
+}
+
+// Where --residuals writes: a file of its own or standard output.
+struct residualsink {
+  std::FILE *out = nullptr;
+  std::string name;
+  bool own = false;
+  bool written = false; // a block has been written
+  ~residualsink() {
+    if (own && out)
+      std::fclose(out);
+  }
+  void write(const std::string &block) {
+    if (written)
+      std::fputs("\n\n", out); // blocks apart as gnuplot's index expects
+    std::fwrite(block.data(), 1, block.size(), out);
+    written = true;
+  }
+  // Closes the file; false when anything failed to reach it.
+  bool finish() {
+    if (!out)
+      return true;
+    bool ok = std::fflush(out) == 0 && !std::ferror(out);
+    if (own) {
+      ok = std::fclose(out) == 0 && ok;
+      out = nullptr;
+    }
+    return ok;
+  }
+};
+
+int execute(const options &o) {
+  // The engine's messages (for instance why an iteration failed) go to
+  // standard error as they come.
+  setlogwindow([](int, int) {
+    const std::string text = pendingmessage();
+    if (!text.empty())
+      printerr(text);
+  });
+
+  // As the save dialog does: a script name without an extension gets ".gnu".
+  std::string script;
+  if (o.gnuplot) {
+    script = *o.gnuplot;
+    if (std::filesystem::path(script).extension().empty())
+      script += ".gnu";
+    script = absolutepath(script);
+    if (gnuplotdatapath(script) == script)
+      throw stop{kExitUsage, "orvalle-fit: --gnuplot " + *o.gnuplot +
+                                 ": the script may not end in .gdt, which names its data file"};
+  }
+
+  residualsink residuals;
+  if (o.residuals) {
+    residuals.name = *o.residuals;
+    if (*o.residuals == "-") {
+      residuals.out = stdout;
+    } else {
+      residuals.out = std::fopen(o.residuals->c_str(), "w");
+      if (!residuals.out)
+        throw stop{kExitFitFailed, "Cannot write " + *o.residuals + ": " + std::strerror(errno)};
+      residuals.own = true;
+    }
+  }
+  // --residuals - puts the residuals on standard output instead.
+  const bool report = !(o.residuals && *o.residuals == "-");
+  const bool several = o.files.size() > 1;
+
+  int worst = kExitOk;
+  std::string jsonfits, jsonfailed;
+  // CSV records wait for the header, whose parameter columns come from the
+  // first fit; a failed file's record waits as its file name alone.
+  struct csvitem {
+    std::string records;
+    std::string failedfile;
+  };
+  std::vector<csvitem> csvitems;
+  std::optional<std::vector<std::string>> labels;
+
+  for (const std::string &file : o.files) {
+    messageprefix = several ? file + ": " : "";
+    filemessages.clear();
+    fitrun run;
+    try {
+      fitfile(o, file, script, run);
+    } catch (const stop &s) {
+      if (!s.message.empty())
+        printerr(s.message);
+      worst = std::max(worst, s.status);
+      std::string messages;
+      for (const auto &m : filemessages)
+        messages += (messages.empty() ? "" : ", ") + jsonstring(m);
+      jsonfailed += std::string(jsonfailed.empty() ? "" : ", ") + "{\"file\": " + jsonstring(file) +
+                    ", \"status\": " + std::to_string(s.status) + ", \"messages\": [" + messages +
+                    "]}";
+      csvitems.push_back({"", file});
+      continue;
+    }
+    messageprefix.clear();
+
+    fitnotes notes;
+    notes.file = file;
+    notes.scaleasked = o.scaleerrors;
+    if (o.scaleerrors) {
+      std::vector<bfit *> all;
+      for (const auto &f : run.fits)
+        all.push_back(f.get());
+      // A multi fit's lines are one system of K + 1 parameters.
+      const int parameters =
+          o.multi ? static_cast<int>(all.size()) + 1 : static_cast<int>(all.front()->order) + 1;
+      notes.scale = scaleuncertainties(all, parameters);
+    }
+    std::vector<const bfit *> fits;
+    for (const auto &f : run.fits)
+      fits.push_back(f.get());
+
+    if (residuals.out)
+      for (const bfit *f : fits)
+        residuals.write(residualblock(*f, file));
+    if (!report)
+      continue;
+    if (o.csv) {
+      if (!labels)
+        labels = parameterlabels(*fits.front());
+      std::string records;
+      for (const bfit *f : fits)
+        records += csvfitrecord(*f, o.model.key, notes, labels->size());
+      csvitems.push_back({records, ""});
+    } else if (o.json) {
+      for (const bfit *f : fits)
+        jsonfits +=
+            std::string(jsonfits.empty() ? "\n  " : ",\n  ") + jsonfit(*f, o.model.key, notes);
+    } else {
+      std::string text = several ? "==> " + file + " <==\n" : "";
+      text += o.covariance || o.scaleerrors ? detailreport(fits, notes, o.covariance)
+                                            : textreport(fits);
+      writeout(text);
+    }
+  }
+  messageprefix.clear();
+
+  if (report && o.csv) {
+    if (!labels)
+      labels = modellabels(o);
+    std::string out = csvheader(*labels, o.scaleerrors);
+    for (const auto &item : csvitems)
+      out += item.failedfile.empty()
+                 ? item.records
+                 : csvfailedrecord(item.failedfile, o.model.key, labels->size(), o.scaleerrors);
+    writeout(out);
+  } else if (report && o.json && (several || worst == kExitOk)) {
+    // One file that failed prints no result, as ever.
+    writeout("{\"fits\": [" + jsonfits + (jsonfits.empty() ? "" : "\n") + "],\n \"failed\": [" +
+             jsonfailed + "]}\n");
+  }
+  if (!residuals.finish())
+    throw stop{kExitFitFailed, "Cannot write the residuals to " +
+                                   (residuals.own ? residuals.name : "standard output")};
+  return worst;
 }
 
 } // namespace
