@@ -3,6 +3,7 @@
 // uncertainties, residuals and the CSV table of many files.
 #pragma once
 
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <vector>
@@ -67,9 +68,10 @@ std::string csvfailedrecord(const std::string &file, const std::string &model, s
 
 // ---------------------------------------------------------------- residuals
 
-// One block per fit: '#' lines naming the file and the fit and the columns,
-// then per point x, y, error, fitted value, deviation (y - fitted) and
-// normalised deviation (deviation / error), separated by tabs.
-std::string residualblock(const bfit &fit, const std::string &file);
+// Writes one fit's block to out: '#' lines naming the file, the fit and the
+// columns, then per point x, y, error, fitted value, deviation (y - fitted)
+// and normalised deviation (deviation / error), separated by tabs. Write
+// errors are left for the caller to find with ferror.
+void writeresiduals(std::FILE *out, const bfit &fit, const std::string &file);
 
 } // namespace orvalle::cli

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 #include "app/fitcli_report.h"
 
@@ -34,29 +35,32 @@ std::string oneline(std::string text) {
 
 } // namespace
 
-std::string residualblock(const bfit &fit, const std::string &file) {
+void writeresiduals(std::FILE *out, const bfit &fit, const std::string &file) {
   std::string s = "# file: " + oneline(file) + "\n# fit: " + oneline(fit.name) +
                   "\n# x\ty\terror\tfitted\tdeviation\tnormalised_deviation\n";
   const dataset *d = fit.data;
-  if (!d || !d->x || !d->y || !d->yerr)
-    return s;
-  const drow &X = *d->x;
-  const drow &Y = *d->y;
-  const drow &E = *d->yerr;
-  const int n = std::min({X.n, Y.n, E.n});
-  s.reserve(s.size() + static_cast<std::size_t>(n) * 96);
+  const int n = d && d->x && d->y && d->yerr ? std::min({d->x->n, d->y->n, d->yerr->n}) : 0;
+  // The lines go out in chunks, so that a million points need no more
+  // memory than a few thousand.
+  constexpr std::size_t kChunk = 1 << 16;
+  s.reserve(kChunk + 256);
   for (int i = 0; i < n; ++i) {
-    const double fitted = fit.value(X[i]);
-    const double deviation = Y[i] - fitted;
-    const double values[6] = {X[i], Y[i], E[i], fitted, deviation, deviation / E[i]};
+    const double x = (*d->x)[i], y = (*d->y)[i], e = (*d->yerr)[i];
+    const double fitted = fit.value(x);
+    const double deviation = y - fitted;
+    const double values[6] = {x, y, e, fitted, deviation, deviation / e};
     for (int k = 0; k < 6; ++k) {
       if (k)
         s += '\t';
       appendnumber(s, values[k]);
     }
     s += '\n';
+    if (s.size() >= kChunk) {
+      std::fwrite(s.data(), 1, s.size(), out);
+      s.clear();
+    }
   }
-  return s;
+  std::fwrite(s.data(), 1, s.size(), out);
 }
 
 } // namespace orvalle::cli

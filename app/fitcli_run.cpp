@@ -390,10 +390,10 @@ struct residualsink {
     if (own && out)
       std::fclose(out);
   }
-  void write(const std::string &block) {
+  void write(const bfit &fit, const std::string &file) {
     if (written)
       std::fputs("\n\n", out); // blocks apart as gnuplot's index expects
-    std::fwrite(block.data(), 1, block.size(), out);
+    writeresiduals(out, fit, file);
     written = true;
   }
   // Closes the file; false when anything failed to reach it.
@@ -496,7 +496,7 @@ int execute(const options &o) {
 
     if (residuals.out)
       for (const bfit *f : fits)
-        residuals.write(residualblock(*f, file));
+        residuals.write(*f, file);
     if (!report)
       continue;
     if (o.csv) {
