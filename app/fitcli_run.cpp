@@ -460,9 +460,52 @@ int execute(const options &o) {
   for (const std::string &file : o.files) {
     messageprefix = several ? file + ": " : "";
     filemessages.clear();
+    fitnotes notes;
     fitrun run;
+    std::vector<const bfit *> fits;
+    std::string out; // this file's text, JSON objects or CSV records
     try {
       fitfile(o, file, script, run);
+      for (const auto &f : run.fits)
+        fits.push_back(f.get());
+      notes.file = file;
+      notes.scaleasked = o.scaleerrors;
+      if (o.scaleerrors) {
+        std::vector<bfit *> all;
+        for (const auto &f : run.fits)
+          all.push_back(f.get());
+        // A multi fit's lines are one system of K + 1 parameters.
+        const int parameters =
+            o.multi ? static_cast<int>(all.size()) + 1 : static_cast<int>(all.front()->order) + 1;
+        notes.scale = scaleuncertainties(all, parameters);
+      }
+      // The report is made before anything of the file is written: a fit
+      // that fails while it is described leaves nothing behind.
+      try {
+        if (!report) {
+          // --residuals - : the residuals are the whole output.
+        } else if (o.csv) {
+          if (!labels)
+            labels = parameterlabels(*fits.front());
+          for (const bfit *f : fits)
+            out += csvfitrecord(*f, o.model.key, notes, labels->size());
+        } else if (o.json) {
+          for (const bfit *f : fits)
+            out += std::string(jsonfits.empty() && out.empty() ? "\n  " : ",\n  ") +
+                   jsonfit(*f, o.model.key, notes);
+        } else {
+          out = several ? "==> " + file + " <==\n" : "";
+          out += o.covariance || o.scaleerrors ? detailreport(fits, notes, o.covariance)
+                                               : textreport(fits);
+        }
+      } catch (const std::bad_alloc &) {
+        throw stop{kExitFitFailed, "orvalle-fit: not enough memory to describe the fit"};
+      } catch (const std::exception &e) {
+        if (*e.what())
+          printerr(e.what());
+        printerr(kCriticalFailure);
+        throw stop{kExitFitFailed, ""};
+      }
     } catch (const stop &s) {
       if (!s.message.empty())
         printerr(s.message);
@@ -478,44 +521,15 @@ int execute(const options &o) {
     }
     messageprefix.clear();
 
-    fitnotes notes;
-    notes.file = file;
-    notes.scaleasked = o.scaleerrors;
-    if (o.scaleerrors) {
-      std::vector<bfit *> all;
-      for (const auto &f : run.fits)
-        all.push_back(f.get());
-      // A multi fit's lines are one system of K + 1 parameters.
-      const int parameters =
-          o.multi ? static_cast<int>(all.size()) + 1 : static_cast<int>(all.front()->order) + 1;
-      notes.scale = scaleuncertainties(all, parameters);
-    }
-    std::vector<const bfit *> fits;
-    for (const auto &f : run.fits)
-      fits.push_back(f.get());
-
     if (residuals.out)
       for (const bfit *f : fits)
         residuals.write(*f, file);
-    if (!report)
-      continue;
-    if (o.csv) {
-      if (!labels)
-        labels = parameterlabels(*fits.front());
-      std::string records;
-      for (const bfit *f : fits)
-        records += csvfitrecord(*f, o.model.key, notes, labels->size());
-      csvitems.push_back({records, ""});
-    } else if (o.json) {
-      for (const bfit *f : fits)
-        jsonfits +=
-            std::string(jsonfits.empty() ? "\n  " : ",\n  ") + jsonfit(*f, o.model.key, notes);
-    } else {
-      std::string text = several ? "==> " + file + " <==\n" : "";
-      text += o.covariance || o.scaleerrors ? detailreport(fits, notes, o.covariance)
-                                            : textreport(fits);
-      writeout(text);
-    }
+    if (o.csv)
+      csvitems.push_back({out, ""});
+    else if (o.json)
+      jsonfits += out;
+    else if (report)
+      writeout(out);
   }
   messageprefix.clear();
 
