@@ -227,7 +227,7 @@ void singlefit(fitrun &run, const options &o, int which) {
     fewest = o.model.degree + 2;
   } else {
     itemtext = trendtext(o.model.type, plugin);
-    fewest = fewestpoints(o.model.type);
+    fewest = fewestpoints(o.model.type, plugin);
   }
   const int points = d.x ? d.x->n : 0;
   if (points < fewest)

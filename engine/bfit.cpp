@@ -110,7 +110,24 @@ void bfit::fitplot(chartcanvas &mainchart, chartcanvas &devchart, int /*points*/
     throw engine_error(kFailedFit, "The fit has no dataset");
   data->makeweights();
   fit(gauss);
+  requirefinite(*this);
   makeseries(mainchart, devchart);
+}
+
+void requirefinite(const bfit &fit) {
+  const char *why = nullptr;
+  for (int k = 0; k <= fit.order && k < 10 && !why; ++k) {
+    if (!std::isfinite(fit.par[k]) || !std::isfinite(fit.err[k]))
+      why = "The fit gave a parameter or an uncertainty that is not a finite number";
+    else if (fit.err[k] < 0.0)
+      why = "The fit gave a negative uncertainty";
+  }
+  if (!why && !std::isfinite(fit.chisq()))
+    why = "The fit gave a chi-square that is not a finite number";
+  if (why) {
+    logmessage(why);
+    throw engine_error(kFailedFit, why);
+  }
 }
 
 void bfit::makeseries(chartcanvas &mainchart, chartcanvas &devchart) {

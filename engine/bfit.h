@@ -47,6 +47,14 @@ const std::string &verdictwarning(int verdict);
 // except the line through the origin, which uses 3.
 std::pair<std::string, std::string> shownpair(double v, double e, int digits);
 
+class bfit;
+
+// A fit whose parameters, uncertainties or chi-square are not finite, or
+// whose uncertainties are negative, has failed: this logs the reason and
+// raises engine_error(kFailedFit) with it. fitplot and the multi fits
+// call it before they make any series.
+void requirefinite(const bfit &fit);
+
 class bfit {
 public:
   bfit();
@@ -67,9 +75,10 @@ public:
   // The model as a gnuplot definition "y<index>(x) = ...".
   virtual std::string formula(int index) const = 0;
 
-  // Makes the dataset's weights, fits, then makes the curve and deviation
-  // series. An exception from the first two steps leaves the fit without
-  // series. points is accepted for the caller's sake and not used.
+  // Makes the dataset's weights, fits, checks the result (requirefinite),
+  // then makes the curve and deviation series. An exception from the
+  // first three steps leaves the fit without series. points is accepted for the caller's sake and
+  // not used.
   void fitplot(chartcanvas &mainchart, chartcanvas &devchart, int points, bool gauss);
   // Makes `curve` on the main chart in the dataset's colour and `devpoints`
   // (black, no title) on the deviations chart. Their points are the

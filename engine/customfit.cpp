@@ -150,6 +150,9 @@ void customfit::fit(bool gauss) {
   for (int k = 0; k < np; ++k)
     if (!std::isfinite(p.par[k]) || !std::isfinite(p.err[k]))
       throw engine_error(kFailedFit, "The plug-in fit gave a value that is not a number");
+  for (int k = 0; k < np; ++k)
+    if (p.err[k] < 0.0)
+      throw engine_error(kFailedFit, "The plug-in fit gave a negative uncertainty");
   std::copy(p.par, p.par + ORVALLE_MAX_PARAMS, par);
   std::copy(p.err, p.err + ORVALLE_MAX_PARAMS, err);
 }

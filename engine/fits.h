@@ -30,6 +30,22 @@ public:
   std::string formula(int index) const override;
 
   int degree() const { return order; }
+
+  // The form the fit was solved in: the same polynomial written in powers
+  // of x - centre(), coefficients highest power first. value() and with
+  // it the chi-square, the curve and the deviations use this form, since
+  // far from x = 0 the terms of par cancel. Without a fit (the lines of a
+  // multi fit are given their par) centre() is 0 and the form is par.
+  bool centred() const { return centred_; }
+  double centre() const { return centre_; }
+  const double *centredpar() const { return cpar_; }
+  // The covariance of the centred coefficients.
+  matr centredcov;
+
+private:
+  bool centred_ = false;
+  double centre_ = 0.0;
+  double cpar_[kMaxDegree + 1] = {};
 };
 
 // y = A (x^2)^(B/2): a straight line through the logarithms.

@@ -1,6 +1,8 @@
 // The fits that are linear in their parameters: y = m x and polynomials.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "engine/fits.h"
@@ -16,15 +18,23 @@ void requirepoints(const dataset *d) {
     throw engine_error(kRowLengths, "The weights, x values and y values differ in length");
 }
 
-// 10^e for the integer scale exponents.
-double tenpow(int e) { return xpow(10.0, e); }
-
 // floor(slog10(range)), or 0 for an empty range (all values equal), which
 // then fits them exactly as a constant.
 int scaleexponent(double range) {
   if (range == 0.0)
     return 0;
   return static_cast<int>(std::floor(slog10(range)));
+}
+
+// Above this product of the de-centring's magnification and the normal
+// matrix's condition the polynomial fit refines its solution on the data.
+constexpr long double kRefineAbove = 1e5L;
+
+// A long double that must be a finite number.
+long double checkedl(long double x) {
+  if (!std::isfinite(x))
+    checked(static_cast<double>(x), "polynom");
+  return x;
 }
 
 } // namespace
@@ -67,11 +77,12 @@ polynom::polynom(int degree) {
   order = static_cast<std::uint16_t>(degree);
 }
 
-// The terms are summed highest power first; the integer powers are
-// products (x^0 = 1, 0^k = 0 as with xpow), not calls of pow.
-double polynom::value(double x) const {
-  const int n = order;
-  double powers[kMaxDegree + 1];
+namespace {
+
+// The expanded form: the terms summed highest power first; the integer
+// powers are products (x^0 = 1, 0^k = 0 as with xpow), not calls of pow.
+double expandedvalue(const double *par, int n, double x) {
+  double powers[polynom::kMaxDegree + 1];
   powers[0] = 1.0;
   for (int k = 1; k <= n; ++k)
     powers[k] = powers[k - 1] * x;
@@ -81,10 +92,75 @@ double polynom::value(double x) const {
   return sum;
 }
 
-// Weighted least squares on centred, scaled copies of the data. The
-// uncertainties come from carrying every point's error through the same
-// linear solution, the unscaling and the de-centring, so that they belong
-// to the coefficients as they are shown.
+// s + e = a + b exactly (Knuth's two-sum).
+inline void twosum(double a, double b, double &s, double &e) {
+  s = a + b;
+  const double bb = s - a;
+  e = (a - (s - bb)) + (b - bb);
+}
+
+// y - p(x) for the expanded polynomial par[0..n], with p(x) evaluated by
+// Horner's rule in double-double arithmetic (products split exactly by
+// fma), so that terms far larger than the result cancel without loss.
+// This file is built without floating-point contraction, which would
+// break the exact splits.
+inline long double exactresidual(const double *par, int n, double x, double y) {
+  double hi = par[0], lo = 0.0;
+  for (int k = 1; k <= n; ++k) {
+    const double ph = hi * x;
+    const double pl = std::fma(hi, x, -ph) + lo * x;
+    double sum, e;
+    twosum(ph, par[k], sum, e);
+    e += pl;
+    hi = sum + e;
+    lo = e - (hi - sum);
+  }
+  return (static_cast<long double>(y) - hi) - lo;
+}
+
+// The coefficients of sum c[o] (x + t)^(N-o) in powers of x, highest
+// first: coefficient c gathers binom(N-o, c-o) c[o] t^(c-o) for o <= c.
+void shiftcentre(const long double *c, int N, long double t, long double *out) {
+  long double tp[polynom::kMaxDegree + 1];
+  tp[0] = 1.0L;
+  for (int k = 1; k <= N; ++k)
+    tp[k] = tp[k - 1] * t;
+  for (int r = 0; r <= N; ++r) {
+    long double sum = 0.0L;
+    for (int o = 0; o <= r; ++o)
+      sum += static_cast<long double>(binom(N - o, r - o)) * c[o] * tp[r - o];
+    out[r] = sum;
+  }
+}
+
+} // namespace
+
+double polynom::value(double x) const {
+  const int n = order;
+  if (centred_) {
+    const double d = x - centre_;
+    double sum = cpar_[0];
+    for (int i = 1; i <= n; ++i)
+      sum = sum * d + cpar_[i];
+    return sum;
+  }
+  return expandedvalue(par, n, x);
+}
+
+// Weighted least squares on centred, scaled copies of the data, with the
+// sums, the normal equations and the de-centring carried in long double:
+// 1. the normal equations are solved with the chosen solver and the
+//    solution refined twice against their long double form;
+// 2. the centred coefficients are de-centred into par;
+// 3. one step of iterative refinement on the data: the residuals of par,
+//    computed exactly enough that the cancelling terms of a polynomial far
+//    from x = 0 lose nothing, are fitted by the same solver and the
+//    correction is added to par.
+// The uncertainties are those of the coefficients as shown (par), from the
+// inverse of the normal matrix (every weight is 1 / error^2, so carrying
+// each point's error through the solution gives that inverse), formed in
+// the scaled units and un-scaled only in the square root, so that neither
+// the variances nor their factors leave the range of a double.
 void polynom::fit(bool gauss) {
   requirepoints(data);
   if (!data->yerr || data->yerr->n != data->w->n)
@@ -94,10 +170,10 @@ void polynom::fit(bool gauss) {
   const drow &X = *data->x;
   const drow &Y = *data->y;
   const drow &W = *data->w;
-  const drow &E = *data->yerr;
   const int n = W.n;
-  if (n == 0)
-    throw engine_error(kFailedFit, "The dataset has no points");
+  if (n <= N)
+    throw engine_error(kFailedFit, "A polynomial of degree " + std::to_string(N) +
+                                       " needs at least " + std::to_string(N + 1) + " points");
 
   const double xm = data->meanx();
   const double ym = data->meany();
@@ -111,120 +187,215 @@ void polynom::fit(bool gauss) {
   }
   const int sx = scaleexponent(xhi - xlo);
   const int sy = scaleexponent(yhi - ylo);
-  const double fx = tenpow(sx);
-  const double fy = tenpow(sy);
+  const long double fx = std::pow(10.0L, sx);
+  const long double fy = std::pow(10.0L, sy);
+  const long double rfx = 1.0L / fx;
+  const long double rfy = 1.0L / fy;
+  const long double lxm = xm;
+  const double drfx = static_cast<double>(rfx);
+  const double drfy = static_cast<double>(rfy);
 
-  // One pass: sums of w x'^k (k to 2N), w y' x'^k (k to N) and, for the
-  // uncertainties, w^2 sigma'^2 x'^k (k to 2N).
+  // Sums of w x'^k (k to 2N) and w y' x'^k (k to N) on the centred,
+  // scaled values.
   long double sxk[2 * kMaxDegree + 1] = {};
   long double syk[kMaxDegree + 1] = {};
-  long double ssk[2 * kMaxDegree + 1] = {};
   for (int i = 0; i < n; ++i) {
     const double w = W[i];
     if (w == 0.0)
       continue;
-    const double xc = (X[i] - xm) / fx;
-    const double yc = (Y[i] - ym) / fy;
-    const double sc = E[i] / fy;
-    const long double ww = static_cast<long double>(w);
-    const long double wy = ww * yc;
-    const long double wss = ww * ww * sc * sc;
-    double xp = 1.0; // x'^k, with 0^0 = 1
-    for (int k = 0; k <= 2 * N; ++k) {
-      sxk[k] += ww * xp;
-      ssk[k] += wss * xp;
-      if (k <= N)
-        syk[k] += wy * xp;
-      xp *= xc;
+    const double u = (X[i] - xm) * drfx;
+    const double yv = (Y[i] - ym) * drfy;
+    const long double lw = w;
+    const long double lwy = lw * yv;
+    double up = 1.0; // u^k, with 0^0 = 1
+    for (int k = 0; k <= N; ++k) {
+      sxk[k] += lw * up;
+      syk[k] += lwy * up;
+      up *= u;
+    }
+    for (int k = N + 1; k <= 2 * N; ++k) {
+      sxk[k] += lw * up;
+      up *= u;
     }
   }
   const long double ln = n;
+  long double Al[kMaxDegree + 1][kMaxDegree + 1];
+  long double vl[kMaxDegree + 1];
   matr A(np, np);
   vec v(np);
-  matr S(np, np);
   for (int s = 0; s < np; ++s) {
-    v[s] = checked(static_cast<double>(syk[N - s] / ln), "polynom");
+    vl[s] = syk[N - s] / ln;
+    v[s] = checked(static_cast<double>(vl[s]), "polynom");
     for (int c = 0; c < np; ++c) {
-      A(c, s) = checked(static_cast<double>(sxk[2 * N - s - c] / ln), "polynom");
-      S(c, s) = checked(static_cast<double>(ssk[2 * N - s - c] / (ln * ln)), "polynom");
+      Al[c][s] = sxk[2 * N - s - c] / ln;
+      A(c, s) = checked(static_cast<double>(Al[c][s]), "polynom");
     }
   }
 
-  // Solve, and form the solution's matrix for the error propagation:
-  // inv u is what gauss(A, u) or tmul(cofinverse(A), u) gives.
-  vec a;
+  // The chosen solver, set up once for every right-hand side.
+  std::optional<elimination> E;
+  matr B;
+  if (gauss)
+    E.emplace(A);
+  else
+    B = A.cofinverse();
+  auto solve = [&](const vec &rhs) { return gauss ? E->solve(rhs) : tmul(B, rhs); };
+
+  long double a[kMaxDegree + 1];
+  {
+    const vec a0 = solve(v);
+    for (int s = 0; s < np; ++s)
+      a[s] = a0[s];
+  }
+  for (int step = 0; step < 2; ++step) {
+    vec r(np);
+    for (int s = 0; s < np; ++s) {
+      long double sum = vl[s];
+      for (int c = 0; c < np; ++c)
+        sum -= Al[s][c] * a[c];
+      r[s] = checked(static_cast<double>(sum), "polynom");
+    }
+    const vec d = solve(r);
+    for (int s = 0; s < np; ++s)
+      a[s] += d[s];
+  }
+
+  // Un-scaling: coefficient s carries 10^((s-N) sx) 10^sy.
+  long double f[kMaxDegree + 1];
+  for (int s = 0; s < np; ++s)
+    f[s] = fy * std::pow(rfx, N - s);
+  long double c[kMaxDegree + 1];
+  for (int s = 0; s < np; ++s)
+    c[s] = a[s] * f[s];
+  c[N] += ym;
+
+  // De-centring: par is the same polynomial in powers of x.
+  const long double t = -lxm;
+  long double pl[kMaxDegree + 1];
+  shiftcentre(c, N, t, pl);
+  double p[kMaxDegree + 1];
+  for (int s = 0; s < np; ++s)
+    p[s] = checked(static_cast<double>(pl[s]), "polynom");
+
   matr inv(np, np);
   if (gauss) {
-    a = orvalle::gauss(A, v);
-    for (int k = 0; k < np; ++k) {
-      vec unit(np);
-      unit[k] = 1.0;
-      const vec col = orvalle::gauss(A, unit);
-      for (int r = 0; r < np; ++r)
-        inv(r, k) = col[r];
-    }
+    inv = E->inverse();
   } else {
-    const matr B = A.cofinverse();
-    a = tmul(B, v);
     for (int r = 0; r < np; ++r)
       for (int k = 0; k < np; ++k)
         inv(r, k) = B(k, r);
   }
 
-  // Unscale: coefficient s carries 10^((s-N) sx) 10^sy.
-  vec f(np);
-  for (int s = 0; s < np; ++s)
-    f[s] = checked(xpow(10.0, (s - N) * sx) * fy, "polynom");
-
-  // De-centring as a matrix D: p = D a', then ym is added to the constant.
-  const double t = -xm;
-  matr D(np, np);
-  for (int c = 0; c < np; ++c) {
-    D(c, c) = 1.0;
-    for (int o = 0; o < c; ++o)
-      D(c, o) = static_cast<double>(binom(N - o, c - o)) * xpow(t, c - o);
+  // How far the de-centring can have magnified the errors of the centred
+  // solution: the largest ratio of its terms' size to the coefficient,
+  // times the condition of the normal matrix.
+  long double amplification = 0.0L;
+  {
+    long double tp[kMaxDegree + 1];
+    tp[0] = 1.0L;
+    for (int k = 1; k <= N; ++k)
+      tp[k] = tp[k - 1] * std::fabs(t);
+    for (int r = 0; r < np; ++r) {
+      long double size = 0.0L;
+      for (int o = 0; o <= r; ++o)
+        size += static_cast<long double>(binom(N - o, r - o)) * std::fabs(c[o]) * tp[r - o];
+      if (size > 0.0L)
+        amplification = std::max(amplification, size / std::fabs(pl[r]));
+    }
+    long double anorm = 0.0L, inorm = 0.0L;
+    for (int k = 0; k < np; ++k) {
+      long double as = 0.0L, is = 0.0L;
+      for (int r = 0; r < np; ++r) {
+        as += std::fabs(Al[r][k]);
+        is += std::fabs(inv(r, k));
+      }
+      anorm = std::max(anorm, as);
+      inorm = std::max(inorm, is);
+    }
+    amplification *= anorm * inorm;
   }
 
-  // Coefficients exactly as the de-centring rule states: the sums use the
-  // unscaled coefficients, then ym joins the constant term, then the sums.
-  double p[kMaxDegree + 1];
-  for (int s = 0; s < np; ++s)
-    p[s] = checked(a[s] * f[s], "polynom");
-  double shift[kMaxDegree + 1] = {};
-  for (int c = 1; c < np; ++c)
-    for (int o = 0; o < c; ++o)
-      shift[c] += static_cast<double>(binom(N - o, c - o)) * p[o] * xpow(t, c - o);
-  p[N] += ym;
-  for (int c = 1; c < np; ++c)
-    p[c] = checked(p[c] + shift[c], "polynom");
-
-  // Covariance: T = D diag(f) inv, cov = T S T^T.
-  matr T(np, np);
-  for (int r = 0; r < np; ++r)
-    for (int k = 0; k < np; ++k) {
-      double sum = 0.0;
-      for (int o = 0; o <= r; ++o)
-        sum += D(r, o) * f[o] * inv(o, k);
-      T(r, k) = sum;
+  // One step of refinement on the data where the normal equations alone
+  // may leave fewer than about 11 digits. Where the residuals cannot be
+  // formed (they overflow) par stays as the normal equations gave it.
+  if (!(amplification <= kRefineAbove)) {
+    long double rk[kMaxDegree + 1] = {};
+    for (int i = 0; i < n; ++i) {
+      const double w = W[i];
+      if (w == 0.0)
+        continue;
+      const long double r = exactresidual(p, N, X[i], Y[i]) * rfy;
+      const long double u = (static_cast<long double>(X[i]) - lxm) * rfx;
+      long double term = w * r;
+      for (int k = 0; k <= N; ++k) {
+        rk[k] += term;
+        term *= u;
+      }
     }
-  matr C(np, np);
+    vec rv(np);
+    bool usable = true;
+    for (int s = 0; s < np; ++s) {
+      rv[s] = static_cast<double>(rk[N - s] / ln);
+      usable = usable && std::isfinite(rv[s]);
+    }
+    if (usable) {
+      const vec d = solve(rv);
+      long double dc[kMaxDegree + 1], dp[kMaxDegree + 1];
+      for (int s = 0; s < np; ++s)
+        dc[s] = d[s] * f[s];
+      shiftcentre(dc, N, t, dp);
+      for (int s = 0; s < np; ++s) {
+        const double refined = static_cast<double>(static_cast<long double>(p[s]) + dp[s]);
+        if (std::isfinite(refined))
+          p[s] = refined;
+      }
+    }
+  }
+
+  // Uncertainties. With g(r, k) = binom(N-k, r-k) (t / 10^sx)^(r-k), the
+  // de-centring in scaled units, var(par[r]) = 10^(-2 (N-r) sx) (g Ainv
+  // g^T)(r, r) / n, and the centred covariance is Ainv / n un-scaled.
+  const long double ts = t * rfx;
+  long double g[kMaxDegree + 1][kMaxDegree + 1] = {};
+  for (int r = 0; r < np; ++r) {
+    long double tp = 1.0L;
+    for (int k = r; k >= 0; --k) {
+      g[r][k] = static_cast<long double>(binom(N - k, r - k)) * tp;
+      tp *= ts;
+    }
+  }
+  long double unscale[kMaxDegree + 1]; // 10^(-(N-r) sx)
   for (int r = 0; r < np; ++r)
-    for (int c = 0; c < np; ++c) {
+    unscale[r] = std::pow(rfx, N - r);
+  long double gq[kMaxDegree + 1][kMaxDegree + 1] = {}; // g Ainv g^T / n
+  for (int r = 0; r < np; ++r)
+    for (int q = 0; q < np; ++q) {
       long double sum = 0.0L;
-      for (int k = 0; k < np; ++k)
-        for (int l = 0; l < np; ++l)
-          sum += static_cast<long double>(T(r, k)) * S(k, l) * T(c, l);
-      C(r, c) = checked(static_cast<double>(sum), "polynom");
+      for (int k = 0; k <= r; ++k)
+        for (int l = 0; l <= q; ++l)
+          sum += g[r][k] * inv(k, l) * g[q][l];
+      gq[r][q] = sum / ln;
     }
   double e[kMaxDegree + 1];
-  for (int s = 0; s < np; ++s)
-    e[s] = checkedsqrt(std::max(0.0, C(s, s)), "polynom");
+  matr C(np, np), CC(np, np);
+  for (int r = 0; r < np; ++r) {
+    e[r] = checked(static_cast<double>(unscale[r] * std::sqrt(std::max(0.0L, checkedl(gq[r][r])))),
+                   "polynom");
+    for (int q = 0; q < np; ++q) {
+      C(r, q) = static_cast<double>(unscale[r] * unscale[q] * gq[r][q]);
+      CC(r, q) = static_cast<double>(unscale[r] * unscale[q] * inv(r, q) / ln);
+    }
+  }
 
   for (int s = 0; s < np; ++s) {
     par[s] = p[s];
     err[s] = e[s];
+    cpar_[s] = static_cast<double>(c[s]);
   }
   cov = C;
+  centredcov = CC;
+  centre_ = xm;
+  centred_ = true;
 }
 
 void polynom::describe(stringlist &lines, bool clear) const {
@@ -248,12 +419,54 @@ void polynom::describe(stringlist &lines, bool clear) const {
   describeform(lines, clear, caption, labels, 2);
 }
 
+// The expanded text of the coefficients reproduces the curve unless its
+// terms cancel on the data's range (a polynomial far from x = 0); then the
+// curve is written in powers of x - x0, x0 the fit's centre rounded to 15
+// digits, so that gnuplot draws what the program draws.
 std::string polynom::formula(int index) const {
   std::string s = formulahead(index);
-  for (int i = 0; i <= order; ++i) {
+  const int N = order;
+  bool centredtext = false;
+  if (centred_ && data && data->x && data->y && data->x->n > 0) {
+    const drow &X = *data->x;
+    const drow &Y = *data->y;
+    double ylo = Y[0], yhi = Y[0], worst = 0.0;
+    for (int i = 0; i < X.n; ++i) {
+      if (i < Y.n) {
+        ylo = std::min(ylo, Y[i]);
+        yhi = std::max(yhi, Y[i]);
+      }
+      const double diff = std::fabs(expandedvalue(par, N, X[i]) - value(X[i]));
+      worst = std::max(worst, std::isnan(diff) ? HUGE_VAL : diff);
+    }
+    double yrange = yhi - ylo;
+    if (yrange == 0.0)
+      yrange = std::fabs(yhi);
+    centredtext = worst > 1e-9 * yrange;
+  }
+  if (!centredtext) {
+    for (int i = 0; i <= N; ++i) {
+      if (i > 0)
+        s += " + ";
+      s += generaltext(par[i], 8) + " *x**" + std::to_string(N - i);
+    }
+    return s;
+  }
+  const std::string x0text = generaltext(centre_, 15);
+  double x0 = centre_;
+  std::from_chars(x0text.data(), x0text.data() + x0text.size(), x0);
+  long double c[kMaxDegree + 1], shifted[kMaxDegree + 1];
+  for (int i = 0; i <= N; ++i)
+    c[i] = cpar_[i];
+  shiftcentre(c, N, static_cast<long double>(x0) - centre_, shifted);
+  const std::string base = x0 < 0    ? "(x+" + generaltext(-x0, 15) + ")"
+                           : x0 == 0 ? "x"
+                                     : "(x-" + x0text + ")";
+  for (int i = 0; i <= N; ++i) {
     if (i > 0)
       s += " + ";
-    s += generaltext(par[i], 8) + " *x**" + std::to_string(order - i);
+    s += generaltext(static_cast<double>(shifted[i]), 15) + " *" + base + "**" +
+         std::to_string(N - i);
   }
   return s;
 }

@@ -1,6 +1,8 @@
 #include "engine/multfit.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace orvalle {
 
@@ -62,52 +64,43 @@ void jointfit(multfit &m, shared what, chartcanvas &mainchart, chartcanvas &devc
   m.normal = M;
   m.rhs = v;
 
-  // inv u equals gauss(M, u) or tmul(cofinverse(M), u), by the choice.
+  // The joint covariance is the inverse of the normal matrix: every point's
+  // error moves the shared parameter and, through it, every line's own
+  // parameter. One factorisation (or one cofactor inverse) serves the
+  // solution and the inverse.
   vec q;
-  matr inv(K + 1, K + 1);
+  std::vector<double> var(static_cast<std::size_t>(K + 1));
+  matr joint; // the covariance of q
   if (useGauss) {
-    q = gauss(M, v);
-    for (int k = 0; k <= K; ++k) {
-      vec unit(K + 1);
-      unit[k] = 1.0;
-      const vec col = gauss(M, unit);
-      for (int r = 0; r <= K; ++r)
-        inv(r, k) = col[r];
-    }
+    const elimination E(M);
+    q = E.solve(v);
+    const matr inv = E.inverse();
+    for (int k = 0; k <= K; ++k)
+      var[static_cast<std::size_t>(k)] = inv(k, k);
+    joint = inv;
   } else {
     const matr B = M.cofinverse();
     q = tmul(B, v);
-    for (int r = 0; r <= K; ++r)
-      for (int k = 0; k <= K; ++k)
-        inv(r, k) = B(k, r);
-  }
-
-  // Every point's error carried to the common parameter and to its own
-  // dataset's parameter: u has only the entries 0 and j+1.
-  std::vector<long double> e(static_cast<std::size_t>(K + 1), 0.0L);
-  for (int j = 0; j < K; ++j) {
-    const dataset &d = *sets[static_cast<std::size_t>(j)];
-    const drow &X = *d.x;
-    const drow &W = *d.w;
-    const drow &S = *d.yerr;
-    for (int l = 0; l < W.n; ++l) {
-      const double w = W[l];
-      if (w == 0.0)
-        continue;
-      const double u0 = samem ? w * X[l] : w;
-      const double uj = samem ? w : w * X[l];
-      const double g0 = inv(0, 0) * u0 + inv(0, j + 1) * uj;
-      const double gj = inv(j + 1, 0) * u0 + inv(j + 1, j + 1) * uj;
-      const long double s2 = static_cast<long double>(S[l]) * S[l];
-      e[0] += g0 * g0 * s2;
-      e[static_cast<std::size_t>(j + 1)] += gj * gj * s2;
-    }
+    for (int k = 0; k <= K; ++k)
+      var[static_cast<std::size_t>(k)] = B(k, k);
+    joint = B;
   }
   std::vector<double> sd(static_cast<std::size_t>(K + 1));
-  for (int k = 0; k <= K; ++k)
-    sd[static_cast<std::size_t>(k)] = checkedsqrt(
-        checked(static_cast<double>(e[static_cast<std::size_t>(k)]), "multfit"), "multfit");
+  for (int k = 0; k <= K; ++k) {
+    checked(q[k], "multfit");
+    sd[static_cast<std::size_t>(k)] =
+        checkedsqrt(checked(var[static_cast<std::size_t>(k)], "multfit"), "multfit");
+  }
 
+  struct saved {
+    double par[10];
+    double err[10];
+  };
+  std::vector<saved> before(lines.size());
+  for (std::size_t j = 0; j < lines.size(); ++j) {
+    std::copy(std::begin(lines[j]->par), std::end(lines[j]->par), before[j].par);
+    std::copy(std::begin(lines[j]->err), std::end(lines[j]->err), before[j].err);
+  }
   const int own = samem ? 1 : 0; // the line's parameter index of its own value
   for (int j = 0; j < K; ++j) {
     bfit &line = *lines[static_cast<std::size_t>(j)];
@@ -115,6 +108,25 @@ void jointfit(multfit &m, shared what, chartcanvas &mainchart, chartcanvas &devc
     line.err[1 - own] = sd[0];
     line.par[own] = q[j + 1];
     line.err[own] = sd[static_cast<std::size_t>(j + 1)];
+    // The line's block of the joint covariance, in its order (a, b).
+    const int at[2] = {own == 0 ? j + 1 : 0, own == 0 ? 0 : j + 1};
+    line.cov = matr(2, 2);
+    for (int r = 0; r < 2; ++r)
+      for (int c = 0; c < 2; ++c)
+        line.cov(r, c) = joint(at[r], at[c]);
+  }
+  // A line whose chi-square is not a number is no fit: the joint fit fails
+  // and every line gets back what it had.
+  try {
+    for (bfit *line : lines)
+      requirefinite(*line);
+  } catch (...) {
+    for (std::size_t j = 0; j < lines.size(); ++j) {
+      std::copy(std::begin(before[j].par), std::end(before[j].par), lines[j]->par);
+      std::copy(std::begin(before[j].err), std::end(before[j].err), lines[j]->err);
+      lines[j]->cov = matr();
+    }
+    throw;
   }
   for (bfit *line : lines)
     line->makeseries(mainchart, devchart);

@@ -117,17 +117,24 @@ void resonance::fit(bool /*gauss*/) {
     polynom parabola(2);
     parabola.data = t.get();
     parabola.fit(true);
-    const double a = parabola.par[0], b = parabola.par[1], c = parabola.par[2];
+    // The parabola as it was solved, in powers of u = x - x0: 1/y = a u^2 +
+    // b u + c. Then A = 1/a, B = x0 - b / (2a) and C = c/a - (b / (2a))^2:
+    // near the resonance b is small and nothing cancels, however far the
+    // centre lies from x = 0.
+    const double x0 = parabola.centre();
+    const double *cp = parabola.centredpar();
+    const double a = cp[0], b = cp[1], c = cp[2];
     const double A = divide(1.0, a, "resonance");
-    const double B = -A * b / 2.0;
-    const double C = checked(A * c - B * B, "resonance");
-    // First-order propagation with the parabola's full covariance: the
+    const double h = divide(b, 2.0 * a, "resonance"); // x0 - B
+    const double B = checked(x0 - h, "resonance");
+    const double C = checked(c / a - h * h, "resonance");
+    // First-order propagation with the centred parabola's covariance: the
     // derivatives of (A, B, C) with respect to (a, b, c).
     const double a2 = a * a;
     const double d[3][3] = {
         {-1.0 / a2, 0.0, 0.0},
-        {b / (2.0 * a2), -1.0 / (2.0 * a), 0.0},
-        {-c / a2 + b * b / (2.0 * a2 * a), -b / (2.0 * a2), 1.0 / a},
+        {h / a, -1.0 / (2.0 * a), 0.0},
+        {-c / a2 + 2.0 * h * h / a, -h / a, 1.0 / a},
     };
     matr V(3, 3);
     for (int r = 0; r < 3; ++r)
@@ -135,7 +142,7 @@ void resonance::fit(bool /*gauss*/) {
         double sum = 0.0;
         for (int k = 0; k < 3; ++k)
           for (int l = 0; l < 3; ++l)
-            sum += d[r][k] * parabola.cov(k, l) * d[q][l];
+            sum += d[r][k] * parabola.centredcov(k, l) * d[q][l];
         V(r, q) = checked(sum, "resonance");
       }
     double e[3];

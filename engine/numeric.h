@@ -83,6 +83,22 @@ vec nudged(const vec &v);
 bool notabove(const vec &a, const vec &b);
 vec tmul(const matr &m, const vec &v);
 vec gauss(const matr &a, const vec &b);
+
+// Gaussian elimination of a square matrix with gauss's pivot rule, done
+// once: solve(b) then costs n^2 operations and gives bit for bit what
+// gauss(a, b) gives. A zero pivot is a floating-point fault, raised by the
+// constructor or by solve.
+class elimination {
+public:
+  explicit elimination(const matr &a);
+  vec solve(const vec &b) const;
+  // The inverse: column k is solve() of the k-th unit vector.
+  matr inverse() const;
+
+private:
+  matr lu_;               // U on and above the diagonal, the row factors below
+  std::vector<int> perm_; // position i holds the original row perm_[i]
+};
 // Solves a x = b by the chosen method: Gaussian elimination when useGauss,
 // otherwise Cramer's rule, tmul(cofinverse(a), b).
 vec solve(const matr &a, const vec &b, bool useGauss);

@@ -39,7 +39,10 @@ std::string trendtext(trendtype type, const PluginLibrary *plugin) {
   return {};
 }
 
-int fewestpoints(trendtype type) {
+int fewestpoints(trendtype type, const PluginLibrary *plugin) {
+  if (type == trendtype::custom && plugin)
+    if (const int degree = plugin->polydegree(); degree > 0)
+      return degree + 2;
   switch (type) {
   case trendtype::linearorigin:
     return 2;
@@ -59,7 +62,7 @@ int fewestpoints(trendtype type) {
 }
 
 std::string fewestpointsmessage(trendtype type, const PluginLibrary *plugin) {
-  return "You need at least " + std::to_string(fewestpoints(type)) +
+  return "You need at least " + std::to_string(fewestpoints(type, plugin)) +
          " points in the dataset to fit " + trendtext(type, plugin);
 }
 

@@ -39,9 +39,10 @@ std::vector<trendtype> trendtypelist(bool samplefits, const PluginLibrary *plugi
 // custom (empty without a plug-in).
 std::string trendtext(trendtype type, const PluginLibrary *plugin = nullptr);
 
-// The fewest points a dataset needs for the type (3 for the plug-in entry,
-// whatever it fits).
-int fewestpoints(trendtype type);
+// The fewest points a dataset needs for the type: one more than the
+// model's parameters. The plug-in entry needs its polynomial's degree plus
+// 2 when the plug-in fits a polynomial, otherwise 3.
+int fewestpoints(trendtype type, const PluginLibrary *plugin = nullptr);
 
 // The message the plotter logs when a dataset has fewer points than that:
 // "You need at least " n " points in the dataset to fit " item.

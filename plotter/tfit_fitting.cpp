@@ -118,7 +118,7 @@ void TFit::CheckPointCount() {
   const trendtype type = TrendTypes[static_cast<std::size_t>(index)];
   AddTr->setEnabled(true);
   const int points = d->x ? d->x->n : 0;
-  if (points < fewestpoints(type)) {
+  if (points < fewestpoints(type, frame().plugin())) {
     frame().LogEvent(0, true, qs(fewestpointsmessage(type, frame().plugin())));
     AddTr->setEnabled(false);
   }
