@@ -22,6 +22,16 @@ bool hascovariance(const bfit &fit) {
   return fit.cov.rows == np && fit.cov.cols == np;
 }
 
+// The covariance as the fit keeps it, made symmetric: the solvers leave
+// the two triangles apart by rounding.
+matr symmetriccov(const bfit &fit) {
+  matr m = fit.cov;
+  for (int r = 0; r < m.rows; ++r)
+    for (int c = r + 1; c < m.cols; ++c)
+      m(r, c) = m(c, r) = 0.5 * (m(r, c) + m(c, r));
+  return m;
+}
+
 // A matrix as lines: a header line of labels, then one line per row, the
 // row's label first; every number right-aligned in one width.
 void matrixlines(stringlist &lines, const matr &m, const std::vector<std::string> &labels) {
@@ -117,9 +127,10 @@ stringlist noteslines(const bfit &fit, const fitnotes &notes, bool covariance) {
       const auto labels = parameterlabels(fit);
       lines.push_back(notes.scaleasked && std::isfinite(notes.scale) ? "Covariance (scaled):"
                                                                      : "Covariance:");
-      matrixlines(lines, fit.cov, labels);
+      const matr cov = symmetriccov(fit);
+      matrixlines(lines, cov, labels);
       lines.push_back("Correlation:");
-      matrixlines(lines, correlation(fit.cov), labels);
+      matrixlines(lines, correlation(cov), labels);
     }
   }
   return lines;
@@ -154,8 +165,9 @@ std::string jsonfit(const bfit &fit, const std::string &model, const fitnotes &n
   s += ", \"scaled\": " + std::string(scaled ? "true" : "false");
   s += ", \"scale\": " + (scaled ? jsonnumber(notes.scale) : std::string("null"));
   if (hascovariance(fit)) {
-    s += ",\n   \"covariance\": " + jsonmatrix(fit.cov);
-    s += ",\n   \"correlation\": " + jsonmatrix(correlation(fit.cov));
+    const matr cov = symmetriccov(fit);
+    s += ",\n   \"covariance\": " + jsonmatrix(cov);
+    s += ",\n   \"correlation\": " + jsonmatrix(correlation(cov));
   } else {
     s += ",\n   \"covariance\": null, \"correlation\": null";
   }

@@ -79,6 +79,8 @@ class Folder(unittest.TestCase):
 
 class Covariance(Folder):
     def check(self, f, cov):
+        got = np.array(f["covariance"], dtype=float)
+        np.testing.assert_array_equal(got, got.T)
         # Entries that are 0 in truth come out as rounding errors.
         self.assertMatrix(f["covariance"], cov, rtol=1e-9, atol=1e-12 * np.max(np.abs(cov)))
         sd = np.sqrt(np.diag(cov))
