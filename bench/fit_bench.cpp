@@ -127,6 +127,47 @@ void BM_MultiFit_12(benchmark::State &state) {
 }
 BENCHMARK(BM_MultiFit_12)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
+// A tagged file of many two-point datasets: K datasets, a (K+1)-order joint
+// system. Arguments: K, and 1 for Gaussian elimination, 0 for Cramer's rule.
+void BM_MultiFit_TwoPointSets(benchmark::State &state) {
+  const int K = static_cast<int>(state.range(0));
+  const bool gauss = state.range(1) != 0;
+  std::vector<std::unique_ptr<dataset>> sets;
+  for (int j = 0; j < K; ++j)
+    sets.push_back(points(2, 0.5 * j, 1.0, line, 0.1));
+  nullcanvas mainchart, devchart;
+  for (auto _ : state) {
+    Mlinearsamem m;
+    m.makelines(K);
+    std::vector<std::unique_ptr<bfit>> lines = m.takelines();
+    for (int j = 0; j < K; ++j) {
+      m.datasets.add(sets[static_cast<std::size_t>(j)].get());
+      m.line(j)->data = sets[static_cast<std::size_t>(j)].get();
+    }
+    m.fit(mainchart, devchart, gauss);
+    benchmark::DoNotOptimize(m.line(0)->par[0]);
+  }
+}
+BENCHMARK(BM_MultiFit_TwoPointSets)
+    ->Args({50, 1})
+    ->Args({50, 0})
+    ->Args({400, 1})
+    ->Args({400, 0})
+    ->Unit(benchmark::kMillisecond);
+
+// A straight line far from x = 0 (x near 1e9): the fit that refines its
+// solution on the data.
+void BM_FarLineFit_1e6(benchmark::State &state) {
+  auto d = points(1'000'000, 1e9, 100.0, line, 0.1);
+  for (auto _ : state) {
+    polynom f(1);
+    f.data = d.get();
+    f.fit(true);
+    benchmark::DoNotOptimize(f.par[0]);
+  }
+}
+BENCHMARK(BM_FarLineFit_1e6)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 BENCHMARK_MAIN();

@@ -165,6 +165,103 @@ TEST(MultiFit, TwelveDatasetsAgreeUnderBothSolvers) {
   EXPECT_NEAR(g.lines[5]->par[1], 5.0, 0.05);
 }
 
+// Each line's own parameter takes the full joint covariance for both kinds
+// and both solvers; the closed forms are the inverse normal matrices'
+// diagonals (samem: M = [[10 3 3] [3 3 0] [3 0 3]], samec: M = [[6 3 3]
+// [3 5 0] [3 0 5]]).
+TEST(MultiFit, OwnParametersTakeTheJointCovariance) {
+  for (bool gauss : {true, false}) {
+    multirun<Mlinearsamem> m(twolines(2, 1, 2, 3));
+    m.m.fit(m.mainchart, m.devchart, gauss);
+    multirun<Mlinearsamec> c(twolines(1, 1, 3, 1));
+    c.m.fit(c.mainchart, c.devchart, gauss);
+    for (std::size_t j = 0; j < 2; ++j) {
+      EXPECT_NEAR(m.lines[j]->err[1], std::sqrt(7.0 / 12.0), 1e-12);
+      EXPECT_NEAR(m.lines[j]->err[0], 0.5, 1e-12);
+      EXPECT_NEAR(c.lines[j]->err[0], std::sqrt(21.0 / 60.0), 1e-12);
+      EXPECT_NEAR(c.lines[j]->err[1], std::sqrt(25.0 / 60.0), 1e-12);
+    }
+  }
+}
+
+// Many datasets: the joint system solved against an independent long
+// double Gauss-Jordan inverse of the same normal equations, by both
+// solvers; hundreds of two-point datasets finish (the benchmark times it).
+TEST(MultiFit, ManyDatasetsMatchTheJointSolution) {
+  for (int K : {40, 400}) {
+    auto make = [K] {
+      std::vector<std::unique_ptr<dataset>> v;
+      for (int j = 0; j < K; ++j)
+        v.push_back(makedata({0.5 * j, 0.5 * j + 1}, {1.0 + j, 3.1 + j}, {0.1, 0.2}));
+      return v;
+    };
+    const int n = K + 1;
+    std::vector<std::vector<long double>> M(n, std::vector<long double>(2 * n + 1, 0.0L));
+    {
+      auto sets = make();
+      for (int j = 0; j < K; ++j) {
+        const dataset &d = *sets[static_cast<std::size_t>(j)];
+        for (int l = 0; l < 2; ++l) {
+          const long double w = (*d.w)[l], x = (*d.x)[l], y = (*d.y)[l];
+          M[0][0] += w * x * x;
+          M[0][j + 1] += w * x;
+          M[j + 1][0] += w * x;
+          M[j + 1][j + 1] += w;
+          M[0][2 * n] += w * x * y;
+          M[j + 1][2 * n] += w * y;
+        }
+      }
+      for (int i = 0; i < n; ++i)
+        M[i][n + i] = 1.0L;
+      for (int c = 0; c < n; ++c) {
+        int p = c;
+        for (int r = c + 1; r < n; ++r)
+          if (std::fabs(M[r][c]) > std::fabs(M[p][c]))
+            p = r;
+        std::swap(M[p], M[c]);
+        for (int r = 0; r < n; ++r) {
+          if (r == c)
+            continue;
+          const long double f = M[r][c] / M[c][c];
+          for (int k = c; k <= 2 * n; ++k)
+            M[r][k] -= f * M[c][k];
+        }
+      }
+    }
+    for (bool gauss : {true, false}) {
+      SCOPED_TRACE(std::to_string(K) + (gauss ? " datasets, Gauss" : " datasets, Cramer"));
+      multirun<Mlinearsamem> r(make());
+      r.m.fit(r.mainchart, r.devchart, gauss);
+      const double m = static_cast<double>(M[0][2 * n] / M[0][0]);
+      const double sm = std::sqrt(static_cast<double>(M[0][n] / M[0][0]));
+      for (int j : {0, K / 2, K - 1}) {
+        const bfit &l = *r.lines[static_cast<std::size_t>(j)];
+        // The joint normal equations are neither centred nor scaled: with x
+        // up to 200 they keep about 8 digits.
+        EXPECT_NEAR(l.par[0], m, 1e-7 * std::fabs(m));
+        EXPECT_NEAR(l.err[0], sm, 1e-7 * sm);
+        const double b = static_cast<double>(M[j + 1][2 * n] / M[j + 1][j + 1]);
+        const double sb = std::sqrt(static_cast<double>(M[j + 1][n + j + 1] / M[j + 1][j + 1]));
+        EXPECT_NEAR(l.par[1], b, 1e-7 * (std::fabs(b) + 1.0));
+        EXPECT_NEAR(l.err[1], sb, 1e-7 * sb);
+      }
+    }
+  }
+}
+
+// A line whose chi-square overflows fails the joint fit: no series, the
+// lines keep what they had.
+TEST(MultiFit, NonFiniteChiSquareFailsTheJointFit) {
+  std::vector<std::unique_ptr<dataset>> v;
+  v.push_back(makedata({0, 1, 2}, {1e200, -1e200, 1e200}, {1, 1, 1}));
+  v.push_back(makedata({0, 1, 2}, {1, 2, 3}, {1, 1, 1}));
+  multirun<Mlinearsamem> r(std::move(v));
+  r.lines[0]->par[0] = 5;
+  EXPECT_THROW(r.m.fit(r.mainchart, r.devchart, true), engine_error);
+  EXPECT_EQ(r.lines[0]->par[0], 5);
+  EXPECT_TRUE(r.mainchart.made.empty());
+}
+
 TEST(MultiFit, RecordHoldsDatasetsOnly) {
   auto d = makedata({0, 1}, {1, 2}, {1, 1});
   mbfit rec;

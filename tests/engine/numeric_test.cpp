@@ -273,6 +273,121 @@ TEST(Solvers, CramerReusesOneInverseForManyRightHandSides) {
     expectnear(tmul(inv, b), gauss(a, b), 1e-12);
 }
 
+namespace {
+
+// Gaussian elimination exactly as the pivot rule states it: before each
+// column, bubble passes over the whole matrix until no neighbouring pair
+// is out of order by notabove, then elimination with the right-hand side.
+vec bubblegauss(matr a, vec b) {
+  const int n = a.rows;
+  for (int j = 0; j + 1 < n; ++j) {
+    bool swapped = true;
+    while (swapped) {
+      swapped = false;
+      for (int i = 0; i + 1 < n; ++i)
+        if (!notabove(a.row[static_cast<std::size_t>(i + 1)], a.row[static_cast<std::size_t>(i)])) {
+          std::swap(a.row[static_cast<std::size_t>(i)], a.row[static_cast<std::size_t>(i + 1)]);
+          std::swap(b[i], b[i + 1]);
+          swapped = true;
+        }
+    }
+    for (int s = j + 1; s < n; ++s) {
+      const double f = a(s, j) / a(j, j);
+      for (int m = j + 1; m < n; ++m)
+        a(s, m) = a(s, m) - a(j, m) * f;
+      a(s, j) = 0.0;
+      b[s] = b[s] - b[j] * f;
+    }
+  }
+  vec x(n);
+  for (int s = n - 1; s >= 0; --s) {
+    double sum = b[s];
+    for (int k = s + 1; k < n; ++k)
+      sum -= a(s, k) * x[k];
+    x[s] = sum / a(s, s);
+  }
+  return x;
+}
+
+} // namespace
+
+// One elimination serves many right-hand sides with the pivot rule's
+// results bit for bit, also where rows tie in their squared elements.
+TEST(Solvers, EliminationKeepsThePivotRulesResults) {
+  std::mt19937 gen(4711);
+  std::uniform_int_distribution<int> small(-3, 3);
+  std::uniform_real_distribution<double> u(-1, 1);
+  for (int n : {2, 3, 5, 8, 13}) {
+    for (int trial = 0; trial < 30; ++trial) {
+      matr a(n, n);
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+          // Small integers make ties (equal squares, opposite signs) common.
+          a(i, j) = trial % 2 ? small(gen) : u(gen);
+      for (int i = 0; i < n; ++i)
+        a(i, i) += trial % 2 ? 7 * n : 0.0;
+      const elimination e(a);
+      for (int k = 0; k < 3; ++k) {
+        vec b(n);
+        for (int i = 0; i < n; ++i)
+          b[i] = u(gen);
+        const vec want = bubblegauss(a, b);
+        const vec got = e.solve(b);
+        const vec direct = gauss(a, b);
+        for (int i = 0; i < n; ++i) {
+          EXPECT_EQ(got[i], want[i]) << "n=" << n << " trial " << trial;
+          EXPECT_EQ(direct[i], want[i]);
+        }
+      }
+      // The inverse's columns are those solutions.
+      const matr inv = e.inverse();
+      vec unit(n);
+      unit.zero();
+      unit[n - 1] = 1.0;
+      const vec last = bubblegauss(a, unit);
+      for (int i = 0; i < n; ++i)
+        EXPECT_EQ(inv(i, n - 1), last[i]);
+    }
+  }
+}
+
+// Cramer's rule on a large system: the cofactors over the determinant
+// without forming a determinant far outside the double range, at the cost
+// of one elimination.
+TEST(Solvers, CramerOnLargeSystems) {
+  const int n = 120;
+  matr a(n, n);
+  vec x(n);
+  for (int i = 0; i < n; ++i) {
+    x[i] = std::sin(i + 1.0);
+    for (int j = 0; j < n; ++j)
+      a(i, j) = 1.0 / (1.0 + std::abs(i - j));
+    a(i, i) = 1e4; // det about 1e480
+  }
+  vec b(n);
+  for (int i = 0; i < n; ++i) {
+    long double s = 0;
+    for (int j = 0; j < n; ++j)
+      s += static_cast<long double>(a(i, j)) * x[j];
+    b[i] = static_cast<double>(s);
+  }
+  const matr c = a.cofinverse();
+  expectnear(tmul(c, b), x, 1e-12);
+  expectnear(solve(a, b, false), x, 1e-12);
+  // Untransposed cofactors: row 0 of c is column 0 of the inverse.
+  const vec col0 = gauss(a, [&] {
+    vec e(n);
+    e.zero();
+    e[0] = 1;
+    return e;
+  }());
+  for (int i = 0; i < n; ++i)
+    EXPECT_NEAR(c(i, 0), col0[i], 1e-15);
+  matr singular = a;
+  singular.row[7] = singular.row[9];
+  EXPECT_TRUE(isfault([&] { singular.cofinverse(); }));
+}
+
 TEST(Jacobian, ForwardDifferences) {
   // F(p) = (p0^2 + p1, 3 p0 p1): J(r, c) = dF_c / dp_r.
   const vecfunction f = [](const vec &p) { return vec{p[0] * p[0] + p[1], 3 * p[0] * p[1]}; };
