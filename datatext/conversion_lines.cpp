@@ -66,6 +66,14 @@ bool validutf8(const unsigned char *s, std::size_t n) {
   return true;
 }
 
+// A UTF-8 byte-order mark at the start is not part of the text.
+void dropmark(std::string &text) {
+  if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    std::memmove(text.data(), text.data() + 3, text.size() - 3);
+    text.resize(text.size() - 3);
+  }
+}
+
 std::string latin1toutf8(const std::string &bytes) {
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 8 + 1);
@@ -85,8 +93,7 @@ std::string latin1toutf8(const std::string &bytes) {
 
 textlines textlines::fromText(std::string text) {
   textlines t;
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
-    text.erase(0, 3);
+  dropmark(text);
   // Turn CR LF and lone CR into LF, in place.
   if (std::memchr(text.data(), '\r', text.size())) {
     std::size_t w = 0;
@@ -125,8 +132,7 @@ textlines textlines::fromText(std::string text) {
 }
 
 textlines textlines::fromBytes(std::string bytes) {
-  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
-    bytes.erase(0, 3);
+  dropmark(bytes);
   if (!validutf8(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size()))
     bytes = latin1toutf8(bytes);
   return fromText(std::move(bytes));
@@ -187,38 +193,37 @@ std::string readdatatext(const std::string &path) {
   std::string bytes;
   // One byte more than the file, for the line break that may be added at
   // its end without moving the text.
-  bytes.reserve(static_cast<std::size_t>(info.st_size) + 1);
+  const auto size = static_cast<std::size_t>(info.st_size);
+  bytes.reserve(size + 1);
+  bytes.resize(size);
   std::size_t done = 0;
-  bool first = true;
-  std::size_t want = static_cast<std::size_t>(info.st_size);
-  for (;;) {
-    // Read into the string's own storage: no second copy of the text. A
-    // file that grows while it is read is followed up to the limit.
-    if (done == want)
-      want = std::min<std::size_t>(done + (1 << 16), kMaxTextBytes + 1);
-    bytes.resize(want);
-    const ssize_t n = ::read(fd, bytes.data() + done, want - done);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      throw std::system_error(errno, std::generic_category(), path);
+  const auto readsome = [&](char *into, std::size_t room) {
+    for (;;) {
+      const ssize_t n = ::read(fd, into, room);
+      if (n >= 0)
+        return static_cast<std::size_t>(n);
+      if (errno != EINTR)
+        throw std::system_error(errno, std::generic_category(), path);
     }
+  };
+  // The file's own size straight into the string's storage: no second copy.
+  while (done < size) {
+    const std::size_t n = readsome(bytes.data() + done, size - done);
     if (n == 0)
       break;
-    done += static_cast<std::size_t>(n);
-    if (done > kMaxTextBytes)
-      throw toolarge();
-    if (first && done >= 3) {
-      // A UTF-8 byte-order mark is not part of the text.
-      if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-        bytes.erase(0, 3);
-        done -= 3;
-        want -= 3;
-      }
-      first = false;
-    }
+    done += n;
   }
   bytes.resize(done);
+  // A file that grows while it is read is followed up to the limit.
+  if (done == size) {
+    char chunk[1 << 16];
+    while (const std::size_t n = readsome(chunk, sizeof chunk)) {
+      if (bytes.size() + n > kMaxTextBytes)
+        throw toolarge();
+      bytes.append(chunk, n);
+    }
+  }
+  dropmark(bytes);
   if (!validutf8(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size()))
     bytes = latin1toutf8(bytes);
   return bytes;
