@@ -165,7 +165,11 @@ void TMainForm::BindPlugin() {
     return;
   }
   if (!QFileInfo(path).isFile()) {
-    LogEvent(0, false, no + QStringLiteral("%1 was not found").arg(path));
+    // A FIFO or a device is no library (and loading one could hang).
+    LogEvent(0, false,
+             no + (QFileInfo::exists(path) ? QStringLiteral("%1 is not a regular file")
+                                           : QStringLiteral("%1 was not found"))
+                      .arg(path));
     return;
   }
   pluginFile_.setFileName(path);
