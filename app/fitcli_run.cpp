@@ -1,4 +1,5 @@
 // orvalle-fit's run: read, convert, make the dataset, fit, report.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 #include "app/fitcli.h"
@@ -44,6 +46,21 @@ void printerr(const std::string &text) {
   std::fputc('\n', stderr);
 }
 
+std::string outofmemory(const std::string &what) {
+  return "orvalle-fit: not enough memory to " + what;
+}
+
+// A fit that failed: the engine's reason, then the usual message. A failed
+// fit (code 0) has logged its reason through the log channel already; the
+// other faults (floating-point, rows of different lengths) only carry it.
+[[noreturn]] void failedfit(const std::exception &e) {
+  const auto *ee = dynamic_cast<const engine_error *>(&e);
+  if (!(ee && ee->code() == kFailedFit) && *e.what())
+    printerr(e.what());
+  printerr(kCriticalFailure);
+  throw stop{kExitFitFailed, ""};
+}
+
 // ---------------------------------------------------------------- plug-in
 
 const PluginLibrary *activeplugin = nullptr;
@@ -75,6 +92,13 @@ PluginLibrary loadplugin() {
       throw stop{kExitUsage, "No plug-in model: the program's own folder is unknown"};
     path = folder + "/libcustomfit.so";
   }
+  // dlopen would wait on a FIFO and read a device without end: only a
+  // regular file is a library.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0)
+    throw stop{kExitUsage, "No plug-in model: " + path + ": " + std::strerror(errno)};
+  if (!S_ISREG(info.st_mode))
+    throw stop{kExitUsage, "No plug-in model: " + path + " is not a regular file"};
   std::string why;
   auto lib = loadpluginfile(path, &why);
   if (!lib)
@@ -92,8 +116,6 @@ rowref makerow(std::vector<double> values) {
   r->data = std::move(values);
   return r;
 }
-
-std::string columnname(int c) { return std::string("Col ") + static_cast<char>('A' + c); }
 
 // A file of four or more columns says which ones it was fitted with unless
 // every one was named.
@@ -215,6 +237,7 @@ struct fitrun {
   std::vector<int> fitdataset; // per fit: its dataset's position
   std::string title;
   std::optional<PluginLibrary> plugin;
+  std::optional<gnuplottexts> gnuplot; // the script and data texts to write
 };
 
 void singlefit(fitrun &run, const options &o, int which) {
@@ -248,11 +271,12 @@ void singlefit(fitrun &run, const options &o, int which) {
     fit->data = &d;
     d.attach(fit.get());
     fit->fitplot(canvas, canvas, 1000, o.gauss);
-  } catch (const std::exception &) {
-    // The engine's own messages have gone to stderr already.
+  } catch (const std::bad_alloc &) {
     d.attach(nullptr);
-    printerr(kCriticalFailure);
-    throw stop{kExitFitFailed, ""};
+    throw stop{kExitFitFailed, outofmemory("fit " + itemtext)};
+  } catch (const std::exception &e) {
+    d.attach(nullptr);
+    failedfit(e);
   }
   run.fits.push_back(std::move(fit));
   run.fitdataset.push_back(which);
@@ -282,9 +306,10 @@ void multifit(fitrun &run, const options &o) {
       run.fits.push_back(std::move(lines[j]));
       run.fitdataset.push_back(static_cast<int>(j));
     }
-  } catch (const std::exception &) {
-    printerr(kCriticalFailure);
-    throw stop{kExitFitFailed, ""};
+  } catch (const std::bad_alloc &) {
+    throw stop{kExitFitFailed, outofmemory("fit " + std::to_string(K) + " lines")};
+  } catch (const std::exception &e) {
+    failedfit(e);
   }
 }
 
@@ -294,8 +319,8 @@ std::string absolutepath(const std::string &path) {
   return ec ? path : p.lexically_normal().string();
 }
 
-// Reads, converts and fits one file into run, and writes the gnuplot
-// files when script is not empty. Raises stop on failure.
+// Reads, converts and fits one file into run, and makes the gnuplot texts
+// when script is not empty. Raises stop on failure.
 void fitfile(const options &o, const std::string &file, const std::string &script, fitrun &run) {
   if (o.model.type == trendtype::custom && o.model.degree == 0) {
     run.plugin = loadplugin();
@@ -311,8 +336,14 @@ void fitfile(const options &o, const std::string &file, const std::string &scrip
   textlines lines;
   try {
     lines = readtextfile(path);
+  } catch (const textreaderror &e) {
+    throw stop{kExitUsage, std::string("Cannot read ") + e.what()};
   } catch (const std::system_error &e) {
     throw stop{kExitUsage, "Cannot read " + file + ": " + e.code().message()};
+  } catch (const std::bad_alloc &) {
+    throw stop{kExitUsage, outofmemory("read " + file)};
+  } catch (const std::length_error &) {
+    throw stop{kExitUsage, outofmemory("read " + file)};
   }
   ConversionOutcome conv = ConvertToChart(lines, path);
   lines = textlines();
@@ -342,6 +373,8 @@ void fitfile(const options &o, const std::string &file, const std::string &scrip
     singlefit(run, o, 0);
   }
 
+  // The gnuplot texts describe the fits too: they are made here and
+  // written with the report, once it has been made as well.
   if (!script.empty()) {
     gnuplotchart chart;
     for (const auto &d : run.datasets)
@@ -349,9 +382,13 @@ void fitfile(const options &o, const std::string &file, const std::string &scrip
     for (std::size_t i = 0; i < run.fits.size(); ++i)
       chart.fits.push_back({run.fits[i].get(), run.fitdataset[i]});
     chart.title = run.title;
-    std::string why;
-    if (!writegnuplotfiles(chart, script, &why))
-      throw stop{kExitFitFailed, why};
+    try {
+      run.gnuplot = gnuplotfiletexts(chart, script);
+    } catch (const std::bad_alloc &) {
+      throw stop{kExitFitFailed, outofmemory("describe the fit")};
+    } catch (const std::exception &e) {
+      failedfit(e);
+    }
   }
 }
 
@@ -499,12 +536,14 @@ int execute(const options &o) {
                                                : textreport(fits);
         }
       } catch (const std::bad_alloc &) {
-        throw stop{kExitFitFailed, "orvalle-fit: not enough memory to describe the fit"};
+        throw stop{kExitFitFailed, outofmemory("describe the fit")};
       } catch (const std::exception &e) {
-        if (*e.what())
-          printerr(e.what());
-        printerr(kCriticalFailure);
-        throw stop{kExitFitFailed, ""};
+        failedfit(e);
+      }
+      if (run.gnuplot) {
+        std::string why;
+        if (!writegnuplottexts(*run.gnuplot, &why))
+          throw stop{kExitFitFailed, why};
       }
     } catch (const stop &s) {
       if (!s.message.empty())
@@ -577,6 +616,9 @@ int run(const std::vector<std::string> &args) {
     if (!s.message.empty())
       printerr(s.message);
     return s.status;
+  } catch (const std::bad_alloc &) {
+    printerr(outofmemory("finish"));
+    return kExitFitFailed;
   } catch (const std::exception &e) {
     printerr(std::string("orvalle-fit: ") + e.what());
     return kExitFitFailed;
