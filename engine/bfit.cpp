@@ -262,14 +262,7 @@ matr bfit::iterationcovariance(const pointfn &G, const matr &J, const vec &p) co
   // The solution of J g = G is linear in G: form the columns of J^-1 once
   // by elimination, then g = J^-1 G for every point. The covariance is
   // J^-1 S J^-T with S the sum of sigma^2 G G^T over the points.
-  matr inv(np, np);
-  for (int k = 0; k < np; ++k) {
-    vec unit(np);
-    unit[k] = 1.0;
-    const vec col = gauss(J, unit);
-    for (int r = 0; r < np; ++r)
-      inv(r, k) = col[r];
-  }
+  const matr inv = elimination(J).inverse();
   const drow &x = *data->x;
   const drow &y = *data->y;
   const drow &w = *data->w;

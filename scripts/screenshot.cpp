@@ -1,7 +1,7 @@
 // orvalle-screenshot: starts the frame as the program does, opens one of its
 // menus (or a window), grabs the whole screen and saves it as a PNG.
 //
-//   orvalle-screenshot OUT.png [File|Edit|Actions|Chart|Window|Help|about|prefs|help|teach]
+//   orvalle-screenshot OUT.png [File|Edit|Actions|Chart|Window|Help|about|prefs|help|trends|teach]
 //                              [data]
 //
 // With "data" a scratch pad with a small tagged data text is opened and
@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QTextBrowser>
 #include <QTimer>
 
 #include <cstdio>
@@ -61,6 +62,12 @@ int main(int argc, char *argv[]) {
       prefs->show();
     } else if (what == QLatin1String("help")) {
       frame.HelpContents();
+    } else if (what == QLatin1String("trends")) {
+      // The help book at its page on the trend types.
+      frame.HelpContents();
+      for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *browser = w->findChild<QTextBrowser *>())
+          browser->setSource(browser->source().resolved(QUrl(QStringLiteral("trends.html"))));
     } else if (what == QLatin1String("teach")) {
       frame.TeachingPages1Click();
     } else {

@@ -432,6 +432,11 @@ TEST(FitCommand, ExitStatusesAndMessages) {
        "Exponential decay fit: the data need at least two points with positive y at different x "
        "and a slope",
        "Critical Failure Occurred In Fitted The Chosen Line"},
+      // A chi-square that overflows is a failed fit, with the engine's reason.
+      {{data("overflow.txt")},
+       1,
+       "The fit gave a chi-square that is not a finite number",
+       "Critical Failure Occurred In Fitted The Chosen Line"},
       {{"--gnuplot", "/tmp/x.gdt", data("line3.txt")},
        2,
        "orvalle-fit: --gnuplot /tmp/x.gdt: the script may not end in .gdt, which names its data "

@@ -8,6 +8,7 @@
 
 #include "engine/customfit.h"
 #include "engine/fits.h"
+#include "engine/trendtypes.h"
 #include "tests/engine/fit_helpers.h"
 #include "tests/engine/recordingseries.h"
 
@@ -218,4 +219,67 @@ TEST(QuarticPlugin, AsksForADegreeFourPolynomial) {
   stringlist lines;
   f.describe(lines, true);
   EXPECT_EQ(lines[0], "Fit of the form y= SUM{i=0:N}( a{i}x^(N-i) ) ");
+}
+
+namespace {
+
+// A plug-in's model functions that misbehave, bound over the sample's.
+int negativeerrorfit(orvalle_params *p, const orvalle_points *, int) {
+  p->par[0] = 2.0;
+  p->par[1] = 0.5;
+  p->err[0] = 0.1;
+  p->err[1] = -0.01;
+  return 0;
+}
+int plainfit(orvalle_params *p, const orvalle_points *, int) {
+  p->par[0] = 2.0;
+  p->par[1] = 0.5;
+  p->err[0] = 0.1;
+  p->err[1] = 0.01;
+  return 0;
+}
+double nanvalue(const orvalle_params *, double) { return std::nan(""); }
+
+} // namespace
+
+// A negative uncertainty is a plug-in failure; a model whose values are
+// not numbers makes a chi-square that is not one, and fails in fitplot.
+TEST(MisbehavingPlugin, NegativeUncertaintyOrNaNValueFailsTheFit) {
+  PluginLibrary lib = load("libcustomfit.so");
+  auto d = decaydata({0, 1, 2, 3}, 2.0, 2.0, 0.01);
+  recordingcanvas mainchart, devchart;
+  {
+    lib.customfit_fit = negativeerrorfit;
+    customfit f(lib);
+    f.par[0] = 7;
+    f.data = d.get();
+    EXPECT_THROW(f.fitplot(mainchart, devchart, 1000, true), engine_error);
+    EXPECT_EQ(f.par[0], 7);
+  }
+  {
+    lib.customfit_fit = plainfit;
+    lib.customfit_value = nanvalue;
+    customfit f(lib);
+    f.data = d.get();
+    try {
+      f.fitplot(mainchart, devchart, 1000, true);
+      ADD_FAILURE() << "no failure";
+    } catch (const engine_error &e) {
+      EXPECT_EQ(e.code(), kFailedFit);
+      EXPECT_EQ(std::string(e.what()), "The fit gave a chi-square that is not a finite number");
+    }
+    EXPECT_FALSE(f.curve);
+  }
+  EXPECT_TRUE(mainchart.made.empty());
+}
+
+// The trend list asks a plug-in polynomial for two points more than its
+// degree, and says so in the usual message.
+TEST(QuarticPlugin, NeedsTwoPointsMoreThanItsDegree) {
+  const PluginLibrary lib = load("libcustomfit_poly4.so");
+  EXPECT_EQ(fewestpoints(trendtype::custom, &lib), 6);
+  EXPECT_EQ(fewestpointsmessage(trendtype::custom, &lib),
+            "You need at least 6 points in the dataset to fit Quartic y=ax^4+bx^3+cx^2+dx+e");
+  const PluginLibrary own = load("libcustomfit.so");
+  EXPECT_EQ(fewestpoints(trendtype::custom, &own), 3);
 }

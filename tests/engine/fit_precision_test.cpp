@@ -228,16 +228,24 @@ TEST(TopPrecision, DegreeFiveOnZeroToTwenty) {
     const char *what;
     double offset;
     double error;
+    bool alternating = false; // y = 1 - x + x^2 - ... - x^5
+    bool varying = false;     // errors differ between points
   };
   for (const ycase &yc :
        {ycase{"exact", 0.0, 1.0}, ycase{"alternating offsets", 1e5, 1.0},
-        ycase{"exact, errors 0.3", 0.0, 0.3}, ycase{"alternating offsets, errors 7", 1e5, 7.0}}) {
+        ycase{"exact, errors 0.3", 0.0, 0.3}, ycase{"alternating offsets, errors 7", 1e5, 7.0},
+        ycase{"signs alternating", 0.0, 1.0, true},
+        ycase{"signs and offsets alternating, varying errors", 1e5, 2.0, true, true},
+        ycase{"offsets, varying errors", 1e5, 0.5, false, true}}) {
     std::vector<double> y, e;
     for (std::size_t i = 0; i < x.size(); ++i) {
-      const double v = x[i];
-      const double p = 1 + v + v * v + v * v * v + v * v * v * v + v * v * v * v * v;
+      const double v = yc.alternating ? -x[i] : x[i];
+      double p = 0.0;
+      for (int k = 0; k <= 5; ++k)
+        p = p * v + 1.0;
       y.push_back(p + (i % 2 ? -yc.offset : yc.offset));
-      e.push_back(yc.error);
+      // Errors that differ from point to point when asked for.
+      e.push_back(yc.error * (yc.varying ? 1.0 + 0.1 * static_cast<double>(i % 4) : 1.0));
     }
     const exactfit ref(x, y, e, 5);
     for (bool gauss : {true, false}) {

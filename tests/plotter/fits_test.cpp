@@ -252,6 +252,7 @@ private slots:
   void fitAndPlotEveryType();
   void solverSettingReadAtEachFit();
   void nonConvergingCosineAddsNothing();
+  void nonFiniteChiSquareIsAFailedFit();
   void multiFit_data();
   void multiFit();
   void multiFitButtonNeedsTwoDatasets();
@@ -673,6 +674,27 @@ void FitsTest::nonConvergingCosineAddsNothing() {
   QCOMPARE(fit->currentPage(), 2);
 }
 
+void FitsTest::nonFiniteChiSquareIsAFailedFit() {
+  // Residuals of 1e200 with errors 1: the chi-square overflows. The fit is
+  // a failed fit with the engine's reason, not a "suspiciously large" one.
+  FitFrame frame;
+  EngineLog engine(frame);
+  auto fit = makePlotter(frame, {"0 1e200 1", "1 -1e200 1", "2 1e200 1", "3 -1e200 1"});
+  QVERIFY(fit);
+  clickType(*fit, 1);
+  frame.log.clear();
+  pressFit(*fit);
+  QCOMPARE(frame.log.size(), std::size_t(2));
+  QCOMPARE(frame.log[0].kind, kEngineLogKind);
+  QCOMPARE(frame.log[0].text,
+           QStringLiteral("The fit gave a chi-square that is not a finite number"));
+  QVERIFY(frame.log[1].error);
+  QCOMPARE(frame.log[1].text,
+           QStringLiteral("Critical Failure Occurred In Fitted The Chosen Line"));
+  QCOMPARE(fit->Fits.count, 0u);
+  QCOMPARE(datasetOf(*fit, 0)->currentfit(), nullptr);
+}
+
 // ------------------------------------------------------------- multi fit
 
 void FitsTest::multiFit_data() {
@@ -874,21 +896,39 @@ void FitsTest::detailsOfTheChosenFit() {
 }
 
 void FitsTest::noDegreesOfFreedomShowsNoLimits() {
-  // A plug-in polynomial of degree 2 through three points: nothing left over.
-  gPolyDegree = 2;
+  // A plug-in polynomial of degree 2 through three points has nothing left
+  // over: like the built-in types it needs two points more than its degree.
+  {
+    gPolyDegree = 2;
+    FitFrame frame;
+    frame.withPlugin = true;
+    auto fit = makePlotter(frame, {"1 3 0.5", "2 12 0.5", "3 27 0.5"});
+    QVERIFY(fit);
+    frame.log.clear();
+    clickType(*fit, 4);
+    QVERIFY(!fit->AddTr->isEnabled());
+    QCOMPARE(errors(frame),
+             QStringList{QStringLiteral("You need at least 4 points in the dataset to fit ") +
+                         QString::fromUtf8(gName)});
+    gPolyDegree = 0;
+  }
+  // A line of a multi fit on a two-point dataset: no degrees of freedom,
+  // no limits, no verdict.
   FitFrame frame;
-  frame.withPlugin = true;
-  auto fit = makePlotter(frame, {"1 3 0.5", "2 12 0.5", "3 27 0.5"});
+  auto fit = makePlotter(frame, {"0 1 1 a", "1 3 1 a", "0 3 1 b", "1 5 1 b"}, "/lab/pair.txt");
   QVERIFY(fit);
-  clickType(*fit, 4);
+  clickType(*fit, 1);
+  fit->UpdateFrameCommands();
+  QVERIFY(fit->GoPlotBtn->isEnabled());
   frame.log.clear();
-  pressFit(*fit);
+  pressMultiFit(*fit);
   QVERIFY(errors(frame).isEmpty());
+  QCOMPARE(fit->Fits.count, 2u);
+  chooseDetail(*fit, 0);
   QCOMPARE(fit->Txtnpoints->text(), QStringLiteral("0"));
   QCOMPARE(fit->Txtchisq->toolTip(),
            QStringLiteral("Chi-Squared Limits 5% : n/a, 20% : n/a, 80% : n/a, 95% : n/a"));
-  // No verdict: the log line has nothing between " with a " and " fit".
-  QVERIFY(frame.log.back().text.endsWith(QStringLiteral(" with a  fit")));
+  QCOMPARE(fitAt(*fit, 0)->verdictword(), std::string());
   QVERIFY(!fit->ChartListBox->toPlainText().contains(QStringLiteral("suspicious")));
 }
 
