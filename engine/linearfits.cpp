@@ -49,9 +49,11 @@ void lineronlym::fit(bool /*gauss*/) {
   requirepoints(data);
   const double sxx = data->sumwx(2);
   const double m = divide(data->sumwyx(1), sxx, "lineronlym");
-  const double e = checkedsqrt(divide(1.0, sxx, "lineronlym"), "lineronlym");
+  const double var = divide(1.0, sxx, "lineronlym");
+  const double e = checkedsqrt(var, "lineronlym");
   par[0] = m;
   err[0] = e;
+  cov = matr{{var}};
 }
 
 void lineronlym::describe(stringlist &lines, bool clear) const {

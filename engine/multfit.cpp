@@ -70,17 +70,20 @@ void jointfit(multfit &m, shared what, chartcanvas &mainchart, chartcanvas &devc
   // solution and the inverse.
   vec q;
   std::vector<double> var(static_cast<std::size_t>(K + 1));
+  matr joint; // the covariance of q
   if (useGauss) {
     const elimination E(M);
     q = E.solve(v);
     const matr inv = E.inverse();
     for (int k = 0; k <= K; ++k)
       var[static_cast<std::size_t>(k)] = inv(k, k);
+    joint = inv;
   } else {
     const matr B = M.cofinverse();
     q = tmul(B, v);
     for (int k = 0; k <= K; ++k)
       var[static_cast<std::size_t>(k)] = B(k, k);
+    joint = B;
   }
   std::vector<double> sd(static_cast<std::size_t>(K + 1));
   for (int k = 0; k <= K; ++k) {
@@ -105,6 +108,12 @@ void jointfit(multfit &m, shared what, chartcanvas &mainchart, chartcanvas &devc
     line.err[1 - own] = sd[0];
     line.par[own] = q[j + 1];
     line.err[own] = sd[static_cast<std::size_t>(j + 1)];
+    // The line's block of the joint covariance, in its order (a, b).
+    const int at[2] = {own == 0 ? j + 1 : 0, own == 0 ? 0 : j + 1};
+    line.cov = matr(2, 2);
+    for (int r = 0; r < 2; ++r)
+      for (int c = 0; c < 2; ++c)
+        line.cov(r, c) = joint(at[r], at[c]);
   }
   // A line whose chi-square is not a number is no fit: the joint fit fails
   // and every line gets back what it had.
@@ -115,6 +124,7 @@ void jointfit(multfit &m, shared what, chartcanvas &mainchart, chartcanvas &devc
     for (std::size_t j = 0; j < lines.size(); ++j) {
       std::copy(std::begin(before[j].par), std::end(before[j].par), lines[j]->par);
       std::copy(std::begin(before[j].err), std::end(before[j].err), lines[j]->err);
+      lines[j]->cov = matr();
     }
     throw;
   }
