@@ -92,7 +92,7 @@ void TMainForm::SettingsNotWritten(const QString &why, bool firstRun) {
   // program runs with what it has and says so in the log, which shows the
   // line (with its beep) as soon as it exists. Nothing is deleted.
   LogEvent(0, true,
-           QStringLiteral("The settings cannot be written to %1 (%2). Orvalle runs with %3; "
+           QStringLiteral("The settings cannot be written to %1: %2. Orvalle runs with %3; "
                           "changes to the preferences will not be kept.")
                .arg(SettingsKey::fileName(), why,
                     firstRun ? QStringLiteral("the first-run settings")
@@ -149,7 +149,8 @@ void TMainForm::SetInvMatr(bool value) {
       SettingsFailure(kSubKeyMissing);
     else if (!key->flush())
       LogEvent(0, true,
-               QStringLiteral("The settings cannot be written: %1").arg(key->writeError()));
+               QStringLiteral("The settings cannot be written to %1: %2")
+                   .arg(SettingsKey::fileName(), key->writeError()));
   } else {
     SettingsFailure(kKeyMissing);
   }

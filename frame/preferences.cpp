@@ -104,7 +104,8 @@ void TPreferences::OKClick() {
   }
   if (!key->flush()) {
     frame_.LogEvent(0, true,
-                    QStringLiteral("The settings cannot be written: %1").arg(key->writeError()));
+                    QStringLiteral("The settings cannot be written to %1: %2")
+                        .arg(SettingsKey::fileName(), key->writeError()));
     return;
   }
   key.reset(); // written; SetInitDir reads the key afresh

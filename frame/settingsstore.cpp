@@ -208,7 +208,10 @@ bool SettingsKey::flush() {
   const bool existed = ::stat(path.c_str(), &before) == 0;
   if (!writetextfile(
           path, std::string_view(text.constData(), static_cast<std::size_t>(text.size())), &why)) {
-    writeError_ = QString::fromLocal8Bit(why);
+    // The system's reason alone; the callers name the file.
+    const std::string prefix = "Could not write " + path + ": ";
+    writeError_ = QString::fromLocal8Bit(
+        why.compare(0, prefix.size(), prefix) == 0 ? why.substr(prefix.size()) : why);
     return false;
   }
   dirty_ = false;

@@ -55,7 +55,8 @@ public:
   // Writes what is pending to the file; false when that failed, with the
   // reason in writeError().
   bool flush();
-  // Why the last flush failed ("cannot write <file>: <reason>").
+  // Why the last flush failed: the system's reason ("No space left on
+  // device").
   QString writeError() const { return writeError_; }
 
 private:

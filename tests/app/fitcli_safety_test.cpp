@@ -52,10 +52,18 @@ struct outcome {
 
 // Runs orvalle-fit; a run that would hang is ended after 20 s (status 124).
 outcome fit(const folder &dir, const std::vector<std::string> &args, const std::string &env = "") {
-  std::string cmd = "env " + env + " timeout 20 " + quoted(kFit);
-  for (const auto &a : args)
-    cmd += " " + quoted(a);
-  cmd += " </dev/null >" + quoted(dir / ".out") + " 2>" + quoted(dir / ".err");
+  std::string cmd = "env ";
+  cmd += env;
+  cmd += " timeout 20 ";
+  cmd += quoted(kFit);
+  for (const auto &a : args) {
+    cmd += ' ';
+    cmd += quoted(a);
+  }
+  cmd += " </dev/null >";
+  cmd += quoted(dir / ".out");
+  cmd += " 2>";
+  cmd += quoted(dir / ".err");
   const int s = std::system(cmd.c_str());
   outcome o;
   o.status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
