@@ -262,8 +262,7 @@ void TFit::AddBtnClick() {
   MChart->rescaleAxes();
   if (TitlesWindow)
     LabelsClick(0);
-  MChart->legend->setVisible(false);
-  DevChart->legend->setVisible(false);
+  ShowLegendAsChosen();
   AddTr->setEnabled(true);
 
   // 9.-10.
