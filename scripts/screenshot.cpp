@@ -85,13 +85,17 @@ int main(int argc, char *argv[]) {
             emit tree->itemClicked(item, 0);
     } else if (what == QLatin1String("legend")) {
       for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
-        plotter->TrType->setItemIndex(1);
         plotter->TrDataset->setCurrentIndex(0);
+        plotter->TrType->setItemIndex(1);
+        plotter->TrTypeClick();
         plotter->AddTrClick();
         orvalle::SendCommand(plotter, orvalle::UM_PROCESS, 2, 2);
         if (auto *labs = qobject_cast<orvalle::TChartlabs *>(plotter->TitlesWindow.data())) {
           labs->Legend->click();
-          labs->move(frame.geometry().right() - labs->width() - 20, frame.geometry().top() + 80);
+          // Clear of the plotter, which opens at the top left of the frame.
+          const QRect screen = QGuiApplication::primaryScreen()->geometry();
+          labs->move(screen.right() - labs->frameGeometry().width() - 4,
+                     screen.bottom() - labs->frameGeometry().height() - 80);
         }
       }
     } else if (what == QLatin1String("teach")) {
