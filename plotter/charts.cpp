@@ -263,8 +263,14 @@ bool Chart::placeLegend(const std::vector<LegendEntry> &entries) {
     // The legend at the top of a column beside the plot area; the empty
     // row below it takes the rest of the height.
     auto *column = new QCPLayoutGrid; // owned by the plot layout
-    column->setAutoMargins(QCP::msNone);
+    // Its top margin follows the plot area's, so the legend's top lines up
+    // with the top of the plot area.
+    column->setAutoMargins(QCP::msTop);
     column->setMargins(QMargins(4, 0, 0, 0));
+    if (!legendTop_)
+      legendTop_ = new QCPMarginGroup(this); // owned by the plot
+    axisRect()->setMarginGroup(QCP::msTop, legendTop_.data());
+    column->setMarginGroup(QCP::msTop, legendTop_.data());
     plotLayout()->addElement(kPlotRow, 1, column);
     plotLayout()->setColumnStretchFactor(1, kNoStretch);
     column->addElement(0, 0, legend);

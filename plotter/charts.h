@@ -134,6 +134,7 @@ private:
   QCPTextElement *title_ = nullptr;
   QPointer<QCPLayoutGrid> legendColumn_; // owned by the plot layout
   QPointer<QCPLayoutElement> rightReserve_;
+  QPointer<QCPMarginGroup> legendTop_;
 };
 
 } // namespace orvalle

@@ -255,6 +255,7 @@ void LegendTest::besideThePlotAreaWithTheChartsLinedUp() {
   QVERIFY(!legend.intersects(plot));
   QVERIFY(legend.left() > plot.right());
   QVERIFY(legend.right() < p.MChart->width()); // whole on the chart
+  QCOMPARE(legend.top(), plot.top());          // level with the plot area
   // Both plot areas begin and end at the same columns.
   QCOMPARE(p.DevChart->axisRect()->left(), p.MChart->axisRect()->left());
   QCOMPARE(p.DevChart->axisRect()->right(), p.MChart->axisRect()->right());
