@@ -259,12 +259,12 @@ void TFit::AddBtnClick() {
   append(EditName, name);
   EditName->setEditText(QStringLiteral("DataSet ") + QChar(65 + static_cast<int>(Datasets.count)));
 
-  // 8. Automatic axes until Replot fixes them; no legends.
+  // 8. Automatic axes until Replot fixes them; a legend only if the user
+  // has switched it on.
   MChart->rescaleAxes();
   if (TitlesWindow)
     LabelsClick(0);
-  MChart->legend->setVisible(false);
-  DevChart->legend->setVisible(false);
+  ShowLegendAsChosen();
   AddTr->setEnabled(true);
 
   // 9.-10.

@@ -8,8 +8,12 @@
 // converted first, so the menus show a plotter's commands; "wide" does the
 // same with a column text of 30 columns (names past Col Z). A fourth argument
 // naming a .png, .svg or .pdf file exports the plotter's charts to it just
-// before the screen is grabbed.
+// before the screen is grabbed. "legend" (with "data") fits a straight
+// line to the first dataset and ticks "Legend" in the titles and axes
+// window.
 // Run it under xvfb-run (scripts/screenshot does).
+#include <QCheckBox>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
@@ -28,6 +32,8 @@
 #include "frame/helpwindow.h"
 #include "frame/mainform.h"
 #include "frame/preferences.h"
+#include "plotter/chartlabs.h"
+#include "plotter/controls.h"
 #include "plotter/tfit.h"
 #if __has_include("frame/pad/jotpad.h")
 #include "frame/pad/jotpad.h"
@@ -93,6 +99,21 @@ int main(int argc, char *argv[]) {
           for (QTreeWidgetItem *item :
                tree->findItems(title, Qt::MatchExactly | Qt::MatchRecursive))
             emit tree->itemClicked(item, 0);
+    } else if (what == QLatin1String("legend")) {
+      for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
+        plotter->TrDataset->setCurrentIndex(0);
+        plotter->TrType->setItemIndex(1);
+        plotter->TrTypeClick();
+        plotter->AddTrClick();
+        orvalle::SendCommand(plotter, orvalle::UM_PROCESS, 2, 2);
+        if (auto *labs = qobject_cast<orvalle::TChartlabs *>(plotter->TitlesWindow.data())) {
+          labs->Legend->click();
+          // Clear of the plotter, which opens at the top left of the frame.
+          const QRect screen = QGuiApplication::primaryScreen()->geometry();
+          labs->move(screen.right() - labs->frameGeometry().width() - 4,
+                     screen.bottom() - labs->frameGeometry().height() - 80);
+        }
+      }
     } else if (what == QLatin1String("teach")) {
       frame.TeachingPages1Click();
     } else {
