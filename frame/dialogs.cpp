@@ -2,10 +2,12 @@
 
 #include <QDialog>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDialog>
 #include <QMessageBox>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
+#include <QRegularExpression>
 
 namespace orvalle {
 
@@ -23,16 +25,19 @@ public:
 
   QString saveFile(QWidget *parent, const QString &title, const QString &file,
                    const QString &filter, QString *selectedFilter) override {
-    return QFileDialog::getSaveFileName(parent, title, file, filter, selectedFilter,
-                                        QFileDialog::DontUseNativeDialog);
+    const std::unique_ptr<QFileDialog> dialog = MakeSaveDialog(parent, title, file, filter);
+    if (dialog->exec() != QDialog::Accepted)
+      return QString();
+    if (selectedFilter)
+      *selectedFilter = dialog->selectedNameFilter();
+    const QStringList files = dialog->selectedFiles();
+    return files.isEmpty() ? QString() : files.first();
   }
 
   Answer question(QWidget *parent, const QString &title, const QString &text,
                   bool withCancel) override {
-    QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No;
-    if (withCancel)
-      buttons |= QMessageBox::Cancel;
-    switch (QMessageBox::question(parent, title, text, buttons)) {
+    const std::unique_ptr<QMessageBox> box = MakeQuestionBox(parent, title, text, withCancel);
+    switch (box->exec()) {
     case QMessageBox::Yes:
       return Answer::Yes;
     case QMessageBox::No:
@@ -82,6 +87,52 @@ Dialogs *&installed() {
 }
 
 } // namespace
+
+QString FilterSuffix(const QString &filter) {
+  static const QRegularExpression pattern(QStringLiteral("\\*\\.([A-Za-z0-9_]+)"));
+  const QRegularExpressionMatch m = pattern.match(filter);
+  return m.hasMatch() ? m.captured(1) : QString();
+}
+
+std::unique_ptr<QFileDialog> MakeSaveDialog(QWidget *parent, const QString &title,
+                                            const QString &file, const QString &filter) {
+  auto dialog = std::make_unique<QFileDialog>(parent, title, QString(), filter);
+  dialog->setOption(QFileDialog::DontUseNativeDialog);
+  dialog->setAcceptMode(QFileDialog::AcceptSave);
+  dialog->setFileMode(QFileDialog::AnyFile);
+  if (!file.isEmpty()) {
+    const QFileInfo info(file);
+    if (info.isDir()) {
+      dialog->setDirectory(info.absoluteFilePath());
+    } else {
+      dialog->setDirectory(info.absolutePath());
+      dialog->selectFile(info.fileName());
+    }
+  }
+  // The dialog adds the default suffix to a typed name before its
+  // overwrite check, so the question names the file that would be lost.
+  const QString fallback = FilterSuffix(dialog->nameFilters().value(0));
+  QFileDialog *d = dialog.get();
+  auto follow = [d, fallback](const QString &chosen) {
+    const QString suffix = FilterSuffix(chosen);
+    d->setDefaultSuffix(suffix.isEmpty() ? fallback : suffix);
+  };
+  follow(dialog->selectedNameFilter());
+  QObject::connect(d, &QFileDialog::filterSelected, d, follow);
+  return dialog;
+}
+
+std::unique_ptr<QMessageBox> MakeQuestionBox(QWidget *parent, const QString &title,
+                                             const QString &text, bool withCancel) {
+  QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No;
+  if (withCancel)
+    buttons |= QMessageBox::Cancel;
+  auto box = std::make_unique<QMessageBox>(QMessageBox::Question, title, text, buttons, parent);
+  const QMessageBox::StandardButton keep = withCancel ? QMessageBox::Cancel : QMessageBox::No;
+  box->setDefaultButton(keep);
+  box->setEscapeButton(keep);
+  return box;
+}
 
 Dialogs &Dialogs::get() {
   Dialogs *d = installed();

@@ -5,7 +5,10 @@
 
 #include <QString>
 #include <QStringList>
+#include <memory>
 
+class QFileDialog;
+class QMessageBox;
 class QPrinter;
 class QWidget;
 class QFont;
@@ -42,5 +45,22 @@ public:
   // Installs d (not owned) and returns the previous one; nullptr restores QtDialogs.
   static Dialogs *install(Dialogs *d);
 };
+
+// The extension a filter such as "Gnu Plot File (*.gnu)" stands for ("gnu");
+// empty for a filter of any extension ("All Files (*.*)").
+QString FilterSuffix(const QString &filter);
+
+// The save dialog the program shows: a name typed without an extension
+// receives that of the selected filter (of the first filter when the
+// selected one allows any), before the dialog asks whether to overwrite an
+// existing file. filter lists the filters separated by ";;".
+std::unique_ptr<QFileDialog> MakeSaveDialog(QWidget *parent, const QString &title,
+                                            const QString &file, const QString &filter);
+
+// The question the program asks before something that would lose work
+// (Yes goes ahead): its default and Escape button is the one that keeps
+// the work, No (Cancel when offered).
+std::unique_ptr<QMessageBox> MakeQuestionBox(QWidget *parent, const QString &title,
+                                             const QString &text, bool withCancel);
 
 } // namespace orvalle

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +16,8 @@
 #include <QStatusTipEvent>
 #include <QStringDecoder>
 #include <QSystemTrayIcon>
+#include <QUrl>
+#include <algorithm>
 
 #include "frame/aboutbox.h"
 #include "frame/application.h"
@@ -125,10 +128,23 @@ QString TMainForm::statusText() const { return statusBar()->currentMessage(); }
 QMdiSubWindow *TMainForm::addChild(QWidget *child) {
   if (!child)
     return nullptr;
+  // The size the child asked for is its content's; the sub-window adds its
+  // frame and title bar around it (without this it opens at a size of its
+  // own and cuts the content).
+  const bool sized = child->testAttribute(Qt::WA_Resized);
+  const QSize wanted = child->size().expandedTo(child->minimumSize());
   QMdiSubWindow *sub = MdiArea_->addSubWindow(child);
   sub->setAttribute(Qt::WA_DeleteOnClose);
   child->show();
   sub->show();
+  if (sized) {
+    const QMargins frame = sub->contentsMargins();
+    QSize size = wanted + QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
+    // As much of it as the area shows; a child may not go below its minimum.
+    size = size.boundedTo(MdiArea_->viewport()->size()).expandedTo(sub->minimumSizeHint());
+    sub->resize(size);
+    KeepInsideArea(sub);
+  }
   MdiArea_->setActiveSubWindow(sub);
   return sub;
 }
@@ -344,7 +360,31 @@ void TMainForm::WTPInformationClick() {
 
 // ---- Window ----
 
-void TMainForm::WindowTile() { MdiArea_->tileSubWindows(); }
+void TMainForm::KeepInsideArea(QMdiSubWindow *sub) {
+  // A child that reaches past the area brings up the area's scroll bars: it
+  // is moved back inside (over part of its neighbours) and, where it can,
+  // made to fit.
+  if (!sub->isVisible() || sub->isMinimized() || sub->isMaximized())
+    return;
+  const QRect area = MdiArea_->viewport()->rect();
+  QRect g = sub->geometry();
+  g.setSize(g.size().boundedTo(area.size()).expandedTo(sub->minimumSizeHint()));
+  if (g.right() > area.right())
+    g.moveRight(area.right());
+  if (g.bottom() > area.bottom())
+    g.moveBottom(area.bottom());
+  g.moveLeft(std::max(g.left(), area.left()));
+  g.moveTop(std::max(g.top(), area.top()));
+  if (g != sub->geometry())
+    sub->setGeometry(g);
+}
+
+void TMainForm::WindowTile() {
+  MdiArea_->tileSubWindows();
+  // A plotter cannot shrink below its minimum size to fit a small tile.
+  for (QMdiSubWindow *sub : MdiArea_->subWindowList())
+    KeepInsideArea(sub);
+}
 void TMainForm::WindowCascade() { MdiArea_->cascadeSubWindows(); }
 
 void TMainForm::WindowArrange() {
@@ -378,6 +418,13 @@ void TMainForm::HelpSearch() { helpWindow()->ShowSearch(QString()); }
 void TMainForm::HelpHowToUse() { helpWindow()->ShowHowToUse(); }
 
 void TMainForm::TeachingPages1Click() {
+  // Without the local pages, the teaching service's web page (its address
+  // in ORVALLE_LESSONURL) opens in the desktop's browser.
+  if (!lessonFound_) {
+    const QUrl service(qEnvironmentVariable("ORVALLE_LESSONURL"), QUrl::StrictMode);
+    if (service.isValid() && !service.scheme().isEmpty() && QDesktopServices::openUrl(service))
+      return;
+  }
   auto *teach = new TTeachForm(*this, this);
   addChild(teach);
   if (lessonFound_)

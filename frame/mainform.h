@@ -157,6 +157,8 @@ protected:
   void changeEvent(QEvent *e) override;
 
 private:
+  // Moves (and where it can, shrinks) a child back inside the MDI area.
+  void KeepInsideArea(QMdiSubWindow *sub);
   // mainform_build.cpp
   void BuildMenus();
   void BuildToolBar();

@@ -184,6 +184,9 @@ void TMainForm::BuildMenus() {
     // The mark flips as the item is chosen; the handler then tells which.
     connect(a, &QAction::triggered, this, m.handler);
     commands_[m.cmd] = a;
+    // The marks' shortcuts belong to the frame itself, so they work while
+    // the "&Chart" menu around them is disabled.
+    addAction(a);
   }
   // The whole "&Chart" menu goes on and off at once, shortcuts included (the
   // "What to &Print" marks stay available).

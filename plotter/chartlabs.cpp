@@ -246,7 +246,19 @@ void TChartlabs::yGridClick() {
   sendCode(kLabsYGrid);
 }
 
+void TChartlabs::SaveShownLimits() {
+  if (!ShownLimits)
+    return;
+  const std::array<double, 4> shown = ShownLimits();
+  SavedXMin = shown[0];
+  SavedXMax = shown[1];
+  SavedYMin = shown[2];
+  SavedYMax = shown[3];
+}
+
 void TChartlabs::UpdateBtnClick() {
+  // "Old values" are what the chart showed just before this Update.
+  SaveShownLimits();
   CheckXLimits();
   CheckYLimits();
   sendCode(kLabsLimits);
@@ -267,6 +279,7 @@ void TChartlabs::showOrigin(QLineEdit *low, double lowValue, const char *error) 
 }
 
 void TChartlabs::XOrginClick() {
+  SaveShownLimits();
   CheckXLimits();
   CheckYLimits();
   showOrigin(xmin, XMinValue, "Invalid Number found in xmin reseting");
@@ -274,6 +287,7 @@ void TChartlabs::XOrginClick() {
 }
 
 void TChartlabs::YOrginClick() {
+  SaveShownLimits();
   CheckYLimits();
   CheckXLimits();
   showOrigin(ymin, YMinValue, "Invalid Number found in ymin reseting");
@@ -384,6 +398,12 @@ void TFit::LabelsClick(int page) {
       w = new TChartlabs(frame(), send, this); // owned by the plotter
     }
     TitlesWindow = w;
+    w->ShownLimits = [this] {
+      const QCPRange xr = MChart->xAxis->range();
+      const QCPRange yr = MChart->yAxis->range();
+      return std::array<double, 4>{xr.lower * XScale + XOffset, xr.upper * XScale + XOffset,
+                                   yr.lower * YScale + YOffset, yr.upper * YScale + YOffset};
+    };
     w->showNormal();
   }
   w->raise();

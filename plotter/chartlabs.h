@@ -10,6 +10,7 @@
 
 #include <QFont>
 #include <QWidget>
+#include <array>
 #include <functional>
 #include <optional>
 
@@ -52,6 +53,10 @@ public:
   bool XGridFlag = false, YGridFlag = false;
   double XMinValue = 0, XMaxValue = 0, YMinValue = 0, YMaxValue = 0;
   double SavedXMin = 0, SavedXMax = 0, SavedYMin = 0, SavedYMax = 0;
+  // The limits the chart shows at this moment, in data units (x low, x
+  // high, y low, y high); set by the plotter that binds the window. A
+  // refused entry falls back to them.
+  std::function<std::array<double, 4>()> ShownLimits;
   // The fonts shown and chosen by the two "F" buttons; none until the
   // plotter fills the window.
   std::optional<QFont> TitleFont;
@@ -116,6 +121,7 @@ private:
   QWidget *buildLabelsPage();
   QWidget *buildAxisPage();
   void sendCode(int code);
+  void SaveShownLimits();
   // CheckXLimits and CheckYLimits on one axis.
   struct axisfields {
     QLineEdit *low, *high;

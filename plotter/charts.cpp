@@ -29,12 +29,28 @@ QString DecimalTicker::format(double tick, int decimals, const QLocale &locale) 
   return s;
 }
 
+int DecimalTicker::decimalsFor(double step, int decimals) {
+  if (!(step > 0) || !std::isfinite(step))
+    return decimals;
+  // A step such as 2.5e-6 needs the digit of its own last place.
+  int needed = 0;
+  while (needed < 15 &&
+         std::abs(step * std::pow(10.0, needed) - std::round(step * std::pow(10.0, needed))) >
+             1e-6 * step * std::pow(10.0, needed))
+    ++needed;
+  return std::max(decimals, needed);
+}
+
 double DecimalTicker::getTickStep(const QCPRange &range) {
-  return std::max(QCPAxisTicker::getTickStep(range), minimumStep_);
+  const double natural = QCPAxisTicker::getTickStep(range);
+  // The minimum step would leave fewer than two ticks on a narrow range
+  // (deviations of about 1e-5): the natural step then stands.
+  step_ = range.size() >= 2 * minimumStep_ ? std::max(natural, minimumStep_) : natural;
+  return step_;
 }
 
 QString DecimalTicker::getTickLabel(double tick, const QLocale &locale, QChar, int) {
-  return format(tick, decimals_, locale);
+  return format(tick, decimalsFor(step_, decimals_), locale);
 }
 
 // ---------------------------------------------------------------------------

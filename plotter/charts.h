@@ -25,12 +25,17 @@ QColor toQColor(colour c);
 colour fromQColor(const QColor &c);
 
 // Axis labels in the number pattern "###0.######": at least one integer
-// digit, at most `decimals` decimals, no thousands separator.
+// digit, at most `decimals` decimals, no thousands separator. A tick step
+// finer than the pattern shows gets the decimals it needs, and a range too
+// narrow for the minimum step gets a finer one, so neighbouring ticks never
+// share a label.
 class DecimalTicker : public QCPAxisTicker {
 public:
   explicit DecimalTicker(int decimals, double minimumStep = 0.0001)
       : decimals_(decimals), minimumStep_(minimumStep) {}
   static QString format(double tick, int decimals, const QLocale &locale);
+  // The decimals that tell ticks `step` apart (at least `decimals`).
+  static int decimalsFor(double step, int decimals);
 
 protected:
   double getTickStep(const QCPRange &range) override;
@@ -40,6 +45,7 @@ protected:
 private:
   int decimals_;
   double minimumStep_;
+  double step_ = 0.0; // the step of the ticks being labelled
 };
 
 // A handle that takes its graph off the plot when it is destroyed.

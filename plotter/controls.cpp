@@ -1,15 +1,49 @@
 #include "plotter/controls.h"
 
 #include <QColorDialog>
+#include <QLocale>
 #include <QPainter>
 #include <QPixmap>
 #include <QRadioButton>
+#include <QStylePainter>
 #include <QVBoxLayout>
 
 #include "engine/numeric.h"
 #include "frame/dialogs.h"
 
 namespace orvalle {
+
+NameBox::NameBox(QWidget *parent) : QComboBox(parent) {
+  // The list shows whole names; the box takes what the layout gives it.
+  setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  setMinimumContentsLength(12);
+  TipWholeText(this);
+}
+
+void NameBox::paintEvent(QPaintEvent *) {
+  QStylePainter painter(this);
+  painter.setPen(palette().color(QPalette::Text));
+  QStyleOptionComboBox option;
+  initStyleOption(&option);
+  painter.drawComplexControl(QStyle::CC_ComboBox, option);
+  const QRect field =
+      style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+  option.currentText = fontMetrics().elidedText(option.currentText, Qt::ElideMiddle, field.width());
+  painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+}
+
+void TipWholeText(QComboBox *box) {
+  QObject::connect(box, &QComboBox::currentTextChanged, box,
+                   [box](const QString &text) { box->setToolTip(text); });
+  box->setToolTip(box->currentText());
+}
+
+char ShownSeparator() {
+  const QString point = QLocale().decimalPoint();
+  if (point.size() == 1 && point.at(0).unicode() < 128)
+    return point.at(0).toLatin1();
+  return '.';
+}
 
 RadioGroup::RadioGroup(const QString &caption, const QStringList &items, QWidget *parent)
     : QGroupBox(caption, parent), layout_(new QVBoxLayout(this)) {
@@ -129,7 +163,11 @@ QString GridModel::cellText(int c, int r) const {
     return c < header_.size() ? header_[c] : QString();
   if (c < 0 || c >= grid_.colcount() || r < 0 || r >= grid_.rowcount())
     return QString();
-  return QString::fromStdString(grid_.text(c, r));
+  QString text = QString::fromStdString(grid_.text(c, r));
+  const char separator = ShownSeparator();
+  if (separator != '.')
+    text.replace(QLatin1Char('.'), QLatin1Char(separator));
+  return text;
 }
 
 int GridModel::rowCount(const QModelIndex &parent) const {
@@ -177,7 +215,7 @@ QString DatasetTableModel::cellText(int c, int r) const {
   const int k = r - 1;
   if (c < 0 || c > 2 || !v || k < 0 || k >= v->n)
     return QString();
-  return QString::fromStdString(generaltext((*v)[k], 15));
+  return QString::fromStdString(generaltext((*v)[k], 15, ShownSeparator()));
 }
 
 int DatasetTableModel::rowCount(const QModelIndex &parent) const {

@@ -40,6 +40,20 @@ private:
   std::vector<QAbstractButton *> buttons_;
 };
 
+// A drop-down list of names: a name too long for the box shows elided in
+// the middle, and the box's tool tip holds the whole name.
+class NameBox : public QComboBox {
+  Q_OBJECT
+public:
+  explicit NameBox(QWidget *parent = nullptr);
+
+protected:
+  void paintEvent(QPaintEvent *e) override;
+};
+
+// Keeps a combo box's tool tip equal to its whole current text.
+void TipWholeText(QComboBox *box);
+
 // A drop-down list of colours with swatches and names: the standard colours
 // and, last, a custom-colour entry that asks for any colour.
 class ColourBox : public QComboBox {
@@ -62,6 +76,10 @@ private:
 
 // StringGrid's model: the converted number grid. Row 0 of the grid is the
 // header row (the column names); rows 1.. are the model's rows 0...
+// The decimal separator of numbers shown to the user: the locale's, when
+// it is one plain character ('.' otherwise). Files keep '.'.
+char ShownSeparator();
+
 class GridModel : public QAbstractTableModel {
   Q_OBJECT
 public:

@@ -227,9 +227,16 @@ namespace {
 // Printing, however the print ends.
 class printscope {
 public:
-  printscope(TFit &p) : p_(p), devTitleSize_(p.DevChart->title()->font().pointSize()) {}
+  printscope(TFit &p)
+      : p_(p), devTitleSize_(p.DevChart->title()->font().pointSize()),
+        devAutoMargins_(p.DevChart->axisRect()->autoMargins()),
+        devMargins_(p.DevChart->axisRect()->margins()) {}
   ~printscope() {
     Chart *dev = p_.DevChart;
+    // The screen's pinned left margin comes back; the next command-state
+    // update lines it up with the main chart again.
+    dev->axisRect()->setAutoMargins(devAutoMargins_);
+    dev->axisRect()->setMargins(devMargins_);
     setPoints(dev->xAxis->tickLabelFont(), p_.MChart->xAxis->tickLabelFont().pointSize(),
               [dev](const QFont &f) { dev->xAxis->setTickLabelFont(f); });
     setPoints(dev->yAxis->tickLabelFont(), p_.MChart->yAxis->tickLabelFont().pointSize(),
@@ -249,6 +256,8 @@ public:
 private:
   TFit &p_;
   int devTitleSize_;
+  QCP::MarginSides devAutoMargins_;
+  QMargins devMargins_;
 };
 
 } // namespace
@@ -309,6 +318,12 @@ void TFit::PrintCharts() {
     setPoints(dev->title()->font(), dev->yAxis->tickLabelFont().pointSize() + q - 1,
               [dev](const QFont &g) { dev->title()->setFont(g); });
   }
+
+  // The deviations chart's left margin is pinned to the main chart's on
+  // the screen; at the print fonts its labels need their own room, and the
+  // alignment below lines the two axes up again.
+  if (v)
+    DevChart->axisRect()->setAutoMargins(QCP::msAll);
 
   // 7, 9. Line the two charts up on a measuring bitmap of the page, held in
   // screen pixels as the charts are laid out for print.

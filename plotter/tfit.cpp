@@ -266,10 +266,14 @@ QWidget *TFit::buildFitsPage() {
   Individual = new QGroupBox(QStringLiteral("Individual"), page);
   auto *ind = new QGridLayout(Individual);
   Label1 = label(QStringLiteral("Dateset "), Individual);
-  TrDataset = new QComboBox(Individual);
+  TrDataset = new NameBox(Individual);
   Label4 = label(QStringLiteral("Name"), Individual);
   TrName = new QComboBox(Individual);
   TrName->setEditable(true);
+  // Room for an automatic name such as "Dataset a -- Quadratic (y=ax^2+bx+c)".
+  TrName->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  TrName->setMinimumContentsLength(30);
+  TipWholeText(TrName);
   AddTr = new QPushButton(QStringLiteral("Fit && Plot"), Individual);
   AddTr->setEnabled(false);
   ind->addWidget(Label1, 0, 0);
@@ -329,7 +333,7 @@ QWidget *TFit::buildChartPage() {
   p->setContentsMargins(4, 2, 4, 2);
   Deletetr = new QPushButton(QStringLiteral("Delete"), Panel1);
   Label14 = label(QStringLiteral("Fit"), Panel1);
-  CBoxDetails = new QComboBox(Panel1);
+  CBoxDetails = new NameBox(Panel1);
   CBoxDetails->setMinimumWidth(140);
   Label10 = label(QString(QChar(0x03C7)), Panel1); // the Greek chi
   Label2 = label(QStringLiteral("2"), Panel1);

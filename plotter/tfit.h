@@ -207,6 +207,7 @@ public slots:
   // behaviour is the fitting front end's.
   void TrTypeClick();
   void TrDatasetChange();
+  void WriteAutomaticName();
   void TrDatasetoldChange();
   void AddTrClick();
   void GoPlotBtnClick();

@@ -5,6 +5,7 @@
 
 #include "engine/bfit.h"
 #include "plotter/charts.h"
+#include "plotter/controls.h"
 #include "plotter/errpointseries.h"
 #include "plotter/tfit.h"
 
@@ -52,10 +53,12 @@ axisscale rescaleaxis(double low, double high, bool xrule, const QString &letter
   if (note) {
     a.suffix = QStringLiteral(" { ");
     if (a.offset != 0)
-      a.suffix += QString::fromStdString(generaltext(a.offset, 15)) + QStringLiteral(" + ");
+      a.suffix += QString::fromStdString(generaltext(a.offset, 15, ShownSeparator())) +
+                  QStringLiteral(" + ");
     a.suffix += letter;
     if (a.scale != 1.0)
-      a.suffix += QStringLiteral(" * ") + QString::fromStdString(generaltext(a.scale, 15));
+      a.suffix += QStringLiteral(" * ") +
+                  QString::fromStdString(generaltext(a.scale, 15, ShownSeparator()));
     a.suffix += QStringLiteral(" }");
   }
   return a;

@@ -180,13 +180,28 @@ void TFit::makeColumn(int c) {
 }
 
 void TFit::AddBtnClick() {
-  if (!Columns || Columns->count == 0)
+  if (!Columns)
     return;
   const int n = static_cast<int>(Columns->count);
   const int xi = Xdata->currentIndex();
   const int yi = Ydata->currentIndex();
   const int ei = ErYdata->currentIndex();
-  if (xi < 0 || yi < 0 || ei < 0 || xi >= n || yi >= n)
+  if (xi < 0 || yi < 0 || ei < 0)
+    return;
+  // A bad cell stops the set-up with the column it was in already listed:
+  // such a column was never read, and picking it (as x, y or errors, where
+  // its index would otherwise mean "Percentage") is refused.
+  const int listed = Xdata->count();
+  for (const int pick : {xi, yi, ei}) {
+    if (pick >= n && pick < listed) {
+      frame().LogEvent(0, true,
+                       Xdata->itemText(pick) +
+                           QStringLiteral(" was not read from the data (a cell in it is not a "
+                                          "number), so it cannot be used for a dataset"));
+      return;
+    }
+  }
+  if (xi >= n || yi >= n)
     return;
   const bool threeColumns = StringGridModel->colCount() == 3;
   auto column = [this](int i) { return Columns->at(static_cast<unsigned>(i))->obj->values; };

@@ -131,18 +131,28 @@ void TFit::TrTypeClick() {
   if (index < 0 || index >= static_cast<int>(TrendTypes.size()))
     return;
   ShowEstimates(estimatecount(TrendTypes[static_cast<std::size_t>(index)], frame().plugin()));
-  if (!FitNamedByUser) {
-    // Written by the program: the edit's modified flag stays clear, so
-    // TrDatasetoldChange does not take it for the user's name.
-    TrName->setEditText(qs(autofitname(TrDataset->currentText().toStdString(),
-                                       TrType->itemText(index).toStdString())));
-  }
+  if (!FitNamedByUser)
+    WriteAutomaticName();
   UpdateMultiFitButton();
   CheckPointCount();
 }
 
+void TFit::WriteAutomaticName() {
+  const int index = TrType->itemIndex();
+  if (index < 0 || index >= static_cast<int>(TrendTypes.size()))
+    return;
+  // Written by the program: the edit's modified flag stays clear, so
+  // TrDatasetoldChange does not take it for the user's name.
+  TrName->setEditText(qs(
+      autofitname(TrDataset->currentText().toStdString(), TrType->itemText(index).toStdString())));
+}
+
 void TFit::TrDatasetChange() {
   AddTr->setEnabled(TrDataset->currentIndex() >= 0);
+  // The program's own name follows the dataset at once, so a fit never
+  // carries another dataset's name; a name the user typed stays.
+  if (!FitNamedByUser && TrDataset->currentIndex() >= 0)
+    WriteAutomaticName();
   FitNamedByUser = false;
   CheckPointCount();
 }

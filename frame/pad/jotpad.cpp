@@ -4,8 +4,11 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QSaveFile>
+#include <QTextBlock>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
@@ -44,6 +47,103 @@ QString withDefaultExtension(const QString &path, const QString &selectedFilter)
   return path + QStringLiteral(".txt");
 }
 
+// ---------------------------------------------------------------------------
+// Where a conversion failure lies in the pad's lines. The messages name a
+// text line (1-based), or a row and a field: in the tagged layout the row
+// is the text line, in the column layout the grid row, which blank and
+// comment lines do not count.
+
+bool isBlankish(QChar c) { return c.unicode() <= 0x20; }
+
+// The start and end (exclusive) of the line once trimmed.
+std::pair<int, int> trimmedSpan(const QString &line, int from, int to) {
+  while (from < to && isBlankish(line.at(from)))
+    ++from;
+  while (to > from && isBlankish(line.at(to - 1)))
+    --to;
+  return {from, to};
+}
+
+bool hasSeparator(const QString &line) {
+  return line.contains(QLatin1Char(' ')) || line.contains(QLatin1Char('\t'));
+}
+
+bool passedOver(const QString &line) { return line.isEmpty() || line.front() == QLatin1Char('#'); }
+
+// Field `index` (from 0) of a line, split as the conversion splits it;
+// {-1, -1} when the line has fewer fields.
+std::pair<int, int> fieldSpan(const QString &line, int index) {
+  auto [from, to] = trimmedSpan(line, 0, static_cast<int>(line.size()));
+  for (int c = 0; from < to; ++c) {
+    int sep = from;
+    while (sep < to && line.at(sep) != QLatin1Char(' ') && line.at(sep) != QLatin1Char('\t'))
+      ++sep;
+    const auto field = trimmedSpan(line, from, sep);
+    if (c == index)
+      return field;
+    from = trimmedSpan(line, sep, to).first;
+  }
+  return {-1, -1};
+}
+
+bool taggedLayout(const QStringList &lines) {
+  for (const QString &line : lines) {
+    if (passedOver(line))
+      continue;
+    const auto [from, to] = trimmedSpan(line, 0, static_cast<int>(line.size()));
+    if (from >= to)
+      return false;
+    const QChar last = line.at(to - 1);
+    return !(last.isDigit() && last.unicode() < 128) && last != QLatin1Char('.') &&
+           last != QLatin1Char('-');
+  }
+  return false;
+}
+
+// The text line of grid row `row` in the column layout, or -1.
+int lineOfGridRow(const QStringList &lines, int row) {
+  int skipped = 0;
+  for (int j = 0; j < lines.size(); ++j) {
+    const QString &line = lines.at(j);
+    if (passedOver(line)) {
+      ++skipped;
+      continue;
+    }
+    if (!hasSeparator(line))
+      continue;
+    const auto [from, to] = trimmedSpan(line, 0, static_cast<int>(line.size()));
+    if (from >= to || line.at(from) == QLatin1Char('#')) {
+      ++skipped;
+      continue;
+    }
+    if (j - skipped + 1 == row)
+      return j;
+  }
+  return -1;
+}
+
+struct textspot {
+  int line = -1;  // from 0
+  int field = -1; // from 0; -1 when the message names none
+};
+
+textspot locateFailure(const QStringList &lines, const QString &message) {
+  static const QRegularExpression lineMessage(
+      QStringLiteral("^Error Unable to Convert line (\\d+) "));
+  static const QRegularExpression rowMessage(QStringLiteral("row (\\d+), column (\\d+)$"));
+  textspot spot;
+  if (const auto m = lineMessage.match(message); m.hasMatch()) {
+    spot.line = m.captured(1).toInt() - 1;
+  } else if (const auto r = rowMessage.match(message); r.hasMatch()) {
+    const int row = r.captured(1).toInt();
+    spot.line = taggedLayout(lines) ? row - 1 : lineOfGridRow(lines, row);
+    spot.field = r.captured(2).toInt() - 1;
+  }
+  if (spot.line < 0 || spot.line >= lines.size())
+    return {};
+  return spot;
+}
+
 } // namespace
 
 TJotPad::TJotPad(FrameApi &frame, const QString &fileName, const QString &text, QWidget *parent)
@@ -62,6 +162,7 @@ TJotPad::TJotPad(FrameApi &frame, const QString &fileName, const QString &text, 
   layout->addWidget(Memo);
   setWindowTitle(fileName.isEmpty() ? kNewCaption : fileName);
   setFocusProxy(Memo);
+  Memo->installEventFilter(this);
   resize(480, 360);
 }
 
@@ -124,7 +225,9 @@ TFit *TJotPad::Convert() {
   const textlines lines = textlines::fromText(text().toStdString());
   ConversionOutcome out = ConvertToChart(lines, fileName_.toStdString());
   if (!out.ok()) {
-    frame().LogEvent(0, true, QString::fromStdString(out.error));
+    const QString message = QString::fromStdString(out.error);
+    frame().LogEvent(0, true, message);
+    ShowFailure(message);
     return nullptr;
   }
   ConversionResult &r = *out.result;
@@ -139,6 +242,45 @@ TFit *TJotPad::Convert() {
                      QStringLiteral("Chart Successfully Created from file - ") + fileName_);
   plot->TrackBarChange();
   return plot;
+}
+
+bool TJotPad::eventFilter(QObject *watched, QEvent *e) {
+  // The editor would take Ctrl+X, Ctrl+C and Ctrl+V for itself; left to the
+  // frame, they run its Cut, Copy and Paste commands (which reach the
+  // editor as UM_CUT, UM_COPY and UM_PASTE and set the status line). When
+  // the frame's command is off, the key still reaches the editor.
+  if (watched == Memo && e->type() == QEvent::ShortcutOverride) {
+    auto *key = static_cast<QKeyEvent *>(e);
+    if (key->matches(QKeySequence::Cut) || key->matches(QKeySequence::Copy) ||
+        key->matches(QKeySequence::Paste)) {
+      e->ignore();
+      return true;
+    }
+  }
+  return MdiChild::eventFilter(watched, e);
+}
+
+void TJotPad::ShowFailure(const QString &message) {
+  const QStringList lines = text().split(QLatin1Char('\n'));
+  const textspot spot = locateFailure(lines, message);
+  if (spot.line < 0)
+    return;
+  const QTextBlock block = Memo->document()->findBlockByNumber(spot.line);
+  if (!block.isValid())
+    return;
+  QTextCursor cursor(block);
+  if (spot.field >= 0) {
+    const auto [from, to] = fieldSpan(block.text(), spot.field);
+    if (from >= 0) {
+      cursor.setPosition(block.position() + from);
+      cursor.setPosition(block.position() + to, QTextCursor::KeepAnchor);
+    } else {
+      // A missing field: the end of the line, where it should stand.
+      cursor.movePosition(QTextCursor::EndOfBlock);
+    }
+  }
+  Memo->setTextCursor(cursor);
+  Memo->ensureCursorVisible();
 }
 
 void TJotPad::applyScrollBars() {

@@ -34,7 +34,8 @@ public:
   // for tests).
   void Save();
   void SaveAs();
-  // Runs the conversion; returns the new plotter, or null after a failure.
+  // Runs the conversion; returns the new plotter, or null after a failure,
+  // with the cursor on the line (and the field) the failure names.
   TFit *Convert();
   void WordWrap();
   void UpdateMenus();
@@ -44,12 +45,14 @@ public:
 protected:
   bool command(CommandEvent &e) override;
   void closeEvent(QCloseEvent *e) override;
+  bool eventFilter(QObject *watched, QEvent *e) override;
 
 private:
   // Writes the editor's lines, each ended by CR LF, replacing the file only
   // when everything is written. Throws std::runtime_error on failure.
   void writeTo(const QString &path) const;
   void applyScrollBars();
+  void ShowFailure(const QString &message);
 
   QString fileName_;
 };

@@ -752,6 +752,16 @@ void CommandsTest::teachingPagesOpenAWindowEachTime() {
   bare.frame->TeachingPages1Click();
   auto *shown = bare.frame->findChild<TTeachForm *>();
   QVERIFY(shown->WebBrowser()->toPlainText().contains(QStringLiteral("lessonbase/index.htm")));
+
+  // With the service's address set, its page opens in the desktop's browser.
+  qputenv("ORVALLE_LESSONURL", "https://lab.example.edu/lessons/");
+  UrlCatcher service;
+  QDesktopServices::setUrlHandler(QStringLiteral("https"), &service, "open");
+  bare.frame->TeachingPages1Click();
+  QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+  qunsetenv("ORVALLE_LESSONURL");
+  QCOMPARE(service.urls, QList<QUrl>{QUrl(QStringLiteral("https://lab.example.edu/lessons/"))});
+  QCOMPARE(bare.frame->findChildren<TTeachForm *>().size(), qsizetype(1));
 }
 
 void CommandsTest::printSetupAndArrangeIcons() {

@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <cmath>
+#include <limits>
 
 #include "plotter/chartlabs.h"
 #include "plotter/charts.h"
@@ -61,6 +63,7 @@ private slots:
   void fontButtons();
   void updateLimits_data();
   void updateLimits();
+  void refusedLimitKeepsTheChartUsable();
   void limitsWithTheLocalesSeparator();
   void showOrigin_data();
   void showOrigin();
@@ -206,6 +209,10 @@ void ChartlabsTest::fontButtons() {
   QCOMPARE(p.LabelFontSize, labelSize);
 }
 
+// A refused limit falls back to what the chart showed just before the
+// Update; NaN in the table (an empty field text) stands for that limit.
+constexpr double kShown = std::numeric_limits<double>::quiet_NaN();
+
 void ChartlabsTest::updateLimits_data() {
   QTest::addColumn<QString>("low");
   QTest::addColumn<QString>("high");
@@ -214,6 +221,7 @@ void ChartlabsTest::updateLimits_data() {
   QTest::addColumn<double>("xhigh");
   QTest::addColumn<QString>("lowField");
   QTest::addColumn<QString>("highField");
+  const QString order = QStringLiteral("Error Xmin is Larger than Xmax restoring old values");
   QTest::newRow("accepted") << "-2"
                             << "12.5" << QStringList() << -2.0 << 12.5 << "-2"
                             << "12.5";
@@ -221,33 +229,27 @@ void ChartlabsTest::updateLimits_data() {
                                          << "3" << QStringList() << 3.0 << 3.0 << "3"
                                          << "3";
   QTest::newRow("minimum larger") << "5"
-                                  << "2"
-                                  << QStringList{QStringLiteral(
-                                         "Error Xmin is Larger than Xmax restoring old values")}
-                                  << 0.0 << 0.0 << "0"
-                                  << "0";
+                                  << "2" << QStringList{order} << kShown << kShown << ""
+                                  << "";
+  QTest::newRow("minimum just larger") << "2"
+                                       << "1.8" << QStringList{order} << kShown << kShown << ""
+                                       << "";
   QTest::newRow("letters in xmin")
       << "abc"
-      << "10" << QStringList{QStringLiteral("Error in xmin")} << 0.0 << 10.0 << "0"
+      << "10" << QStringList{QStringLiteral("Error in xmin")} << kShown << 10.0 << ""
       << "10";
-  QTest::newRow("letters in xmax, then out of order")
+  QTest::newRow("letters in xmax")
       << "1"
-      << "ten"
-      << QStringList{QStringLiteral("Error in xmax"),
-                     QStringLiteral("Error Xmin is Larger than Xmax restoring old values")}
-      << 0.0 << 0.0 << "0"
-      << "0";
+      << "ten" << QStringList{QStringLiteral("Error in xmax")} << 1.0 << kShown << "1"
+      << "";
   QTest::newRow("grouping is no number")
       << "1,5"
-      << "4" << QStringList{QStringLiteral("Error in xmin")} << 0.0 << 4.0 << "0"
+      << "4" << QStringList{QStringLiteral("Error in xmin")} << kShown << 4.0 << ""
       << "4";
   QTest::newRow("both bad, then out of order")
       << "x"
-      << "-1"
-      << QStringList{QStringLiteral("Error in xmin"),
-                     QStringLiteral("Error Xmin is Larger than Xmax restoring old values")}
-      << 0.0 << 0.0 << "0"
-      << "0";
+      << "-1" << QStringList{QStringLiteral("Error in xmin"), order} << kShown << kShown << ""
+      << "";
 }
 
 void ChartlabsTest::updateLimits() {
@@ -260,10 +262,23 @@ void ChartlabsTest::updateLimits() {
   QFETCH(QString, highField);
   Rig rig;
   const double ylow = rig.plotter->YLow, yhigh = rig.plotter->YHigh;
+  // What the chart shows before the Update, in data units.
+  const QCPRange shown = rig.plotter->MChart->xAxis->range();
+  const double shownLow = shown.lower * rig.plotter->XScale + rig.plotter->XOffset;
+  const double shownHigh = shown.upper * rig.plotter->XScale + rig.plotter->XOffset;
+  QVERIFY(shownLow < shownHigh);
+  if (std::isnan(xlow)) {
+    xlow = shownLow;
+    lowField = TChartlabs::LimitText(shownLow);
+  }
+  if (std::isnan(xhigh)) {
+    xhigh = shownHigh;
+    highField = TChartlabs::LimitText(shownHigh);
+  }
   const std::size_t logged = rig.frame.log.size();
   rig.w->xmin->setText(low);
   rig.w->xmax->setText(high);
-  rig.w->UpdateBtn->click();
+  QTest::mouseClick(rig.w->UpdateBtn, Qt::LeftButton);
 
   QStringList got;
   for (const QString &e : rig.errors(logged))
@@ -280,10 +295,33 @@ void ChartlabsTest::updateLimits() {
   // without any failure report.
   QCOMPARE(rig.frame.codes, (std::vector<long long>{3, 2}));
   QVERIFY2(rig.dialogs.messages.isEmpty(), qPrintable(rig.dialogs.messages.join('|')));
-  if (errors.isEmpty() && xlow < xhigh) {
+  if (xlow < xhigh) {
     QCOMPARE(rig.plotter->MChart->xAxis->range().lower, xlow);
     QCOMPARE(rig.plotter->MChart->xAxis->range().upper, xhigh);
   }
+}
+
+void ChartlabsTest::refusedLimitKeepsTheChartUsable() {
+  Rig rig;
+  // Limits the user set by hand.
+  rig.w->xmin->setText(QStringLiteral("0.5"));
+  rig.w->xmax->setText(QStringLiteral("4.5"));
+  QTest::mouseClick(rig.w->UpdateBtn, Qt::LeftButton);
+  QCOMPARE(rig.plotter->XLow, 0.5);
+  // A refused pair keeps those limits, in the fields and on the chart.
+  rig.w->xmin->setText(QStringLiteral("2"));
+  rig.w->xmax->setText(QStringLiteral("1.8"));
+  QTest::mouseClick(rig.w->UpdateBtn, Qt::LeftButton);
+  QCOMPARE(rig.w->xmin->text(), QStringLiteral("0.5"));
+  QCOMPARE(rig.w->xmax->text(), QStringLiteral("4.5"));
+  QCOMPARE(rig.plotter->MChart->xAxis->range().lower, 0.5);
+  QCOMPARE(rig.plotter->MChart->xAxis->range().upper, 4.5);
+  // and later Updates still work.
+  rig.w->xmin->setText(QStringLiteral("1"));
+  rig.w->xmax->setText(QStringLiteral("3"));
+  QTest::mouseClick(rig.w->UpdateBtn, Qt::LeftButton);
+  QCOMPARE(rig.plotter->MChart->xAxis->range().lower, 1.0);
+  QCOMPARE(rig.plotter->MChart->xAxis->range().upper, 3.0);
 }
 
 void ChartlabsTest::limitsWithTheLocalesSeparator() {

@@ -54,6 +54,8 @@ private slots:
   void deviationsScaledNeverShifted();
   void curveSpansTheAxisRange();
   void curveLoopEndsWhenStepVanishes();
+  void deviationLabelsTellTicksApart_data();
+  void deviationLabelsTellTicksApart();
 };
 
 void ChartsTest::replotLimitsWorkedExample() {
@@ -287,3 +289,42 @@ void ChartsTest::curveLoopEndsWhenStepVanishes() {
 
 QTEST_MAIN(ChartsTest)
 #include "charts_test.moc"
+
+void ChartsTest::deviationLabelsTellTicksApart_data() {
+  QTest::addColumn<double>("size"); // the deviations and their errors
+  QTest::newRow("1e-5") << 1e-5;
+  QTest::newRow("3e-4") << 3e-4;
+  QTest::newRow("0.02") << 0.02;
+}
+
+// Every tick of the deviations chart's left axis has a label of its own
+// that reads back as the tick's value.
+void ChartsTest::deviationLabelsTellTicksApart() {
+  QFETCH(double, size);
+  const double noise[] = {1, -1.5, 0.5, 1.2, -0.8, -0.4};
+  std::vector<std::array<double, 3>> p;
+  for (int i = 0; i < 6; ++i)
+    p.push_back({double(i + 1), 2.0 * (i + 1) + 1 + noise[i] * size, size});
+  FakeFrame frame;
+  auto fit = makePlotter(frame, points(p));
+  QVERIFY(fit);
+  addLineFit(*fit, 0);
+  fit->resize(760, 640);
+  fit->show();
+  fit->showPage(3);
+  fit->UpdateFrameCommands();
+  fit->RedrawCharts();
+  fit->DevChart->replot();
+  const QVector<double> ticks = fit->DevChart->yAxis->tickVector();
+  const QVector<QString> labels = fit->DevChart->yAxis->tickVectorLabels();
+  QVERIFY2(ticks.size() >= 3, qPrintable(QStringList(labels.begin(), labels.end()).join('|')));
+  QCOMPARE(labels.size(), ticks.size());
+  const double step = ticks[1] - ticks[0];
+  for (int i = 0; i < ticks.size(); ++i) {
+    bool ok = false;
+    const double shown = QLocale::c().toDouble(labels[i], &ok);
+    QVERIFY2(ok, qPrintable(labels[i]));
+    QVERIFY2(std::abs(shown - ticks[i]) < step / 100,
+             qPrintable(QStringLiteral("%1 for %2").arg(labels[i]).arg(ticks[i])));
+  }
+}

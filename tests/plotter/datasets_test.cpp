@@ -1,15 +1,18 @@
 // Columns and datasets of the plotter: set-up for both layouts, the fixed
 // error box, generated errors and their rejections, shared columns, the
 // dataset view and recolouring.
+#include <QAbstractItemModel>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTest>
 
 #include "engine/fits.h"
@@ -44,6 +47,9 @@ private slots:
   void columnsHoldTheGridNumbers();
   void taggedFileTwelveTagsColours();
   void nonNumberCellIsReportedAndSetUpStops();
+  void unreadColumnIsRefused_data();
+  void unreadColumnIsRefused();
+  void numbersShownWithTheLocalesSeparator();
   void editErrFixedCleaning_data();
   void editErrFixedCleaning();
   void editErrFixedOutOfRangeKeepsValue();
@@ -214,6 +220,85 @@ void DatasetsTest::nonNumberCellIsReportedAndSetUpStops() {
   // The window goes on working.
   fit->UpdateFrameCommands();
   QVERIFY(!fit->AddBtn->isEnabled());
+}
+
+// After a bad cell stopped the set-up, the column it was in is listed but
+// was never read: picking it anywhere is refused with a message naming it.
+void DatasetsTest::unreadColumnIsRefused_data() {
+  QTest::addColumn<int>("unreadAs"); // 0 x, 1 y, 2 errors
+  QTest::newRow("as x") << 0;
+  QTest::newRow("as y") << 1;
+  QTest::newRow("as errors") << 2;
+}
+
+void DatasetsTest::unreadColumnIsRefused() {
+  QFETCH(int, unreadAs);
+  FakeDialogs dialogs;
+  FakeFrame frame;
+  auto fit = makePlotter(frame, {"1 2 0.1", "2 4", "3 6 0.3"});
+  QVERIFY(fit);
+  QCOMPARE(static_cast<int>(fit->Columns->count), 2);
+  fit->show();
+  fit->showPage(0);
+  // The user picks with the keyboard: End is the last item, Col C.
+  QComboBox *boxes[] = {fit->Xdata, fit->Ydata, fit->ErYdata};
+  for (int b = 0; b < 3; ++b) {
+    boxes[b]->setFocus();
+    QTest::keyClick(boxes[b], b == unreadAs ? Qt::Key_End : Qt::Key_Home);
+    if (b == 1 && unreadAs != 1)
+      QTest::keyClick(boxes[b], Qt::Key_Down);
+  }
+  QCOMPARE(boxes[unreadAs]->currentText(), QStringLiteral("Col C"));
+  fit->UpdateFrameCommands();
+  QVERIFY(fit->AddBtn->isEnabled());
+  QTest::mouseClick(fit->AddBtn, Qt::LeftButton);
+
+  QCOMPARE(static_cast<int>(fit->Datasets.count), 0);
+  QCOMPARE(frame.log.size(), std::size_t(1));
+  QVERIFY(frame.log[0].error);
+  QVERIFY2(frame.log[0].text.startsWith(QStringLiteral("Col C ")), qPrintable(frame.log[0].text));
+
+  // A pick of columns that were read still makes the dataset.
+  fit->ErYdata->setFocus();
+  QTest::keyClick(fit->ErYdata, Qt::Key_Home);
+  fit->Xdata->setFocus();
+  QTest::keyClick(fit->Xdata, Qt::Key_Home);
+  fit->Ydata->setFocus();
+  QTest::keyClick(fit->Ydata, Qt::Key_Home);
+  QTest::keyClick(fit->Ydata, Qt::Key_Down);
+  QTest::mouseClick(fit->AddBtn, Qt::LeftButton);
+  QCOMPARE(static_cast<int>(fit->Datasets.count), 1);
+  QCOMPARE(at(*fit, 0)->yerr, fit->Columns->at(0)->obj->values);
+}
+
+// Under a comma locale both grids and the axis notes show commas, as the
+// chi-square and the descriptions do.
+void DatasetsTest::numbersShownWithTheLocalesSeparator() {
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  struct back {
+    ~back() { QLocale::setDefault(QLocale::c()); }
+  } toC;
+  FakeFrame frame;
+  auto fit = makePlotter(frame, {"1.5 2.25 0.1 7", "2.5 4 0.2 8", "3 6.125 0.3 9"});
+  QVERIFY(fit);
+  const QAbstractItemModel *grid = fit->StringGrid->model();
+  QCOMPARE(grid->data(grid->index(0, 0)).toString(), QStringLiteral("1,5"));
+  QCOMPARE(grid->data(grid->index(2, 1)).toString(), QStringLiteral("6,125"));
+  fit->UpdateFrameCommands();
+  QTest::mouseClick(fit->AddBtn, Qt::LeftButton);
+  QCOMPARE(static_cast<int>(fit->Datasets.count), 1);
+  const QAbstractItemModel *view = fit->StringGridM->model();
+  QCOMPARE(view->data(view->index(0, 1)).toString(), QStringLiteral("2,25"));
+  QCOMPARE(view->data(view->index(1, 2)).toString(), QStringLiteral("0,2"));
+  // The numbers themselves are the file's.
+  QCOMPARE((*at(*fit, 0)->y)[0], 2.25);
+
+  fit->showPage(3);
+  fit->XLow = fit->YLow = 1.2345;
+  fit->XHigh = fit->YHigh = 1.2445;
+  fit->RedrawCharts();
+  QCOMPARE(fit->XAxisSuffix, QStringLiteral(" { 1,2 + X }"));
+  QCOMPARE(fit->YAxisSuffix, QStringLiteral(" { 1,234 + Y }"));
 }
 
 void DatasetsTest::editErrFixedCleaning_data() {

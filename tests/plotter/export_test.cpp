@@ -2,15 +2,21 @@
 // bitmap and JPEG pictures of both charts, the lining up of the two axes,
 // the names the dialog gives, and what is logged when a file cannot be
 // written.
+#include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QImageReader>
+#include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 #include <csetjmp>
 #include <cstdio>
 
@@ -101,6 +107,8 @@ private slots:
   void dialogTitleFiltersAndCancel();
   void extensionOfTheSelectedFilter_data();
   void extensionOfTheSelectedFilter();
+  void overwriteQuestionNamesTheFileWithItsExtension_data();
+  void overwriteQuestionNamesTheFileWithItsExtension();
   void unwritableFileLogsTheReasonOnly_data();
   void unwritableFileLogsTheReasonOnly();
 
@@ -354,6 +362,88 @@ void ExportTest::extensionOfTheSelectedFilter() {
   QVERIFY(QFile::exists(path(written)));
   QVERIFY(frame.log.back().text.endsWith(QStringLiteral(" to ") + path(written)));
   QCOMPARE(frame.log.back().error, false);
+}
+
+void ExportTest::overwriteQuestionNamesTheFileWithItsExtension_data() {
+  QTest::addColumn<int>("filter"); // its place in the dialog's list
+  QTest::addColumn<QString>("existing");
+  QTest::addColumn<bool>("replace");
+  QTest::newRow("gnuplot, kept") << 2 << "plot.gnu" << false;
+  QTest::newRow("gnuplot, replaced") << 2 << "plot.gnu" << true;
+  QTest::newRow("bitmap, kept") << 0 << "plot.bmp" << false;
+  QTest::newRow("jpeg, kept") << 1 << "plot.jpeg" << false;
+}
+
+// The desktop's own save dialog: a name typed without an extension gets
+// the filter's before the overwrite question, which names the file that
+// would be replaced; Enter keeps it.
+void ExportTest::overwriteQuestionNamesTheFileWithItsExtension() {
+  QFETCH(int, filter);
+  QFETCH(QString, existing);
+  QFETCH(bool, replace);
+  FakeFrame frame;
+  auto plotter = makePlotter(frame, {"1 2 0.1 A", "2 4.1 0.2 A"},
+                             path(QStringLiteral("run1.txt")).toStdString());
+  QVERIFY(plotter);
+  showCharts(*plotter);
+  QFile old(path(existing));
+  QVERIFY(old.open(QIODevice::WriteOnly));
+  old.write("keep me");
+  old.close();
+
+  Dialogs *fake = Dialogs::install(nullptr);
+  QString asked;
+  int step = 0;
+  QTimer user;
+  user.setInterval(30);
+  QObject::connect(&user, &QTimer::timeout, [&] {
+    QWidget *modal = QApplication::activeModalWidget();
+    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+      asked = box->text();
+      if (replace)
+        box->button(QMessageBox::Yes)->click();
+      else
+        QTest::keyClick(box, Qt::Key_Return);
+      step = 2;
+      return;
+    }
+    auto *dialog = qobject_cast<QFileDialog *>(modal);
+    if (!dialog)
+      return;
+    if (step == 0) {
+      auto *types = dialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"));
+      auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+      QVERIFY(types && name);
+      types->setFocus();
+      QTest::keyClick(types, Qt::Key_Home);
+      for (int k = 0; k < filter; ++k)
+        QTest::keyClick(types, Qt::Key_Down);
+      name->setFocus();
+      name->clear();
+      QTest::keyClicks(name, QStringLiteral("plot"));
+      step = 1;
+      // Pressed from a handler of its own: the question it brings up runs
+      // its own event loop, in which this timer must fire again.
+      QTimer::singleShot(0, name, [name] { QTest::keyClick(name, Qt::Key_Return); });
+    } else if (step == 2) {
+      dialog->reject(); // the user gives up after keeping the file
+      step = 3;
+    }
+  });
+  user.start();
+  plotter->ExportChart();
+  user.stop();
+  Dialogs::install(fake);
+
+  QVERIFY2(asked.contains(existing), qPrintable(asked));
+  QVERIFY(!QFile::exists(path(QStringLiteral("plot"))));
+  if (replace) {
+    QVERIFY(readAll(path(existing)) != QByteArray("keep me"));
+    QVERIFY(frame.log.back().text.endsWith(QStringLiteral(" to ") + path(existing)));
+  } else {
+    QCOMPARE(readAll(path(existing)), QByteArray("keep me"));
+    QVERIFY(frame.log.empty());
+  }
 }
 
 void ExportTest::unwritableFileLogsTheReasonOnly_data() {

@@ -248,6 +248,8 @@ private slots:
   void estimateBoxesPerType();
   void badEstimateInHiddenBoxFailsEveryFit();
   void automaticAndTypedNames();
+  void automaticNameFollowsTheChosenDataset();
+  void namesShowWholeAtTheDefaultSize();
   void fitAndPlotEveryType_data();
   void fitAndPlotEveryType();
   void solverSettingReadAtEachFit();
@@ -476,6 +478,68 @@ void FitsTest::automaticAndTypedNames() {
   fit->TrName->lineEdit()->selectAll();
   QTest::keyClick(fit->TrName->lineEdit(), Qt::Key_Delete);
   QVERIFY(!fit->FitNamedByUser);
+}
+
+// A fit made after choosing another dataset carries that dataset's name,
+// also in the names of a later multi fit's lines.
+void FitsTest::automaticNameFollowsTheChosenDataset() {
+  FitFrame frame;
+  Lines lines = twoLines();
+  for (const char *l : {"0 2 1 c", "1 4 1 c", "2 6 1 c"})
+    lines.push_back(l);
+  auto fit = makePlotter(frame, lines);
+  QVERIFY(fit);
+  clickType(*fit, 1);
+  pressFit(*fit);
+  QCOMPARE(combo(fit->CBoxDetails), QStringList{"Dataset a -- Linear (y=ax+b)"});
+
+  // The user picks Dataset b in the list with the keyboard.
+  fit->TrDataset->setFocus();
+  QTest::keyClick(fit->TrDataset, Qt::Key_Down);
+  QCOMPARE(fit->TrDataset->currentText(), QStringLiteral("Dataset b"));
+  QCOMPARE(fit->TrName->currentText(), QStringLiteral("Dataset b -- Linear (y=ax+b)"));
+  pressFit(*fit);
+  QCOMPARE(QString::fromStdString(fitAt(*fit, 1)->name),
+           QStringLiteral("Dataset b -- Linear (y=ax+b)"));
+  QCOMPARE(fitAt(*fit, 1)->data, datasetOf(*fit, 1));
+
+  // Dataset c likewise.
+  QTest::keyClick(fit->TrDataset, Qt::Key_Down);
+  QCOMPARE(fit->TrName->currentText(), QStringLiteral("Dataset c -- Linear (y=ax+b)"));
+
+  // A name the user typed stays when the dataset changes.
+  typeName(*fit, QStringLiteral("my line"));
+  QTest::keyClick(fit->TrDataset, Qt::Key_Up);
+  QCOMPARE(fit->TrDataset->currentText(), QStringLiteral("Dataset b"));
+  QCOMPARE(fit->TrName->currentText(), QStringLiteral("my line"));
+}
+
+// At the plotter's opening size the automatic name shows whole in TrName;
+// the dataset and fit lists show whole names or carry them as tool tips.
+void FitsTest::namesShowWholeAtTheDefaultSize() {
+  FitFrame frame;
+  auto fit = makePlotter(frame, twoLines());
+  QVERIFY(fit);
+  fit->show();
+  QVERIFY(QTest::qWaitForWindowExposed(fit.get()));
+  QCOMPARE(fit->size(), QSize(580, 580));
+  fit->showPage(2);
+  clickType(*fit, 2);
+  const QString name = QStringLiteral("Dataset a -- Quadratic (y=ax^2+bx+c)");
+  QCOMPARE(fit->TrName->currentText(), name);
+  QCoreApplication::processEvents();
+  QLineEdit *edit = fit->TrName->lineEdit();
+  QVERIFY2(edit->width() >= edit->fontMetrics().horizontalAdvance(name) + 4,
+           qPrintable(QStringLiteral("%1 pixels for %2")
+                          .arg(edit->width())
+                          .arg(edit->fontMetrics().horizontalAdvance(name))));
+  QCOMPARE(fit->TrName->toolTip(), name);
+  clickType(*fit, 1); // three points: a straight line
+  pressFit(*fit);
+  const QString line = QStringLiteral("Dataset a -- Linear (y=ax+b)");
+  QCOMPARE(fit->CBoxDetails->currentText(), line);
+  QCOMPARE(fit->CBoxDetails->toolTip(), line);
+  QCOMPARE(fit->TrDataset->toolTip(), QStringLiteral("Dataset a"));
 }
 
 // --------------------------------------------------------- fit and plot

@@ -58,6 +58,7 @@ struct word {
   int page;
   double yMin, yMax, xMax;
   QString text;
+  double xMin = 0;
 };
 struct pdfwords {
   double pageHeight = 0;
@@ -78,18 +79,20 @@ pdfwords readWords(const QString &file) {
     return out;
   const QString html = QString::fromUtf8(run.readAllStandardOutput());
   int page = 0;
-  static const QRegularExpression tag(QStringLiteral(
-      "<page width=\"([\\d.]+)\" height=\"([\\d.]+)\">|<word xMin=\"[\\d.]+\" yMin=\"([\\d.]+)\" "
-      "xMax=\"([\\d.]+)\" yMax=\"([\\d.]+)\">([^<]*)</word>"));
+  static const QRegularExpression tag(
+      QStringLiteral("<page width=\"([\\d.]+)\" height=\"([\\d.]+)\">|<word xMin=\"(-?[\\d.]+)\" "
+                     "yMin=\"([\\d.]+)\" "
+                     "xMax=\"([\\d.]+)\" yMax=\"([\\d.]+)\">([^<]*)</word>"));
   for (auto it = tag.globalMatch(html); it.hasNext();) {
     const auto m = it.next();
     if (!m.captured(1).isEmpty()) {
       ++page;
       out.pageHeight = m.captured(2).toDouble();
     } else {
-      out.words.push_back({page, m.captured(3).toDouble(), m.captured(5).toDouble(),
-                           m.captured(4).toDouble(),
-                           m.captured(6).replace(QStringLiteral("&gt;"), QStringLiteral(">"))});
+      out.words.push_back({page, m.captured(4).toDouble(), m.captured(6).toDouble(),
+                           m.captured(5).toDouble(),
+                           m.captured(7).replace(QStringLiteral("&gt;"), QStringLiteral(">")),
+                           m.captured(3).toDouble()});
     }
   }
   return out;
@@ -136,6 +139,7 @@ private slots:
   void chartsLinedUpOnThePage();
   void deviationsFontsOnThePage_data();
   void deviationsFontsOnThePage();
+  void negativeDeviationLabelsPrintWhole();
   void fontsAfterThePrint();
   void cancelledOrRefusedPrint();
 
@@ -548,6 +552,51 @@ void PrintingTest::deviationsFontsOnThePage() {
   const double expectedTitles = px(label + 2 * q - 1) / px(label + 3 + 6);
   QVERIFY2(std::abs(titles - expectedTitles) < 0.03,
            qPrintable(QStringLiteral("%1 against %2").arg(titles).arg(expectedTitles)));
+}
+
+// A4 portrait with all three items: the deviations chart's labels are
+// enlarged for the page, and its negative labels print whole, minus sign
+// included, inside the printable area.
+void PrintingTest::negativeDeviationLabelsPrintWhole() {
+  if (pdftotext().isEmpty())
+    QSKIP("pdftotext is not installed (scripts/install-deps installs poppler-utils)");
+  RoutingFrame frame;
+  // Main chart labels of one digit, deviation labels such as -0.005: the
+  // deviations chart needs the wider margin.
+  const std::vector<std::string> points = {"1 2.21 0.004 A", "2 3.39 0.004 A", "3 4.61 0.004 A",
+                                           "4 5.79 0.004 A", "5 7.01 0.004 A", "6 8.19 0.004 A"};
+  auto plotter = plotterWithFit(frame, 1, points);
+  QVERIFY(plotter);
+  frame.marks(true, true, true);
+  frame.pdf.setPageSize(QPageSize(QPageSize::A4));
+  frame.pdf.setPageOrientation(QPageLayout::Portrait);
+  const QString pdf = dir_->filePath(QStringLiteral("negative.pdf"));
+  dialogs_->printTo = pdf;
+  plotter->PrintCharts();
+
+  // ORVALLE_KEEP_PRINT names a file to keep the page in, for a look at it.
+  if (const QString keep = qEnvironmentVariable("ORVALLE_KEEP_PRINT"); !keep.isEmpty()) {
+    QFile::remove(keep);
+    QFile::copy(pdf, keep);
+  }
+  const pdfwords words = readWords(pdf);
+  const word *devTitle = firstWord(words, QStringLiteral("Deviations"));
+  const word *fitName = firstWord(words, QStringLiteral("Fitline1"));
+  QVERIFY(devTitle && fitName);
+  const double left = frame.pdf.pageLayout().paintRect(QPageLayout::Point).left();
+  QStringList negative, cut;
+  static const QRegularExpression number(QStringLiteral("^-?[0-9]*[.]?[0-9]+$"));
+  for (const word &w : words.words) {
+    if (w.page != 1 || w.yMin < devTitle->yMax || w.yMin >= fitName->yMin ||
+        !number.match(w.text).hasMatch())
+      continue;
+    if (w.text.startsWith(QLatin1Char('-')))
+      negative << w.text;
+    if (w.text.startsWith(QLatin1Char('.')) || w.xMin < left - 0.5)
+      cut << QStringLiteral("%1 at %2").arg(w.text).arg(w.xMin);
+  }
+  QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral(", "))));
+  QVERIFY2(!negative.isEmpty(), qPrintable(words.text()));
 }
 
 void PrintingTest::fontsAfterThePrint() {

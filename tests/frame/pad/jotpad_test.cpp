@@ -1,16 +1,20 @@
 // The scratch pad window on the offscreen platform: saving, the close
 // question, converting into plotters, word wrap and the command states.
 #include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPrinter>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTimer>
 
 #include <csignal>
 #include <map>
@@ -503,6 +507,85 @@ private slots:
     QCOMPARE(dialogs->prints, 1);
     QVERIFY(frame->log.empty());
     QVERIFY(!send(pad, UM_DATAREADY)); // not a pad's message
+  }
+
+  // A failed conversion keeps its message and puts the pad's cursor on the
+  // line it names, with the offending field selected where it names one.
+  void failedConversionShowsTheLine_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("line");
+    QTest::addColumn<QString>("selected");
+    QTest::newRow("column layout, comments and blanks before")
+        << "# run 3\n\n1 2 0.1\n# note\n2 x 0.2\n3 6 0.3"
+        << "Unable to Convert to Chart error on row 2, column 2" << 4 << "x";
+    QTest::newRow("column layout, unseparated and blank-only lines")
+        << "1 2\n5\n   \n3 4\n4 y"
+        << "Unable to Convert to Chart error on row 4, column 2" << 4 << "y";
+    QTest::newRow("tagged layout, field")
+        << "# c\n1 2 0.1 a\n\n2 4 abc a\n3 5 0.1 a"
+        << "Unable to Convert to Chart error on row 4, column 3" << 3 << "abc";
+    QTest::newRow("tagged layout, leading blank")
+        << "1 2 0.1 a\n\t2 4 0.1 a\n3 5 0.1 a"
+        << "Error Unable to Convert line 2  - " << 1 << "";
+    QTest::newRow("tagged layout, zero error")
+        << "1 2 0.1 a\n# c\n2  4\t0 a\n3 5 0.1 a"
+        << "Y error points can not contain ZERO or MINIUS values - row 3, column 3" << 2 << "0";
+    QString many;
+    for (int i = 1; i <= 400; ++i)
+      many +=
+          i == 300 ? QStringLiteral("300 6o0 1\n") : QStringLiteral("%1 %2 1\n").arg(i).arg(2 * i);
+    QTest::newRow("hundreds of lines")
+        << many << "Unable to Convert to Chart error on row 300, column 2" << 299 << "6o0";
+  }
+  void failedConversionShowsTheLine() {
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    QFETCH(int, line);
+    QFETCH(QString, selected);
+    TJotPad *pad = newPad({}, text);
+    frame->area.show();
+    QVERIFY(send(pad, UM_PROCESS));
+    QCOMPARE(frame->log.size(), std::size_t(1));
+    QCOMPARE(frame->log[0].text, message);
+    QCOMPARE(frame->countOf<TFit>(), 0);
+    const QTextCursor cursor = pad->Memo->textCursor();
+    QCOMPARE(cursor.block().blockNumber(), line);
+    QCOMPARE(cursor.selectedText(), selected);
+    if (selected.isEmpty())
+      QCOMPARE(cursor.positionInBlock(), 0);
+    // The line is on screen.
+    QVERIFY(pad->Memo->viewport()->rect().contains(pad->Memo->cursorRect().center()));
+    QCOMPARE(pad->text(), text); // the text is untouched
+  }
+
+  // Enter on the close question keeps the pad and its text: the question
+  // is the real one, and its default button is No.
+  void enterOnTheCloseQuestionKeepsThePad() {
+    TJotPad *pad = newPad({}, QStringLiteral("1 2 0.1"));
+    retype(pad, QStringLiteral("typed work"));
+    frame->area.show();
+    Dialogs *fake = Dialogs::install(nullptr); // the desktop's own dialogs
+    QString asked;
+    QTimer answer;
+    answer.setInterval(20);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+      auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+      if (!box)
+        return;
+      asked = box->text();
+      QTest::keyClick(box, Qt::Key_Return);
+    });
+    answer.start();
+    QPointer<QMdiSubWindow> sub = frame->area.subWindowList().value(0);
+    QVERIFY(sub);
+    sub->close();
+    answer.stop();
+    Dialogs::install(fake);
+    QCOMPARE(asked, kQuestion);
+    QVERIFY(sub);
+    QCOMPARE(pad->text(), QStringLiteral("typed work"));
+    QVERIFY(pad->modified());
   }
 };
 
