@@ -15,7 +15,8 @@ the result as Orvalle's plotter describes it: the fit's name, its chi-square,
 its degrees of freedom, a warning when the chi-square is implausible, and the
 fitted parameters with their uncertainties.
 
-FILE is a data text as Orvalle reads it:
+FILE is a data text as Orvalle reads it (a regular file of at most 4 GiB,
+UTF-8 with or without a byte-order mark, or Latin-1):
   - column layout: every line holds numbers separated by blanks or tabs
     (x, y and the error of y when there are three columns);
   - tagged layout: every line holds x, y, the error of y and a tag letter
@@ -37,7 +38,8 @@ Options:
                           custom          the plug-in model (libcustomfit.so)
   -d, --dataset NAME    tagged file: the dataset to fit, by name ("Dataset a")
                         or by its tag ("a") (default: the first)
-      --x COL           column file: the x column, a letter (default: A)
+      --x COL           column file: the x column, a letter (default: A;
+                        after Z come AA, AB, ...)
       --y COL           column file: the y column (default: B)
       --err SPEC        column file: the errors of y (default: C), one of
                           a column letter, e.g. C
@@ -98,14 +100,19 @@ std::optional<modelchoice> parsemodel(const std::string &text) {
 
 std::optional<int> parsecolumn(const std::string &text) {
   std::string t = text;
-  if (t.size() == 5 && (t.compare(0, 4, "Col ") == 0 || t.compare(0, 4, "col ") == 0))
+  if (t.size() > 4 && (t.compare(0, 4, "Col ") == 0 || t.compare(0, 4, "col ") == 0))
     t = t.substr(4);
-  if (t.size() != 1)
+  // A to Z, then AA, AB, ... (at most four letters).
+  if (t.empty() || t.size() > 4)
     return std::nullopt;
-  const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(t[0])));
-  if (c < 'A' || c > 'Z')
-    return std::nullopt;
-  return c - 'A';
+  int n = 0;
+  for (const char ch : t) {
+    const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    if (c < 'A' || c > 'Z')
+      return std::nullopt;
+    n = n * 26 + (c - 'A' + 1);
+  }
+  return n - 1;
 }
 
 bool parseestimates(const std::string &text, estimateset &estimates) {

@@ -1,11 +1,14 @@
 // orvalle-fit's run: read, convert, make the dataset, fit, report.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 #include "app/fitcli.h"
@@ -33,6 +36,21 @@ struct stop {
 void printerr(const std::string &text) {
   std::fputs(text.c_str(), stderr);
   std::fputc('\n', stderr);
+}
+
+std::string outofmemory(const std::string &what) {
+  return "orvalle-fit: not enough memory to " + what;
+}
+
+// A fit that failed: the engine's reason, then the usual message. A failed
+// fit (code 0) has logged its reason through the log channel already; the
+// other faults (floating-point, rows of different lengths) only carry it.
+[[noreturn]] void failedfit(const std::exception &e) {
+  const auto *ee = dynamic_cast<const engine_error *>(&e);
+  if (!(ee && ee->code() == kFailedFit) && *e.what())
+    printerr(e.what());
+  printerr(kCriticalFailure);
+  throw stop{kExitFitFailed, ""};
 }
 
 // ---------------------------------------------------------------- plug-in
@@ -66,6 +84,13 @@ PluginLibrary loadplugin() {
       throw stop{kExitUsage, "No plug-in model: the program's own folder is unknown"};
     path = folder + "/libcustomfit.so";
   }
+  // dlopen would wait on a FIFO and read a device without end: only a
+  // regular file is a library.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0)
+    throw stop{kExitUsage, "No plug-in model: " + path + ": " + std::strerror(errno)};
+  if (!S_ISREG(info.st_mode))
+    throw stop{kExitUsage, "No plug-in model: " + path + " is not a regular file"};
   std::string why;
   auto lib = loadpluginfile(path, &why);
   if (!lib)
@@ -83,8 +108,6 @@ rowref makerow(std::vector<double> values) {
   r->data = std::move(values);
   return r;
 }
-
-std::string columnname(int c) { return std::string("Col ") + static_cast<char>('A' + c); }
 
 // The dataset a column file gives, made by the plotter's rules.
 std::unique_ptr<dataset> columndataset(const numericgrid &grid, const options &o) {
@@ -206,11 +229,12 @@ void singlefit(fitrun &run, const options &o, int which) {
     fit->data = &d;
     d.attach(fit.get());
     fit->fitplot(canvas, canvas, 1000, o.gauss);
-  } catch (const std::exception &) {
-    // The engine's own messages have gone to stderr already.
+  } catch (const std::bad_alloc &) {
     d.attach(nullptr);
-    printerr(kCriticalFailure);
-    throw stop{kExitFitFailed, ""};
+    throw stop{kExitFitFailed, outofmemory("fit " + itemtext)};
+  } catch (const std::exception &e) {
+    d.attach(nullptr);
+    failedfit(e);
   }
   run.fits.push_back(std::move(fit));
   run.fitdataset.push_back(which);
@@ -240,9 +264,10 @@ void multifit(fitrun &run, const options &o) {
       run.fits.push_back(std::move(lines[j]));
       run.fitdataset.push_back(static_cast<int>(j));
     }
-  } catch (const std::exception &) {
-    printerr(kCriticalFailure);
-    throw stop{kExitFitFailed, ""};
+  } catch (const std::bad_alloc &) {
+    throw stop{kExitFitFailed, outofmemory("fit " + std::to_string(K) + " lines")};
+  } catch (const std::exception &e) {
+    failedfit(e);
   }
 }
 
@@ -288,8 +313,14 @@ int execute(const options &o) {
   textlines lines;
   try {
     lines = readtextfile(path);
+  } catch (const textreaderror &e) {
+    throw stop{kExitUsage, std::string("Cannot read ") + e.what()};
   } catch (const std::system_error &e) {
     throw stop{kExitUsage, "Cannot read " + o.file + ": " + e.code().message()};
+  } catch (const std::bad_alloc &) {
+    throw stop{kExitUsage, outofmemory("read " + o.file)};
+  } catch (const std::length_error &) {
+    throw stop{kExitUsage, outofmemory("read " + o.file)};
   }
   ConversionOutcome conv = ConvertToChart(lines, path);
   lines = textlines();
@@ -323,19 +354,33 @@ int execute(const options &o) {
   for (const auto &f : run.fits)
     fits.push_back(f.get());
 
+  // The report (and the gnuplot texts, which describe the fits too) are
+  // made before anything is written: a fit that fails while it is
+  // described leaves no file behind.
+  std::string out;
+  gnuplotchart chart;
+  gnuplottexts texts;
+  try {
+    out = o.json ? jsonreport(fits, o.model.key) : textreport(fits);
+    if (o.gnuplot) {
+      for (const auto &d : run.datasets)
+        chart.datasets.push_back(d.get());
+      for (std::size_t i = 0; i < run.fits.size(); ++i)
+        chart.fits.push_back({run.fits[i].get(), run.fitdataset[i]});
+      chart.title = run.title;
+      texts = gnuplotfiletexts(chart, script);
+    }
+  } catch (const std::bad_alloc &) {
+    throw stop{kExitFitFailed, outofmemory("describe the fit")};
+  } catch (const std::exception &e) {
+    failedfit(e);
+  }
   if (o.gnuplot) {
-    gnuplotchart chart;
-    for (const auto &d : run.datasets)
-      chart.datasets.push_back(d.get());
-    for (std::size_t i = 0; i < run.fits.size(); ++i)
-      chart.fits.push_back({run.fits[i].get(), run.fitdataset[i]});
-    chart.title = run.title;
     std::string why;
-    if (!writegnuplotfiles(chart, script, &why))
+    if (!writegnuplottexts(texts, &why))
       throw stop{kExitFitFailed, why};
   }
 
-  const std::string out = o.json ? jsonreport(fits, o.model.key) : textreport(fits);
   std::fwrite(out.data(), 1, out.size(), stdout);
   if (std::fflush(stdout) != 0)
     throw stop{kExitFitFailed, "Cannot write the result to standard output"};
@@ -369,6 +414,9 @@ int run(const std::vector<std::string> &args) {
     if (!s.message.empty())
       printerr(s.message);
     return s.status;
+  } catch (const std::bad_alloc &) {
+    printerr(outofmemory("finish"));
+    return kExitFitFailed;
   } catch (const std::exception &e) {
     printerr(std::string("orvalle-fit: ") + e.what());
     return kExitFitFailed;

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "datatext/conversion.h"
 #include "engine/bfit.h"
 #include "engine/multfit.h"
 #include "frame/frameapi.h"
@@ -43,7 +44,7 @@ void append(QComboBox *box, const QString &text) {
     box->setEditText(edit);
 }
 
-QString columnName(int c) { return QStringLiteral("Col ") + QChar(65 + c); }
+QString columnName(int c) { return QString::fromStdString(columnname(c)); }
 
 } // namespace
 

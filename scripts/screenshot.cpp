@@ -2,15 +2,18 @@
 // menus (or a window), grabs the whole screen and saves it as a PNG.
 //
 //   orvalle-screenshot OUT.png [File|Edit|Actions|Chart|Window|Help|about|prefs|help|teach]
-//                              [data]
+//                              [data|wide]
 //
 // With "data" a scratch pad with a small tagged data text is opened and
-// converted first, so the menus show a plotter's commands.
+// converted first, so the menus show a plotter's commands; "wide" does the
+// same with a column text of 30 columns (names past Col Z).
 // Run it under xvfb-run (scripts/screenshot does).
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QScrollBar>
+#include <QTableView>
 #include <QTimer>
 
 #include <cstdio>
@@ -50,9 +53,22 @@ int main(int argc, char *argv[]) {
                        "a\n4 7.9 0.3 a\n1 3.0 0.2 b\n2 6.1 0.3 b\n3 8.8 0.3 b\n4 12.1 0.4 b\n"));
     orvalle::PostCommand(pad, orvalle::UM_PROCESS);
   }
+  if (argc > 3 && QString::fromLocal8Bit(argv[3]) == QLatin1String("wide")) {
+    QString text;
+    for (int r = 1; r <= 6; ++r) {
+      for (int c = 0; c < 30; ++c)
+        text += QString::number(r * (c + 1)) + QLatin1Char(' ');
+      text += QLatin1Char('\n');
+    }
+    orvalle::MdiChild *pad = orvalle::NewScratchPad(frame, QString(), text);
+    orvalle::PostCommand(pad, orvalle::UM_PROCESS);
+  }
 #endif
 
   QTimer::singleShot(900, &frame, [&] {
+    if (argc > 3 && QString::fromLocal8Bit(argv[3]) == QLatin1String("wide"))
+      for (QTableView *grid : frame.findChildren<QTableView *>())
+        grid->horizontalScrollBar()->setValue(grid->horizontalScrollBar()->maximum());
     if (what == QLatin1String("about")) {
       frame.aboutBox()->show();
     } else if (what == QLatin1String("prefs")) {
