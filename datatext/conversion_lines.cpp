@@ -297,10 +297,17 @@ void readdatalines(const std::string &path, datalinesink &sink) {
       }
       bool more = true;
       std::size_t p = from;
+      // Without a CR in the part, a line ends at the next LF.
+      const bool lfonly = !std::memchr(buf.data() + from, '\r', end - from);
       while (more && p < end) {
         std::size_t q = p;
-        while (q < end && buf[q] != '\n' && buf[q] != '\r')
-          ++q;
+        if (lfonly) {
+          const void *lf = std::memchr(buf.data() + p, '\n', end - p);
+          q = lf ? static_cast<std::size_t>(static_cast<const char *>(lf) - buf.data()) : end;
+        } else {
+          while (q < end && buf[q] != '\n' && buf[q] != '\r')
+            ++q;
+        }
         std::string_view text(buf.data() + p, q - p);
         if (latin1) {
           line = latin1toutf8(std::string(text));
