@@ -137,7 +137,7 @@ void saycolumns(int cols, const options &o) {
 }
 
 // The dataset a column file gives, made by the plotter's rules.
-std::unique_ptr<dataset> columndataset(const numericgrid &grid, const options &o) {
+std::unique_ptr<dataset> columndataset(numericgrid &grid, const options &o) {
   const int cols = grid.colcount();
   const int rows = grid.rowcount() - 1; // the header row is not data
   if (cols < 2)
@@ -172,19 +172,28 @@ std::unique_ptr<dataset> columndataset(const numericgrid &grid, const options &o
   }
   saycolumns(cols, o);
 
+  // The columns' numbers move into the dataset; a column chosen twice is
+  // shared.
+  std::vector<rowref> taken(static_cast<std::size_t>(cols));
   auto column = [&](int c) {
-    const auto &v = grid.column(c);
-    return std::vector<double>(v.begin() + 1, v.begin() + 1 + rows);
+    rowref &r = taken[static_cast<std::size_t>(c)];
+    if (!r) {
+      std::vector<double> v = grid.takecolumn(c);
+      v.resize(static_cast<std::size_t>(rows) + 1);
+      v.erase(v.begin()); // the header row
+      r = makerow(std::move(v));
+    }
+    return r;
   };
   auto d = std::make_unique<dataset>(true);
   // The automatic dataset of a three-column file has the empty name; one
   // made by choice takes the name the plotter offers first.
   const bool automatic = cols == 3 && !o.columnsgiven;
   d->name = automatic ? "" : "DataSet A";
-  d->x = makerow(column(o.xcol));
-  d->y = makerow(column(o.ycol));
+  d->x = column(o.xcol);
+  d->y = column(o.ycol);
   if (o.err.how == errorsource::kind::column) {
-    d->yerr = makerow(column(o.err.column));
+    d->yerr = column(o.err.column);
     for (double e : d->yerr->data)
       if (!(e > 0.0))
         throw stop{kExitUsage, kBadErrors};
@@ -336,9 +345,22 @@ void fitfile(const options &o, const std::string &file, const std::string &scrip
   std::error_code sizeerror;
   if (const auto size = std::filesystem::file_size(path, sizeerror); !sizeerror)
     reserveheap(static_cast<std::size_t>(size));
-  textlines lines;
+  // The file is read once, in parts, each line converted as it comes: only
+  // the numbers stay.
+  struct converting : datalinesink {
+    std::string path;
+    std::unique_ptr<chartconverter> run;
+    void begin(std::size_t bytes) override {
+      run.reset();
+      run = std::make_unique<chartconverter>(path, bytes);
+    }
+    bool line(std::string_view text) override { return run->feed(text); }
+  } sink;
+  sink.path = path;
+  ConversionOutcome conv;
   try {
-    lines = readtextfile(path);
+    readdatalines(path, sink);
+    conv = sink.run->finish();
   } catch (const textreaderror &e) {
     throw stop{kExitUsage, std::string("Cannot read ") + e.what()};
   } catch (const std::system_error &e) {
@@ -348,8 +370,7 @@ void fitfile(const options &o, const std::string &file, const std::string &scrip
   } catch (const std::length_error &) {
     throw stop{kExitUsage, outofmemory("read " + file)};
   }
-  ConversionOutcome conv = ConvertToChart(lines, path);
-  lines = textlines();
+  sink.run.reset();
   if (!conv.ok())
     throw stop{kExitUsage, conv.error};
   ConversionResult &result = *conv.result;

@@ -1,6 +1,7 @@
 // ConvertToChart: a data text in the column layout becomes a numeric grid,
 // one in the tagged layout becomes datasets.
 #include <algorithm>
+#include <limits>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -113,135 +114,6 @@ void names(const std::string &filename, ConversionResult &r) {
   r.caption = "Chart Compiled From - " + base;
 }
 
-ConversionOutcome columnlayout(const textlines &lines, std::size_t first, ConversionResult r) {
-  if (!isnumberstart(trim(lines[first]).front()))
-    return failure(badline(first + 1, r.filename));
-  r.layout = textlayout::column;
-  numericgrid &grid = r.grid;
-  std::size_t skipped = first; // the blank and comment lines before it
-  bool reserved = false;
-  for (std::size_t j = first; j < lines.size(); ++j) {
-    const std::string_view raw = lines[j];
-    if (ispassedover(raw)) {
-      ++skipped;
-      continue;
-    }
-    // A line without a separator keeps its row but fills no cell.
-    if (!hasseparator(raw))
-      continue;
-    std::string_view rest = trim(raw);
-    // A line of blanks counts like a blank line; one that trims to a
-    // comment counts like a comment.
-    if (rest.empty() || rest.front() == '#') {
-      ++skipped;
-      continue;
-    }
-    const std::size_t row = j - skipped + 1;
-    const int r1 = static_cast<int>(row);
-    for (int c = 0; !rest.empty(); ++c) {
-      const std::string_view field = nextfield(rest);
-      double v;
-      bool over15;
-      if (!parsefield(field, v, over15))
-        return failure(rowcolumn(kBadField, row, c + 1));
-      if (!reserved) {
-        // The first counted row tells how wide the grid will likely be.
-        // The room made is bounded by what the text can hold (a cell takes
-        // at least two bytes: a digit and a separator), never by the
-        // product of the line count and that width.
-        std::size_t width = static_cast<std::size_t>(c) + 1;
-        for (std::string_view more = rest; !more.empty(); ++width)
-          nextfield(more);
-        const std::size_t cells = lines.bytes() / 2 + 1;
-        const std::size_t rows = std::min(lines.size() + 1, cells / width + 1);
-        grid.reserve(static_cast<int>(std::min<std::size_t>(width, cells)), static_cast<int>(rows));
-        reserved = true;
-      }
-      gridwriter::put(grid, c, r1, over15 ? roundto15(v) : v);
-    }
-  }
-  grid.shrink();
-  ConversionOutcome o;
-  o.result.emplace(std::move(r));
-  return o;
-}
-
-ConversionOutcome taggedlayout(const textlines &lines, std::size_t first, ConversionResult r) {
-  r.layout = textlayout::tagged;
-  auto &sets = r.datasets;
-  std::unordered_map<std::string_view, dataset *> bytag;
-  std::string_view lasttag;
-  dataset *last = nullptr;
-  auto find = [&](std::string_view tag) -> dataset * {
-    if (last && tag == lasttag)
-      return last;
-    const auto it = bytag.find(tag);
-    if (it == bytag.end())
-      return nullptr;
-    lasttag = tag;
-    last = it->second;
-    return last;
-  };
-
-  // First pass: count the points of each tag.
-  for (std::size_t i = first; i < lines.size(); ++i) {
-    const std::string_view raw = lines[i];
-    if (ispassedover(raw))
-      continue;
-    if (!isnumberstart(raw.front()))
-      return failure(badline(i + 1, r.filename));
-    const std::string_view tag = tagof(trim(raw));
-    if (dataset *d = find(tag)) {
-      ++d->pointcount;
-      continue;
-    }
-    auto d = std::make_unique<dataset>(true);
-    d->name = "Dataset " + std::string(tag);
-    d->tag = tag.front();
-    d->pointcount = 1;
-    d->filledcount = 0;
-    bytag.emplace(tag, d.get());
-    sets.push_back(std::move(d));
-  }
-
-  for (const auto &d : sets) {
-    if (d->pointcount < 2)
-      return failure(kTwoPoints);
-    d->x = std::make_shared<drow>(d->pointcount);
-    d->y = std::make_shared<drow>(d->pointcount);
-    d->yerr = std::make_shared<drow>(d->pointcount);
-  }
-
-  // Second pass: read x, y and the error of y of every point. A line
-  // without a space or tab is read like any other, so its missing fields
-  // fail conversion and every counted point is filled.
-  for (std::size_t o = first; o < lines.size(); ++o) {
-    const std::string_view raw = lines[o];
-    if (ispassedover(raw))
-      continue;
-    std::string_view rest = trim(raw);
-    dataset *d = find(tagof(rest));
-    double v[3];
-    for (int f = 0; f < 3; ++f) {
-      const std::string_view field = nextfield(rest);
-      bool over15;
-      if (!parsefield(field, v[f], over15))
-        return failure(rowcolumn(kBadField, o + 1, f + 1));
-      if (over15)
-        v[f] = roundto15(v[f]);
-    }
-    if (!(v[2] > 0.0))
-      return failure(rowcolumn(kBadError, o + 1, 3));
-    const int k = d->filledcount++;
-    (*d->x)[k] = v[0];
-    (*d->y)[k] = v[1];
-    (*d->yerr)[k] = v[2];
-  }
-  ConversionOutcome o;
-  o.result.emplace(std::move(r));
-  return o;
-}
-
 } // namespace
 
 std::string columnname(int c) {
@@ -251,34 +123,247 @@ std::string columnname(int c) {
   return "Col " + letters;
 }
 
-namespace {
+// What a run of the conversion holds between lines.
+struct chartconverter::state {
+  enum class phase { start, column, tagged, done };
 
-ConversionOutcome convert(const textlines &lines, const std::string &filename) {
-  if (lines.empty())
-    return failure(kNoData + filename);
+  std::size_t bytes = 0;
+  std::size_t lines = 0; // 0: not known
   ConversionResult r;
-  r.filename = filename;
-  names(filename, r);
+  phase at = phase::start;
+  std::size_t next = 0; // number of the next line, from 0
+  std::string failed;   // set with phase done: the run's one message
 
-  std::size_t first = 0;
-  while (first < lines.size() && ispassedover(lines[first]))
-    ++first;
-  const std::string_view firstline = first < lines.size() ? trim(lines[first]) : std::string_view();
-  if (firstline.empty())
-    return failure(kNoData + filename);
+  // Column layout.
+  std::size_t skipped = 0; // blank and comment lines so far
+  bool reserved = false;
 
-  if (isnumberstart(firstline.back()))
-    return columnlayout(lines, first, std::move(r));
-  return taggedlayout(lines, first, std::move(r));
+  // Tagged layout, read in one pass: the points of each tag are gathered as
+  // they come. A value that does not convert is kept as the message and
+  // ends the gathering, but the rest is still checked line by line, since a
+  // line that does not begin with a number, and then a tag with fewer than
+  // two points, come before it (the two passes of the layout's rule).
+  struct points {
+    dataset *d = nullptr;
+    std::vector<double> x, y, e;
+  };
+  std::vector<points> sets;
+  std::unordered_map<std::string, std::size_t> bytag;
+  std::string lasttag;
+  std::size_t last = 0;
+  std::string valuefailure;
+
+  bool fail(std::string text) {
+    failed = std::move(text);
+    at = phase::done;
+    return false;
+  }
+  bool columnline(std::string_view raw, std::size_t j);
+  bool taggedline(std::string_view raw, std::size_t i);
+  std::size_t findtag(std::string_view tag);
+};
+
+bool chartconverter::state::columnline(std::string_view raw, std::size_t j) {
+  if (ispassedover(raw)) {
+    ++skipped;
+    return true;
+  }
+  // A line without a separator keeps its row but fills no cell.
+  if (!hasseparator(raw))
+    return true;
+  std::string_view rest = trim(raw);
+  // A line of blanks counts like a blank line; one that trims to a comment
+  // counts like a comment.
+  if (rest.empty() || rest.front() == '#') {
+    ++skipped;
+    return true;
+  }
+  numericgrid &grid = r.grid;
+  const std::size_t row = j - skipped + 1;
+  const int r1 = static_cast<int>(row);
+  for (int c = 0; !rest.empty(); ++c) {
+    const std::string_view field = nextfield(rest);
+    double v;
+    bool over15;
+    if (!parsefield(field, v, over15))
+      return fail(rowcolumn(kBadField, row, c + 1));
+    if (!reserved) {
+      // The first counted row tells how wide the grid will likely be. The
+      // room made is bounded by what the text can hold (a cell takes at
+      // least two bytes: a digit and a separator), never by the product of
+      // the line count and that width. Without a line count, lines are
+      // taken to be at least half as long as this one.
+      std::size_t width = static_cast<std::size_t>(c) + 1;
+      for (std::string_view more = rest; !more.empty(); ++width)
+        nextfield(more);
+      const std::size_t cells = bytes / 2 + 1;
+      std::size_t rows = cells / width + 1;
+      rows = std::min(rows, lines ? lines + 1 : 2 * bytes / (raw.size() + 1) + 16);
+      rows = std::min<std::size_t>(rows, std::numeric_limits<int>::max());
+      grid.reserve(static_cast<int>(std::min<std::size_t>(width, cells)), static_cast<int>(rows));
+      reserved = true;
+    }
+    gridwriter::put(grid, c, r1, over15 ? roundto15(v) : v);
+  }
+  return true;
 }
 
-} // namespace
+std::size_t chartconverter::state::findtag(std::string_view tag) {
+  if (!sets.empty() && tag == lasttag)
+    return last;
+  const auto it = bytag.find(std::string(tag));
+  if (it == bytag.end())
+    return sets.size();
+  lasttag = tag;
+  last = it->second;
+  return last;
+}
+
+bool chartconverter::state::taggedline(std::string_view raw, std::size_t i) {
+  if (ispassedover(raw))
+    return true;
+  if (!isnumberstart(raw.front()))
+    return fail(badline(i + 1, r.filename));
+  std::string_view rest = trim(raw);
+  const std::string_view tag = tagof(rest);
+  std::size_t k = findtag(tag);
+  if (k == sets.size()) {
+    auto d = std::make_unique<dataset>(true);
+    d->name = "Dataset " + std::string(tag);
+    d->tag = tag.front();
+    d->pointcount = 0;
+    d->filledcount = 0;
+    sets.push_back({d.get(), {}, {}, {}});
+    bytag.emplace(std::string(tag), k);
+    r.datasets.push_back(std::move(d));
+  }
+  points &p = sets[k];
+  ++p.d->pointcount;
+  if (!valuefailure.empty())
+    return true;
+  // x, y and the error of y. A line without a space or tab is read like
+  // any other, so its missing fields fail conversion and every counted
+  // point is filled.
+  double v[3];
+  for (int f = 0; f < 3; ++f) {
+    const std::string_view field = nextfield(rest);
+    bool over15;
+    if (!parsefield(field, v[f], over15)) {
+      valuefailure = rowcolumn(kBadField, i + 1, f + 1);
+      return true;
+    }
+    if (over15)
+      v[f] = roundto15(v[f]);
+  }
+  if (!(v[2] > 0.0)) {
+    valuefailure = rowcolumn(kBadError, i + 1, 3);
+    return true;
+  }
+  p.x.push_back(v[0]);
+  p.y.push_back(v[1]);
+  p.e.push_back(v[2]);
+  ++p.d->filledcount;
+  return true;
+}
+
+chartconverter::chartconverter(const std::string &filename, std::size_t bytes, std::size_t lines)
+    : s_(std::make_unique<state>()) {
+  s_->bytes = bytes;
+  s_->lines = lines;
+  s_->r.filename = filename;
+  names(filename, s_->r);
+}
+
+chartconverter::~chartconverter() = default;
+
+bool chartconverter::feed(std::string_view raw) {
+  state &s = *s_;
+  const std::size_t j = s.next++;
+  try {
+    switch (s.at) {
+    case state::phase::start: {
+      if (ispassedover(raw))
+        return true;
+      // The first data line chooses the layout.
+      const std::string_view first = trim(raw);
+      if (first.empty())
+        return s.fail(kNoData + s.r.filename);
+      if (isnumberstart(first.back())) {
+        s.at = state::phase::column;
+        s.r.layout = textlayout::column;
+        s.skipped = j; // the blank and comment lines before it
+        if (!isnumberstart(first.front()))
+          return s.fail(badline(j + 1, s.r.filename));
+        return s.columnline(raw, j);
+      }
+      s.at = state::phase::tagged;
+      s.r.layout = textlayout::tagged;
+      return s.taggedline(raw, j);
+    }
+    case state::phase::column:
+      return s.columnline(raw, j);
+    case state::phase::tagged:
+      return s.taggedline(raw, j);
+    case state::phase::done:
+      return false;
+    }
+  } catch (const std::bad_alloc &) {
+  } catch (const std::length_error &) {
+  }
+  const std::string filename = std::move(s.r.filename);
+  s.sets.clear();
+  s.r = ConversionResult{}; // give back what the run has built
+  return s.fail("Not enough memory to convert " +
+                (filename.empty() ? std::string("the text") : filename) + " to a chart");
+}
+
+ConversionOutcome chartconverter::finish() {
+  state &s = *s_;
+  switch (s.at) {
+  case state::phase::done:
+    return failure(std::move(s.failed));
+  case state::phase::start:
+    return failure(kNoData + s.r.filename); // no lines, or no data line
+  case state::phase::column:
+    // Room made from a line count is given back when left over. Room made
+    // from an estimate was never touched, and so holds no memory: it stays,
+    // rather than copying every column to give it back.
+    if (s.lines)
+      s.r.grid.shrink();
+    break;
+  case state::phase::tagged:
+    for (const auto &p : s.sets)
+      if (p.d->pointcount < 2)
+        return failure(kTwoPoints);
+    if (!s.valuefailure.empty())
+      return failure(std::move(s.valuefailure));
+    for (auto &p : s.sets) {
+      auto makerow = [](std::vector<double> &v) {
+        auto row = std::make_shared<drow>();
+        row->n = static_cast<int>(v.size());
+        row->data = std::move(v);
+        return row;
+      };
+      p.d->x = makerow(p.x);
+      p.d->y = makerow(p.y);
+      p.d->yerr = makerow(p.e);
+    }
+    break;
+  }
+  ConversionOutcome o;
+  o.result.emplace(std::move(s.r));
+  s.at = state::phase::done;
+  return o;
+}
 
 ConversionOutcome ConvertToChart(const textlines &lines, const std::string &filename) {
   // Whatever the run has built is released on the way out; only the
   // message stays.
   try {
-    return convert(lines, filename);
+    chartconverter run(filename, lines.bytes(), lines.size());
+    for (std::size_t j = 0; j < lines.size() && run.feed(lines[j]); ++j) {
+    }
+    return run.finish();
   } catch (const std::bad_alloc &) {
   } catch (const std::length_error &) {
   }

@@ -67,6 +67,22 @@ public:
 // std::system_error with the system's message when the file cannot be read.
 // The program's File Open and the batch command both read through this.
 std::string readdatatext(const std::string &path);
+// What takes the lines of readdatalines.
+class datalinesink {
+public:
+  virtual ~datalinesink() = default;
+  // The file's size in bytes, before its first line. Called again, with
+  // the lines fed again from the first, when the file turns out not to be
+  // UTF-8 and is read once more as Latin-1.
+  virtual void begin(std::size_t bytes) = 0;
+  // The next line, in UTF-8, without its line break; false stops reading.
+  virtual bool line(std::string_view text) = 0;
+};
+// Reads a data text file as readdatatext does, in parts, and hands its
+// lines one by one to sink: neither the whole text nor a line list is
+// held. Throws as readdatatext does.
+void readdatalines(const std::string &path, datalinesink &sink);
+
 // readdatatext split into lines.
 textlines readtextfile(const std::string &path);
 
@@ -105,6 +121,9 @@ public:
   // Column c's values from row 0; may be shorter than rowcount() (the rest
   // is empty). NaN marks an empty cell.
   const std::vector<double> &column(int c) const { return columns_[static_cast<std::size_t>(c)]; }
+  // Moves column c's values out (as column() gives them), leaving the
+  // column empty: the numbers change hands without a copy.
+  std::vector<double> takecolumn(int c) { return std::move(columns_[static_cast<std::size_t>(c)]); }
 
   // Makes room for rows 0 to rows - 1 in the columns that exist or are
   // made later up to column cols - 1 (a hint; the counts do not change).
@@ -143,6 +162,29 @@ struct ConversionOutcome {
   std::optional<ConversionResult> result;
   std::string error;
   bool ok() const noexcept { return result.has_value(); }
+};
+
+// The conversion of a data text fed one line at a time, in order, so that
+// a file read in parts needs neither its whole text nor a line list. It
+// reads every line once. bytes is the size of the whole text (room for the
+// numbers is made from it), lines its number of lines when known (0: not
+// known).
+class chartconverter {
+public:
+  chartconverter(const std::string &filename, std::size_t bytes, std::size_t lines = 0);
+  ~chartconverter();
+  chartconverter(const chartconverter &) = delete;
+  chartconverter &operator=(const chartconverter &) = delete;
+
+  // Takes the next line (without its line break). Returns false once the
+  // outcome is settled, so that the rest of the text need not be fed.
+  bool feed(std::string_view line);
+  // The outcome, after the last line; call once.
+  ConversionOutcome finish();
+
+private:
+  struct state;
+  std::unique_ptr<state> s_;
 };
 
 // Converts the lines of a data text. filename is the pad's file name (empty

@@ -164,40 +164,25 @@ std::string textlines::joined(std::string_view eol) const {
   return out;
 }
 
-std::string readdatatext(const std::string &path) {
-  // O_NONBLOCK: opening a FIFO without a writer must not wait for one. The
-  // flag is cleared again once the file is known to be a regular file.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
-    throw std::system_error(errno, std::generic_category(), path);
-  struct closer {
-    int fd;
-    ~closer() { ::close(fd); }
-  } guard{fd};
-  struct stat info {};
-  if (::fstat(fd, &info) != 0)
-    throw std::system_error(errno, std::generic_category(), path);
-  if (S_ISDIR(info.st_mode))
-    throw std::system_error(EISDIR, std::generic_category(), path);
-  if (!S_ISREG(info.st_mode))
-    throw textreaderror(path + " is not a regular file");
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-    throw std::system_error(errno, std::generic_category(), path);
-  const auto toolarge = [&] {
+namespace {
+
+// An open data text file: a regular file of at most kMaxTextBytes.
+struct datafile {
+  int fd = -1;
+  std::size_t size = 0;
+  std::string path;
+  datafile() = default;
+  datafile(const datafile &) = delete;
+  datafile &operator=(const datafile &) = delete;
+  ~datafile() {
+    if (fd >= 0)
+      ::close(fd);
+  }
+  textreaderror toolarge() const {
     return textreaderror(path + " is larger than a data text may be (" +
                          std::to_string(kMaxTextBytes >> 30) + " GiB)");
-  };
-  if (static_cast<std::uintmax_t>(info.st_size) > kMaxTextBytes)
-    throw toolarge();
-  std::string bytes;
-  // One byte more than the file, for the line break that may be added at
-  // its end without moving the text.
-  const auto size = static_cast<std::size_t>(info.st_size);
-  bytes.reserve(size + 1);
-  bytes.resize(size);
-  std::size_t done = 0;
-  const auto readsome = [&](char *into, std::size_t room) {
+  }
+  std::size_t readsome(char *into, std::size_t room) const {
     for (;;) {
       const ssize_t n = ::read(fd, into, room);
       if (n >= 0)
@@ -205,10 +190,46 @@ std::string readdatatext(const std::string &path) {
       if (errno != EINTR)
         throw std::system_error(errno, std::generic_category(), path);
     }
-  };
+  }
+};
+
+void opendatafile(const std::string &path, datafile &f) {
+  f.path = path;
+  // O_NONBLOCK: opening a FIFO without a writer must not wait for one. The
+  // flag is cleared again once the file is known to be a regular file.
+  f.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (f.fd < 0)
+    throw std::system_error(errno, std::generic_category(), path);
+  struct stat info {};
+  if (::fstat(f.fd, &info) != 0)
+    throw std::system_error(errno, std::generic_category(), path);
+  if (S_ISDIR(info.st_mode))
+    throw std::system_error(EISDIR, std::generic_category(), path);
+  if (!S_ISREG(info.st_mode))
+    throw textreaderror(path + " is not a regular file");
+  const int flags = ::fcntl(f.fd, F_GETFL);
+  if (flags < 0 || ::fcntl(f.fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+    throw std::system_error(errno, std::generic_category(), path);
+  if (static_cast<std::uintmax_t>(info.st_size) > kMaxTextBytes)
+    throw f.toolarge();
+  f.size = static_cast<std::size_t>(info.st_size);
+}
+
+} // namespace
+
+std::string readdatatext(const std::string &path) {
+  datafile f;
+  opendatafile(path, f);
+  std::string bytes;
+  // One byte more than the file, for the line break that may be added at
+  // its end without moving the text.
+  const std::size_t size = f.size;
+  bytes.reserve(size + 1);
+  bytes.resize(size);
+  std::size_t done = 0;
   // The file's own size straight into the string's storage: no second copy.
   while (done < size) {
-    const std::size_t n = readsome(bytes.data() + done, size - done);
+    const std::size_t n = f.readsome(bytes.data() + done, size - done);
     if (n == 0)
       break;
     done += n;
@@ -217,9 +238,9 @@ std::string readdatatext(const std::string &path) {
   // A file that grows while it is read is followed up to the limit.
   if (done == size) {
     char chunk[1 << 16];
-    while (const std::size_t n = readsome(chunk, sizeof chunk)) {
+    while (const std::size_t n = f.readsome(chunk, sizeof chunk)) {
       if (bytes.size() + n > kMaxTextBytes)
-        throw toolarge();
+        throw f.toolarge();
       bytes.append(chunk, n);
     }
   }
@@ -227,6 +248,87 @@ std::string readdatatext(const std::string &path) {
   if (!validutf8(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size()))
     bytes = latin1toutf8(bytes);
   return bytes;
+}
+
+void readdatalines(const std::string &path, datalinesink &sink) {
+  constexpr std::size_t kPart = std::size_t(1) << 20;
+  for (bool latin1 = false;; latin1 = true) {
+    datafile f;
+    opendatafile(path, f);
+    sink.begin(f.size);
+    std::string buf;  // unread lines: [from, buf.size())
+    std::string line; // a line read as Latin-1, in UTF-8
+    std::size_t total = 0;
+    bool first = true;
+    bool eof = false;
+    bool skiplf = false; // the last part ended in CR: a LF next belongs to it
+    bool again = false;
+    while (!eof) {
+      const std::size_t kept = buf.size();
+      buf.resize(kept + kPart);
+      const std::size_t n = f.readsome(buf.data() + kept, kPart);
+      buf.resize(kept + n);
+      total += n;
+      if (total > kMaxTextBytes)
+        throw f.toolarge();
+      eof = n == 0;
+      std::size_t from = 0;
+      if (first && (buf.size() >= 3 || eof)) {
+        first = false;
+        if (buf.compare(0, 3, "\xEF\xBB\xBF") == 0)
+          from = 3; // a byte-order mark is not part of the text
+      }
+      if (skiplf && from < buf.size()) {
+        skiplf = false;
+        if (buf[from] == '\n')
+          ++from;
+      }
+      // The whole lines of this part; the last, unfinished one waits for
+      // the next part, unless the file has ended.
+      std::size_t end = buf.size();
+      if (!eof) {
+        while (end > from && buf[end - 1] != '\n' && buf[end - 1] != '\r')
+          --end;
+      }
+      if (!latin1 &&
+          !validutf8(reinterpret_cast<const unsigned char *>(buf.data() + from), end - from)) {
+        again = true; // read the whole file again, as Latin-1
+        break;
+      }
+      bool more = true;
+      std::size_t p = from;
+      // Without a CR in the part, a line ends at the next LF.
+      const bool lfonly = !std::memchr(buf.data() + from, '\r', end - from);
+      while (more && p < end) {
+        std::size_t q = p;
+        if (lfonly) {
+          const void *lf = std::memchr(buf.data() + p, '\n', end - p);
+          q = lf ? static_cast<std::size_t>(static_cast<const char *>(lf) - buf.data()) : end;
+        } else {
+          while (q < end && buf[q] != '\n' && buf[q] != '\r')
+            ++q;
+        }
+        std::string_view text(buf.data() + p, q - p);
+        if (latin1) {
+          line = latin1toutf8(std::string(text));
+          text = line;
+        }
+        more = sink.line(text);
+        if (q < end && buf[q] == '\r') {
+          if (q + 1 < end && buf[q + 1] == '\n')
+            ++q;
+          else if (q + 1 == end && !eof)
+            skiplf = true;
+        }
+        p = q + 1;
+      }
+      if (!more)
+        return;
+      buf.erase(0, std::min(end, buf.size()));
+    }
+    if (!again)
+      return;
+  }
 }
 
 textlines readtextfile(const std::string &path) { return textlines::fromText(readdatatext(path)); }

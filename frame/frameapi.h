@@ -57,6 +57,13 @@ public:
   virtual void SetEditItems(bool undoAllowed, bool selectionPresent) = 0;
   virtual void LogEvent(int kind, bool error, const QString &text) = 0;
   virtual void setStatusText(const QString &text) = 0;
+  // Long work: a progress bar (percent from 0 to 100) with a text in the
+  // status line, until endProgress(). See LongWork.
+  virtual void showProgress(const QString &text, int percent) {
+    (void)text;
+    (void)percent;
+  }
+  virtual void endProgress() {}
 
   // Adds a child window to the frame; it becomes the active child.
   virtual QMdiSubWindow *addChild(QWidget *child) = 0;

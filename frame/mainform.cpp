@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPrinter>
+#include <QProgressBar>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QStringDecoder>
@@ -127,6 +128,27 @@ void TMainForm::LogEvent(int kind, bool error, const QString &text) {
 void TMainForm::setStatusText(const QString &text) { statusBar()->showMessage(text); }
 
 QStatusBar *TMainForm::statusLine() const { return statusBar(); }
+
+void TMainForm::showProgress(const QString &text, int percent) {
+  if (!progress_) {
+    progress_ = new QProgressBar(statusBar()); // the status line owns it
+    progress_->setObjectName(QStringLiteral("Progress"));
+    progress_->setRange(0, 100);
+    progress_->setMaximumWidth(200);
+    progress_->setAccessibleName(QStringLiteral("Progress"));
+    statusBar()->addPermanentWidget(progress_);
+  }
+  progress_->setValue(percent);
+  progress_->show();
+  if (statusBar()->currentMessage() != text)
+    statusBar()->showMessage(text);
+}
+
+void TMainForm::endProgress() {
+  if (progress_)
+    progress_->hide();
+  statusBar()->clearMessage();
+}
 
 QString TMainForm::statusText() const { return statusBar()->currentMessage(); }
 

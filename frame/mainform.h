@@ -22,6 +22,7 @@
 
 class QMdiArea;
 class QMenu;
+class QProgressBar;
 class QStatusBar;
 class QSystemTrayIcon;
 class QToolBar;
@@ -57,6 +58,8 @@ public:
   void SetEditItems(bool undoAllowed, bool selectionPresent) override;
   void LogEvent(int kind, bool error, const QString &text) override;
   void setStatusText(const QString &text) override;
+  void showProgress(const QString &text, int percent) override;
+  void endProgress() override;
   QMdiSubWindow *addChild(QWidget *child) override;
   bool invmatr() const override { return invmatr_; }
   bool samplefits() const override { return samplefits_; }
@@ -202,6 +205,7 @@ private:
   std::vector<QAction *> windowListActions_;
   QTimer menuTimer_;
   std::unique_ptr<QPrinter> printer_;
+  QProgressBar *progress_ = nullptr; // in the status line, made when first needed
   QPointer<THelpWindow> help_;
   QPointer<TLog> log_;
   TAboutBox *aboutBox_ = nullptr;

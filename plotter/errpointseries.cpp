@@ -40,6 +40,7 @@ void TErrPointSeries::SetSeriesColour(const QColor &colour) {
 }
 
 void TErrPointSeries::clearPoints() {
+  filledFrom = Source{};
   xs_.clear();
   ys_.clear();
   colours_.clear();
@@ -172,22 +173,38 @@ void TErrPointSeries::draw(QCPPainter *painter) {
   QRgb prevColour = 0;
 
   std::vector<QLine> barLines;
+  // Linear axes map a value to a pixel by one multiply and add; other
+  // scales ask the axis.
+  const bool linear = kx->scaleType() == QCPAxis::stLinear && vy->scaleType() == QCPAxis::stLinear;
+  const double kx0 = kx->range().lower, vy0 = vy->range().lower;
+  const double kp0 = kx->coordToPixel(kx0), vp0 = vy->coordToPixel(vy0);
+  const double kslope = kx->range().size() != 0
+                            ? (kx->coordToPixel(kx->range().upper) - kp0) / kx->range().size()
+                            : 0.0;
+  const double vslope = vy->range().size() != 0
+                            ? (vy->coordToPixel(vy->range().upper) - vp0) / vy->range().size()
+                            : 0.0;
+  auto xpixel = [&](double x) { return linear ? kp0 + (x - kx0) * kslope : kx->coordToPixel(x); };
+  auto ypixel = [&](double y) { return linear ? vp0 + (y - vy0) * vslope : vy->coordToPixel(y); };
+  // The nearest pixel, halves up, for |p| below 2^23 (the callers keep it
+  // there): truncating a positive number is its floor, without a call of
+  // floor() per point.
+  auto near = [](double p) { return static_cast<int>(p + 8388608.5) - 8388608; };
+
   for (std::size_t i = 0; i < xs_.size(); ++i) {
-    const double px = kx->coordToPixel(xs_[i]);
-    const double py = vy->coordToPixel(ys_[i]);
+    const double px = xpixel(xs_[i]);
+    const double py = ypixel(ys_[i]);
     if (!std::isfinite(px) || !std::isfinite(py))
       continue;
     if (px < clip.left() - 1e6 || px > clip.right() + 1e6 || py < clip.top() - 1e6 ||
         py > clip.bottom() + 1e6)
       continue; // far outside: also keeps the int conversion below in range
-    const int X = static_cast<int>(std::lround(px));
-    const int Y = static_cast<int>(std::lround(py));
+    const int X = near(px);
+    const int Y = near(py);
     const double e = ErrorValues[i];
-    int L = 0;
-    if (vertical)
-      L = Y - static_cast<int>(std::lround(vy->coordToPixel(ys_[i] + e)));
-    else
-      L = X - static_cast<int>(std::lround(kx->coordToPixel(xs_[i] + e)));
+    double end = vertical ? ypixel(ys_[i] + e) : xpixel(xs_[i] + e);
+    end = std::clamp(end, -4e6, 4e6);
+    int L = (vertical ? Y : X) - (std::isfinite(end) ? near(end) : (vertical ? Y : X));
     L = std::clamp(L, -100000, 100000);
 
     const int reach = std::abs(L) + half + mh + mv;

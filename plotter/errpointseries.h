@@ -42,6 +42,25 @@ public:
   void SetSeriesColour(const QColor &colour);
   void clearPoints();
   void reserve(std::size_t n);
+  // AddErrorPoint for a given error and a colour already in QRgb form.
+  void appendPoint(double x, double y, double error, QRgb colour) {
+    xs_.push_back(x);
+    ys_.push_back(y);
+    colours_.push_back(colour);
+    ErrorValues.push_back(error);
+  }
+
+  // What the points were last filled from (see TFit::fillSeries): a refill
+  // from the same rows with the same scaling would give the same points.
+  // Clearing the points forgets it.
+  struct Source {
+    const void *x = nullptr, *y = nullptr, *e = nullptr;
+    std::size_t n = 0;
+    double xoffset = 0, xscale = 0, yoffset = 0, yscale = 0;
+    QRgb colour = 0;
+    bool operator==(const Source &) const = default;
+  };
+  Source filledFrom;
 
   int count() const { return static_cast<int>(xs_.size()); }
   double xValue(int i) const { return xs_[static_cast<std::size_t>(i)]; }

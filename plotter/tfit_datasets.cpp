@@ -79,20 +79,33 @@ void TFit::fillSeries(dataset &d, const QColor &pointColour, bool scaled) {
   TErrPointSeries *s = errorSeries(d.series.get());
   if (!s)
     return;
-  s->clearPoints();
   const int n = d.x ? d.x->n : 0;
+  const QRgb colour = pointColour.rgb();
+  TErrPointSeries::Source from;
+  if (n > 0) {
+    from = {d.x.get(), d.y.get(), d.yerr.get(), static_cast<std::size_t>(n), 0, 1, 0, 1, colour};
+    if (scaled)
+      from.xoffset = XOffset, from.xscale = XScale, from.yoffset = YOffset, from.yscale = YScale;
+    // A dataset's numbers never change: the same rows with the same
+    // scaling give the very points the series holds already.
+    if (s->filledFrom == from && s->count() == n)
+      return;
+  }
+  s->clearPoints();
   s->reserve(static_cast<std::size_t>(n));
+  if (n == 0)
+    return;
   const drow &x = *d.x;
   const drow &y = *d.y;
   const drow &e = *d.yerr;
   if (scaled) {
     for (int k = 0; k < n; ++k)
-      s->AddErrorPoint((x[k] - XOffset) / XScale, (y[k] - YOffset) / YScale, e[k] / YScale,
-                       QString(), pointColour);
+      s->appendPoint((x[k] - XOffset) / XScale, (y[k] - YOffset) / YScale, e[k] / YScale, colour);
   } else {
     for (int k = 0; k < n; ++k)
-      s->AddErrorPoint(x[k], y[k], e[k], QString(), pointColour);
+      s->appendPoint(x[k], y[k], e[k], colour);
   }
+  s->filledFrom = from;
 }
 
 void TFit::SetUpData(bool tagged) {

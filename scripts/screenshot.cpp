@@ -26,6 +26,7 @@
 
 #include <cstdio>
 
+#include "datatext/conversion.h"
 #include "frame/aboutbox.h"
 #include "frame/application.h"
 #include "frame/dialogs.h"
@@ -63,6 +64,12 @@ int main(int argc, char *argv[]) {
         QStringLiteral("# load/N extension/mm error tag\n1 2.1 0.2 a\n2 4.0 0.2 a\n3 6.2 0.3 "
                        "a\n4 7.9 0.3 a\n1 3.0 0.2 b\n2 6.1 0.3 b\n3 8.8 0.3 b\n4 12.1 0.4 b\n"));
     orvalle::PostCommand(pad, orvalle::UM_PROCESS);
+  }
+  // "file:PATH": the file opened into a pad as File Open does.
+  if (argc > 3 && QString::fromLocal8Bit(argv[3]).startsWith(QLatin1String("file:"))) {
+    const QString path = QString::fromLocal8Bit(argv[3]).mid(5);
+    orvalle::NewScratchPad(frame, path,
+                           QString::fromStdString(orvalle::readdatatext(path.toStdString())));
   }
   if (argc > 3 && QString::fromLocal8Bit(argv[3]) == QLatin1String("wide")) {
     QString text;
@@ -116,6 +123,9 @@ int main(int argc, char *argv[]) {
       }
     } else if (what == QLatin1String("teach")) {
       frame.TeachingPages1Click();
+    } else if (what == QLatin1String("progress")) {
+      // The status line as long work shows it.
+      frame.showProgress(QStringLiteral("Reading /home/student/run-large.txt"), 40);
     } else {
       for (QAction *a : frame.menuBar()->actions()) {
         if (a->text().remove(QLatin1Char('&')) == what && a->menu()) {

@@ -12,6 +12,7 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "datatext/conversion.h"
 #include "frame/dialogs.h"
 #include "frame/frameapi.h"
+#include "frame/longwork.h"
 #include "plotter/tfit.h"
 
 namespace orvalle {
@@ -30,11 +32,47 @@ const QString kNewCaption = QStringLiteral("ScatchPad");
 const QString kCloseQuestion =
     QStringLiteral("File has been modified! Are you sure you wish to close without saving?");
 
-// CR LF and lone CR become LF, so every line of a file shows as a line.
-QString withLineFeeds(QString text) {
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  return text;
+// A file of many lines is held in the editor in blocks of kLinesPerBlock
+// lines, the lines of a block separated by line separators (U+2028): the
+// editor shows and edits them as lines all the same, and its text reads
+// them back with line feeds, but a document of a million blocks takes
+// seconds and hundreds of megabytes to build, one of a few ten thousand
+// next to nothing. Shorter texts keep one block a line.
+constexpr int kLinesPerBlock = 64;
+constexpr int kBlockedFrom = 4096; // lines
+
+bool isBreak(QChar c) { return c == QLatin1Char('\n') || c == QLatin1Char('\r'); }
+
+// Part [from, to) of a file's text with its line breaks (CR LF, lone CR or
+// LF) as the editor is to hold them; `lines` counts the lines begun so far
+// and goes on from part to part.
+QString editorPart(QStringView text, qsizetype from, qsizetype to, bool blocked, qsizetype &lines) {
+  QString part(to - from, Qt::Uninitialized);
+  QChar *d = part.data();
+  qsizetype w = 0;
+  for (qsizetype r = from; r < to; ++r) {
+    const QChar c = text[r];
+    if (!isBreak(c)) {
+      d[w++] = c;
+      continue;
+    }
+    if (c == QLatin1Char('\r') && r + 1 < to && text[r + 1] == QLatin1Char('\n'))
+      ++r;
+    d[w++] = !blocked || lines % kLinesPerBlock == 0 ? QChar(QLatin1Char('\n'))
+                                                     : QChar(QChar::LineSeparator);
+    ++lines;
+  }
+  part.truncate(w);
+  return part;
+}
+
+// The text of a block as lines: its line separators become line feeds and
+// no-break spaces plain spaces, as the editor's plain text has them.
+QString blockLines(const QTextBlock &block) {
+  QString t = block.text();
+  t.replace(QChar::LineSeparator, QLatin1Char('\n'));
+  t.replace(QChar::Nbsp, QLatin1Char(' '));
+  return t;
 }
 
 // The extension a name chosen in the save dialog gets when it has none:
@@ -155,8 +193,7 @@ TJotPad::TJotPad(FrameApi &frame, const QString &fileName, const QString &text, 
   Memo->setAccessibleName(QStringLiteral("Data text"));
   Memo->setTabChangesFocus(false); // Tab inserts a tab: a field separator
   Memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  Memo->setPlainText(withLineFeeds(text));
-  Memo->document()->setModified(false);
+  fill(text);
   applyScrollBars();
   auto *layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -177,8 +214,75 @@ void TJotPad::setModified(bool on) { Memo->document()->setModified(on); }
 
 QString TJotPad::text() const { return Memo->toPlainText(); }
 
+void TJotPad::fill(const QString &text) {
+  qsizetype breaks = 0;
+  for (const QChar c : text)
+    breaks += isBreak(c);
+  const bool blocked = breaks >= kBlockedFrom;
+  qsizetype lines = 1;
+  QTextDocument *doc = Memo->document();
+  // A large text goes in by parts, with progress shown and the windows
+  // repainted between them; a part ends after a line feed.
+  constexpr qsizetype kPart = qsizetype(1) << 21;
+  if (text.size() <= kPart) {
+    Memo->setPlainText(editorPart(text, 0, text.size(), blocked, lines));
+  } else {
+    LongWork work(frame(), QStringLiteral("Reading %1").arg(fileName_));
+    doc->setUndoRedoEnabled(false);
+    QTextCursor end(doc);
+    for (qsizetype from = 0; from < text.size();) {
+      qsizetype to = text.size();
+      if (from + kPart < text.size()) {
+        const qsizetype cut = text.indexOf(QLatin1Char('\n'), from + kPart);
+        if (cut >= 0)
+          to = cut + 1;
+      }
+      end.movePosition(QTextCursor::End);
+      end.insertText(editorPart(text, from, to, blocked, lines));
+      from = to;
+      work.step(static_cast<double>(from) / static_cast<double>(text.size()));
+    }
+    doc->setUndoRedoEnabled(true); // the loaded text is not a change to undo
+    Memo->moveCursor(QTextCursor::Start);
+  }
+  doc->setModified(false);
+}
+
+std::string TJotPad::utf8Text() const {
+  const QTextDocument *doc = Memo->document();
+  std::string out;
+  out.reserve(static_cast<std::size_t>(doc->characterCount()));
+  for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+    if (b != doc->begin())
+      out += '\n';
+    const QByteArray bytes = blockLines(b).toUtf8();
+    out.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  }
+  return out;
+}
+
+TJotPad::TextLine TJotPad::lineAt(int line) const {
+  // Lines are blocks, or parts of blocks between line separators.
+  int first = 0;
+  for (QTextBlock b = Memo->document()->begin(); b.isValid(); b = b.next()) {
+    const QString t = b.text();
+    const int count = static_cast<int>(t.count(QChar::LineSeparator)) + 1;
+    if (line < first + count) {
+      int from = 0;
+      for (int k = first; k < line; ++k)
+        from = static_cast<int>(t.indexOf(QChar::LineSeparator, from)) + 1;
+      qsizetype to = t.indexOf(QChar::LineSeparator, from);
+      if (to < 0)
+        to = t.size();
+      return {b.position() + from, t.mid(from, to - from)};
+    }
+    first += count;
+  }
+  return {};
+}
+
 void TJotPad::writeTo(const QString &path) const {
-  const textlines lines = textlines::fromText(text().toStdString());
+  const textlines lines = textlines::fromText(utf8Text());
   const std::string bytes = lines.joined("\r\n");
   const auto size = static_cast<qint64>(bytes.size());
   QSaveFile file(path);
@@ -223,8 +327,15 @@ void TJotPad::SaveAs() {
 }
 
 TFit *TJotPad::Convert() {
-  const textlines lines = textlines::fromText(text().toStdString());
-  ConversionOutcome out = ConvertToChart(lines, fileName_.toStdString());
+  LongWork work(frame(), QStringLiteral("Converting %1").arg(fileName_));
+  ConversionOutcome out;
+  {
+    // The conversion reads one copy of the text, made here.
+    const textlines lines = textlines::fromText(utf8Text());
+    work.step(0.2);
+    out = ConvertToChart(lines, fileName_.toStdString());
+  }
+  work.step(0.7);
   if (!out.ok()) {
     const QString message = QString::fromStdString(out.error);
     frame().LogEvent(0, true, message);
@@ -266,18 +377,19 @@ void TJotPad::ShowFailure(const QString &message) {
   const textspot spot = locateFailure(lines, message);
   if (spot.line < 0)
     return;
-  const QTextBlock block = Memo->document()->findBlockByNumber(spot.line);
-  if (!block.isValid())
+  const TextLine at = lineAt(spot.line);
+  if (at.position < 0)
     return;
-  QTextCursor cursor(block);
+  QTextCursor cursor(Memo->document());
+  cursor.setPosition(at.position);
   if (spot.field >= 0) {
-    const auto [from, to] = fieldSpan(block.text(), spot.field);
+    const auto [from, to] = fieldSpan(at.text, spot.field);
     if (from >= 0) {
-      cursor.setPosition(block.position() + from);
-      cursor.setPosition(block.position() + to, QTextCursor::KeepAnchor);
+      cursor.setPosition(at.position + from);
+      cursor.setPosition(at.position + to, QTextCursor::KeepAnchor);
     } else {
       // A missing field: the end of the line, where it should stand.
-      cursor.movePosition(QTextCursor::EndOfBlock);
+      cursor.setPosition(at.position + static_cast<int>(at.text.size()));
     }
   }
   Memo->setTextCursor(cursor);

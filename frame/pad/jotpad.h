@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <string>
+
 #include "frame/mdichild.h"
 
 class QPlainTextEdit;
@@ -29,6 +31,16 @@ public:
   void setModified(bool on);
   // The editor's text as data lines, as the conversion reads them.
   QString text() const;
+  // The same as UTF-8, made without another copy on the way.
+  std::string utf8Text() const;
+
+  // Text line `line` (from 0): where it starts in the document and its
+  // text; position -1 when there is no such line.
+  struct TextLine {
+    int position = -1;
+    QString text;
+  };
+  TextLine lineAt(int line) const;
 
   // The commands (run by the command messages; public for the frame and
   // for tests).
@@ -52,6 +64,8 @@ private:
   // when everything is written. Throws std::runtime_error on failure.
   void writeTo(const QString &path) const;
   void applyScrollBars();
+  // Puts a file's text into the editor as an unmodified document.
+  void fill(const QString &fileText);
   void ShowFailure(const QString &message);
 
   QString fileName_;

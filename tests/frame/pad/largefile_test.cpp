@@ -1,0 +1,194 @@
+// A scratch pad holding a large file: its lines are kept in blocks of many
+// lines, yet it reads, saves, converts and points at a failing line exactly
+// as a pad of one block a line does; loading by parts with progress gives
+// the same text.
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "datatext/conversion.h"
+#include "frame/longwork.h"
+#include "frame/pad/jotpad.h"
+#include "plotter/controls.h"
+#include "plotter/tfit.h"
+#include "tests/plotter/fakeframe.h"
+
+using namespace orvalle;
+
+namespace {
+
+// A frame that owns the plotters a pad opens and records the progress shown.
+class ProgressFrame : public test::FakeFrame {
+public:
+  QMdiSubWindow *addChild(QWidget *child) override {
+    children.emplace_back(child);
+    return nullptr;
+  }
+  void showProgress(const QString &text, int percent) override {
+    texts << text;
+    percents.push_back(percent);
+  }
+  void endProgress() override { ++ends; }
+
+  std::vector<std::unique_ptr<QWidget>> children;
+  QStringList texts;
+  std::vector<int> percents;
+  int ends = 0;
+};
+
+// A three-column text of n lines, with the line end given; values chosen
+// so that every line differs.
+QString columnText(int n, const char *eol) {
+  QString t;
+  t.reserve(n * 28);
+  for (int i = 0; i < n; ++i)
+    t += QStringLiteral("%1 %2 %3")
+             .arg(i * 0.001, 0, 'f', 4)
+             .arg(3 + 2 * i * 0.001, 0, 'f', 4)
+             .arg(0.2 + (i % 97) * 0.001, 0, 'f', 3) +
+         QLatin1String(eol);
+  return t;
+}
+
+QString lf(QString t) {
+  t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return t;
+}
+
+} // namespace
+
+class LargeFileTest : public QObject {
+  Q_OBJECT
+
+private slots:
+  void linesReadBackAsTheyWere_data() {
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<QString>("eol");
+    // Below the blocking threshold, just above it, and past one loading part
+    // (2^21 characters), with each kind of line end.
+    QTest::newRow("small LF") << 100 << "\n";
+    QTest::newRow("blocked LF") << 5000 << "\n";
+    QTest::newRow("blocked CR LF") << 5000 << "\r\n";
+    QTest::newRow("blocked CR") << 5000 << "\r";
+    QTest::newRow("by parts LF") << 120000 << "\n";
+    QTest::newRow("by parts CR LF") << 120000 << "\r\n";
+  }
+  void linesReadBackAsTheyWere() {
+    QFETCH(int, lines);
+    QFETCH(QString, eol);
+    ProgressFrame frame;
+    const QString file = columnText(lines, eol.toLatin1().constData());
+    TJotPad pad(frame, QStringLiteral("/tmp/large.txt"), file);
+    QVERIFY(!pad.modified());
+    QVERIFY(!pad.Memo->document()->isUndoAvailable()); // loading is not an edit
+    const QString expected = lf(file);
+    QCOMPARE(pad.text(), expected);
+    QCOMPARE(pad.utf8Text(), expected.toStdString());
+    const int blocks = pad.Memo->document()->blockCount();
+    if (lines >= 4096)
+      QVERIFY(blocks < lines / 32); // many lines a block
+    else
+      QCOMPARE(blocks, lines + 1); // one a line, and the empty last one
+    // Every line is found by its number, where it stands in the text.
+    for (int line : {0, 1, 63, 64, lines / 2, lines - 1}) {
+      const TJotPad::TextLine at = pad.lineAt(line);
+      QCOMPARE(at.text, expected.section(QLatin1Char('\n'), line, line));
+      const QChar before =
+          at.position > 0 ? pad.Memo->document()->characterAt(at.position - 1) : QChar();
+      QVERIFY(at.position == 0 || before == QChar::LineSeparator ||
+              before == QChar::ParagraphSeparator);
+    }
+    QCOMPARE(pad.lineAt(lines + 1).position, -1);
+  }
+
+  void convertsToTheGridOfTheFile() {
+    ProgressFrame frame;
+    const int n = 120000;
+    const QString file = columnText(n, "\n");
+    TJotPad pad(frame, QStringLiteral("/tmp/large.txt"), file);
+    TFit *plot = pad.Convert();
+    QVERIFY(plot);
+    // The reference: the file's text converted straight from its lines.
+    const ConversionOutcome ref =
+        ConvertToChart(textlines::fromText(file.toStdString()), "/tmp/large.txt");
+    QVERIFY(ref.ok());
+    const numericgrid &want = ref.result->grid;
+    const numericgrid &got = plot->StringGridModel->grid();
+    QCOMPARE(got.colcount(), 3);
+    QCOMPARE(got.rowcount(), n + 1);
+    for (int c = 0; c < 3; ++c)
+      for (int r : {1, 2, 64, 65, n / 2, n})
+        QCOMPARE(got.value(c, r), want.value(c, r));
+    // And independently: row 65 is line 65 of the text.
+    QCOMPARE(got.value(0, 65), 0.064);
+    QCOMPARE(got.value(2, 65), 0.264);
+    QCOMPARE(static_cast<int>(plot->Datasets.count), 1);
+    QCOMPARE(plot->Datasets.at(0)->obj->x->n, n);
+    QCOMPARE(plot->Datasets.at(0)->obj->y->data, plot->Columns->at(1)->obj->values->data);
+  }
+
+  void failingLineIsFoundInsideABlock() {
+    ProgressFrame frame;
+    QString file = columnText(10000, "\n");
+    // Line 5001 (in the middle of a block) holds a field that is no number.
+    QStringList lines = file.split(QLatin1Char('\n'));
+    lines[5000] = QStringLiteral("5 x7 0.2");
+    TJotPad pad(frame, QStringLiteral("/tmp/bad.txt"), lines.join(QLatin1Char('\n')));
+    QVERIFY(pad.Memo->document()->blockCount() < 1000);
+    QVERIFY(!pad.Convert());
+    QCOMPARE(frame.log.back().text,
+             QStringLiteral("Unable to Convert to Chart error on row 5001, column 2"));
+    const QTextCursor cursor = pad.Memo->textCursor();
+    QCOMPARE(cursor.selectedText(), QStringLiteral("x7"));
+    QCOMPARE(cursor.selectionStart(), pad.lineAt(5000).position + 2);
+  }
+
+  void saveWritesTheLinesOfABlockedPad() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("big.txt"));
+    ProgressFrame frame;
+    const QString file = columnText(5000, "\n");
+    TJotPad pad(frame, path, file);
+    pad.Save();
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QString crlf = file;
+    crlf.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+    QCOMPARE(f.readAll(), crlf.toUtf8());
+  }
+
+  void progressShowsOnlyForLongWork() {
+    ProgressFrame frame;
+    {
+      LongWork quick(frame, QStringLiteral("Reading"));
+      quick.step(0.5);
+      QVERIFY(!quick.shown());
+    }
+    QVERIFY(frame.percents.empty());
+    QCOMPARE(frame.ends, 0);
+    {
+      LongWork slow(frame, QStringLiteral("Converting x"));
+      QTest::qSleep(LongWork::kShowAfterMs + 50);
+      slow.step(0.25);
+      QVERIFY(slow.shown());
+      QCOMPARE(QApplication::overrideCursor() ? QApplication::overrideCursor()->shape()
+                                              : Qt::ArrowCursor,
+               Qt::BusyCursor);
+    }
+    QCOMPARE(frame.percents, std::vector<int>{25});
+    QCOMPARE(frame.texts, QStringList{QStringLiteral("Converting x")});
+    QCOMPARE(frame.ends, 1);
+    QVERIFY(!QApplication::overrideCursor());
+  }
+};
+
+QTEST_MAIN(LargeFileTest)
+#include "largefile_test.moc"
