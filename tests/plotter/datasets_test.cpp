@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <cmath>
 
 #include "engine/fits.h"
 #include "engine/multfit.h"
@@ -63,6 +64,7 @@ private slots:
   void recolouringReachesCurrentFit();
   void xErrorChoices_data();
   void xErrorChoices();
+  void deviationsShowEffectiveErrors();
 };
 
 void DatasetsTest::columnLayoutByColumnCount_data() {
@@ -591,4 +593,37 @@ void DatasetsTest::xErrorChoices() {
   }
   // The chart's x range takes in the bars.
   QVERIFY(fit->MChart->xAxis->range().lower <= (1 - errors[0] - fit->XOffset) / fit->XScale);
+}
+
+// A York line through a dataset with x errors: the deviations chart's bars
+// are sqrt(sy^2 + (a sx)^2), a the fitted slope, not the y errors.
+void DatasetsTest::deviationsShowEffectiveErrors() {
+  FakeFrame frame;
+  auto fit = makePlotter(
+      frame, {"1 2.1 0.1 0.3", "2 3.8 0.1 0.2", "3 6.3 0.2 0.4", "4 8.1 0.2 0.1", "5 9.8 0.1 0.5"});
+  fit->ErYdata->setCurrentIndex(2);
+  fit->ErXdata->setCurrentIndex(4);
+  fit->AddBtnClick();
+  QCOMPARE(static_cast<int>(fit->Datasets.count), 1);
+  fit->showPage(2);
+  fit->TrDataset->setCurrentIndex(0);
+  fit->TrDatasetChange();
+  fit->TrType->setItemIndex(1); // y=ax+b
+  fit->TrTypeClick();
+  fit->AddTrClick();
+  QCOMPARE(static_cast<int>(fit->Fits.count), 1);
+  bfit &f = *fit->Fits.at(0)->obj;
+  QCOMPARE(f.xerrmethod, std::string("York"));
+  TErrPointSeries *dev = TFit::errorSeries(f.devpoints.get());
+  QVERIFY(dev);
+  const double sy[] = {0.1, 0.1, 0.2, 0.2, 0.1};
+  const double sx[] = {0.3, 0.2, 0.4, 0.1, 0.5};
+  QCOMPARE(dev->count(), 5);
+  for (int i = 0; i < 5; ++i) {
+    const double eff = std::sqrt(sy[i] * sy[i] + f.par[0] * f.par[0] * sx[i] * sx[i]);
+    QVERIFY(std::fabs(dev->ErrorValues[static_cast<std::size_t>(i)] * fit->YScale - eff) <
+            1e-12 * eff);
+    QVERIFY(eff > 1.3 * sy[i]);
+  }
+  QVERIFY(fit->ChartListBox->toPlainText().contains(QStringLiteral("x errors included (York)")));
 }
