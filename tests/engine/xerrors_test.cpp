@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/fits.h"
+#include "engine/formulafit.h"
 #include "engine/logchannel.h"
 #include "engine/multfit.h"
 #include "engine/nullcanvas.h"
@@ -160,8 +161,12 @@ TEST(XErrors, EffectiveVarianceOfAQuadraticMatchesAnIndependentIteration) {
   const std::vector<double> sy = {0.2, 0.3, 0.2, 0.4, 0.3, 0.5, 0.4, 0.6, 0.5, 0.8};
   auto d = makedata(x, y, sy);
   d->xerr = makerow(sx);
+  const rowref own = d->yerr;
   polynom q(2);
   fitplot(q, *d);
+  // The dataset keeps its own y errors and ordinary weights.
+  EXPECT_EQ(d->yerr, own);
+  EXPECT_EQ((*d->w)[3], 1.0 / (0.4 * 0.4));
 
   long double p[3] = {0, 0, 0};
   bool first = true;
@@ -231,6 +236,71 @@ TEST(XErrors, ZeroXErrorsReduceEveryModelToTheOrdinaryFit) {
     EXPECT_FALSE(b->xerrmethod.empty());
     EXPECT_TRUE(a->xerrmethod.empty());
   }
+  // The typed formula and the damped cosine, iterative fits, alike.
+  struct iterative {
+    std::function<std::unique_ptr<bfit>()> make;
+    std::function<double(double)> f;
+  } fits[] = {
+      {[] {
+         return makeformulafit("A*(1-exp(-x/B))", {1.0, 1.0});
+       },
+       [](double v) { return 2.5 * (1 - std::exp(-v / 1.7)); }},
+      {[] {
+         return makefit(trendtype::periodicdecay, nullptr, {2, -0.1, 1.3, 0.2, 1});
+       },
+       [](double v) { return 2 * std::exp(-0.1 * v) * std::cos(1.3 * v + 0.2); }},
+  };
+  for (const auto &it : fits) {
+    std::vector<double> yy;
+    for (std::size_t i = 0; i < x.size(); ++i)
+      yy.push_back(it.f(x[i]) + 0.02 * std::sin(5.0 * i));
+    auto plain = makedata(x, yy, e);
+    auto zero = makedata(x, yy, e);
+    zero->xerr = makerow(std::vector<double>(x.size(), 0.0));
+    auto a = it.make();
+    auto b = it.make();
+    fitplot(*a, *plain);
+    fitplot(*b, *zero);
+    for (int k = 0; k <= a->order; ++k) {
+      EXPECT_LT(rel(b->par[k], a->par[k]), 1e-7) << k;
+      EXPECT_LT(rel(b->err[k], a->err[k]), 1e-6) << k;
+    }
+    stringlist lines;
+    b->describe(lines, true);
+    EXPECT_EQ(lines.at(1), "x errors included (effective variance)");
+  }
+}
+
+// With x errors the typed formula's fit reaches the effective-variance
+// fixed point: refitting with sigma_eff made from its own parameters
+// gives the same parameters again.
+TEST(XErrors, FormulaFitSettlesAtItsEffectiveErrors) {
+  const std::vector<double> x = range(0.2, 0.3, 15);
+  std::vector<double> y, sy, sx;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    y.push_back(2.5 * (1 - std::exp(-x[i] / 1.7)) + 0.03 * std::sin(3.0 * i));
+    sy.push_back(0.04);
+    sx.push_back(0.05 + 0.01 * (i % 4));
+  }
+  auto d = makedata(x, y, sy);
+  d->xerr = makerow(sx);
+  auto f = makeformulafit("A*(1-exp(-x/B))", {1.0, 1.0});
+  fitplot(*f, *d);
+  // sigma_eff from the analytic slope A/B exp(-x/B), in long double.
+  const long double A = f->par[0], B = f->par[1];
+  std::vector<double> eff;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    const long double slope = A / B * std::exp(-x[i] / B);
+    eff.push_back(
+        static_cast<double>(std::sqrt((long double)sy[i] * sy[i] + slope * slope * sx[i] * sx[i])));
+    EXPECT_LT(rel(f->effectiveerror(static_cast<int>(i)), eff.back()), 1e-6);
+  }
+  auto again = makedata(x, y, eff);
+  auto g = makeformulafit("A*(1-exp(-x/B))", {1.0, 1.0});
+  fitplot(*g, *again);
+  EXPECT_LT(rel(f->par[0], g->par[0]), 1e-7);
+  EXPECT_LT(rel(f->par[1], g->par[1]), 1e-7);
+  EXPECT_LT(rel(f->chisq(), g->chisq()), 1e-6);
 }
 
 // A dataset without x errors, or with an empty x-error row, is fitted
