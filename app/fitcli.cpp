@@ -10,14 +10,16 @@
 namespace orvalle::cli {
 
 const char *helptext() {
-  return R"HELP(Usage: orvalle-fit [options] FILE
+  return R"HELP(Usage: orvalle-fit [options] FILE...
 
 Fits a model curve to the data in FILE by weighted least squares and prints
 the result as Orvalle's plotter describes it: the fit's name, its chi-square,
 its degrees of freedom, a warning when the chi-square is implausible, and the
-fitted parameters with their uncertainties.
+fitted parameters with their uncertainties. Given several files, it fits each
+of them with the same options, one after the other.
 
-FILE is a data text as Orvalle reads it:
+FILE is a data text as Orvalle reads it (a regular file of at most 4 GiB,
+UTF-8 with or without a byte-order mark, or Latin-1):
   - column layout: every line holds numbers separated by blanks or tabs
     (x, y and the error of y when there are three columns);
   - tagged layout: every line holds x, y, the error of y and a tag letter
@@ -43,7 +45,8 @@ Options:
                                           the names first appear
   -d, --dataset NAME    tagged file: the dataset to fit, by name ("Dataset a")
                         or by its tag ("a") (default: the first)
-      --x COL           column file: the x column, a letter (default: A)
+      --x COL           column file: the x column, a letter (default: A;
+                        after Z come AA, AB, ...)
       --y COL           column file: the y column (default: B)
       --err SPEC        column file: the errors of y (default: C), one of
                           a column letter, e.g. C
@@ -62,15 +65,44 @@ Options:
                         same-gradient
   -n, --name NAME       the fit's name (default: made as the plotter makes it,
                         e.g. "Dataset a -- Linear (y=ax+b)")
-      --json            print JSON instead of the text
+      --json            print JSON instead of the text: per fit also the file,
+                        the covariance and correlation matrices of the
+                        parameters, the reduced chi-square and the p-value
+      --csv             print one CSV row per fit (RFC 4180) under a header
+                        row: file, dataset, model, each parameter and its
+                        uncertainty, chi-square, degrees of freedom, reduced
+                        chi-square, p-value, verdict and verdict word
+      --covariance      print the covariance and correlation matrices of the
+                        parameters after each fit's description
+      --scale-errors    multiply the uncertainties by sqrt(chi-square / degrees
+                        of freedom) and the covariance by chi-square / degrees
+                        of freedom (a multi fit takes its joint chi-square), as
+                        gnuplot and curve_fit(absolute_sigma=False) report
+                        them; the output says so. Default: unscaled, from the
+                        errors of y alone
+      --residuals FILE  write x, y, error, fitted value, deviation (y minus
+                        fitted) and normalised deviation (deviation / error)
+                        of every point to FILE, one point a line under '#'
+                        comment lines; - writes them to standard output in
+                        place of the report
       --gnuplot FILE    also write a gnuplot script FILE (.gnu) and its data
-                        file (.gdt), as the plotter exports them
+                        file (.gdt), as the plotter exports them (one data
+                        file only)
   -h, --help            show this help and exit
       --version         show the version and exit
 
-Exit status: 0 when the fit succeeded; 1 when the fit failed (the reason is
+The p-value is the chance that a chi-square with the fit's degrees of freedom
+comes out at least as large as the fit's: P(chi2(dof) >= chisq). Without
+degrees of freedom there is none: n/a in CSV, null in JSON.
+A column file of four or more columns fitted without naming every column
+says on standard error which columns it took.
+
+Exit status: 0 when every fit succeeded; 1 when a fit failed (the reason is
 on standard error) or a file could not be written; 2 for a wrong command line
-or a data file that cannot be used (the reason is on standard error).
+or a data file that cannot be used (the reason is on standard error). With
+several files, a file that fails does not stop the others: its messages go
+to standard error (each line after the file's name), its CSV row is empty
+but for the file and the model, and the exit status is the worst of all.
 
 Examples:
   orvalle-fit run1.txt
@@ -79,6 +111,9 @@ Examples:
   orvalle-fit -m 'formula:A*(1-exp(-x/B))' -e 200,500 charge.txt
   orvalle-fit --x A --y B --err percent:5 table.txt
   orvalle-fit --multi same-gradient --gnuplot lines.gnu tagged.txt
+  orvalle-fit --covariance --scale-errors run1.txt
+  orvalle-fit --residuals run1.res run1.txt
+  orvalle-fit --csv group*/run1.txt > marks.csv
 )HELP";
 }
 
@@ -112,14 +147,19 @@ std::optional<modelchoice> parsemodel(const std::string &text) {
 
 std::optional<int> parsecolumn(const std::string &text) {
   std::string t = text;
-  if (t.size() == 5 && (t.compare(0, 4, "Col ") == 0 || t.compare(0, 4, "col ") == 0))
+  if (t.size() > 4 && (t.compare(0, 4, "Col ") == 0 || t.compare(0, 4, "col ") == 0))
     t = t.substr(4);
-  if (t.size() != 1)
+  // A to Z, then AA, AB, ... (at most four letters).
+  if (t.empty() || t.size() > 4)
     return std::nullopt;
-  const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(t[0])));
-  if (c < 'A' || c > 'Z')
-    return std::nullopt;
-  return c - 'A';
+  int n = 0;
+  for (const char ch : t) {
+    const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    if (c < 'A' || c > 'Z')
+      return std::nullopt;
+    n = n * 26 + (c - 'A' + 1);
+  }
+  return n - 1;
 }
 
 bool parseestimatelist(const std::string &text, std::vector<double> &values, std::size_t most) {
@@ -220,6 +260,20 @@ std::optional<options> parseoptions(const std::vector<std::string> &args, std::s
       o.version = true;
     } else if (a == "--json") {
       o.json = true;
+    } else if (a == "--csv") {
+      o.csv = true;
+    } else if (a == "--covariance") {
+      o.covariance = true;
+    } else if (a == "--scale-errors") {
+      o.scaleerrors = true;
+    } else if (a == "--residuals") {
+      if (!value(&v))
+        return std::nullopt;
+      if (v.empty()) {
+        *error = "--residuals needs a file name, or - for standard output";
+        return std::nullopt;
+      }
+      o.residuals = v;
     } else if (a == "-m" || a == "--model") {
       if (!value(&v))
         return std::nullopt;
@@ -253,6 +307,7 @@ std::optional<options> parseoptions(const std::vector<std::string> &args, std::s
         return std::nullopt;
       }
       (a == "--x" ? o.xcol : o.ycol) = *c;
+      (a == "--x" ? o.xgiven : o.ygiven) = true;
       o.columnsgiven = true;
     } else if (a == "--err") {
       if (!value(&v))
@@ -318,7 +373,8 @@ std::optional<options> parseoptions(const std::vector<std::string> &args, std::s
       *error = "unknown option " + a;
       return std::nullopt;
     }
-    if (inlinevalue && (a == "-h" || a == "--help" || a == "--version" || a == "--json")) {
+    if (inlinevalue && (a == "-h" || a == "--help" || a == "--version" || a == "--json" ||
+                        a == "--csv" || a == "--covariance" || a == "--scale-errors")) {
       *error = "option " + a + " takes no value";
       return std::nullopt;
     }
@@ -329,11 +385,22 @@ std::optional<options> parseoptions(const std::vector<std::string> &args, std::s
     *error = "no data file given";
     return std::nullopt;
   }
-  if (files.size() > 1) {
-    *error = "give one data file only (got \"" + files[0] + "\" and \"" + files[1] + "\")";
+  o.files = files;
+  o.file = files[0];
+  if (o.json && o.csv) {
+    *error = "choose one of --json and --csv";
     return std::nullopt;
   }
-  o.file = files[0];
+  if (o.residuals && *o.residuals == "-" && (o.json || o.csv || o.covariance)) {
+    *error = "--residuals - puts the residuals on standard output in place of the report: leave "
+             "out --json, --csv and --covariance, or name a file";
+    return std::nullopt;
+  }
+  if (o.gnuplot && files.size() > 1) {
+    *error = "--gnuplot writes the script of one fit: give one data file (got " +
+             std::to_string(files.size()) + ")";
+    return std::nullopt;
+  }
   if (o.model.type == trendtype::formula) {
     const typedformula f(o.model.formula);
     if (o.estimatelist.size() > f.parameters().size()) {

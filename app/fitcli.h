@@ -1,6 +1,7 @@
-// The batch fitting command: reads one data text, makes the dataset (or
-// datasets) the plotter would make, fits it as the plotter's "Fit && Plot"
-// does and prints the information text, or JSON, on standard output.
+// The batch fitting command: reads data texts, makes the dataset (or
+// datasets) the plotter would make of each, fits it as the plotter's
+// "Fit && Plot" does and prints the information text, JSON or a CSV table
+// on standard output.
 #pragma once
 
 #include <optional>
@@ -32,7 +33,8 @@ struct errorsource {
 };
 
 struct options {
-  std::string file;
+  std::vector<std::string> files; // every FILE, in the order given
+  std::string file;               // the first of them
   modelchoice model;
   bool modelgiven = false;
   std::optional<std::string> dataset;
@@ -42,6 +44,8 @@ struct options {
   // --xerr: the errors of x of a column file; none by default.
   std::optional<errorsource> xerr;
   bool columnsgiven = false; // --x, --y or --err given
+  bool xgiven = false;
+  bool ygiven = false;
   bool errgiven = false;
   estimateset estimates = kDefaultEstimates;
   // Every value -e gave, in order: up to five, or nine for a formula.
@@ -50,6 +54,10 @@ struct options {
   std::optional<multikind> multi;
   std::optional<std::string> name;
   bool json = false;
+  bool csv = false;
+  bool covariance = false;              // --covariance: the matrices in the text
+  bool scaleerrors = false;             // --scale-errors: uncertainties times sqrt(chisq/dof)
+  std::optional<std::string> residuals; // --residuals FILE, "-" for stdout
   std::optional<std::string> gnuplot;
   bool help = false;
   bool version = false;

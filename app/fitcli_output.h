@@ -16,6 +16,8 @@ std::string textreport(const std::vector<const bfit *> &fits);
 // limits (null when there are none), the verdict (null when there is
 // none), the verdict word and the description lines.
 std::string jsonreport(const std::vector<const bfit *> &fits, const std::string &model);
+// The keys of one fit's object in jsonreport, without the braces.
+std::string jsonfitkeys(const bfit &fit, const std::string &model);
 
 // Labels of the fit's parameters, in par's order.
 std::vector<std::string> parameterlabels(const bfit &fit);

@@ -1,15 +1,20 @@
 // orvalle-fit's run: read, convert, make the dataset, fit, report.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 #include "app/fitcli.h"
 #include "app/fitcli_output.h"
+#include "app/fitcli_report.h"
 #include "datatext/conversion.h"
 #include "engine/customfit.h"
 #include "engine/fits.h"
@@ -33,9 +38,30 @@ struct stop {
   std::string message;
 };
 
+// With several files, every message of a file starts with its name; the
+// messages of the file being fitted are also kept for the JSON report.
+std::string messageprefix;
+std::vector<std::string> filemessages;
+
 void printerr(const std::string &text) {
-  std::fputs(text.c_str(), stderr);
+  filemessages.push_back(text);
+  std::fputs((messageprefix + text).c_str(), stderr);
   std::fputc('\n', stderr);
+}
+
+std::string outofmemory(const std::string &what) {
+  return "orvalle-fit: not enough memory to " + what;
+}
+
+// A fit that failed: the engine's reason, then the usual message. A failed
+// fit (code 0) has logged its reason through the log channel already; the
+// other faults (floating-point, rows of different lengths) only carry it.
+[[noreturn]] void failedfit(const std::exception &e) {
+  const auto *ee = dynamic_cast<const engine_error *>(&e);
+  if (!(ee && ee->code() == kFailedFit) && *e.what())
+    printerr(e.what());
+  printerr(kCriticalFailure);
+  throw stop{kExitFitFailed, ""};
 }
 
 // ---------------------------------------------------------------- plug-in
@@ -64,6 +90,13 @@ PluginLibrary loadplugin() {
   const std::string path = pluginpath(ownfolder(), std::getenv("ORVALLE_CUSTOMFIT"));
   if (path.empty())
     throw stop{kExitUsage, "No plug-in model: the program's own folder is unknown"};
+  // dlopen would wait on a FIFO and read a device without end: only a
+  // regular file is a library.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0)
+    throw stop{kExitUsage, "No plug-in model: " + path + ": " + std::strerror(errno)};
+  if (!S_ISREG(info.st_mode))
+    throw stop{kExitUsage, "No plug-in model: " + path + " is not a regular file"};
   std::string why;
   auto lib = loadpluginfile(path, &why);
   if (!lib)
@@ -82,7 +115,27 @@ rowref makerow(std::vector<double> values) {
   return r;
 }
 
-std::string columnname(int c) { return std::string("Col ") + static_cast<char>('A' + c); }
+// A file of four or more columns says which ones it was fitted with unless
+// every one was named.
+void saycolumns(int cols, const options &o) {
+  if (cols < 4 || (o.xgiven && o.ygiven && o.errgiven))
+    return;
+  std::string errors;
+  switch (o.err.how) {
+  case errorsource::kind::column:
+    errors = columnname(o.err.column) + " as the errors of y";
+    break;
+  case errorsource::kind::percent:
+    errors = generaltext(o.err.value, 15) + " percent of y as the errors of y";
+    break;
+  case errorsource::kind::absolute:
+    errors = generaltext(o.err.value, 15) + " as the error of every y";
+    break;
+  }
+  printerr("orvalle-fit: the file has " + std::to_string(cols) + " columns; fitting " +
+           columnname(o.xcol) + " as x, " + columnname(o.ycol) + " as y and " + errors +
+           " (choose them with --x, --y and --err)");
+}
 
 // The dataset a column file gives, made by the plotter's rules.
 std::unique_ptr<dataset> columndataset(const numericgrid &grid, const options &o) {
@@ -118,6 +171,7 @@ std::unique_ptr<dataset> columndataset(const numericgrid &grid, const options &o
                              "--err percent:P or --err absolute:V"};
     checkcolumn(o.err.column, "--err");
   }
+  saycolumns(cols, o);
 
   auto column = [&](int c) {
     const auto &v = grid.column(c);
@@ -181,11 +235,22 @@ int findtagged(const std::vector<std::unique_ptr<dataset>> &sets, const std::str
 // ---------------------------------------------------------------- fitting
 
 struct fitrun {
+  fitrun() = default;
+  fitrun(const fitrun &) = delete;
+  fitrun &operator=(const fitrun &) = delete;
+  // Detaches the fits before they go: datasets keep plain pointers to them.
+  ~fitrun() {
+    for (auto &d : datasets)
+      if (d)
+        d->fits.clear();
+  }
+
   std::vector<std::unique_ptr<dataset>> datasets; // all datasets of the file, in order
   std::vector<std::unique_ptr<bfit>> fits;
   std::vector<int> fitdataset; // per fit: its dataset's position
   std::string title;
   std::optional<PluginLibrary> plugin;
+  std::optional<gnuplottexts> gnuplot; // the script and data texts to write
 };
 
 void singlefit(fitrun &run, const options &o, int which) {
@@ -225,11 +290,12 @@ void singlefit(fitrun &run, const options &o, int which) {
     fit->data = &d;
     d.attach(fit.get());
     fit->fitplot(canvas, canvas, 1000, o.gauss);
-  } catch (const std::exception &) {
-    // The engine's own messages have gone to stderr already.
+  } catch (const std::bad_alloc &) {
     d.attach(nullptr);
-    printerr(kCriticalFailure);
-    throw stop{kExitFitFailed, ""};
+    throw stop{kExitFitFailed, outofmemory("fit " + itemtext)};
+  } catch (const std::exception &e) {
+    d.attach(nullptr);
+    failedfit(e);
   }
   run.fits.push_back(std::move(fit));
   run.fitdataset.push_back(which);
@@ -259,9 +325,10 @@ void multifit(fitrun &run, const options &o) {
       run.fits.push_back(std::move(lines[j]));
       run.fitdataset.push_back(static_cast<int>(j));
     }
-  } catch (const std::exception &) {
-    printerr(kCriticalFailure);
-    throw stop{kExitFitFailed, ""};
+  } catch (const std::bad_alloc &) {
+    throw stop{kExitFitFailed, outofmemory("fit " + std::to_string(K) + " lines")};
+  } catch (const std::exception &e) {
+    failedfit(e);
   }
 }
 
@@ -271,28 +338,9 @@ std::string absolutepath(const std::string &path) {
   return ec ? path : p.lexically_normal().string();
 }
 
-int execute(const options &o) {
-  // The engine's messages (for instance why an iteration failed) go to
-  // standard error as they come.
-  setlogwindow([](int, int) {
-    const std::string text = pendingmessage();
-    if (!text.empty())
-      printerr(text);
-  });
-
-  // As the save dialog does: a script name without an extension gets ".gnu".
-  std::string script;
-  if (o.gnuplot) {
-    script = *o.gnuplot;
-    if (std::filesystem::path(script).extension().empty())
-      script += ".gnu";
-    script = absolutepath(script);
-    if (gnuplotdatapath(script) == script)
-      throw stop{kExitUsage, "orvalle-fit: --gnuplot " + *o.gnuplot +
-                                 ": the script may not end in .gdt, which names its data file"};
-  }
-
-  fitrun run;
+// Reads, converts and fits one file into run, and makes the gnuplot texts
+// when script is not empty. Raises stop on failure.
+void fitfile(const options &o, const std::string &file, const std::string &script, fitrun &run) {
   if (o.model.type == trendtype::custom && o.model.degree == 0) {
     run.plugin = loadplugin();
     activeplugin = &*run.plugin;
@@ -300,15 +348,21 @@ int execute(const options &o) {
       run.plugin->setloghangle(nullptr, pluginpost);
   }
 
-  const std::string path = absolutepath(o.file);
+  const std::string path = absolutepath(file);
   std::error_code sizeerror;
   if (const auto size = std::filesystem::file_size(path, sizeerror); !sizeerror)
     reserveheap(static_cast<std::size_t>(size));
   textlines lines;
   try {
     lines = readtextfile(path);
+  } catch (const textreaderror &e) {
+    throw stop{kExitUsage, std::string("Cannot read ") + e.what()};
   } catch (const std::system_error &e) {
-    throw stop{kExitUsage, "Cannot read " + o.file + ": " + e.code().message()};
+    throw stop{kExitUsage, "Cannot read " + file + ": " + e.code().message()};
+  } catch (const std::bad_alloc &) {
+    throw stop{kExitUsage, outofmemory("read " + file)};
+  } catch (const std::length_error &) {
+    throw stop{kExitUsage, outofmemory("read " + file)};
   }
   ConversionOutcome conv = ConvertToChart(lines, path);
   lines = textlines();
@@ -341,30 +395,223 @@ int execute(const options &o) {
     singlefit(run, o, 0);
   }
 
-  std::vector<const bfit *> fits;
-  for (const auto &f : run.fits)
-    fits.push_back(f.get());
-
-  if (o.gnuplot) {
+  // The gnuplot texts describe the fits too: they are made here and
+  // written with the report, once it has been made as well.
+  if (!script.empty()) {
     gnuplotchart chart;
     for (const auto &d : run.datasets)
       chart.datasets.push_back(d.get());
     for (std::size_t i = 0; i < run.fits.size(); ++i)
       chart.fits.push_back({run.fits[i].get(), run.fitdataset[i]});
     chart.title = run.title;
-    std::string why;
-    if (!writegnuplotfiles(chart, script, &why))
-      throw stop{kExitFitFailed, why};
+    try {
+      run.gnuplot = gnuplotfiletexts(chart, script);
+    } catch (const std::bad_alloc &) {
+      throw stop{kExitFitFailed, outofmemory("describe the fit")};
+    } catch (const std::exception &e) {
+      failedfit(e);
+    }
   }
+}
 
-  const std::string out = o.json ? jsonreport(fits, o.model.key) : textreport(fits);
-  std::fwrite(out.data(), 1, out.size(), stdout);
+void writeout(const std::string &text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
   if (std::fflush(stdout) != 0)
     throw stop{kExitFitFailed, "Cannot write the result to standard output"};
-  // Detach the fits before they go: datasets keep plain pointers to them.
-  for (auto &d : run.datasets)
-    d->fits.clear();
-  return kExitOk;
+}
+
+// The labels of the model's parameters, for a CSV header when no file gave
+// a fit to take them from; none when the model cannot be made.
+std::vector<std::string> modellabels(const options &o) {
+  try {
+    std::unique_ptr<bfit> fit;
+    if (o.model.degree > 0) {
+      fit = std::make_unique<polynom>(o.model.degree);
+    } else if (o.model.type == trendtype::custom) {
+      const PluginLibrary plugin = loadplugin();
+      fit = makefit(o.model.type, &plugin);
+    } else {
+      fit = makefit(o.model.type, nullptr);
+    }
+    return parameterlabels(*fit);
+  } catch (...) {
+    return {};
+  }
+}
+
+// Where --residuals writes: a file of its own or standard output.
+struct residualsink {
+  std::FILE *out = nullptr;
+  std::string name;
+  bool own = false;
+  bool written = false; // a block has been written
+  ~residualsink() {
+    if (own && out)
+      std::fclose(out);
+  }
+  void write(const bfit &fit, const std::string &file) {
+    if (written)
+      std::fputs("\n\n", out); // blocks apart as gnuplot's index expects
+    writeresiduals(out, fit, file);
+    written = true;
+  }
+  // Closes the file; false when anything failed to reach it.
+  bool finish() {
+    if (!out)
+      return true;
+    bool ok = std::fflush(out) == 0 && !std::ferror(out);
+    if (own) {
+      ok = std::fclose(out) == 0 && ok;
+      out = nullptr;
+    }
+    return ok;
+  }
+};
+
+int execute(const options &o) {
+  // The engine's messages (for instance why an iteration failed) go to
+  // standard error as they come.
+  setlogwindow([](int, int) {
+    const std::string text = pendingmessage();
+    if (!text.empty())
+      printerr(text);
+  });
+
+  // As the save dialog does: a script name without an extension gets ".gnu".
+  std::string script;
+  if (o.gnuplot) {
+    script = *o.gnuplot;
+    if (std::filesystem::path(script).extension().empty())
+      script += ".gnu";
+    script = absolutepath(script);
+    if (gnuplotdatapath(script) == script)
+      throw stop{kExitUsage, "orvalle-fit: --gnuplot " + *o.gnuplot +
+                                 ": the script may not end in .gdt, which names its data file"};
+  }
+
+  residualsink residuals;
+  if (o.residuals) {
+    residuals.name = *o.residuals;
+    if (*o.residuals == "-") {
+      residuals.out = stdout;
+    } else {
+      residuals.out = std::fopen(o.residuals->c_str(), "w");
+      if (!residuals.out)
+        throw stop{kExitFitFailed, "Cannot write " + *o.residuals + ": " + std::strerror(errno)};
+      residuals.own = true;
+    }
+  }
+  // --residuals - puts the residuals on standard output instead.
+  const bool report = !(o.residuals && *o.residuals == "-");
+  const bool several = o.files.size() > 1;
+
+  int worst = kExitOk;
+  std::string jsonfits, jsonfailed;
+  // CSV records wait for the header, whose parameter columns come from the
+  // first fit; a failed file's record waits as its file name alone.
+  struct csvitem {
+    std::string records;
+    std::string failedfile;
+  };
+  std::vector<csvitem> csvitems;
+  std::optional<std::vector<std::string>> labels;
+
+  for (const std::string &file : o.files) {
+    messageprefix = several ? file + ": " : "";
+    filemessages.clear();
+    fitnotes notes;
+    fitrun run;
+    std::vector<const bfit *> fits;
+    std::string out; // this file's text, JSON objects or CSV records
+    try {
+      fitfile(o, file, script, run);
+      for (const auto &f : run.fits)
+        fits.push_back(f.get());
+      notes.file = file;
+      notes.scaleasked = o.scaleerrors;
+      if (o.scaleerrors) {
+        std::vector<bfit *> all;
+        for (const auto &f : run.fits)
+          all.push_back(f.get());
+        // A multi fit's lines are one system of K + 1 parameters.
+        const int parameters =
+            o.multi ? static_cast<int>(all.size()) + 1 : static_cast<int>(all.front()->order) + 1;
+        notes.scale = scaleuncertainties(all, parameters);
+      }
+      // The report is made before anything of the file is written: a fit
+      // that fails while it is described leaves nothing behind.
+      try {
+        if (!report) {
+          // --residuals - : the residuals are the whole output.
+        } else if (o.csv) {
+          if (!labels)
+            labels = parameterlabels(*fits.front());
+          for (const bfit *f : fits)
+            out += csvfitrecord(*f, o.model.key, notes, labels->size());
+        } else if (o.json) {
+          for (const bfit *f : fits)
+            out += std::string(jsonfits.empty() && out.empty() ? "\n  " : ",\n  ") +
+                   jsonfit(*f, o.model.key, notes);
+        } else {
+          out = several ? "==> " + file + " <==\n" : "";
+          out += o.covariance || o.scaleerrors ? detailreport(fits, notes, o.covariance)
+                                               : textreport(fits);
+        }
+      } catch (const std::bad_alloc &) {
+        throw stop{kExitFitFailed, outofmemory("describe the fit")};
+      } catch (const std::exception &e) {
+        failedfit(e);
+      }
+      if (run.gnuplot) {
+        std::string why;
+        if (!writegnuplottexts(*run.gnuplot, &why))
+          throw stop{kExitFitFailed, why};
+      }
+    } catch (const stop &s) {
+      if (!s.message.empty())
+        printerr(s.message);
+      worst = std::max(worst, s.status);
+      std::string messages;
+      for (const auto &m : filemessages)
+        messages += (messages.empty() ? "" : ", ") + jsonstring(m);
+      jsonfailed += std::string(jsonfailed.empty() ? "" : ", ") + "{\"file\": " + jsonstring(file) +
+                    ", \"status\": " + std::to_string(s.status) + ", \"messages\": [" + messages +
+                    "]}";
+      csvitems.push_back({"", file});
+      continue;
+    }
+    messageprefix.clear();
+
+    if (residuals.out)
+      for (const bfit *f : fits)
+        residuals.write(*f, file);
+    if (o.csv)
+      csvitems.push_back({out, ""});
+    else if (o.json)
+      jsonfits += out;
+    else if (report)
+      writeout(out);
+  }
+  messageprefix.clear();
+
+  if (report && o.csv) {
+    if (!labels)
+      labels = modellabels(o);
+    std::string out = csvheader(*labels, o.scaleerrors);
+    for (const auto &item : csvitems)
+      out += item.failedfile.empty()
+                 ? item.records
+                 : csvfailedrecord(item.failedfile, o.model.key, labels->size(), o.scaleerrors);
+    writeout(out);
+  } else if (report && o.json && (several || worst == kExitOk)) {
+    // One file that failed prints no result, as ever.
+    writeout("{\"fits\": [" + jsonfits + (jsonfits.empty() ? "" : "\n") + "],\n \"failed\": [" +
+             jsonfailed + "]}\n");
+  }
+  if (!residuals.finish())
+    throw stop{kExitFitFailed, "Cannot write the residuals to " +
+                                   (residuals.own ? residuals.name : "standard output")};
+  return worst;
 }
 
 } // namespace
@@ -391,6 +638,9 @@ int run(const std::vector<std::string> &args) {
     if (!s.message.empty())
       printerr(s.message);
     return s.status;
+  } catch (const std::bad_alloc &) {
+    printerr(outofmemory("finish"));
+    return kExitFitFailed;
   } catch (const std::exception &e) {
     printerr(std::string("orvalle-fit: ") + e.what());
     return kExitFitFailed;

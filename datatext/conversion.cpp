@@ -1,5 +1,8 @@
 // ConvertToChart: a data text in the column layout becomes a numeric grid,
 // one in the tagged layout becomes datasets.
+#include <algorithm>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 
@@ -143,10 +146,15 @@ ConversionOutcome columnlayout(const textlines &lines, std::size_t first, Conver
         return failure(rowcolumn(kBadField, row, c + 1));
       if (!reserved) {
         // The first counted row tells how wide the grid will likely be.
-        int width = c + 1;
+        // The room made is bounded by what the text can hold (a cell takes
+        // at least two bytes: a digit and a separator), never by the
+        // product of the line count and that width.
+        std::size_t width = static_cast<std::size_t>(c) + 1;
         for (std::string_view more = rest; !more.empty(); ++width)
           nextfield(more);
-        grid.reserve(width, static_cast<int>(lines.size() + 1));
+        const std::size_t cells = lines.bytes() / 2 + 1;
+        const std::size_t rows = std::min(lines.size() + 1, cells / width + 1);
+        grid.reserve(static_cast<int>(std::min<std::size_t>(width, cells)), static_cast<int>(rows));
         reserved = true;
       }
       gridwriter::put(grid, c, r1, over15 ? roundto15(v) : v);
@@ -236,7 +244,16 @@ ConversionOutcome taggedlayout(const textlines &lines, std::size_t first, Conver
 
 } // namespace
 
-ConversionOutcome ConvertToChart(const textlines &lines, const std::string &filename) {
+std::string columnname(int c) {
+  std::string letters;
+  for (long n = static_cast<long>(c) + 1; n > 0; n = (n - 1) / 26)
+    letters.insert(letters.begin(), static_cast<char>('A' + (n - 1) % 26));
+  return "Col " + letters;
+}
+
+namespace {
+
+ConversionOutcome convert(const textlines &lines, const std::string &filename) {
   if (lines.empty())
     return failure(kNoData + filename);
   ConversionResult r;
@@ -253,6 +270,24 @@ ConversionOutcome ConvertToChart(const textlines &lines, const std::string &file
   if (isnumberstart(firstline.back()))
     return columnlayout(lines, first, std::move(r));
   return taggedlayout(lines, first, std::move(r));
+}
+
+} // namespace
+
+ConversionOutcome ConvertToChart(const textlines &lines, const std::string &filename) {
+  // Whatever the run has built is released on the way out; only the
+  // message stays.
+  try {
+    return convert(lines, filename);
+  } catch (const std::bad_alloc &) {
+  } catch (const std::length_error &) {
+  }
+  try {
+    return failure("Not enough memory to convert " +
+                   (filename.empty() ? std::string("the text") : filename) + " to a chart");
+  } catch (...) {
+    return ConversionOutcome{}; // not even the message fits: an empty one
+  }
 }
 
 } // namespace orvalle

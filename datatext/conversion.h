@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,7 @@ public:
   // File bytes: CR LF, LF and CR each end a line; a line break at the very
   // end does not start another line. Bytes that are not valid UTF-8 make the
   // whole text be read as Latin-1 and converted to UTF-8, so no byte is lost.
+  // A leading UTF-8 byte-order mark is dropped (also by fromText).
   static textlines fromBytes(std::string bytes);
   // A UTF-8 text (e.g. an editor's contents), split like fromBytes.
   static textlines fromText(std::string utf8);
@@ -33,6 +35,8 @@ public:
 
   std::size_t size() const noexcept { return starts_.empty() ? 0 : starts_.size() - 1; }
   bool empty() const noexcept { return size() == 0; }
+  // Bytes of text held, line breaks included.
+  std::size_t bytes() const noexcept { return buf_.size(); }
   std::string_view operator[](std::size_t i) const noexcept {
     return std::string_view(buf_).substr(starts_[i], starts_[i + 1] - 1 - starts_[i]);
   }
@@ -46,9 +50,29 @@ private:
   std::vector<std::size_t> starts_;
 };
 
-// Reads a text file into lines (see textlines::fromBytes). Throws
+// The most a data text file may hold: 4 GiB.
+inline constexpr std::size_t kMaxTextBytes = std::size_t(4) << 30;
+
+// A file that is not a data text to read: not a regular file (a FIFO, a
+// device), or larger than kMaxTextBytes. what() is the whole message.
+class textreaderror : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// Reads a data text file as UTF-8: a leading UTF-8 byte-order mark is
+// dropped, and a file that is not valid UTF-8 is read as Latin-1 (see
+// textlines::fromBytes). Only regular files of at most kMaxTextBytes are
+// read; anything else throws textreaderror without waiting on it. Throws
 // std::system_error with the system's message when the file cannot be read.
+// The program's File Open and the batch command both read through this.
+std::string readdatatext(const std::string &path);
+// readdatatext split into lines.
 textlines readtextfile(const std::string &path);
+
+// The name of grid column c (from 0): "Col A" to "Col Z", then "Col AA",
+// "Col AB", ... as spreadsheets count.
+std::string columnname(int c);
 
 // The program's number syntax: optional sign ('+' or '-'), digits, optional
 // decimal point and fraction, optional exponent introduced by E or e. At

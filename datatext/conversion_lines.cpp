@@ -1,11 +1,13 @@
 // The line list of a data text, and reading a text file into one.
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <memory>
-#include <system_error>
-
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <system_error>
 
 #include "datatext/conversion.h"
 
@@ -64,9 +66,17 @@ bool validutf8(const unsigned char *s, std::size_t n) {
   return true;
 }
 
+// A UTF-8 byte-order mark at the start is not part of the text.
+void dropmark(std::string &text) {
+  if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    std::memmove(text.data(), text.data() + 3, text.size() - 3);
+    text.resize(text.size() - 3);
+  }
+}
+
 std::string latin1toutf8(const std::string &bytes) {
   std::string out;
-  out.reserve(bytes.size() + bytes.size() / 8);
+  out.reserve(bytes.size() + bytes.size() / 8 + 1);
   for (const char ch : bytes) {
     const auto c = static_cast<unsigned char>(ch);
     if (c < 0x80) {
@@ -83,6 +93,7 @@ std::string latin1toutf8(const std::string &bytes) {
 
 textlines textlines::fromText(std::string text) {
   textlines t;
+  dropmark(text);
   // Turn CR LF and lone CR into LF, in place.
   if (std::memchr(text.data(), '\r', text.size())) {
     std::size_t w = 0;
@@ -121,6 +132,7 @@ textlines textlines::fromText(std::string text) {
 }
 
 textlines textlines::fromBytes(std::string bytes) {
+  dropmark(bytes);
   if (!validutf8(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size()))
     bytes = latin1toutf8(bytes);
   return fromText(std::move(bytes));
@@ -152,28 +164,71 @@ std::string textlines::joined(std::string_view eol) const {
   return out;
 }
 
-textlines readtextfile(const std::string &path) {
-  struct closer {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, closer> f(std::fopen(path.c_str(), "rb"));
-  if (!f)
+std::string readdatatext(const std::string &path) {
+  // O_NONBLOCK: opening a FIFO without a writer must not wait for one. The
+  // flag is cleared again once the file is known to be a regular file.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
     throw std::system_error(errno, std::generic_category(), path);
+  struct closer {
+    int fd;
+    ~closer() { ::close(fd); }
+  } guard{fd};
   struct stat info {};
-  if (::fstat(::fileno(f.get()), &info) != 0)
+  if (::fstat(fd, &info) != 0)
     throw std::system_error(errno, std::generic_category(), path);
   if (S_ISDIR(info.st_mode))
     throw std::system_error(EISDIR, std::generic_category(), path);
+  if (!S_ISREG(info.st_mode))
+    throw textreaderror(path + " is not a regular file");
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+    throw std::system_error(errno, std::generic_category(), path);
+  const auto toolarge = [&] {
+    return textreaderror(path + " is larger than a data text may be (" +
+                         std::to_string(kMaxTextBytes >> 30) + " GiB)");
+  };
+  if (static_cast<std::uintmax_t>(info.st_size) > kMaxTextBytes)
+    throw toolarge();
   std::string bytes;
-  if (S_ISREG(info.st_mode) && info.st_size > 0)
-    bytes.reserve(static_cast<std::size_t>(info.st_size));
-  char chunk[1 << 16];
-  std::size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, f.get())) > 0)
-    bytes.append(chunk, got);
-  if (std::ferror(f.get()))
-    throw std::system_error(errno ? errno : EIO, std::generic_category(), path);
-  return textlines::fromBytes(std::move(bytes));
+  // One byte more than the file, for the line break that may be added at
+  // its end without moving the text.
+  const auto size = static_cast<std::size_t>(info.st_size);
+  bytes.reserve(size + 1);
+  bytes.resize(size);
+  std::size_t done = 0;
+  const auto readsome = [&](char *into, std::size_t room) {
+    for (;;) {
+      const ssize_t n = ::read(fd, into, room);
+      if (n >= 0)
+        return static_cast<std::size_t>(n);
+      if (errno != EINTR)
+        throw std::system_error(errno, std::generic_category(), path);
+    }
+  };
+  // The file's own size straight into the string's storage: no second copy.
+  while (done < size) {
+    const std::size_t n = readsome(bytes.data() + done, size - done);
+    if (n == 0)
+      break;
+    done += n;
+  }
+  bytes.resize(done);
+  // A file that grows while it is read is followed up to the limit.
+  if (done == size) {
+    char chunk[1 << 16];
+    while (const std::size_t n = readsome(chunk, sizeof chunk)) {
+      if (bytes.size() + n > kMaxTextBytes)
+        throw toolarge();
+      bytes.append(chunk, n);
+    }
+  }
+  dropmark(bytes);
+  if (!validutf8(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size()))
+    bytes = latin1toutf8(bytes);
+  return bytes;
 }
+
+textlines readtextfile(const std::string &path) { return textlines::fromText(readdatatext(path)); }
 
 } // namespace orvalle

@@ -15,6 +15,9 @@ constexpr double kEmpty = std::numeric_limits<double>::quiet_NaN();
 constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// The largest number of 15 significant digits that a double holds.
+constexpr double kLargest15 = 1.79769313486231e308;
+
 inline bool isdigit(char c) { return c >= '0' && c <= '9'; }
 
 } // namespace
@@ -143,7 +146,12 @@ double roundto15(double v) {
   char buf[40];
   const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, 14);
   double back = v;
-  std::from_chars(buf, r.ptr, back, std::chars_format::scientific);
+  if (std::from_chars(buf, r.ptr, back, std::chars_format::scientific).ec ==
+      std::errc::result_out_of_range)
+    // Above 1.79769313486231e308 the nearest 15-digit text lies beyond the
+    // largest double; the largest 15-digit number below it is used, so the
+    // value and its text still agree.
+    return std::copysign(kLargest15, v);
   return back;
 }
 

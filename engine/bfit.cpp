@@ -351,11 +351,11 @@ void bfit::newtonsystem(const gradientfn &F, const vec &p, vec &Fp, matr &J) {
   J = stepjacobian(F, p, Fp);
 }
 
-vec bfit::iterationerrors(const pointfn &G, const matr &J, const vec &p) const {
+matr bfit::iterationcovariance(const pointfn &G, const matr &J, const vec &p) const {
   const int np = p.n;
   // The solution of J g = G is linear in G: form the columns of J^-1 once
-  // by elimination, then g = J^-1 G for every point. e[k] is the diagonal
-  // of J^-1 S J^-T with S the sum of sigma^2 G G^T over the points.
+  // by elimination, then g = J^-1 G for every point. The covariance is
+  // J^-1 S J^-T with S the sum of sigma^2 G G^T over the points.
   const matr inv = elimination(J).inverse();
   const drow &x = *data->x;
   const drow &y = *data->y;
@@ -374,17 +374,18 @@ vec bfit::iterationerrors(const pointfn &G, const matr &J, const vec &p) const {
         S[static_cast<std::size_t>(a * np + b)] += sga * g[static_cast<std::size_t>(b)];
     }
   }
-  vec e(np);
-  for (int k = 0; k < np; ++k) {
-    double sum = 0.0;
-    for (int a = 0; a < np; ++a)
-      for (int b = 0; b < np; ++b) {
-        const int lo = std::min(a, b), hi = std::max(a, b);
-        sum += inv(k, a) * S[static_cast<std::size_t>(lo * np + hi)] * inv(k, b);
-      }
-    e[k] = checked(sum, "uncertainty");
-  }
-  return e;
+  matr C(np, np);
+  for (int k = 0; k < np; ++k)
+    for (int l = k; l < np; ++l) {
+      double sum = 0.0;
+      for (int a = 0; a < np; ++a)
+        for (int b = 0; b < np; ++b) {
+          const int lo = std::min(a, b), hi = std::max(a, b);
+          sum += inv(k, a) * S[static_cast<std::size_t>(lo * np + hi)] * inv(l, b);
+        }
+      C(k, l) = C(l, k) = checked(sum, "uncertainty");
+    }
+  return C;
 }
 
 void bfit::iterate(const gradientfn &F, const pointfn &G) {
@@ -420,16 +421,17 @@ void bfit::iterate(const gradientfn &F, const pointfn &G) {
     }
     if (std::isnan(p[0]))
       throw engine_error(kFailedFit, "no result");
-    const vec e = iterationerrors(G, J, p);
+    matr C = iterationcovariance(G, J, p);
     double errs[10] = {};
     for (int k = 0; k < np; ++k) {
       checked(p[k], "parameter");
-      errs[k] = checkedsqrt(e[k], "uncertainty");
+      errs[k] = checkedsqrt(C(k, k), "uncertainty");
     }
     for (int k = 0; k < np; ++k) {
       par[k] = p[k];
       err[k] = errs[k];
     }
+    cov = std::move(C);
   } catch (...) {
     logmessage(kNotConverged);
     throw engine_error(kFailedFit, kNotConverged);

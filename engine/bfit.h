@@ -113,6 +113,10 @@ public:
   std::uint16_t order = 2;
   double par[10] = {};
   double err[10] = {};
+  // The covariance of par[0..order] in par's order, from the y errors as
+  // err is made (err[i] is the square root of cov(i, i)); set by fit().
+  // 0 x 0 where the fit does not know it (the plug-in's own model).
+  matr cov;
   dataset *data = nullptr;
   std::unique_ptr<chartseries> curve;
   std::unique_ptr<chartseries> devpoints;
@@ -146,9 +150,10 @@ protected:
   // One Newton system: Fp = F(p) and its forward-difference Jacobian J.
   // Models may override it to evaluate the same differences faster.
   virtual void newtonsystem(const gradientfn &F, const vec &p, vec &Fp, matr &J);
-  // The squared uncertainties after convergence: every point's error is
-  // carried through J, e[k] = sum of (J^-1 G)[k]^2 sigma^2.
-  vec iterationerrors(const pointfn &G, const matr &J, const vec &p) const;
+  // The covariance after convergence: every point's error is carried
+  // through J, C = sum of (J^-1 G)(J^-1 G)^T sigma^2; its diagonal holds
+  // the squared uncertainties.
+  matr iterationcovariance(const pointfn &G, const matr &J, const vec &p) const;
 
 public:
   // The effective-variance rounds: sigma_eff^2 = sigma_y^2 + (f'(x)

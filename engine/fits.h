@@ -34,9 +34,6 @@ public:
   std::string formula(int index) const override;
 
   int degree() const { return order; }
-  // The covariance of the fitted coefficients par[0..N] (in par's order),
-  // made by fit(); err[i] is the square root of cov(i, i).
-  matr cov;
 
   // The form the fit was solved in: the same polynomial written in powers
   // of x - centre(), coefficients highest power first. value() and with

@@ -283,9 +283,12 @@ void formulafit::fit(bool /*gauss*/) {
       fail(kNotConverged);
     errs[k] = e;
   }
+  cov = matr(np, np);
   for (int k = 0; k < np; ++k) {
     par[k] = p[k];
     err[k] = errs[k];
+    for (int c = 0; c < np; ++c)
+      cov(k, c) = covn(k, c) / (norms[k] * norms[c]);
   }
 }
 

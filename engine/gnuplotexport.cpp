@@ -195,22 +195,26 @@ std::string gnuplotscript(const gnuplotchart &chart, const std::string &datapath
   return out;
 }
 
-bool writetextfile(const std::string &path, std::string_view text, std::string *why) {
-  auto fail = [&](int err) {
-    if (why)
-      *why = "Could not write " + path + ": " + std::strerror(err);
-    return false;
-  };
-  if (path.empty())
-    return fail(ENOENT);
+namespace {
+
+std::string failuretext(const std::string &path, int err) {
+  return "Could not write " + path + ": " + std::strerror(err);
+}
+
+// Writes text to a new temporary file in path's folder, with the usual
+// permissions, flushed to the disk. Returns its name, or an empty string
+// with the error in *err.
+std::string writetemporary(const std::string &path, std::string_view text, int *err) {
   const auto slash = path.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   std::string temp = folder + "." + basename(path) + ".XXXXXX";
   std::vector<char> name(temp.begin(), temp.end());
   name.push_back('\0');
   const int fd = ::mkstemp(name.data());
-  if (fd < 0)
-    return fail(errno);
+  if (fd < 0) {
+    *err = errno;
+    return {};
+  }
   temp.assign(name.data());
   std::size_t done = 0;
   while (done < text.size()) {
@@ -218,10 +222,10 @@ bool writetextfile(const std::string &path, std::string_view text, std::string *
     if (n < 0) {
       if (errno == EINTR)
         continue;
-      const int err = errno;
+      *err = errno;
       ::close(fd);
       ::unlink(temp.c_str());
-      return fail(err);
+      return {};
     }
     done += static_cast<std::size_t>(n);
   }
@@ -229,29 +233,121 @@ bool writetextfile(const std::string &path, std::string_view text, std::string *
   const mode_t mask = ::umask(0);
   ::umask(mask);
   ::fchmod(fd, 0666 & ~mask);
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    const int err = errno;
+  // A full disk may only show when the data reach it: fsync and close are
+  // checked as well as write.
+  if (::fsync(fd) != 0) {
+    *err = errno;
+    ::close(fd);
     ::unlink(temp.c_str());
-    return fail(err);
+    return {};
   }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
+  if (::close(fd) != 0) {
+    *err = errno;
     ::unlink(temp.c_str());
-    return fail(err);
+    return {};
   }
+  return temp;
+}
+
+} // namespace
+
+bool writetextfile(const std::string &path, std::string_view text, std::string *why) {
+  int err = 0;
+  if (path.empty())
+    err = ENOENT;
+  const std::string temp = err ? std::string() : writetemporary(path, text, &err);
+  if (!temp.empty() && ::rename(temp.c_str(), path.c_str()) != 0) {
+    err = errno;
+    ::unlink(temp.c_str());
+  }
+  if (err && why)
+    *why = failuretext(path, err);
+  return err == 0;
+}
+
+gnuplottexts gnuplotfiletexts(const gnuplotchart &chart, const std::string &scriptpath) {
+  gnuplottexts t;
+  t.scriptpath = scriptpath;
+  t.datapath = gnuplotdatapath(scriptpath);
+  t.data = gnuplotdatafile(chart.datasets);
+  t.script = gnuplotscript(chart, t.datapath);
+  return t;
+}
+
+bool writegnuplottexts(const gnuplottexts &t, std::string *why) {
+  auto fail = [&](const std::string &path, int err) {
+    if (why)
+      *why = failuretext(path, err);
+    return false;
+  };
+  if (t.datapath == t.scriptpath) {
+    if (why)
+      *why = "The gnuplot script " + t.scriptpath + " would overwrite its own data file";
+    return false;
+  }
+  if (t.scriptpath.empty())
+    return fail(t.scriptpath, ENOENT);
+  // Both files are written whole beside their places first; only then are
+  // they renamed into place, and the data file goes back to what it was
+  // when the script cannot follow it. Neither changes unless both do.
+  struct stat st {};
+  if (::stat(t.scriptpath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    return fail(t.scriptpath, EISDIR);
+  if (::stat(t.datapath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    return fail(t.datapath, EISDIR);
+  int err = 0;
+  const std::string data = writetemporary(t.datapath, t.data, &err);
+  if (data.empty())
+    return fail(t.datapath, err);
+  const std::string script = writetemporary(t.scriptpath, t.script, &err);
+  if (script.empty()) {
+    ::unlink(data.c_str());
+    return fail(t.scriptpath, err);
+  }
+  // Keep the old data file under a spare name (a second link to it) until
+  // the script is in place.
+  std::string spare;
+  if (::lstat(t.datapath.c_str(), &st) == 0) {
+    spare = data + ".old";
+    if (::link(t.datapath.c_str(), spare.c_str()) != 0 &&
+        ::rename(t.datapath.c_str(), spare.c_str()) != 0) {
+      err = errno;
+      ::unlink(data.c_str());
+      ::unlink(script.c_str());
+      return fail(t.datapath, err);
+    }
+  }
+  auto restore = [&] {
+    if (spare.empty())
+      ::unlink(t.datapath.c_str());
+    else
+      ::rename(spare.c_str(), t.datapath.c_str());
+  };
+  if (::rename(data.c_str(), t.datapath.c_str()) != 0) {
+    err = errno;
+    restore();
+    ::unlink(data.c_str());
+    ::unlink(script.c_str());
+    return fail(t.datapath, err);
+  }
+  if (::rename(script.c_str(), t.scriptpath.c_str()) != 0) {
+    err = errno;
+    restore();
+    ::unlink(script.c_str());
+    return fail(t.scriptpath, err);
+  }
+  if (!spare.empty())
+    ::unlink(spare.c_str());
   return true;
 }
 
 bool writegnuplotfiles(const gnuplotchart &chart, const std::string &scriptpath, std::string *why) {
-  const std::string datapath = gnuplotdatapath(scriptpath);
-  if (datapath == scriptpath) {
-    if (why)
-      *why = "The gnuplot script " + scriptpath + " would overwrite its own data file";
-    return false;
-  }
-  if (!writetextfile(datapath, gnuplotdatafile(chart.datasets), why))
-    return false;
-  return writetextfile(scriptpath, gnuplotscript(chart, datapath), why);
+  gnuplottexts t;
+  t.scriptpath = scriptpath;
+  t.datapath = gnuplotdatapath(scriptpath);
+  if (t.datapath == scriptpath)
+    return writegnuplottexts(t, why);
+  return writegnuplottexts(gnuplotfiletexts(chart, scriptpath), why);
 }
 
 } // namespace orvalle

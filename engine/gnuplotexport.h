@@ -57,9 +57,27 @@ std::string gnuplotscript(const gnuplotchart &chart, const std::string &datapath
 // false with the reason in *why.
 bool writetextfile(const std::string &path, std::string_view text, std::string *why);
 
-// Writes the data file (gnuplotdatapath(scriptpath)), then the script.
-// scriptpath should be absolute, since the script names the data file by
-// it. Returns false with the reason in *why.
+// The two files of an export: where they go and what they hold.
+struct gnuplottexts {
+  std::string datapath;
+  std::string data;
+  std::string scriptpath;
+  std::string script;
+};
+
+// Makes both texts (this describes the fits, which may throw) without
+// writing anything.
+gnuplottexts gnuplotfiletexts(const gnuplotchart &chart, const std::string &scriptpath);
+
+// Writes the pair: both texts go to temporary files first and are renamed
+// into place only when both are whole; when the second rename fails the
+// data file is put back as it was. So either both files change or neither
+// does. Returns false with the reason in *why.
+bool writegnuplottexts(const gnuplottexts &texts, std::string *why);
+
+// gnuplotfiletexts, then writegnuplottexts. scriptpath should be absolute,
+// since the script names the data file by it. Returns false with the reason
+// in *why.
 bool writegnuplotfiles(const gnuplotchart &chart, const std::string &scriptpath, std::string *why);
 
 } // namespace orvalle

@@ -143,6 +143,7 @@ void lineronlym::fitxerrors(bool gauss) {
   const yorkline r = york(*data, true, par[0], W);
   par[0] = checked(static_cast<double>(r.slope), "york");
   err[0] = checked(static_cast<double>(std::sqrt(r.vslope)), "york");
+  cov = matr{{static_cast<double>(r.vslope)}};
   xweights = std::make_unique<drow>(std::move(W));
   xerrmethod = "York";
 }
@@ -155,9 +156,11 @@ void lineronlym::fit(bool /*gauss*/) {
   requirepoints(data);
   const double sxx = data->sumwx(2);
   const double m = divide(data->sumwyx(1), sxx, "lineronlym");
-  const double e = checkedsqrt(divide(1.0, sxx, "lineronlym"), "lineronlym");
+  const double var = divide(1.0, sxx, "lineronlym");
+  const double e = checkedsqrt(var, "lineronlym");
   par[0] = m;
   err[0] = e;
+  cov = matr{{var}};
 }
 
 void lineronlym::describe(stringlist &lines, bool clear) const {

@@ -59,6 +59,7 @@ void jointfit(multfit &m, shared what, chartcanvas &mainchart, chartcanvas &devc
   // datasets' current weights.
   vec q;
   std::vector<double> var(static_cast<std::size_t>(K + 1));
+  matr joint; // the covariance of q
   auto solvejoint = [&]() {
     matr M(K + 1, K + 1);
     vec v(K + 1);
@@ -85,11 +86,13 @@ void jointfit(multfit &m, shared what, chartcanvas &mainchart, chartcanvas &devc
       const matr inv = E.inverse();
       for (int k = 0; k <= K; ++k)
         var[static_cast<std::size_t>(k)] = inv(k, k);
+      joint = inv;
     } else {
       const matr B = M.cofinverse();
       q = tmul(B, v);
       for (int k = 0; k <= K; ++k)
         var[static_cast<std::size_t>(k)] = B(k, k);
+      joint = B;
     }
   };
   solvejoint();
@@ -172,6 +175,12 @@ void jointfit(multfit &m, shared what, chartcanvas &mainchart, chartcanvas &devc
       line.xweights = std::move(effective[static_cast<std::size_t>(j)]);
       line.xerrmethod = "effective variance";
     }
+    // The line's block of the joint covariance, in its order (a, b).
+    const int at[2] = {own == 0 ? j + 1 : 0, own == 0 ? 0 : j + 1};
+    line.cov = matr(2, 2);
+    for (int r = 0; r < 2; ++r)
+      for (int c = 0; c < 2; ++c)
+        line.cov(r, c) = joint(at[r], at[c]);
   }
   // A line whose chi-square is not a number is no fit: the joint fit fails
   // and every line gets back what it had.
@@ -184,6 +193,7 @@ void jointfit(multfit &m, shared what, chartcanvas &mainchart, chartcanvas &devc
       std::copy(std::begin(before[j].err), std::end(before[j].err), lines[j]->err);
       lines[j]->xweights.reset();
       lines[j]->xerrmethod.clear();
+      lines[j]->cov = matr();
     }
     throw;
   }

@@ -68,10 +68,18 @@ void powersq::fit(bool /*gauss*/) {
   const double sa = checked(A * kLn10 * line.err[1], "powersq");
   const double B = 2.0 * m;
   const double sb = 2.0 * line.err[0];
+  // (A, B) = (10^c, 2 m): dA/dc = A ln 10, dB/dm = 2, applied to the
+  // line's covariance of (m, c).
+  const double dA = A * kLn10;
+  matr C(2, 2);
+  C(0, 0) = checked(dA * dA * line.cov(1, 1), "powersq");
+  C(0, 1) = C(1, 0) = checked(dA * 2.0 * line.cov(0, 1), "powersq");
+  C(1, 1) = 4.0 * line.cov(0, 0);
   par[0] = A;
   par[1] = B;
   err[0] = sa;
   err[1] = sb;
+  cov = C;
 }
 
 void powersq::describe(stringlist &lines, bool clear) const {
@@ -128,19 +136,24 @@ void resonance::fit(bool /*gauss*/) {
         {h / a, -1.0 / (2.0 * a), 0.0},
         {-c / a2 + 2.0 * h * h / a, -h / a, 1.0 / a},
     };
+    matr V(3, 3);
+    for (int r = 0; r < 3; ++r)
+      for (int q = 0; q < 3; ++q) {
+        double sum = 0.0;
+        for (int k = 0; k < 3; ++k)
+          for (int l = 0; l < 3; ++l)
+            sum += d[r][k] * parabola.centredcov(k, l) * d[q][l];
+        V(r, q) = checked(sum, "resonance");
+      }
     double e[3];
-    for (int r = 0; r < 3; ++r) {
-      double var = 0.0;
-      for (int k = 0; k < 3; ++k)
-        for (int l = 0; l < 3; ++l)
-          var += d[r][k] * parabola.centredcov(k, l) * d[r][l];
-      e[r] = checkedsqrt(std::max(0.0, checked(var, "resonance")), "resonance");
-    }
+    for (int r = 0; r < 3; ++r)
+      e[r] = checkedsqrt(std::max(0.0, V(r, r)), "resonance");
     par[0] = A;
     par[1] = B;
     par[2] = C;
     for (int r = 0; r < 3; ++r)
       err[r] = e[r];
+    cov = V;
   } catch (...) {
     logmessage("There is an error with your fit routine");
     throw engine_error(kFailedFit, "There is an error with your fit routine");

@@ -1,6 +1,7 @@
 #include "frame/application.h"
 
 #include <exception>
+#include <new>
 #include <utility>
 
 #include "frame/dialogs.h"
@@ -51,6 +52,8 @@ void ReportFailure(const QString &what) noexcept {
 void ReportCurrentException() noexcept {
   try {
     throw;
+  } catch (const std::bad_alloc &) {
+    ReportFailure(QStringLiteral("There was not enough memory to finish the command."));
   } catch (const std::exception &e) {
     ReportFailure(QString::fromLocal8Bit(e.what()));
   } catch (...) {

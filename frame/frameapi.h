@@ -17,10 +17,34 @@ struct PluginLibrary;
 
 // The frame commands whose state the active child sets (named as in the menus).
 enum class Cmd {
-  FileSaveItem, FileSaveAsItem, TBSave, FileClose, FileExport, FilePrintItem, TBPrint,
-  EditUndoItem, EditCutItem, EditCopyItem, EditPasteItem, TBarCut, TBarCopy, TBPaste,
-  TBSelectAll, TBWordWrap, CTxtFile, TBProcess, Replot, TBReplot, TBExport, TBAxis, TBTitles,
-  MenuChart, CopytoClipBoard2, WTPMainChart, WTPResiduals, WTPInformation,
+  FileSaveItem,
+  FileSaveAsItem,
+  TBSave,
+  FileClose,
+  FileExport,
+  FilePrintItem,
+  TBPrint,
+  EditUndoItem,
+  EditCutItem,
+  EditCopyItem,
+  EditPasteItem,
+  TBarCut,
+  TBarCopy,
+  TBPaste,
+  TBSelectAll,
+  TBWordWrap,
+  CTxtFile,
+  TBProcess,
+  Replot,
+  TBReplot,
+  TBExport,
+  TBAxis,
+  TBTitles,
+  MenuChart,
+  CopytoClipBoard2,
+  WTPMainChart,
+  WTPResiduals,
+  WTPInformation,
 };
 
 class FrameApi {
@@ -38,9 +62,9 @@ public:
   virtual QMdiSubWindow *addChild(QWidget *child) = 0;
 
   // Settings, as read at start-up or changed by Preferences.
-  virtual bool invmatr() const = 0;     // true: Gaussian elimination
-  virtual bool samplefits() const = 0;  // offer the sample trend types
-  virtual QString openDir() const = 0;  // initial folder of file dialogs
+  virtual bool invmatr() const = 0;    // true: Gaussian elimination
+  virtual bool samplefits() const = 0; // offer the sample trend types
+  virtual QString openDir() const = 0; // initial folder of file dialogs
 
   // The printer shared by the print dialog of every child.
   virtual QPrinter *printer() = 0;

@@ -19,6 +19,10 @@
 #include <QUrl>
 #include <algorithm>
 
+#include <new>
+#include <system_error>
+
+#include "datatext/conversion.h"
 #include "frame/aboutbox.h"
 #include "frame/application.h"
 #include "frame/commandstate.h"
@@ -236,18 +240,24 @@ void TMainForm::OpenFile(const QString &file) {
     LogEvent(0, true, QStringLiteral("File Not Found!"));
     return;
   }
-  QFile f(info.absoluteFilePath());
-  if (!f.open(QIODevice::ReadOnly)) {
+  // The batch command's reader: UTF-8 or Latin-1, without a byte-order
+  // mark, regular files of a sensible size only.
+  QString text;
+  try {
+    text = QString::fromStdString(
+        readdatatext(QFile::encodeName(info.absoluteFilePath()).toStdString()));
+  } catch (const std::bad_alloc &) {
+    LogEvent(0, true, QStringLiteral("Not enough memory to read %1").arg(info.absoluteFilePath()));
+    return;
+  } catch (const std::system_error &e) {
     LogEvent(0, true,
-             QStringLiteral("Cannot read %1: %2").arg(info.absoluteFilePath(), f.errorString()));
+             QStringLiteral("Cannot read %1: %2")
+                 .arg(info.absoluteFilePath(), QString::fromLocal8Bit(e.code().message())));
+    return;
+  } catch (const std::exception &e) {
+    LogEvent(0, true, QStringLiteral("Cannot read %1").arg(QString::fromLocal8Bit(e.what())));
     return;
   }
-  const QByteArray bytes = f.readAll();
-  // Data files are UTF-8 or, from older machines, Latin-1.
-  QStringDecoder utf8(QStringDecoder::Utf8);
-  QString text = utf8(bytes);
-  if (utf8.hasError())
-    text = QString::fromLatin1(bytes);
   OpenPad(info.absoluteFilePath(), text);
 }
 

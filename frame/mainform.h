@@ -182,6 +182,7 @@ private:
   void ReadSettings();
   void SettingsFailure(const QString &text);
   void SettingsErrorPath();
+  void SettingsNotWritten(const QString &why, bool firstRun);
   void BindPlugin();
 
   void Post(int message, long long wparam = 0, long long lparam = 0);

@@ -34,6 +34,11 @@ void must(bool ok, const char *name) {
     throw SettingsError(name);
 }
 
+// Days of 1 January 0001 and of 1 January 10000 counted from 30 December
+// 1899.
+constexpr double kFirstStoredDay = -693593;
+constexpr double kLastStoredDay = 2958466;
+
 const QString kKeyMissing = QStringLiteral("Vantrel Registry Key Missing");
 const QString kSubKeyMissing = QStringLiteral("Vantrel SubKey Registry Key Missing");
 
@@ -47,6 +52,9 @@ void TMainForm::ReadSettings() {
     upchi_ = static_cast<float>(need(key->readDouble(QStringLiteral("upchi")), "upchi"));
     lowchi_ = static_cast<float>(need(key->readDouble(QStringLiteral("lowchi")), "lowchi"));
     lastrun_ = need(key->readDouble(QStringLiteral("lastrun")), "lastrun");
+    // A date-time outside the years 1 to 9999 is damaged.
+    if (!(lastrun_ >= kFirstStoredDay && lastrun_ < kLastStoredDay))
+      throw SettingsError("lastrun");
     isbasic_ = need(key->readDword(QStringLiteral("isbasic")), "isbasic") != 0;
     samplefits_ = need(key->readDword(QStringLiteral("samplefits")), "samplefits") != 0;
     must(
@@ -54,7 +62,8 @@ void TMainForm::ReadSettings() {
         "lastrun");
     must(key->writeDword(QStringLiteral("timesrun"), timesrun_ + 1), "timesrun");
     trayicon_ = need(key->readDword(QStringLiteral("trayicon")), "trayicon") != 0;
-    must(key->flush(), "flush");
+    if (!key->flush())
+      SettingsNotWritten(key->writeError(), false);
     return;
   }
   // First run: the key and its defaults.
@@ -72,9 +81,22 @@ void TMainForm::ReadSettings() {
        "lastrun");
   must(key->writeDword(QStringLiteral("isbasic"), 0), "isbasic");
   must(key->writeDword(QStringLiteral("samplefits"), 0), "samplefits");
-  must(key->flush(), "flush");
   lastrun_ = 0;
   trayicon_ = false;
+  if (!key->flush())
+    SettingsNotWritten(key->writeError(), true);
+}
+
+void TMainForm::SettingsNotWritten(const QString &why, bool firstRun) {
+  // The settings could be read (or there were none) but cannot be kept: the
+  // program runs with what it has and says so in the log, which shows the
+  // line (with its beep) as soon as it exists. Nothing is deleted.
+  LogEvent(0, true,
+           QStringLiteral("The settings cannot be written to %1: %2. Orvalle runs with %3; "
+                          "changes to the preferences will not be kept.")
+               .arg(SettingsKey::fileName(), why,
+                    firstRun ? QStringLiteral("the first-run settings")
+                             : QStringLiteral("the settings it read")));
 }
 
 void TMainForm::SettingsFailure(const QString &text) {
@@ -123,8 +145,12 @@ void TMainForm::SetInitDir(bool enabled) {
 void TMainForm::SetInvMatr(bool value) {
   invmatr_ = value;
   if (auto key = SettingsKey::open(false)) {
-    if (!key->writeDword(QStringLiteral("invmatr"), value ? 1 : 0) || !key->flush())
+    if (!key->writeDword(QStringLiteral("invmatr"), value ? 1 : 0))
       SettingsFailure(kSubKeyMissing);
+    else if (!key->flush())
+      LogEvent(0, true,
+               QStringLiteral("The settings cannot be written to %1: %2")
+                   .arg(SettingsKey::fileName(), key->writeError()));
   } else {
     SettingsFailure(kKeyMissing);
   }
@@ -141,7 +167,11 @@ void TMainForm::BindPlugin() {
     return;
   }
   if (!QFileInfo(path).isFile()) {
-    LogEvent(0, false, no + QStringLiteral("%1 was not found").arg(path));
+    // A FIFO or a device is no library (and loading one could hang).
+    LogEvent(0, false,
+             no + (QFileInfo::exists(path) ? QStringLiteral("%1 is not a regular file")
+                                           : QStringLiteral("%1 was not found"))
+                      .arg(path));
     return;
   }
   pluginFile_.setFileName(path);

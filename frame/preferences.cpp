@@ -97,9 +97,15 @@ void TPreferences::OKClick() {
     ok = write(QStringLiteral("initdirbool"), 0);
   }
   ok = ok && write(QStringLiteral("samplefits"), CBsamples_->isChecked() ? 1 : 0) &&
-       write(QStringLiteral("trayicon"), CBTrayIcon_->isChecked() ? 1 : 0) && key->flush();
+       write(QStringLiteral("trayicon"), CBTrayIcon_->isChecked() ? 1 : 0);
   if (!ok) {
     frame_.LogEvent(0, true, subKeyMissing);
+    return;
+  }
+  if (!key->flush()) {
+    frame_.LogEvent(0, true,
+                    QStringLiteral("The settings cannot be written to %1: %2")
+                        .arg(SettingsKey::fileName(), key->writeError()));
     return;
   }
   key.reset(); // written; SetInitDir reads the key afresh

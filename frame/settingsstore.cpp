@@ -6,11 +6,17 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstring>
 
+#include "engine/gnuplotexport.h"
+
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace orvalle {
@@ -54,20 +60,19 @@ bool SettingsKey::remove() {
   return !QFileInfo::exists(file) || QFile::remove(file);
 }
 
-SettingsKey::SettingsKey(bool create) : settings_(makeSettings()) {
-  if (create && !QFileInfo(settings_->fileName()).isFile()) {
-    QDir().mkpath(QFileInfo(settings_->fileName()).absolutePath());
-    QFile f(settings_->fileName());
-    if (f.open(QIODevice::WriteOnly | QIODevice::Append))
-      f.close();
-    settings_->sync();
-  }
+SettingsKey::SettingsKey(bool) : settings_(makeSettings()) {
+  // A new key is created by its first flush: an empty file left behind by a
+  // failed first run would read as a damaged key.
 }
 
-SettingsKey::~SettingsKey() { settings_->sync(); }
+SettingsKey::~SettingsKey() {
+  if (dirty_)
+    flush();
+}
 
 std::optional<QString> SettingsKey::raw(const QString &name, const char *prefix) const {
-  const QVariant v = settings_->value(name);
+  const auto written = pending_.constFind(name);
+  const QVariant v = written != pending_.cend() ? QVariant(*written) : settings_->value(name);
   // A value that QSettings reads as a list or anything but one text is of
   // another type.
   if (v.typeId() != QMetaType::QString)
@@ -121,9 +126,8 @@ std::optional<double> SettingsKey::readDouble(const QString &name) const {
 }
 
 bool SettingsKey::put(const QString &name, const QString &text) {
-  if (!settings_->isWritable())
-    return false;
-  settings_->setValue(name, text);
+  pending_.insert(name, text);
+  dirty_ = true;
   return true;
 }
 
@@ -148,9 +152,84 @@ bool SettingsKey::writeDouble(const QString &name, double value) {
   return writeBinary(name, bytes);
 }
 
+QByteArray SettingsKey::iniText() const {
+  // Every value the key holds is one text; the names are plain words. A value
+  // is written quoted, with the escapes QSettings reads back: \\ and \" for
+  // themselves, \xHHHH for control and non-ASCII characters (and for a hex
+  // digit right after one, which would otherwise join its number).
+  QMap<QString, QString> values;
+  for (const QString &name : settings_->allKeys()) {
+    const QVariant v = settings_->value(name);
+    if (!name.contains(QLatin1Char('/')) && v.typeId() == QMetaType::QString)
+      values.insert(name, v.toString());
+  }
+  for (auto it = pending_.cbegin(); it != pending_.cend(); ++it)
+    values.insert(it.key(), it.value());
+  QByteArray out = "[General]\n";
+  for (auto it = values.cbegin(); it != values.cend(); ++it) {
+    bool plainname = !it.key().isEmpty();
+    for (QChar c : it.key())
+      plainname = plainname && c.unicode() < 128 && (c.isLetterOrNumber() || c == QLatin1Char('_'));
+    if (!plainname)
+      continue;
+    out += it.key().toLatin1();
+    out += "=\"";
+    QString value = it.value();
+    if (value.startsWith(QLatin1Char('@')))
+      value.prepend(QLatin1Char('@'));
+    bool escapedlast = false;
+    for (QChar c : value) {
+      const char16_t u = c.unicode();
+      const bool hexdigit =
+          (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
+      if (u < 0x20 || u >= 0x7F || (escapedlast && hexdigit)) {
+        out += "\\x" + QByteArray::number(u, 16);
+        escapedlast = true;
+        continue;
+      }
+      escapedlast = false;
+      if (u == '\\' || u == '"')
+        out += '\\';
+      out += static_cast<char>(u);
+    }
+    out += "\"\n";
+  }
+  return out;
+}
+
 bool SettingsKey::flush() {
-  settings_->sync();
-  return settings_->status() == QSettings::NoError;
+  const QString file = fileName();
+  writeError_.clear();
+  std::string why;
+  const QByteArray text = iniText();
+  QDir().mkpath(QFileInfo(file).absolutePath());
+  const std::string path = QFile::encodeName(file).toStdString();
+  struct stat before {};
+  const bool existed = ::stat(path.c_str(), &before) == 0;
+  if (!writetextfile(
+          path, std::string_view(text.constData(), static_cast<std::size_t>(text.size())), &why)) {
+    // The system's reason alone; the callers name the file.
+    const std::string prefix = "Could not write " + path + ": ";
+    writeError_ = QString::fromLocal8Bit(
+        why.compare(0, prefix.size(), prefix) == 0 ? why.substr(prefix.size()) : why);
+    return false;
+  }
+  dirty_ = false;
+  // QSettings keeps what it read and reads the file again only when its
+  // size or its time (to the millisecond) changed. File times follow a
+  // coarse clock, so a quick second write could look unchanged: the new
+  // file's time is made later than the old one's.
+  if (existed) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const auto ms = [](const timespec &t) { return t.tv_sec * 1000LL + t.tv_nsec / 1000000; };
+    long long stamp = std::max(ms(now), ms(before.st_mtim) + 1);
+    const timespec times[2] = {
+        {0, UTIME_OMIT},
+        {static_cast<time_t>(stamp / 1000), static_cast<long>(stamp % 1000) * 1000000}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+  }
+  return true;
 }
 
 double ToStoredDateTime(const QDateTime &t) {
@@ -161,7 +240,9 @@ double ToStoredDateTime(const QDateTime &t) {
 }
 
 QDateTime FromStoredDateTime(double days) {
-  if (!std::isfinite(days))
+  // Beyond about 270,000 years either way the day count is no date (and
+  // would not fit the integer it is turned into).
+  if (!std::isfinite(days) || std::fabs(days) > 1e8)
     days = 0;
   // Before day 0 the whole part counts the days back and the fraction is
   // still the time of day.

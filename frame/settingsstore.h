@@ -8,9 +8,16 @@
 // A read names the type (and for raw data the size) it expects and fails
 // when the value is missing or stored otherwise, as a registry read would.
 // The key exists when its file exists; deleting the key removes the file.
+//
+// QSettings only reads the file. Writes are kept until flush(), which
+// writes the whole key to a temporary file beside it, checks that every
+// byte reached the disk and only then renames it over the old file: a full
+// disk or a read-only folder leaves the old file as it was and is reported
+// as a failed write.
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QSettings>
 #include <QString>
 
@@ -45,14 +52,22 @@ public:
   bool writeBinary(const QString &name, const QByteArray &value);
   bool writeDouble(const QString &name, double value);
 
-  // Writes what is pending to the file; false when that failed.
+  // Writes what is pending to the file; false when that failed, with the
+  // reason in writeError().
   bool flush();
+  // Why the last flush failed: the system's reason ("No space left on
+  // device").
+  QString writeError() const { return writeError_; }
 
 private:
   std::optional<QString> raw(const QString &name, const char *prefix) const;
   bool put(const QString &name, const QString &text);
+  QByteArray iniText() const;
 
   std::unique_ptr<QSettings> settings_;
+  QMap<QString, QString> pending_; // written values, newest first in reads
+  bool dirty_ = false;
+  QString writeError_;
 };
 
 // Date-times as the store keeps them: days since 30 December 1899, the time

@@ -152,6 +152,10 @@ QWidget *TChartlabs::buildAxisPage() {
   YOrgin = new QPushButton(QStringLiteral("Show Orgin"), page);
   xGrid = new QCheckBox(QStringLiteral("X Grid Lines"), page);
   yGrid = new QCheckBox(QStringLiteral("Y Grid Lines"), page);
+  Legend = new QCheckBox(QStringLiteral("Legend"), page);
+  Legend->setObjectName(QStringLiteral("Legend"));
+  Legend->setAccessibleName(QStringLiteral("Legend"));
+  Legend->setToolTip(QStringLiteral("Name every dataset and fit beside the main chart"));
   ResetBtn = new QPushButton(QStringLiteral("Reset"), page);
   UpdateBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton),
                               QStringLiteral("Update"), page);
@@ -169,6 +173,7 @@ QWidget *TChartlabs::buildAxisPage() {
   grid->addWidget(YOrgin, 3, 2);
   grid->addWidget(xGrid, 4, 0);
   grid->addWidget(yGrid, 4, 1);
+  grid->addWidget(Legend, 4, 2);
   grid->addWidget(ResetBtn, 5, 0);
   grid->addWidget(UpdateBtn, 5, 1);
   grid->setRowStretch(6, 1);
@@ -178,6 +183,7 @@ QWidget *TChartlabs::buildAxisPage() {
   // filling of the window relies on.
   connect(xGrid, &QCheckBox::toggled, this, [this] { guarded([this] { xGridClick(); }); });
   connect(yGrid, &QCheckBox::toggled, this, [this] { guarded([this] { yGridClick(); }); });
+  connect(Legend, &QCheckBox::toggled, this, [this] { guarded([this] { LegendClick(); }); });
   connect(XOrgin, &QPushButton::clicked, this, [this] { guarded([this] { XOrginClick(); }); });
   connect(YOrgin, &QPushButton::clicked, this, [this] { guarded([this] { YOrginClick(); }); });
   connect(ResetBtn, &QPushButton::clicked, this, [this] { guarded([this] { ResetBtnClick(); }); });
@@ -189,6 +195,7 @@ QWidget *TChartlabs::buildAxisPage() {
 void TChartlabs::FormCreate() {
   xGrid->setChecked(XGridFlag);
   yGrid->setChecked(YGridFlag);
+  Legend->setChecked(LegendFlag);
   SavedXMin = XMinValue;
   SavedXMax = XMaxValue;
   SavedYMin = YMinValue;
@@ -246,6 +253,11 @@ void TChartlabs::xGridClick() {
 void TChartlabs::yGridClick() {
   YGridFlag = !YGridFlag;
   sendCode(kLabsYGrid);
+}
+
+void TChartlabs::LegendClick() {
+  LegendFlag = !LegendFlag;
+  sendCode(kLabsLegend);
 }
 
 void TChartlabs::SaveShownLimits() {
@@ -427,6 +439,7 @@ void TFit::LabelsClick(int page) {
   w->xmax->setText(TChartlabs::LimitText(xr.upper * XScale + XOffset));
   w->xGrid->setChecked(MChart->xAxis->grid()->visible());
   w->yGrid->setChecked(MChart->yAxis->grid()->visible());
+  w->Legend->setChecked(ShowLegend);
 
   // 9.-10.
   QThread::msleep(40);
@@ -475,6 +488,13 @@ void TFit::TitlesChanged(int code) {
   case kLabsYGrid:
     MChart->yAxis->grid()->setVisible(w->yGrid->isChecked());
     DevChart->yAxis->grid()->setVisible(w->yGrid->isChecked());
+    MChart->replot();
+    DevChart->replot();
+    break;
+  case kLabsLegend:
+    // The choice is this plotter's, and stays until it is changed here.
+    ShowLegend = w->Legend->isChecked();
+    ShowLegendAsChosen();
     MChart->replot();
     DevChart->replot();
     break;

@@ -34,6 +34,7 @@ enum ChartlabsCode : int {
   kLabsTitles = 5,
   kLabsXGrid = 10,
   kLabsYGrid = 20,
+  kLabsLegend = 30, // the main chart's legend from the "Legend" check box
   kLabsReset = 999,
 };
 
@@ -51,6 +52,7 @@ public:
   bool Ready = false;
   bool LimitsRead = false;
   bool XGridFlag = false, YGridFlag = false;
+  bool LegendFlag = false;
   double XMinValue = 0, XMaxValue = 0, YMinValue = 0, YMaxValue = 0;
   double SavedXMin = 0, SavedXMax = 0, SavedYMin = 0, SavedYMax = 0;
   // The limits the chart shows at this moment, in data units (x low, x
@@ -87,6 +89,7 @@ public:
   QLabel *ymaxLabel = nullptr;
   QCheckBox *xGrid = nullptr;
   QCheckBox *yGrid = nullptr;
+  QCheckBox *Legend = nullptr;
   QPushButton *XOrgin = nullptr;
   QPushButton *YOrgin = nullptr;
   QPushButton *ResetBtn = nullptr;
@@ -104,6 +107,7 @@ public slots:
   void SBFontAxiesClick();
   void xGridClick();
   void yGridClick();
+  void LegendClick();
   void UpdateBtnClick();
   void XOrginClick();
   void YOrginClick();

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "plotter/errpointseries.h"
+#include "plotter/printing.h"
 
 namespace orvalle {
 
@@ -158,7 +159,14 @@ Chart::Chart(bool main, QWidget *parent) : QCustomPlot(parent) {
     xAxis->setLabel(QStringLiteral(" "));
     yAxis->setLabel(QStringLiteral(" "));
   }
+  // The legend names only what the plotter puts into it (datasets and
+  // fits), never helper series such as the zero line.
+  setAutoAddPlottableToLegend(false);
   legend->setVisible(false);
+  legend->setFont(arial(8));
+  legend->setIconSize(QSize(24, 12));
+  legend->setBrush(Qt::white);
+  legend->setSelectableParts(QCPLegend::spNone);
 
   if (main) {
     setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
@@ -185,6 +193,139 @@ std::unique_ptr<chartseries> Chart::makeerrorpoints(colour c, const std::string 
 }
 
 void Chart::setTitleText(const QString &text) { title_->setText(text); }
+
+namespace {
+
+// The row of the plot layout that holds the axis rect (the title is row 0).
+constexpr int kPlotRow = 1;
+// A stretch so small that a column or row gets no more than its minimum.
+constexpr double kNoStretch = 0.0001;
+
+bool sameEntries(const QCPLegend &legend, const std::vector<Chart::LegendEntry> &entries) {
+  if (legend.itemCount() != static_cast<int>(entries.size()))
+    return false;
+  for (int i = 0; i < legend.itemCount(); ++i) {
+    auto *item = qobject_cast<QCPPlottableLegendItem *>(legend.item(i));
+    const Chart::LegendEntry &e = entries[static_cast<std::size_t>(i)];
+    if (!item || item->plottable() != e.plottable || e.plottable->name() != e.text)
+      return false;
+  }
+  return true;
+}
+
+// A column of the plot layout that takes exactly `width` pixels, margins
+// included.
+void fixWidth(QCPLayoutElement *el, int width) {
+  el->setSizeConstraintRect(QCPLayoutElement::scrOuterRect);
+  el->setMinimumSize(width, 0);
+  el->setMaximumSize(width, QWIDGETSIZE_MAX);
+}
+
+} // namespace
+
+QString Chart::legendText(const QString &name, const QFont &font) {
+  const QFontMetrics metrics(font);
+  QStringList lines = WrapToWidth(name.simplified(), metrics, kLegendTextWidth);
+  if (lines.size() > 2) {
+    const QString rest = lines.mid(1).join(QLatin1Char(' '));
+    lines = QStringList{lines.first(), rest};
+  }
+  if (lines.size() == 2)
+    lines[1] = metrics.elidedText(lines[1], Qt::ElideRight, kLegendTextWidth);
+  return lines.join(QLatin1Char('\n'));
+}
+
+bool Chart::placeLegend(const std::vector<LegendEntry> &entries) {
+  if (entries.empty()) {
+    const bool changed = legendColumn_ || legend->itemCount() > 0 || legend->visible();
+    if (legendColumn_) {
+      // Back to the plot area's inset layout, hidden, where it does not
+      // take part in the layout.
+      axisRect()->insetLayout()->addElement(legend, Qt::AlignRight | Qt::AlignTop);
+      plotLayout()->remove(legendColumn_.data());
+      plotLayout()->simplify();
+    }
+    legend->setVisible(false);
+    legend->clearItems();
+    return changed;
+  }
+
+  bool changed = false;
+  if (!sameEntries(*legend, entries)) {
+    legend->clearItems();
+    for (const LegendEntry &e : entries) {
+      e.plottable->setName(e.text);
+      legend->addItem(new QCPPlottableLegendItem(legend, e.plottable)); // the legend owns it
+    }
+    changed = true;
+  }
+  if (!legendColumn_) {
+    // The legend at the top of a column beside the plot area; the empty
+    // row below it takes the rest of the height.
+    auto *column = new QCPLayoutGrid; // owned by the plot layout
+    // Its top margin follows the plot area's, so the legend's top lines up
+    // with the top of the plot area.
+    column->setAutoMargins(QCP::msTop);
+    column->setMargins(QMargins(4, 0, 0, 0));
+    if (!legendTop_)
+      legendTop_ = new QCPMarginGroup(this); // owned by the plot
+    axisRect()->setMarginGroup(QCP::msTop, legendTop_.data());
+    column->setMarginGroup(QCP::msTop, legendTop_.data());
+    plotLayout()->addElement(kPlotRow, 1, column);
+    plotLayout()->setColumnStretchFactor(1, kNoStretch);
+    column->addElement(0, 0, legend);
+    column->expandTo(2, 1);
+    column->setRowStretchFactor(0, kNoStretch);
+    column->setRowStretchFactor(1, 1.0);
+    legendColumn_ = column;
+    changed = true;
+  }
+  // The column is exactly as wide as the legend needs, so that a blank
+  // column of the same width on another chart lines the plot areas up.
+  const int width = legendColumn_->minimumOuterSizeHint().width();
+  if (legendColumn_->minimumSize().width() != width) {
+    fixWidth(legendColumn_.data(), width);
+    changed = true;
+  }
+  if (!legend->visible()) {
+    legend->setVisible(true);
+    changed = true;
+  }
+  return changed;
+}
+
+int Chart::legendColumnWidth() const {
+  return legendColumn_ ? legendColumn_->minimumSize().width() : 0;
+}
+
+bool Chart::reserveRight(int width) {
+  if (width <= 0) {
+    if (!rightReserve_)
+      return false;
+    plotLayout()->remove(rightReserve_.data());
+    plotLayout()->simplify();
+    return true;
+  }
+  bool changed = false;
+  if (!rightReserve_) {
+    auto *blank = new QCPLayoutElement(this); // owned by the plot layout
+    blank->setAutoMargins(QCP::msNone);
+    blank->setMargins(QMargins());
+    plotLayout()->addElement(kPlotRow, 1, blank);
+    plotLayout()->setColumnStretchFactor(1, kNoStretch);
+    rightReserve_ = blank;
+    changed = true;
+  }
+  if (rightReserve_->minimumSize().width() != width) {
+    fixWidth(rightReserve_.data(), width);
+    changed = true;
+  }
+  return changed;
+}
+
+int Chart::reservedRight() const {
+  return rightReserve_ ? rightReserve_->minimumSize().width() : 0;
+}
 
 QString Chart::titleText() const { return title_->text(); }
 

@@ -14,6 +14,7 @@
 #include <QString>
 #include <memory>
 #include <qcustomplot.h>
+#include <vector>
 
 #include "engine/chartseries.h"
 
@@ -100,6 +101,29 @@ public:
   QString titleText() const;
   QCPTextElement *title() const { return title_; }
 
+  // The legend stands in a column right of the plot area, so it never
+  // covers a point, and names each plottable of `entries` in order with its
+  // icon. An empty list takes the legend away and gives the plot area its
+  // width back. Returns whether anything changed.
+  struct LegendEntry {
+    QCPAbstractPlottable *plottable;
+    QString text;
+  };
+  bool placeLegend(const std::vector<LegendEntry> &entries);
+  bool legendPlaced() const { return !legendColumn_.isNull(); }
+  // The width of the legend's column (0 without one).
+  int legendColumnWidth() const;
+  // A blank column of `width` pixels right of the plot area (0: none), so
+  // that this chart's plot area ends where that of a chart with a legend
+  // of that width does. Returns whether anything changed.
+  bool reserveRight(int width);
+  int reservedRight() const;
+
+  // A name as the legend shows it: wrapped at blanks into at most two
+  // lines no wider than kLegendTextWidth pixels in `font`, the rest elided.
+  static constexpr int kLegendTextWidth = 150;
+  static QString legendText(const QString &name, const QFont &font);
+
 signals:
   void doubleClicked();
 
@@ -108,6 +132,9 @@ protected:
 
 private:
   QCPTextElement *title_ = nullptr;
+  QPointer<QCPLayoutGrid> legendColumn_; // owned by the plot layout
+  QPointer<QCPLayoutElement> rightReserve_;
+  QPointer<QCPMarginGroup> legendTop_;
 };
 
 } // namespace orvalle

@@ -538,12 +538,10 @@ void TFit::UpdateFrameCommands() {
     }
   }
 
-  // 8.
-  if (MChart->legend->visible()) {
-    MChart->legend->setVisible(false);
-    DevChart->legend->setVisible(false);
+  // 8. The legends are hidden unless the user has switched the main
+  // chart's on.
+  if (ShowLegendAsChosen())
     changed = true;
-  }
 
   // 9. A page change redraws.
   if (currentPage() != LastTab) {

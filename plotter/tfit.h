@@ -96,6 +96,11 @@ public:
   void RestoreChartFonts();
   void Replot();
   void RedrawCharts();
+  // Shows the main chart's legend (every dataset and fit by name) when the
+  // user has switched it on, and hides it otherwise; the deviations chart
+  // never has one but keeps its plot area lined up with the main chart's.
+  // Returns whether the charts changed.
+  bool ShowLegendAsChosen();
   void ShowDatasetTable();
   // The information text of all fits (name, chi-square, degrees of freedom,
   // description, a blank line each), with the locale's decimal separator.
@@ -127,6 +132,8 @@ public:
   // window is made, like the items themselves.
   std::vector<trendtype> TrendTypes;
   int LastTab = 0;
+  // The user's choice in the titles and axes window: off at first.
+  bool ShowLegend = false;
   int TitleFontSize = 0;
   int LabelFontSize = 0;
   QTimer *FontTimer = nullptr;

@@ -172,12 +172,42 @@ void TFit::RedrawCharts() {
   MChart->yAxis->setRange(v(YLow), v(YHigh));
   MChart->xAxis->setRange(u(XLow), u(XHigh));
 
+  ShowLegendAsChosen();
+
   // The deviations chart's value axis is automatic; its bottom axis follows
   // the main chart's.
   DevChart->yAxis->rescale(true);
   DevChart->xAxis->setRange(MChart->xAxis->range());
   MChart->replot();
   DevChart->replot();
+}
+
+bool TFit::ShowLegendAsChosen() {
+  std::vector<Chart::LegendEntry> entries;
+  if (ShowLegend) {
+    const QFont font = MChart->legend->font();
+    Datasets.each([&](dataset *d) {
+      if (TErrPointSeries *s = errorSeries(d->series.get())) {
+        // The one dataset of a three-column file has no name.
+        const QString name =
+            d->name.empty() ? QStringLiteral("Data") : QString::fromStdString(d->name);
+        entries.push_back({s, Chart::legendText(name, font)});
+      }
+    });
+    Fits.each([&](bfit *f) {
+      // A line of a failed multi fit has no curve and is not named.
+      const auto *h = dynamic_cast<const graphhandle *>(f ? f->curve.get() : nullptr);
+      if (h && h->graph())
+        entries.push_back({h->graph(), Chart::legendText(QString::fromStdString(f->name), font)});
+    });
+  }
+  bool changed = MChart->placeLegend(entries);
+  if (DevChart->legend->visible()) {
+    DevChart->legend->setVisible(false);
+    changed = true;
+  }
+  changed = DevChart->reserveRight(MChart->legendColumnWidth()) || changed;
+  return changed;
 }
 
 } // namespace orvalle

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "datatext/conversion.h"
 #include "engine/bfit.h"
 #include "engine/multfit.h"
 #include "frame/frameapi.h"
@@ -44,7 +45,7 @@ void append(QComboBox *box, const QString &text) {
     box->setEditText(edit);
 }
 
-QString columnName(int c) { return QStringLiteral("Col ") + QChar(65 + c); }
+QString columnName(int c) { return QString::fromStdString(columnname(c)); }
 
 } // namespace
 
@@ -296,12 +297,12 @@ void TFit::AddBtnClick() {
   append(EditName, name);
   EditName->setEditText(QStringLiteral("DataSet ") + QChar(65 + static_cast<int>(Datasets.count)));
 
-  // 8. Automatic axes until Replot fixes them; no legends.
+  // 8. Automatic axes until Replot fixes them; a legend only if the user
+  // has switched it on.
   MChart->rescaleAxes();
   if (TitlesWindow)
     LabelsClick(0);
-  MChart->legend->setVisible(false);
-  DevChart->legend->setVisible(false);
+  ShowLegendAsChosen();
   AddTr->setEnabled(true);
 
   // 9.-10.

@@ -239,8 +239,7 @@ void TFit::AddTrClick() {
 
     // 8.
     FitNamedByUser = false;
-    MChart->legend->setVisible(false);
-    DevChart->legend->setVisible(false);
+    ShowLegendAsChosen();
 
     // 9.-10.
     CBoxDetails->setCurrentIndex(CBoxDetails->count() - 1);
@@ -321,8 +320,7 @@ void TFit::GoPlotBtnClick() {
     multi->fit(*MChart, *DevChart, frame().invmatr());
 
     FitNamedByUser = false;
-    MChart->legend->setVisible(false);
-    DevChart->legend->setVisible(false);
+    ShowLegendAsChosen();
     showPage(kChartPage);
     RedrawCharts();
     frame().LogEvent(0, false, qs(multifitlogline(kind, windowTitle().toStdString())));
@@ -383,6 +381,7 @@ void TFit::DeletetrClick() {
       fit->data->attach(nullptr);
     Fits.removeat(static_cast<unsigned>(index)); // its series leave the charts
   }
+  ShowLegendAsChosen();
   CBoxDetails->removeItem(index);
   ChartListBox->clear();
   CBoxDetails->setCurrentIndex(-1);

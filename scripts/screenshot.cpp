@@ -2,18 +2,25 @@
 // menus (or a window), grabs the whole screen and saves it as a PNG.
 //
 //   orvalle-screenshot OUT.png [File|Edit|Actions|Chart|Window|Help|about|prefs|help[:Title]|teach]
-//                              [data]
+//                              [data|wide]
 //
 // With "data" a scratch pad with a small tagged data text is opened and
-// converted first, so the menus show a plotter's commands. A fourth argument
+// converted first, so the menus show a plotter's commands; "wide" does the
+// same with a column text of 30 columns (names past Col Z). A fourth argument
 // naming a .png, .svg or .pdf file exports the plotter's charts to it just
-// before the screen is grabbed.
+// before the screen is grabbed. "legend" (with "data") fits a straight
+// line to the first dataset and ticks "Legend" in the titles and axes
+// window.
 // Run it under xvfb-run (scripts/screenshot does).
+#include <QCheckBox>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QTextBrowser>
+#include <QScrollBar>
+#include <QTableView>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -25,6 +32,8 @@
 #include "frame/helpwindow.h"
 #include "frame/mainform.h"
 #include "frame/preferences.h"
+#include "plotter/chartlabs.h"
+#include "plotter/controls.h"
 #include "plotter/tfit.h"
 #if __has_include("frame/pad/jotpad.h")
 #include "frame/pad/jotpad.h"
@@ -55,9 +64,22 @@ int main(int argc, char *argv[]) {
                        "a\n4 7.9 0.3 a\n1 3.0 0.2 b\n2 6.1 0.3 b\n3 8.8 0.3 b\n4 12.1 0.4 b\n"));
     orvalle::PostCommand(pad, orvalle::UM_PROCESS);
   }
+  if (argc > 3 && QString::fromLocal8Bit(argv[3]) == QLatin1String("wide")) {
+    QString text;
+    for (int r = 1; r <= 6; ++r) {
+      for (int c = 0; c < 30; ++c)
+        text += QString::number(r * (c + 1)) + QLatin1Char(' ');
+      text += QLatin1Char('\n');
+    }
+    orvalle::MdiChild *pad = orvalle::NewScratchPad(frame, QString(), text);
+    orvalle::PostCommand(pad, orvalle::UM_PROCESS);
+  }
 #endif
 
   QTimer::singleShot(900, &frame, [&] {
+    if (argc > 3 && QString::fromLocal8Bit(argv[3]) == QLatin1String("wide"))
+      for (QTableView *grid : frame.findChildren<QTableView *>())
+        grid->horizontalScrollBar()->setValue(grid->horizontalScrollBar()->maximum());
     if (what == QLatin1String("about")) {
       frame.aboutBox()->show();
     } else if (what == QLatin1String("prefs")) {
@@ -77,6 +99,21 @@ int main(int argc, char *argv[]) {
           for (QTreeWidgetItem *item :
                tree->findItems(title, Qt::MatchExactly | Qt::MatchRecursive))
             emit tree->itemClicked(item, 0);
+    } else if (what == QLatin1String("legend")) {
+      for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
+        plotter->TrDataset->setCurrentIndex(0);
+        plotter->TrType->setItemIndex(1);
+        plotter->TrTypeClick();
+        plotter->AddTrClick();
+        orvalle::SendCommand(plotter, orvalle::UM_PROCESS, 2, 2);
+        if (auto *labs = qobject_cast<orvalle::TChartlabs *>(plotter->TitlesWindow.data())) {
+          labs->Legend->click();
+          // Clear of the plotter, which opens at the top left of the frame.
+          const QRect screen = QGuiApplication::primaryScreen()->geometry();
+          labs->move(screen.right() - labs->frameGeometry().width() - 4,
+                     screen.bottom() - labs->frameGeometry().height() - 80);
+        }
+      }
     } else if (what == QLatin1String("teach")) {
       frame.TeachingPages1Click();
     } else {

@@ -23,6 +23,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 #include "frame/log.h"
 #include "frame/mainform.h"
 #include "frame/teachform.h"
@@ -662,6 +664,26 @@ void CommandsTest::fileOpenLoadsAPadOrLogsFileNotFound() {
   QCOMPARE(rig.frame->log()->lines().size(), before + 1);
   QVERIFY(rig.frame->log()->lines().last().endsWith(QStringLiteral(" - File Not Found!")));
   QCOMPARE(rig.beeps.count, beeps + 1);
+  // The batch command's reader: a byte-order mark is not part of the text.
+  const QString marked = dir.filePath(QStringLiteral("marked.txt"));
+  {
+    QFile f(marked);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("\xef\xbb\xbf"
+            "1 2 0.1 a\n");
+  }
+  rig.dialogs.fake.openAnswer = marked;
+  rig.frame->FileOpen();
+  QCOMPARE(made.size(), std::size_t(2));
+  QCOMPARE(made[1].text, QStringLiteral("1 2 0.1 a\n"));
+  // A FIFO is not opened (that would wait for a writer for ever).
+  const QString fifo = dir.filePath(QStringLiteral("pipe.txt"));
+  QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  rig.dialogs.fake.openAnswer = fifo;
+  rig.frame->FileOpen();
+  settle();
+  QCOMPARE(made.size(), std::size_t(2));
+  QCOMPARE(rig.beeps.count, beeps + 2);
 }
 
 void CommandsTest::fileNewUsesThePadFactory() {

@@ -12,7 +12,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <memory>
+
+#include <sys/resource.h>
 
 #include "frame/aboutbox.h"
 #include "frame/localetext.h"
@@ -81,6 +84,9 @@ private slots:
   void preferencesInitialFolder();
   void preferencesCancelChangesNothing();
   void keyDeletedWhileRunningIsLogged();
+  void fullDiskKeepsTheOldFileAndSaysSo();
+  void blockedFolderStartsWithTheFirstRunValues();
+  void valuesWithOddCharactersReadBack();
 };
 
 void SettingsTest::storedDatesCountDaysFrom1899() {
@@ -192,6 +198,10 @@ void SettingsTest::damagedKeyIsDeletedAndRebuiltNextTime_data() {
   QTest::newRow("lastrun as a dword") << "lastrun" << QVariant("dword:45000");
   QTest::newRow("samplefits a list") << "samplefits" << QVariant(QStringList{"dword:1", "x"});
   QTest::newRow("initdir missing while in use") << "initdirbool" << QVariant("dword:1");
+  // 1e300 and NaN are no date: they must not reach the conversion to a day
+  // number (a float-to-integer overflow).
+  QTest::newRow("lastrun 1e300") << "lastrun" << QVariant("binary:9c7500883ce4377e");
+  QTest::newRow("lastrun NaN") << "lastrun" << QVariant("binary:000000000000f87f");
 }
 
 void SettingsTest::damagedKeyIsDeletedAndRebuiltNextTime() {
@@ -347,6 +357,120 @@ void SettingsTest::keyDeletedWhileRunningIsLogged() {
   QVERIFY(frame->log()->lines().last().endsWith(QStringLiteral(" - Vantrel Registry Key Missing")));
   QCOMPARE(beeps.count, 1);
   QVERIFY(!SettingsKey::exists()); // nothing was created behind the user's back
+}
+
+namespace {
+
+QByteArray fileBytes(const QString &path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Lowers the file size limit of this process for as long as it lives: a
+// write beyond it fails with EFBIG, as a full disk fails with ENOSPC.
+class FileSizeLimit {
+public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit l = old_;
+    l.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &l);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+
+private:
+  rlimit old_{};
+  void (*oldHandler_)(int) = nullptr;
+};
+
+} // namespace
+
+void SettingsTest::fullDiskKeepsTheOldFileAndSaysSo() {
+  SettingsFolder folder;
+  DialogScope dialogs;
+  BeepCounter beeps;
+  Start().run(); // a sound key
+  const QByteArray sound = fileBytes(folder.file());
+  QVERIFY(sound.contains("timesrun"));
+
+  std::unique_ptr<TMainForm> frame;
+  {
+    FileSizeLimit limit(16); // the new file cannot be written whole
+    frame = Start().run();
+  }
+  // The program runs with the values it read; the file is as it was.
+  QVERIFY(!frame->startFailed());
+  QCOMPARE(frame->timesrun(), quint32(1));
+  QCOMPARE(fileBytes(folder.file()), sound);
+  QVERIFY(dialogs.fake.messages.empty()); // no "key will be rebuilt"
+  settle();
+  const QString line = frame->log()->lines().filter(QStringLiteral("cannot be written")).value(0);
+  QVERIFY2(line.contains(folder.file()), qPrintable(line));
+  QVERIFY(line.contains(QStringLiteral("the settings it read")));
+  QCOMPARE(beeps.count, 1);
+  QCOMPARE(
+      QDir(folder.dir.filePath(QStringLiteral("Halvorn"))).entryList(QDir::Files | QDir::Hidden),
+      QStringList{QStringLiteral("Vantrel.ini")}); // no temporary file left
+
+  // A failed write from the Preferences is a failed write too.
+  {
+    FileSizeLimit limit(16);
+    frame->SetInvMatr(false);
+  }
+  settle();
+  QVERIFY(frame->log()->lines().last().contains(QStringLiteral("cannot be written")));
+  QCOMPARE(fileBytes(folder.file()), sound);
+
+  frame.reset();
+  auto next = Start().run(); // the next start still finds the sound key
+  QVERIFY(!next->startFailed());
+  QCOMPARE(next->timesrun(), quint32(1));
+  QCOMPARE(rawText(QStringLiteral("timesrun")), QStringLiteral("dword:2"));
+}
+
+void SettingsTest::blockedFolderStartsWithTheFirstRunValues() {
+  SettingsFolder folder;
+  DialogScope dialogs;
+  // A file where the settings folder should be: nothing can be created
+  // there, whoever runs the program.
+  QFile blocker(folder.dir.filePath(QStringLiteral("Halvorn")));
+  QVERIFY(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+
+  auto frame = Start().run();
+  QVERIFY(!frame->startFailed());
+  QVERIFY(dialogs.fake.messages.empty());
+  QCOMPARE(frame->timesrun(), quint32(1));
+  QVERIFY(frame->invmatr());
+  QCOMPARE(frame->lastrun(), 0.0);
+  settle();
+  const QString line = frame->log()->lines().filter(QStringLiteral("cannot be written")).value(0);
+  QVERIFY2(line.contains(folder.file()), qPrintable(frame->log()->lines().join('\n')));
+  QVERIFY(line.contains(QStringLiteral("the first-run settings")));
+  QVERIFY(QFileInfo(blocker.fileName()).isFile());
+}
+
+void SettingsTest::valuesWithOddCharactersReadBack() {
+  SettingsFolder folder;
+  {
+    auto key = SettingsKey::open(true);
+    QVERIFY(key->writeDword(QStringLiteral("timesrun"), 7));
+    const QString odd = QStringLiteral("/tmp/a, b=c;d \"q\" \\ tab\there \u00e9\u4e2d\x01"
+                                       "1f @x ");
+    QVERIFY(key->writeString(QStringLiteral("initdir"), odd));
+    QVERIFY(key->writeString(QStringLiteral("note"), QStringLiteral("@at")));
+    QVERIFY(key->flush());
+  }
+  // Read by QSettings itself, as the file is an INI file of its kind.
+  QCOMPARE(rawText(QStringLiteral("timesrun")), QStringLiteral("dword:7"));
+  QCOMPARE(rawText(QStringLiteral("initdir")),
+           QStringLiteral("sz:/tmp/a, b=c;d \"q\" \\ tab\there \u00e9\u4e2d\x01"
+                          "1f @x "));
+  QCOMPARE(rawText(QStringLiteral("note")), QStringLiteral("sz:@at"));
 }
 
 QTEST_MAIN(SettingsTest)

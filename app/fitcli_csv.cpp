@@ -1,0 +1,94 @@
+// orvalle-fit --csv: one RFC 4180 record per fit under a header record.
+#include <charconv>
+#include <cmath>
+
+#include "app/fitcli_output.h"
+#include "app/fitcli_report.h"
+#include "engine/chisquaretail.h"
+
+namespace orvalle::cli {
+
+std::string csvfield(const std::string &text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos)
+    return text;
+  std::string s = "\"";
+  for (const char c : text) {
+    if (c == '"')
+      s += '"';
+    s += c;
+  }
+  return s + '"';
+}
+
+std::string csvrecord(const std::vector<std::string> &fields) {
+  std::string s;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i)
+      s += ',';
+    s += csvfield(fields[i]);
+  }
+  return s + "\r\n";
+}
+
+std::string csvnumber(double v) {
+  if (std::isnan(v))
+    return "";
+  if (std::isinf(v))
+    return v > 0 ? "inf" : "-inf";
+  char buf[40];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
+namespace {
+
+// The columns after the parameters.
+const char *const kTail[] = {"chisq", "dof", "reduced_chisq", "p_value", "verdict", "verdict_word"};
+
+} // namespace
+
+std::string csvheader(const std::vector<std::string> &labels, bool scaled) {
+  std::vector<std::string> f = {"file", "dataset", "model"};
+  for (const auto &l : labels) {
+    f.push_back(l);
+    f.push_back(l + "_uncertainty");
+  }
+  for (const char *t : kTail)
+    f.emplace_back(t);
+  if (scaled)
+    f.emplace_back("uncertainty_scale");
+  return csvrecord(f);
+}
+
+std::string csvfitrecord(const bfit &fit, const std::string &model, const fitnotes &notes,
+                         std::size_t labels) {
+  std::vector<std::string> f = {notes.file, fit.data ? fit.data->name : "", model};
+  const std::size_t np = static_cast<std::size_t>(fit.order) + 1;
+  for (std::size_t i = 0; i < labels; ++i) {
+    f.push_back(i < np && i < 10 ? csvnumber(fit.par[i]) : "");
+    f.push_back(i < np && i < 10 ? csvnumber(fit.err[i]) : "");
+  }
+  const double chisq = fit.chisq();
+  const int dof = fit.dof();
+  f.push_back(csvnumber(chisq));
+  f.push_back(std::to_string(dof));
+  const bool has = fit.hasverdict();
+  f.push_back(has ? csvnumber(reducedchisq(chisq, dof)) : "n/a");
+  f.push_back(has ? csvnumber(chisquaretail(chisq, dof)) : "n/a");
+  const int verdict = has ? fit.verdictfor(chisq) : 0;
+  f.push_back(has ? std::to_string(verdict) : "");
+  f.push_back(has ? verdictwordof(verdict) : "");
+  if (notes.scaleasked)
+    f.push_back(std::isfinite(notes.scale) ? csvnumber(notes.scale) : "n/a");
+  return csvrecord(f);
+}
+
+std::string csvfailedrecord(const std::string &file, const std::string &model, std::size_t labels,
+                            bool scaled) {
+  std::vector<std::string> f = {file, "", model};
+  const std::size_t empty = 2 * labels + std::size(kTail) + (scaled ? 1 : 0);
+  f.insert(f.end(), empty, "");
+  return csvrecord(f);
+}
+
+} // namespace orvalle::cli

@@ -1,0 +1,66 @@
+// orvalle-fit --residuals: every point of a fit with its deviation.
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "app/fitcli_report.h"
+
+namespace orvalle::cli {
+
+namespace {
+
+// The shortest text that reads back as v, always with '.'.
+void appendnumber(std::string &s, double v) {
+  if (std::isnan(v)) {
+    s += "nan";
+    return;
+  }
+  if (std::isinf(v)) {
+    s += v > 0 ? "inf" : "-inf";
+    return;
+  }
+  char buf[40];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  s.append(buf, r.ptr);
+}
+
+// A name on a comment line: line breaks would end the comment.
+std::string oneline(std::string text) {
+  for (char &c : text)
+    if (c == '\n' || c == '\r')
+      c = ' ';
+  return text;
+}
+
+} // namespace
+
+void writeresiduals(std::FILE *out, const bfit &fit, const std::string &file) {
+  std::string s = "# file: " + oneline(file) + "\n# fit: " + oneline(fit.name) +
+                  "\n# x\ty\terror\tfitted\tdeviation\tnormalised_deviation\n";
+  const dataset *d = fit.data;
+  const int n = d && d->x && d->y && d->yerr ? std::min({d->x->n, d->y->n, d->yerr->n}) : 0;
+  // The lines go out in chunks, so that a million points need no more
+  // memory than a few thousand.
+  constexpr std::size_t kChunk = 1 << 16;
+  s.reserve(kChunk + 256);
+  for (int i = 0; i < n; ++i) {
+    const double x = (*d->x)[i], y = (*d->y)[i], e = (*d->yerr)[i];
+    const double fitted = fit.value(x);
+    const double deviation = y - fitted;
+    const double values[6] = {x, y, e, fitted, deviation, deviation / e};
+    for (int k = 0; k < 6; ++k) {
+      if (k)
+        s += '\t';
+      appendnumber(s, values[k]);
+    }
+    s += '\n';
+    if (s.size() >= kChunk) {
+      std::fwrite(s.data(), 1, s.size(), out);
+      s.clear();
+    }
+  }
+  std::fwrite(s.data(), 1, s.size(), out);
+}
+
+} // namespace orvalle::cli
