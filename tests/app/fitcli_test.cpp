@@ -673,3 +673,28 @@ TEST(FitCommand, XErrorsByPercentOrValueAndTheirRefusals) {
       EXPECT_NE(r.err.find(c.firstline + "\n"), std::string::npos) << r.err;
   }
 }
+
+// The residuals of a fit with x errors are measured in the effective
+// errors: their normalised squares add up to the chi-square.
+TEST(FitCommand, XErrorResidualsUseTheEffectiveErrors) {
+  const result r = runfit({"--xerr", "D", "--residuals", "-", data("pearsonyork.txt")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::istringstream in(r.out.substr(r.out.find("# x\t")));
+  std::string line;
+  std::getline(in, line);
+  double sum = 0;
+  int rows = 0;
+  while (std::getline(in, line) && !line.empty() && line[0] != '#' && rows < 10) {
+    std::istringstream fields(line);
+    double v[6];
+    for (double &f : v)
+      fields >> f;
+    if (!fields)
+      break;
+    sum += v[5] * v[5];
+    ++rows;
+  }
+  ASSERT_EQ(rows, 10) << r.out;
+  // 11.8663..., Pearson-York's weighted sum of squared distances.
+  EXPECT_NEAR(sum, 11.8663532, 1e-6) << r.out;
+}
