@@ -52,6 +52,10 @@ Options:
                           a column letter, e.g. C
                           percent:P   P percent of each y value
                           absolute:V  the same error V for every point
+      --xerr SPEC       column file: the errors of x (default: none), a
+                        column letter, percent:P (of each x value) or
+                        absolute:V; straight lines are then fitted by
+                        York's method, other models by effective variance
   -e, --estimates LIST  starting values A,B,C,D,E for the periodic and
                         plug-in models, e.g. -e 2,3.1 (default 1 for each);
                         for a formula one per parameter, up to nine
@@ -188,13 +192,14 @@ bool parseestimates(const std::string &text, estimateset &estimates) {
 
 namespace {
 
-std::optional<errorsource> parseerror(const std::string &text, std::string *error) {
+std::optional<errorsource> parseerror(const std::string &text, std::string *error,
+                                      const std::string &option = "--err") {
   errorsource s;
   auto number = [&](const std::string &prefix, errorsource::kind k) -> std::optional<errorsource> {
     const std::string v = text.substr(prefix.size());
     s.how = k;
     if (!parsenumber(v, s.value)) {
-      *error = "--err " + text + ": \"" + v + "\" is not a number (write e.g. " + prefix + "5)";
+      *error = option + " " + text + ": \"" + v + "\" is not a number (write e.g. " + prefix + "5)";
       return std::nullopt;
     }
     return s;
@@ -208,7 +213,7 @@ std::optional<errorsource> parseerror(const std::string &text, std::string *erro
     s.column = *c;
     return s;
   }
-  *error = "--err " + text + ": write a column letter (e.g. C), percent:P or absolute:V";
+  *error = option + " " + text + ": write a column letter (e.g. C), percent:P or absolute:V";
   return std::nullopt;
 }
 
@@ -312,6 +317,13 @@ std::optional<options> parseoptions(const std::vector<std::string> &args, std::s
         return std::nullopt;
       o.err = *e;
       o.columnsgiven = o.errgiven = true;
+    } else if (a == "--xerr") {
+      if (!value(&v))
+        return std::nullopt;
+      auto e = parseerror(v, error, "--xerr");
+      if (!e)
+        return std::nullopt;
+      o.xerr = *e;
     } else if (a == "-e" || a == "--estimates") {
       if (!value(&v))
         return std::nullopt;

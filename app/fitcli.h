@@ -41,6 +41,8 @@ struct options {
   int xcol = 0;
   int ycol = 1;
   errorsource err;
+  // --xerr: the errors of x of a column file; none by default.
+  std::optional<errorsource> xerr;
   bool columnsgiven = false; // --x, --y or --err given
   bool xgiven = false;
   bool ygiven = false;

@@ -45,7 +45,9 @@ void writeresiduals(std::FILE *out, const bfit &fit, const std::string &file) {
   constexpr std::size_t kChunk = 1 << 16;
   s.reserve(kChunk + 256);
   for (int i = 0; i < n; ++i) {
-    const double x = (*d->x)[i], y = (*d->y)[i], e = (*d->yerr)[i];
+    // A fit with x errors measures each deviation in its effective error.
+    const double x = (*d->x)[i], y = (*d->y)[i];
+    const double e = fit.xweights ? fit.effectiveerror(i) : (*d->yerr)[i];
     const double fitted = fit.value(x);
     const double deviation = y - fitted;
     const double values[6] = {x, y, e, fitted, deviation, deviation / e};

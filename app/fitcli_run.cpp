@@ -30,6 +30,7 @@ namespace {
 
 const char *const kCriticalFailure = "Critical Failure Occurred In Fitted The Chosen Line";
 const char *const kBadErrors = "Y error points can not contain ZERO or MINIUS values";
+const char *const kBadXErrors = "X error points can not contain ZERO or NEGATIVE values";
 
 // A failure that ends the run with a status and a message for stderr.
 struct stop {
@@ -207,6 +208,21 @@ std::unique_ptr<dataset> columndataset(numericgrid &grid, const options &o) {
     }
     d->yerr = makerow(std::move(e));
   }
+  if (o.xerr) {
+    if (o.xerr->how == errorsource::kind::column)
+      checkcolumn(o.xerr->column, "--xerr");
+    std::vector<double> e = o.xerr->how == errorsource::kind::column
+                                ? column(o.xerr->column)
+                                : std::vector<double>(static_cast<std::size_t>(d->x->n));
+    for (std::size_t k = 0; k < e.size(); ++k) {
+      if (o.xerr->how != errorsource::kind::column)
+        e[k] = o.xerr->how == errorsource::kind::percent ? d->x->data[k] * o.xerr->value * 0.01
+                                                         : o.xerr->value;
+      if (!(e[k] > 0.0))
+        throw stop{kExitUsage, kBadXErrors};
+    }
+    d->xerr = makerow(std::move(e));
+  }
   d->pointcount = d->filledcount = d->x->n;
   return d;
 }
@@ -377,6 +393,9 @@ void fitfile(const options &o, const std::string &file, const std::string &scrip
   run.title = result.title;
 
   if (result.layout == textlayout::tagged) {
+    if (o.xerr)
+      throw stop{kExitUsage, "--xerr is for column files; this file has the tagged layout (x, y, "
+                             "error and a tag on every line)"};
     if (o.columnsgiven)
       throw stop{kExitUsage, "--x, --y and --err are for column files; this file has the tagged "
                              "layout (x, y, error and a tag on every line)"};

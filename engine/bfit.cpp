@@ -109,7 +109,10 @@ void bfit::fitplot(chartcanvas &mainchart, chartcanvas &devchart, int /*points*/
   if (!data)
     throw engine_error(kFailedFit, "The fit has no dataset");
   data->makeweights();
-  fit(gauss);
+  if (data->hasxerrors())
+    fitxerrors(gauss);
+  else
+    fit(gauss);
   requirefinite(*this);
   makeseries(mainchart, devchart);
 }
@@ -141,7 +144,7 @@ double bfit::chisq() const {
     return 0.0;
   const drow &x = *data->x;
   const drow &y = *data->y;
-  const drow &w = *data->w;
+  const drow &w = xweights ? *xweights : *data->w;
   const int n = std::min({x.n, y.n, w.n});
   double sum = 0.0;
   for (int i = 0; i < n; ++i) {
@@ -225,6 +228,8 @@ void bfit::describeform(stringlist &lines, bool clear, const std::string &captio
   if (clear)
     lines.clear();
   lines.push_back(caption);
+  if (!xerrmethod.empty())
+    lines.push_back("x errors included (" + xerrmethod + ")");
   if (hasverdict()) {
     const std::string &warning = verdictwarning(verdict());
     if (!warning.empty())
@@ -233,6 +238,95 @@ void bfit::describeform(stringlist &lines, bool clear, const std::string &captio
   for (std::size_t i = 0; i < labels.size() && i < 10; ++i) {
     const auto [v, e] = shownpair(par[i], err[i], digits);
     lines.push_back(labels[i] + " = " + v + " +/- " + e);
+  }
+}
+
+double bfit::effectiveerror(int i) const {
+  if (xweights) {
+    if (i < 0 || i >= xweights->n || (*xweights)[i] <= 0.0)
+      return 0.0;
+    return 1.0 / std::sqrt((*xweights)[i]);
+  }
+  if (!data || !data->yerr || i < 0 || i >= data->yerr->n)
+    return 0.0;
+  return (*data->yerr)[i];
+}
+
+void bfit::fitxerrors(bool gauss) { effectivevariance(gauss); }
+
+namespace {
+
+// Puts back the dataset's own y errors and ordinary weights however the
+// effective-variance rounds end.
+struct restoreerrors {
+  dataset &d;
+  rowref saved;
+  ~restoreerrors() {
+    d.yerr = saved;
+    try {
+      d.makeweights();
+    } catch (...) {
+    }
+  }
+};
+
+} // namespace
+
+void bfit::effectivevariance(bool gauss) {
+  if (!data || !data->x || !data->y || !data->yerr || !data->xerr)
+    throw engine_error(kFailedFit, "The fit has no dataset with x and y errors");
+  dataset &d = *data;
+  const int n = d.x->n;
+  if (d.xerr->n != n || d.yerr->n != n || d.y->n != n)
+    throw engine_error(kRowLengths, "The x errors, y errors and values differ in length");
+  const drow &X = *d.x;
+  const drow &SX = *d.xerr;
+  const drow SY = *d.yerr;
+  const double span = n > 0 ? d.maxx() - d.minx() : 0.0;
+
+  double start[10];
+  std::copy(std::begin(par), std::end(par), start);
+  restoreerrors guard{d, d.yerr};
+  try {
+    fit(gauss); // the ordinary fit starts the rounds
+    auto eff = std::make_shared<drow>(n);
+    for (int round = 1;; ++round) {
+      if (round > kMaxEffectiveRounds) {
+        logmessage(kNotConverged);
+        throw engine_error(kFailedFit, "The effective-variance rounds did not settle");
+      }
+      for (int i = 0; i < n; ++i) {
+        if (SY[i] == 0.0) {
+          (*eff)[i] = 0.0;
+          continue;
+        }
+        // f'(x) by a central difference a millionth of the data's width.
+        double h = 1e-6 * std::max(std::fabs(X[i]), span);
+        if (h == 0.0)
+          h = 1e-6;
+        const double slope = checked((value(X[i] + h) - value(X[i] - h)) / (2.0 * h), "slope");
+        const double sx = SX[i] * slope;
+        (*eff)[i] = checked(std::sqrt(SY[i] * SY[i] + sx * sx), "effective error");
+      }
+      d.yerr = eff;
+      d.makeweights();
+      double before[10];
+      std::copy(std::begin(par), std::end(par), before);
+      fit(gauss);
+      bool settled = true;
+      for (int k = 0; k <= order && k < 10; ++k) {
+        const double change = std::fabs(par[k] - before[k]);
+        if (!(change <= 1e-10 * std::fabs(par[k]) + 1e-6 * std::fabs(err[k])))
+          settled = false;
+      }
+      if (settled)
+        break;
+    }
+    xweights = std::make_unique<drow>(*d.w);
+    xerrmethod = "effective variance";
+  } catch (...) {
+    std::copy(std::begin(start), std::end(start), par);
+    throw;
   }
 }
 

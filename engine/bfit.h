@@ -80,6 +80,11 @@ public:
   // first three steps leaves the fit without series. points is accepted for the caller's sake and
   // not used.
   void fitplot(chartcanvas &mainchart, chartcanvas &devchart, int points, bool gauss);
+  // The fit with the dataset's x errors, which fitplot calls instead of
+  // fit() when the dataset has them (the weights already exist): the
+  // effective-variance rounds here; straight lines take York's solution.
+  // Sets xweights and xerrmethod.
+  virtual void fitxerrors(bool gauss);
   // Makes `curve` on the main chart in the dataset's colour and `devpoints`
   // (black, no title) on the deviations chart. Their points are the
   // plotter's to fill.
@@ -116,6 +121,15 @@ public:
   std::unique_ptr<chartseries> curve;
   std::unique_ptr<chartseries> devpoints;
 
+  // After a fit with x errors: the weights it ended with, 1 / sigma_eff^2
+  // per point, which chisq() uses, and how the x errors were included
+  // ("York" or "effective variance"). Null and empty for other fits.
+  std::unique_ptr<drow> xweights;
+  std::string xerrmethod;
+  // The error the fit gave point i: sigma_eff for a fit with x errors,
+  // otherwise the y error (0 where there is none).
+  double effectiveerror(int i) const;
+
 protected:
   // The common description: caption, the verdict's warning, then one line
   // "<label> = v +/- e" per label for parameters 0, 1, ...
@@ -142,6 +156,14 @@ protected:
   matr iterationcovariance(const pointfn &G, const matr &J, const vec &p) const;
 
 public:
+  // The effective-variance rounds: sigma_eff^2 = sigma_y^2 + (f'(x)
+  // sigma_x)^2 at the current parameters, fitted by fit() until the
+  // parameters settle. A point whose y error is 0 stays out of the fit.
+  void effectivevariance(bool gauss);
+
+public:
+  // Bound on the effective-variance rounds; a run that reaches it fails.
+  static constexpr int kMaxEffectiveRounds = 100;
   // Safety bound on the Newton iterations; a run that reaches it fails.
   static constexpr int kMaxIterations = 200;
   // Iterations the last run of iterate() took (for tests and diagnostics).

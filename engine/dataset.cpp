@@ -1,5 +1,7 @@
 #include "engine/dataset.h"
 
+#include <algorithm>
+
 namespace orvalle {
 
 dataset::dataset(bool withcolour) {
@@ -90,6 +92,22 @@ double dataset::minbottom() const {
     if (yy[i] - errorat(yerr, i) < bottom)
       bottom = yy[i] - errorat(yerr, i);
   return bottom;
+}
+
+double dataset::minleft() const {
+  const drow &xx = points(x);
+  double left = xx[0] - errorat(xerr, 0);
+  for (int i = 1; i < xx.n; ++i)
+    left = std::min(left, xx[i] - errorat(xerr, i));
+  return left;
+}
+
+double dataset::maxright() const {
+  const drow &xx = points(x);
+  double right = xx[0] + errorat(xerr, 0);
+  for (int i = 1; i < xx.n; ++i)
+    right = std::max(right, xx[i] + errorat(xerr, i));
+  return right;
 }
 
 void dataset::checklengths() const {

@@ -38,6 +38,14 @@ public:
   double maxy() const;
   double maxtop() const;
   double minbottom() const;
+  // The smallest x[i] - xerr[i] and the largest x[i] + xerr[i]; minx and
+  // maxx for a dataset without x errors.
+  double minleft() const;
+  double maxright() const;
+
+  // Whether the dataset has x errors: a non-empty x-error row. Without
+  // them every fit is the ordinary weighted least-squares fit in y.
+  bool hasxerrors() const { return xerr && xerr->n > 0; }
 
   double sumw() const;
   double sumwy() const;
@@ -55,6 +63,8 @@ public:
   rowref x;
   rowref y;
   rowref yerr;
+  // The error of each abscissa; absent or empty when the data have none.
+  rowref xerr;
   std::unique_ptr<drow> w;
   std::unique_ptr<chartseries> series;
   std::optional<colour> dcolour;

@@ -14,6 +14,8 @@ public:
   lineronlym();
   double value(double x) const override;
   void fit(bool gauss) override;
+  // York's line through the origin.
+  void fitxerrors(bool gauss) override;
   void describe(stringlist &lines, bool clear) const override;
   std::string formula(int index) const override;
 };
@@ -26,6 +28,8 @@ public:
   explicit polynom(int degree);
   double value(double x) const override;
   void fit(bool gauss) override;
+  // York's straight line for degree 1, effective variance otherwise.
+  void fitxerrors(bool gauss) override;
   void describe(stringlist &lines, bool clear) const override;
   std::string formula(int index) const override;
 

@@ -114,6 +114,11 @@ std::string gnuplotdatafile(const std::vector<const dataset *> &datasets) {
       out += generaltext((*d->y)[k], 10, '.');
       out += '\t';
       out += generaltext((*d->yerr)[k], 10, '.');
+      // The x error, for a dataset that has them, in a fourth column.
+      if (d->hasxerrors()) {
+        out += '\t';
+        out += generaltext(k < d->xerr->n ? (*d->xerr)[k] : 0.0, 10, '.');
+      }
       out += kGnuplotEol;
     }
     out += kGnuplotEol;
@@ -148,9 +153,13 @@ std::string gnuplotscript(const gnuplotchart &chart, const std::string &datapath
 
   const std::string P = quoted(datapath);
   std::vector<std::string> items;
-  for (std::size_t k = 0; k < chart.datasets.size(); ++k)
+  for (std::size_t k = 0; k < chart.datasets.size(); ++k) {
+    const dataset *d = chart.datasets[k];
+    const bool xy = d && d->hasxerrors();
     items.push_back(P + " index " + std::to_string(k) + ":" + std::to_string(k) +
-                    " using 1:2:3 ti \"\" with yerrorbars linestyle 2");
+                    (xy ? " using 1:2:4:3 ti \"\" with xyerrorbars linestyle 2"
+                        : " using 1:2:3 ti \"\" with yerrorbars linestyle 2"));
+  }
   for (std::size_t i = 0; i < chart.fits.size(); ++i)
     if (chart.fits[i].fit)
       items.push_back(functionref(static_cast<int>(i)) + " ti \"\" with lines linestyle 1 ");

@@ -4,8 +4,10 @@
 #include <cmath>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/fits.h"
+#include "engine/logchannel.h"
 
 namespace orvalle {
 
@@ -37,9 +39,114 @@ long double checkedl(long double x) {
   return x;
 }
 
+// York's weighted errors-in-variables straight line y = slope x +
+// intercept (the generalized distance regression of a line with
+// uncorrelated errors): the slope is iterated from `slope` until it
+// settles; through0 fixes the intercept at 0. W receives the final weights
+// 1 / (sigma_y^2 + slope^2 sigma_x^2); a point with y error 0 keeps weight
+// 0, as in every fit.
+struct yorkline {
+  long double slope = 0.0L, intercept = 0.0L;
+  long double vslope = 0.0L, vintercept = 0.0L, covariance = 0.0L;
+};
+
+constexpr int kMaxYorkRounds = 500;
+
+yorkline york(const dataset &d, bool through0, double slope, drow &W) {
+  if (!d.x || !d.y || !d.yerr || !d.xerr)
+    throw engine_error(kFailedFit, "The fit has no dataset with x and y errors");
+  const drow &X = *d.x;
+  const drow &Y = *d.y;
+  const drow &SX = *d.xerr;
+  const drow &SY = *d.yerr;
+  const int n = X.n;
+  if (Y.n != n || SX.n != n || SY.n != n)
+    throw engine_error(kRowLengths, "The x errors, y errors and values differ in length");
+  W = drow(n);
+  long double b = slope;
+  long double Xb = 0.0L, Yb = 0.0L, sw = 0.0L;
+  std::vector<long double> beta(static_cast<std::size_t>(n));
+  // One pass at slope b: weights, centroid and the terms beta.
+  auto pass = [&]() {
+    sw = 0.0L;
+    long double swx = 0.0L, swy = 0.0L;
+    for (int i = 0; i < n; ++i) {
+      const long double sy2 = static_cast<long double>(SY[i]) * SY[i];
+      const long double sx2 = static_cast<long double>(SX[i]) * SX[i];
+      const long double den = sy2 + b * b * sx2;
+      const long double w = SY[i] == 0.0 || den == 0.0L ? 0.0L : 1.0L / den;
+      W[i] = checked(static_cast<double>(w), "york");
+      sw += w;
+      swx += w * X[i];
+      swy += w * Y[i];
+    }
+    if (!(sw > 0.0L))
+      throw engine_error(kFailedFit, "No point has a weight");
+    Xb = through0 ? 0.0L : swx / sw;
+    Yb = through0 ? 0.0L : swy / sw;
+    for (int i = 0; i < n; ++i) {
+      const long double U = X[i] - Xb, V = Y[i] - Yb;
+      beta[static_cast<std::size_t>(i)] =
+          W[i] * (U * SY[i] * SY[i] + b * V * static_cast<long double>(SX[i]) * SX[i]);
+    }
+  };
+  bool settled = false;
+  for (int round = 0; round < kMaxYorkRounds && !settled; ++round) {
+    pass();
+    long double num = 0.0L, den = 0.0L;
+    for (int i = 0; i < n; ++i) {
+      const long double U = X[i] - Xb, V = Y[i] - Yb;
+      const long double wb = W[i] * beta[static_cast<std::size_t>(i)];
+      num += wb * V;
+      den += wb * U;
+    }
+    const long double next = num / den;
+    checked(static_cast<double>(next), "york");
+    settled = std::fabs(next - b) <= 1e-15L * std::fabs(next) || next == b;
+    b = next;
+  }
+  if (!settled) {
+    logmessage("Fit failed to converge try improving estimates");
+    throw engine_error(kFailedFit, "York's iteration did not settle");
+  }
+  pass();
+  yorkline r;
+  r.slope = b;
+  r.intercept = Yb - b * Xb;
+  // The adjusted abscissae Xb + beta about their weighted mean give the
+  // slope's variance; the intercept's follows from the centroid.
+  long double sxa = 0.0L;
+  for (int i = 0; i < n; ++i)
+    sxa += W[i] * (Xb + beta[static_cast<std::size_t>(i)]);
+  const long double xbar = through0 ? 0.0L : sxa / sw;
+  long double suu = 0.0L;
+  for (int i = 0; i < n; ++i) {
+    const long double u = Xb + beta[static_cast<std::size_t>(i)] - xbar;
+    suu += W[i] * u * u;
+  }
+  if (!(suu > 0.0L))
+    throw engine_error(kFailedFit, "The x values do not spread");
+  r.vslope = 1.0L / suu;
+  r.vintercept = through0 ? 0.0L : 1.0L / sw + xbar * xbar * r.vslope;
+  r.covariance = through0 ? 0.0L : -xbar * r.vslope;
+  return r;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- lineronlym
+
+void lineronlym::fitxerrors(bool gauss) {
+  requirepoints(data);
+  fit(gauss); // the slope in y alone starts the iteration
+  drow W;
+  const yorkline r = york(*data, true, par[0], W);
+  par[0] = checked(static_cast<double>(r.slope), "york");
+  err[0] = checked(static_cast<double>(std::sqrt(r.vslope)), "york");
+  cov = matr{{static_cast<double>(r.vslope)}};
+  xweights = std::make_unique<drow>(std::move(W));
+  xerrmethod = "York";
+}
 
 lineronlym::lineronlym() { order = 0; }
 
@@ -396,6 +503,36 @@ void polynom::fit(bool gauss) {
   centredcov = CC;
   centre_ = xm;
   centred_ = true;
+}
+
+void polynom::fitxerrors(bool gauss) {
+  if (order != 1) {
+    bfit::fitxerrors(gauss);
+    return;
+  }
+  requirepoints(data);
+  fit(gauss);
+  drow W;
+  const yorkline r = york(*data, false, par[0], W);
+  const double a = checked(static_cast<double>(r.slope), "york");
+  const double b = checked(static_cast<double>(r.intercept), "york");
+  par[0] = a;
+  par[1] = b;
+  err[0] = checked(static_cast<double>(std::sqrt(r.vslope)), "york");
+  err[1] = checked(static_cast<double>(std::sqrt(r.vintercept)), "york");
+  matr C(2, 2);
+  C(0, 0) = static_cast<double>(r.vslope);
+  C(1, 1) = static_cast<double>(r.vintercept);
+  C(0, 1) = C(1, 0) = static_cast<double>(r.covariance);
+  cov = C;
+  centredcov = C;
+  // The line is evaluated from par itself.
+  centred_ = false;
+  centre_ = 0.0;
+  cpar_[0] = a;
+  cpar_[1] = b;
+  xweights = std::make_unique<drow>(std::move(W));
+  xerrmethod = "York";
 }
 
 void polynom::describe(stringlist &lines, bool clear) const {

@@ -1,5 +1,7 @@
 #include "engine/multfit.h"
 
+#include "engine/logchannel.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -49,42 +51,103 @@ void jointfit(multfit &m, shared what, chartcanvas &mainchart, chartcanvas &devc
     d->makeweights();
 
   const bool samem = what == shared::gradient;
-  matr M(K + 1, K + 1);
-  vec v(K + 1);
-  for (int j = 0; j < K; ++j) {
-    const dataset &d = *sets[static_cast<std::size_t>(j)];
-    M(0, 0) += samem ? d.sumwx(2) : d.sumw();
-    v[0] += samem ? d.sumwyx(1) : d.sumwy();
-    M(0, j + 1) = M(j + 1, 0) = d.sumwx(1);
-    M(j + 1, j + 1) = samem ? d.sumw() : d.sumwx(2);
-    v[j + 1] = samem ? d.sumwy() : d.sumwyx(1);
-  }
-  checked(M(0, 0), "multfit");
-  checked(v[0], "multfit");
-  m.normal = M;
-  m.rhs = v;
+  bool xerrors = false;
+  for (dataset *d : sets)
+    xerrors = xerrors || d->hasxerrors();
 
-  // The joint covariance is the inverse of the normal matrix: every point's
-  // error moves the shared parameter and, through it, every line's own
-  // parameter. One factorisation (or one cofactor inverse) serves the
-  // solution and the inverse.
+  // The joint solution q and the variances of its parameters for the
+  // datasets' current weights.
   vec q;
   std::vector<double> var(static_cast<std::size_t>(K + 1));
   matr joint; // the covariance of q
-  if (useGauss) {
-    const elimination E(M);
-    q = E.solve(v);
-    const matr inv = E.inverse();
-    for (int k = 0; k <= K; ++k)
-      var[static_cast<std::size_t>(k)] = inv(k, k);
-    joint = inv;
-  } else {
-    const matr B = M.cofinverse();
-    q = tmul(B, v);
-    for (int k = 0; k <= K; ++k)
-      var[static_cast<std::size_t>(k)] = B(k, k);
-    joint = B;
+  auto solvejoint = [&]() {
+    matr M(K + 1, K + 1);
+    vec v(K + 1);
+    for (int j = 0; j < K; ++j) {
+      const dataset &d = *sets[static_cast<std::size_t>(j)];
+      M(0, 0) += samem ? d.sumwx(2) : d.sumw();
+      v[0] += samem ? d.sumwyx(1) : d.sumwy();
+      M(0, j + 1) = M(j + 1, 0) = d.sumwx(1);
+      M(j + 1, j + 1) = samem ? d.sumw() : d.sumwx(2);
+      v[j + 1] = samem ? d.sumwy() : d.sumwyx(1);
+    }
+    checked(M(0, 0), "multfit");
+    checked(v[0], "multfit");
+    m.normal = M;
+    m.rhs = v;
+
+    // The joint covariance is the inverse of the normal matrix: every
+    // point's error moves the shared parameter and, through it, every
+    // line's own parameter. One factorisation (or one cofactor inverse)
+    // serves the solution and the inverse.
+    if (useGauss) {
+      const elimination E(M);
+      q = E.solve(v);
+      const matr inv = E.inverse();
+      for (int k = 0; k <= K; ++k)
+        var[static_cast<std::size_t>(k)] = inv(k, k);
+      joint = inv;
+    } else {
+      const matr B = M.cofinverse();
+      q = tmul(B, v);
+      for (int k = 0; k <= K; ++k)
+        var[static_cast<std::size_t>(k)] = B(k, k);
+      joint = B;
+    }
+  };
+  solvejoint();
+
+  // With x errors: effective-variance rounds, each dataset's weights
+  // 1 / (sigma_y^2 + (slope sigma_x)^2) at its line's slope, until the
+  // joint solution settles. The lines keep the final weights; the
+  // datasets get their ordinary weights back.
+  std::vector<std::unique_ptr<drow>> effective(sets.size());
+  if (xerrors) {
+    struct restore {
+      std::vector<dataset *> &sets;
+      ~restore() {
+        for (dataset *d : sets)
+          try {
+            d->makeweights();
+          } catch (...) {
+          }
+      }
+    } guard{sets};
+    for (int round = 1;; ++round) {
+      if (round > bfit::kMaxEffectiveRounds) {
+        logmessage("Fit failed to converge try improving estimates");
+        throw engine_error(kFailedFit, "The effective-variance rounds did not settle");
+      }
+      for (int j = 0; j < K; ++j) {
+        dataset &d = *sets[static_cast<std::size_t>(j)];
+        const double slope = samem ? q[0] : q[j + 1];
+        const drow &SY = *d.yerr;
+        const int n = d.w->n;
+        const bool hasx = d.hasxerrors();
+        if (hasx && d.xerr->n != n)
+          throw engine_error(kRowLengths, "The x errors and the weights differ in length");
+        for (int i = 0; i < n; ++i) {
+          const double sx = hasx ? (*d.xerr)[i] * slope : 0.0;
+          const double s2 = SY[i] * SY[i] + sx * sx;
+          (*d.w)[i] = SY[i] == 0.0 ? 0.0 : checked(1.0 / s2, "multfit");
+        }
+      }
+      const vec before = q;
+      solvejoint();
+      bool settled = true;
+      for (int k = 0; k <= K; ++k) {
+        const double change = std::fabs(q[k] - before[k]);
+        if (!(change <= 1e-10 * std::fabs(q[k]) +
+                            1e-6 * std::sqrt(std::fabs(var[static_cast<std::size_t>(k)]))))
+          settled = false;
+      }
+      if (settled)
+        break;
+    }
+    for (std::size_t j = 0; j < sets.size(); ++j)
+      effective[j] = std::make_unique<drow>(*sets[j]->w);
   }
+
   std::vector<double> sd(static_cast<std::size_t>(K + 1));
   for (int k = 0; k <= K; ++k) {
     checked(q[k], "multfit");
@@ -108,6 +171,10 @@ void jointfit(multfit &m, shared what, chartcanvas &mainchart, chartcanvas &devc
     line.err[1 - own] = sd[0];
     line.par[own] = q[j + 1];
     line.err[own] = sd[static_cast<std::size_t>(j + 1)];
+    if (xerrors) {
+      line.xweights = std::move(effective[static_cast<std::size_t>(j)]);
+      line.xerrmethod = "effective variance";
+    }
     // The line's block of the joint covariance, in its order (a, b).
     const int at[2] = {own == 0 ? j + 1 : 0, own == 0 ? 0 : j + 1};
     line.cov = matr(2, 2);
@@ -124,6 +191,8 @@ void jointfit(multfit &m, shared what, chartcanvas &mainchart, chartcanvas &devc
     for (std::size_t j = 0; j < lines.size(); ++j) {
       std::copy(std::begin(before[j].par), std::end(before[j].par), lines[j]->par);
       std::copy(std::begin(before[j].err), std::end(before[j].err), lines[j]->err);
+      lines[j]->xweights.reset();
+      lines[j]->xerrmethod.clear();
       lines[j]->cov = matr();
     }
     throw;

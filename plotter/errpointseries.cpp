@@ -45,6 +45,7 @@ void TErrPointSeries::clearPoints() {
   ys_.clear();
   colours_.clear();
   ErrorValues.clear();
+  XErrorValues.clear();
 }
 
 void TErrPointSeries::reserve(std::size_t n) {
@@ -94,8 +95,13 @@ double TErrPointSeries::ExtentMaxY() const {
 
 QCPRange TErrPointSeries::getKeyRange(bool &foundRange, QCP::SignDomain inSignDomain) const {
   span s;
-  for (double x : xs_)
-    take(s, x, inSignDomain);
+  for (std::size_t i = 0; i < xs_.size(); ++i) {
+    take(s, xs_[i], inSignDomain);
+    if (i < XErrorValues.size() && XErrorValues[i] > 0) {
+      take(s, xs_[i] - XErrorValues[i], inSignDomain);
+      take(s, xs_[i] + XErrorValues[i], inSignDomain);
+    }
+  }
   foundRange = s.found();
   if (!foundRange)
     return QCPRange();
@@ -206,12 +212,19 @@ void TErrPointSeries::draw(QCPPainter *painter) {
     end = std::clamp(end, -4e6, 4e6);
     int L = (vertical ? Y : X) - (std::isfinite(end) ? near(end) : (vertical ? Y : X));
     L = std::clamp(L, -100000, 100000);
+    // The horizontal bar of an x error, its two ends in pixels.
+    const double ex = i < XErrorValues.size() ? XErrorValues[i] : 0.0;
+    int XL = X, XR = X;
+    if (ex > 0) {
+      XL = static_cast<int>(std::clamp(kx->coordToPixel(xs_[i] - ex), X - 1e5, X + 1e5));
+      XR = static_cast<int>(std::clamp(kx->coordToPixel(xs_[i] + ex), X - 1e5, X + 1e5));
+    }
 
-    const int reach = std::abs(L) + half + mh + mv;
+    const int reach = std::max({std::abs(L), std::abs(X - XL), std::abs(XR - X)}) + half + mh + mv;
     if (X + reach < clip.left() || X - reach > clip.right() || Y + reach < clip.top() ||
         Y - reach > clip.bottom())
       continue;
-    if (X == prevX && Y == prevY && L == prevL && colours_[i] == prevColour)
+    if (X == prevX && Y == prevY && L == prevL && XL == X && XR == X && colours_[i] == prevColour)
       continue;
     prevX = X;
     prevY = Y;
@@ -256,6 +269,10 @@ void TErrPointSeries::draw(QCPPainter *painter) {
       vbar(Y - L);
       vbar(Y + L);
       break;
+    }
+    if (ex > 0) {
+      hbar(XL);
+      hbar(XR);
     }
     if (lines.size() >= (1u << 16)) {
       // Keep the bars above their markers: draw the markers gathered so far first.

@@ -87,6 +87,9 @@ public:
   bool ErrorPenVisible = true;
   int ErrorStyle = esTopBottom;
   std::vector<double> ErrorValues;
+  // The x error of each point, drawn as a horizontal bar with caps beside
+  // the vertical one; empty (or an entry <= 0) draws none.
+  std::vector<double> XErrorValues;
   int ErrorWidth = 300;
   WidthUnits ErrorWidthUnits = ewuPercent;
   bool UseFixedError = false;

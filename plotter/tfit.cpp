@@ -172,6 +172,9 @@ QWidget *TFit::buildCustomAddPage() {
   Ydata = new QComboBox(Panel2);
   ErYdata = new QComboBox(Panel2);
   EditErrFixed = new QLineEdit(QStringLiteral("1"), Panel2);
+  ErXdata = new QComboBox(Panel2);
+  ErXdata->addItem(QStringLiteral("None"));
+  EditXErrFixed = new QLineEdit(QStringLiteral("1"), Panel2);
   DataColorBox = new ColourBox(Panel2);
   AddBtn = new QPushButton(QStringLiteral("Add "), Panel2);
   AddBtn->setEnabled(false);
@@ -188,6 +191,10 @@ QWidget *TFit::buildCustomAddPage() {
   form->addWidget(ErYdata);
   form->addWidget(label(QStringLiteral("Value"), Panel2));
   form->addWidget(EditErrFixed);
+  form->addWidget(label(QStringLiteral("X ErrorBars"), Panel2));
+  form->addWidget(ErXdata);
+  form->addWidget(label(QStringLiteral("X Value"), Panel2));
+  form->addWidget(EditXErrFixed);
   form->addWidget(label(QStringLiteral("Colour"), Panel2));
   form->addWidget(DataColorBox);
   form->addSpacing(8);
@@ -474,6 +481,7 @@ void TFit::UpdateFrameCommands() {
 
   // 5.
   EditErrFixed->setEnabled(ErYdata->currentIndex() >= StringGridModel->colCount());
+  EditXErrFixed->setEnabled(ErXdata->currentIndex() > StringGridModel->colCount());
 
   // 6. Line the deviations chart up with the main chart.
   bool changed = false;

@@ -162,6 +162,10 @@ public:
   QComboBox *Ydata = nullptr;
   QComboBox *ErYdata = nullptr;
   QLineEdit *EditErrFixed = nullptr;
+  // The x errors: "None", the columns, "Percentage", "Absolute", and the
+  // value of the last two.
+  QComboBox *ErXdata = nullptr;
+  QLineEdit *EditXErrFixed = nullptr;
   ColourBox *DataColorBox = nullptr;
   QPushButton *AddBtn = nullptr;
   QPlainTextEdit *temo = nullptr;

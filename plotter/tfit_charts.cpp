@@ -74,7 +74,7 @@ void TFit::Replot() {
   Datasets.each([&](dataset *d) {
     if (!d->x || d->x->n == 0 || !d->y || !d->yerr)
       return;
-    const double lx = d->minx(), hx = d->maxx(), ly = d->minbottom(), hy = d->maxtop();
+    const double lx = d->minleft(), hx = d->maxright(), ly = d->minbottom(), hy = d->maxtop();
     if (first) {
       xmin = lx, xmax = hx, ymin = ly, ymax = hy;
       first = false;
@@ -150,10 +150,12 @@ void TFit::RedrawCharts() {
       TErrPointSeries *dev = errorSeries(fit->devpoints.get());
       if (dev)
         dev->reserve(static_cast<std::size_t>(d.x->n));
+      // A fit with x errors shows each point's effective error.
       for (int i = 0; i < d.x->n; ++i) {
         const double xi = (*d.x)[i];
-        fit->devpoints->adderrorpoint(u(xi), ((*d.y)[i] - fit->value(xi)) / YScale,
-                                      (*d.yerr)[i] / YScale, pointcolour);
+        const double e = fit->xweights ? fit->effectiveerror(i) : (*d.yerr)[i];
+        fit->devpoints->adderrorpoint(u(xi), ((*d.y)[i] - fit->value(xi)) / YScale, e / YScale,
+                                      pointcolour);
       }
     }
   });

@@ -31,6 +31,7 @@ const QColor DatasetColours[10] = {
 };
 
 const char *const kErrorText = "Y error points can not contain ZERO or MINIUS values";
+const char *const kXErrorText = "X error points can not contain ZERO or NEGATIVE values";
 constexpr int kZeroErrorKind = 102;
 
 // Appends an item to a list without changing its selection or, for an
@@ -105,6 +106,12 @@ void TFit::fillSeries(dataset &d, const QColor &pointColour, bool scaled) {
     for (int k = 0; k < n; ++k)
       s->appendPoint(x[k], y[k], e[k], colour);
   }
+  if (d.hasxerrors()) {
+    const drow &ex = *d.xerr;
+    s->XErrorValues.resize(static_cast<std::size_t>(n), 0.0);
+    for (int k = 0; k < n && k < ex.n; ++k)
+      s->XErrorValues[static_cast<std::size_t>(k)] = scaled ? ex[k] / XScale : ex[k];
+  }
   s->filledFrom = from;
 }
 
@@ -143,6 +150,8 @@ void TFit::SetUpData(bool tagged) {
   }
   append(ErYdata, QStringLiteral("Percentage"));
   append(ErYdata, QStringLiteral("Absolute"));
+  append(ErXdata, QStringLiteral("Percentage"));
+  append(ErXdata, QStringLiteral("Absolute"));
   if (ncols >= 1)
     Xdata->setCurrentIndex(0);
   if (ncols >= 2)
@@ -174,6 +183,7 @@ void TFit::makeColumn(int c) {
   append(Xdata, name);
   append(Ydata, name);
   append(ErYdata, name);
+  append(ErXdata, name);
 
   const std::vector<double> &cells = grid.column(c);
   drow &values = *column->values;
@@ -206,7 +216,8 @@ void TFit::AddBtnClick() {
   // such a column was never read, and picking it (as x, y or errors, where
   // its index would otherwise mean "Percentage") is refused.
   const int listed = Xdata->count();
-  for (const int pick : {xi, yi, ei}) {
+  const int xe = ErXdata->currentIndex() - 1; // -1: no x errors
+  for (const int pick : {xi, yi, ei, xe}) {
     if (pick >= n && pick < listed) {
       frame().LogEvent(0, true,
                        Xdata->itemText(pick) +
@@ -257,6 +268,33 @@ void TFit::AddBtnClick() {
       }
       return;
     }
+  }
+
+  // The x errors, when chosen: a column, or made from the x value, each
+  // above zero.
+  if (xe >= 0) {
+    std::shared_ptr<drow> errors;
+    if (xe < n) {
+      errors = column(xe);
+    } else {
+      double value = 1.0;
+      QString text = EditXErrFixed->text().trimmed();
+      text.replace(QLatin1Char(','), QLatin1Char('.'));
+      if (!text.isEmpty() && !parsenumber(text.toStdString(), value))
+        throw std::runtime_error("'" + text.toStdString() +
+                                 "' is not a valid floating point value");
+      errors = std::make_shared<drow>(d->x->n);
+      const drow &x = *d->x;
+      for (int k = 0; k < errors->n; ++k)
+        (*errors)[k] = xe == n ? x[k] * value * 0.01 : value;
+    }
+    for (double e : errors->data) {
+      if (!(e > 0)) {
+        frame().LogEvent(0, true, QString::fromLatin1(kXErrorText));
+        return; // the dataset and its new array go
+      }
+    }
+    d->xerr = std::move(errors);
   }
 
   // 5. Its series on the main chart.

@@ -613,3 +613,88 @@ TEST(FitCommand, GnuplotFilesAsThePlotterExportsThem) {
   }
   std::system(("rm -rf " + shellquoted(dir)).c_str());
 }
+
+// ------------------------------------------------------------ x errors
+
+TEST(FitCommand, XErrorsFromAColumnGiveYorksLine) {
+  const result r = runfit({"--xerr", "D", data("pearsonyork.txt")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto d = firstdataset(data("pearsonyork.txt"));
+  auto conv = ConvertToChart(readtextfile(data("pearsonyork.txt")), "");
+  const auto &g = conv.result->grid;
+  d->xerr = std::make_shared<drow>(10);
+  for (int k = 0; k < 10; ++k)
+    (*d->xerr)[k] = g.value(3, k + 1);
+  d->name = "DataSet A";
+  polynom p(1);
+  EXPECT_EQ(r.out, informationof(p, *d, "DataSet A -- Linear (y=ax+b)"));
+  EXPECT_NE(r.out.find("x errors included (York)\n"), std::string::npos) << r.out;
+  // -0.48053 shown to its uncertainty's digits, rounded down.
+  EXPECT_NE(r.out.find("a = -0.4806 +/- 0.0579\n"), std::string::npos) << r.out;
+
+  const result j = runfit({"--json", "--xerr", "D", data("pearsonyork.txt")});
+  ASSERT_EQ(j.status, 0) << j.err;
+  EXPECT_NE(j.out.find("\"x errors included (York)\""), std::string::npos) << j.out;
+}
+
+TEST(FitCommand, XErrorsByPercentOrValueAndTheirRefusals) {
+  const result q = runfit({"-m", "quadratic", "--xerr", "absolute:0.05", data("fourcol.txt")});
+  ASSERT_EQ(q.status, 0) << q.err;
+  EXPECT_NE(q.out.find("x errors included (effective variance)\n"), std::string::npos) << q.out;
+  const result p = runfit({"--xerr", "percent:2", data("fourcol.txt")});
+  ASSERT_EQ(p.status, 0) << p.err;
+  EXPECT_NE(p.out.find("x errors included (York)\n"), std::string::npos) << p.out;
+  // Without --xerr nothing changes.
+  const result none = runfit({data("fourcol.txt")});
+  EXPECT_EQ(none.out.find("x errors"), std::string::npos);
+
+  struct {
+    std::vector<std::string> args;
+    std::string firstline;
+  } cases[] = {
+      {{"--xerr", "absolute:0", data("fourcol.txt")},
+       "X error points can not contain ZERO or NEGATIVE values"},
+      {{"--xerr", "percent:-3", data("fourcol.txt")},
+       "X error points can not contain ZERO or NEGATIVE values"},
+      {{"--err", "absolute:1", "--xerr", "B", data("negative.txt")},
+       "X error points can not contain ZERO or NEGATIVE values"},
+      {{"--xerr", "percent:few", data("fourcol.txt")},
+       "orvalle-fit: --xerr percent:few: \"few\" is not a number (write e.g. percent:5)"},
+      {{"--xerr", "Z", data("fourcol.txt")}, ""},
+      {{"--xerr", "absolute:0.1", data("tagged1.txt")},
+       "--xerr is for column files; this file has the tagged layout (x, y, error and a tag on "
+       "every line)"},
+  };
+  for (const auto &c : cases) {
+    const result r = runfit(c.args);
+    EXPECT_EQ(r.status, 2) << c.args.front() << " " << c.args[1];
+    // (A file of more than three columns is first noted on its own line.)
+    if (!c.firstline.empty())
+      EXPECT_NE(r.err.find(c.firstline + "\n"), std::string::npos) << r.err;
+  }
+}
+
+// The residuals of a fit with x errors are measured in the effective
+// errors: their normalised squares add up to the chi-square.
+TEST(FitCommand, XErrorResidualsUseTheEffectiveErrors) {
+  const result r = runfit({"--xerr", "D", "--residuals", "-", data("pearsonyork.txt")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::istringstream in(r.out.substr(r.out.find("# x\t")));
+  std::string line;
+  std::getline(in, line);
+  double sum = 0;
+  int rows = 0;
+  while (std::getline(in, line) && !line.empty() && line[0] != '#' && rows < 10) {
+    std::istringstream fields(line);
+    double v[6];
+    for (double &f : v)
+      fields >> f;
+    if (!fields)
+      break;
+    sum += v[5] * v[5];
+    ++rows;
+  }
+  ASSERT_EQ(rows, 10) << r.out;
+  // 11.8663..., Pearson-York's weighted sum of squared distances.
+  EXPECT_NEAR(sum, 11.8663532, 1e-6) << r.out;
+}

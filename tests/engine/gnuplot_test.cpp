@@ -437,3 +437,39 @@ TEST(GnuplotConsumer, AwkwardChartsRunInGnuplot) {
   EXPECT_NE(stat((dir + "/ran").c_str(), &st), 0) << "a title ran a shell command";
   std::system(("rm -rf '" + dir + "'").c_str());
 }
+
+// A dataset with x errors is drawn with xyerrorbars from a fourth column;
+// one without them beside it keeps its yerrorbars and three columns.
+TEST(GnuplotConsumer, XErrorsAreDrawnWithXYErrorBars) {
+  auto d = named(makedata({1, 2, 3, 4}, {2.1, 3.9, 6.2, 7.9}, {0.2, 0.2, 0.3, 0.3}), "Dataset a");
+  d->xerr = std::make_shared<drow>(4);
+  d->xerr->data = {0.1, 0.15, 0.1, 0.2};
+  auto plain = named(makedata({1, 2, 3}, {1, 2, 3.1}, {0.1, 0.1, 0.1}), "Dataset b");
+  polynom line(1);
+  line.name = "Dataset a -- Linear (y=ax+b)";
+  line.data = d.get();
+  nullcanvas canvas;
+  line.fitplot(canvas, canvas, 1000, true);
+  gnuplotchart chart;
+  chart.datasets = {d.get(), plain.get()};
+  chart.fits = {{&line, 0}};
+  chart.title = "x errors";
+  const std::string data = gnuplotdatafile(chart.datasets);
+  EXPECT_NE(data.find("1\t2.1\t0.2\t0.1\r\n"), std::string::npos) << data;
+  EXPECT_NE(data.find("1\t1\t0.1\r\n"), std::string::npos) << data;
+  const std::string script = gnuplotscript(chart, "/x.gdt");
+  EXPECT_NE(script.find("index 0:0 using 1:2:4:3 ti \"\" with xyerrorbars linestyle 2"),
+            std::string::npos);
+  EXPECT_NE(script.find("index 1:1 using 1:2:3 ti \"\" with yerrorbars linestyle 2"),
+            std::string::npos);
+  EXPECT_NE(script.find("# x errors included (York)"), std::string::npos) << script;
+  if (!havegnuplot())
+    GTEST_SKIP() << "gnuplot is not installed (scripts/install-deps installs gnuplot-nox)";
+  const std::string dir = tempfolder();
+  std::string why;
+  ASSERT_TRUE(writegnuplotfiles(chart, dir + "/fit.gnu", &why)) << why;
+  const auto r = rungnuplot(dir, dir + "/fit.gnu");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.errors, "");
+  std::system(("rm -rf '" + dir + "'").c_str());
+}

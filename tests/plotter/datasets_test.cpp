@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <cmath>
 
 #include "engine/fits.h"
 #include "engine/multfit.h"
@@ -61,6 +62,9 @@ private slots:
   void namesAdvanceAfterEachDataset();
   void viewChooserAndTrackBarStayInStep();
   void recolouringReachesCurrentFit();
+  void xErrorChoices_data();
+  void xErrorChoices();
+  void deviationsShowEffectiveErrors();
 };
 
 void DatasetsTest::columnLayoutByColumnCount_data() {
@@ -531,3 +535,95 @@ void DatasetsTest::recolouringReachesCurrentFit() {
 
 QTEST_MAIN(DatasetsTest)
 #include "datasets_test.moc"
+
+void DatasetsTest::xErrorChoices_data() {
+  QTest::addColumn<int>("source"); // index in "X ErrorBars"
+  QTest::addColumn<QString>("value");
+  QTest::addColumn<QList<double>>("errors"); // empty: refused
+  // Columns A to D; "None" comes first, "Percentage" and "Absolute" last.
+  QTest::newRow("none") << 0 << "1" << QList<double>{};
+  QTest::newRow("column D") << 4 << "1" << QList<double>{0.5, 0.25, 0.125};
+  QTest::newRow("percentage") << 5 << "10" << QList<double>{0.1, 0.2, 0.4};
+  QTest::newRow("absolute") << 6 << "0.3" << QList<double>{0.3, 0.3, 0.3};
+  QTest::newRow("zero absolute") << 6 << "0" << QList<double>{};
+  QTest::newRow("negative percentage") << 5 << "-5" << QList<double>{};
+  QTest::newRow("column with a zero") << 3 << "1" << QList<double>{};
+}
+
+void DatasetsTest::xErrorChoices() {
+  QFETCH(int, source);
+  QFETCH(QString, value);
+  QFETCH(QList<double>, errors);
+  FakeFrame frame;
+  auto fit = makePlotter(frame, {"1 2 0.1 0.5", "2 4 0.2 0.25", "4 6 0 0.125"});
+  QCOMPARE(items(fit->ErXdata),
+           (QStringList{"None", "Col A", "Col B", "Col C", "Col D", "Percentage", "Absolute"}));
+  QCOMPARE(fit->ErXdata->currentIndex(), 0);
+  fit->ErYdata->setCurrentIndex(1); // Col B as the y errors
+  fit->ErXdata->setCurrentIndex(source);
+  fit->UpdateFrameCommands();
+  QCOMPARE(fit->EditXErrFixed->isEnabled(), source >= 5);
+  fit->EditXErrFixed->setText(value);
+  fit->AddBtnClick();
+  const bool refused = errors.isEmpty() && source != 0;
+  if (refused) {
+    QCOMPARE(static_cast<int>(fit->Datasets.count), 0);
+    QCOMPARE(frame.log.size(), std::size_t(1));
+    QCOMPARE(frame.log[0].text,
+             QStringLiteral("X error points can not contain ZERO or NEGATIVE values"));
+    QVERIFY(frame.log[0].error);
+    QCOMPARE(fit->ErXdata->currentIndex(), source);
+    return;
+  }
+  QCOMPARE(static_cast<int>(fit->Datasets.count), 1);
+  dataset *d = at(*fit, 0);
+  TErrPointSeries *s = TFit::errorSeries(d->series.get());
+  QVERIFY(s);
+  if (source == 0) {
+    QVERIFY(!d->hasxerrors());
+    QVERIFY(s->XErrorValues.empty());
+    return;
+  }
+  QVERIFY(d->hasxerrors());
+  QCOMPARE(d->xerr->n, errors.size());
+  for (int k = 0; k < errors.size(); ++k) {
+    QVERIFY(qFuzzyCompare((*d->xerr)[k], errors[k]));
+    // The horizontal bars, in the series' (scaled) units.
+    QVERIFY(qFuzzyCompare(s->XErrorValues[static_cast<std::size_t>(k)] * fit->XScale, errors[k]));
+  }
+  // The chart's x range takes in the bars.
+  QVERIFY(fit->MChart->xAxis->range().lower <= (1 - errors[0] - fit->XOffset) / fit->XScale);
+}
+
+// A York line through a dataset with x errors: the deviations chart's bars
+// are sqrt(sy^2 + (a sx)^2), a the fitted slope, not the y errors.
+void DatasetsTest::deviationsShowEffectiveErrors() {
+  FakeFrame frame;
+  auto fit = makePlotter(
+      frame, {"1 2.1 0.1 0.3", "2 3.8 0.1 0.2", "3 6.3 0.2 0.4", "4 8.1 0.2 0.1", "5 9.8 0.1 0.5"});
+  fit->ErYdata->setCurrentIndex(2);
+  fit->ErXdata->setCurrentIndex(4);
+  fit->AddBtnClick();
+  QCOMPARE(static_cast<int>(fit->Datasets.count), 1);
+  fit->showPage(2);
+  fit->TrDataset->setCurrentIndex(0);
+  fit->TrDatasetChange();
+  fit->TrType->setItemIndex(1); // y=ax+b
+  fit->TrTypeClick();
+  fit->AddTrClick();
+  QCOMPARE(static_cast<int>(fit->Fits.count), 1);
+  bfit &f = *fit->Fits.at(0)->obj;
+  QCOMPARE(f.xerrmethod, std::string("York"));
+  TErrPointSeries *dev = TFit::errorSeries(f.devpoints.get());
+  QVERIFY(dev);
+  const double sy[] = {0.1, 0.1, 0.2, 0.2, 0.1};
+  const double sx[] = {0.3, 0.2, 0.4, 0.1, 0.5};
+  QCOMPARE(dev->count(), 5);
+  for (int i = 0; i < 5; ++i) {
+    const double eff = std::sqrt(sy[i] * sy[i] + f.par[0] * f.par[0] * sx[i] * sx[i]);
+    QVERIFY(std::fabs(dev->ErrorValues[static_cast<std::size_t>(i)] * fit->YScale - eff) <
+            1e-12 * eff);
+    QVERIFY(eff > 1.3 * sy[i]);
+  }
+  QVERIFY(fit->ChartListBox->toPlainText().contains(QStringLiteral("x errors included (York)")));
+}
