@@ -212,7 +212,7 @@ std::unique_ptr<dataset> columndataset(numericgrid &grid, const options &o) {
     if (o.xerr->how == errorsource::kind::column)
       checkcolumn(o.xerr->column, "--xerr");
     std::vector<double> e = o.xerr->how == errorsource::kind::column
-                                ? column(o.xerr->column)
+                                ? column(o.xerr->column)->data
                                 : std::vector<double>(static_cast<std::size_t>(d->x->n));
     for (std::size_t k = 0; k < e.size(); ++k) {
       if (o.xerr->how != errorsource::kind::column)
