@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "datatext/conversion.h"
 #include "frame/messages.h"
 #include "plotter/controls.h"
 #include "plotter/tfit.h"
+#include "plotter/tools/shotkit.h"
 #include "tests/plotter/fakeframe.h"
 
 using namespace orvalle;
@@ -27,29 +27,6 @@ class ShotFrame : public test::FakeFrame {
 public:
   ShotFrame() { sampleFits = true; }
 };
-
-std::unique_ptr<TFit> make(test::FakeFrame &frame, const std::vector<std::string> &lines,
-                           const std::string &file) {
-  ConversionOutcome out = ConvertToChart(textlines::fromLines(lines), file);
-  if (!out.ok())
-    qFatal("conversion failed: %s", out.error.c_str());
-  ConversionResult &r = *out.result;
-  auto fit = std::make_unique<TFit>(frame);
-  fit->takeConversion(r);
-  fit->TrackBarChange();
-  return fit;
-}
-
-void save(TFit &fit, const QString &path) {
-  fit.UpdateFrameCommands();
-  fit.RedrawCharts();
-  QApplication::processEvents();
-  fit.UpdateFrameCommands(); // lines the deviations chart up after the layout
-  fit.RedrawCharts();
-  QApplication::processEvents();
-  fit.grab().save(path);
-  qInfo("saved %s", qPrintable(path));
-}
 
 } // namespace
 
@@ -71,7 +48,7 @@ int main(int argc, char **argv) {
     lines.push_back(std::to_string(x) + " " +
                     std::to_string(3.0 * std::cos(1.1 * x) + 0.1 * scatter[k % 12]) + " 0.035 b");
   }
-  auto fit = make(frame, lines, "/home/student/lab/pendulum.txt");
+  auto fit = shot::plotter(frame, lines, "/home/student/lab/pendulum.txt");
   fit->resize(900, 760);
   fit->show();
   QApplication::processEvents();
@@ -96,14 +73,14 @@ int main(int argc, char **argv) {
 
   for (const auto &l : frame.log)
     qInfo("log%s: %s", l.error ? " (error)" : "", qPrintable(l.text));
-  save(*fit, QDir(dir).filePath(QStringLiteral("plotter_fits_chart.png")));
+  shot::save(*fit, QDir(dir).filePath(QStringLiteral("plotter_fits_chart.png")));
 
   // The first fit chosen in the details.
   fit->CBoxDetails->setCurrentIndex(0);
   fit->CBoxDetailsChange();
-  save(*fit, QDir(dir).filePath(QStringLiteral("plotter_fits_details.png")));
+  shot::save(*fit, QDir(dir).filePath(QStringLiteral("plotter_fits_details.png")));
 
   fit->showPage(2);
-  save(*fit, QDir(dir).filePath(QStringLiteral("plotter_fits_page.png")));
+  shot::save(*fit, QDir(dir).filePath(QStringLiteral("plotter_fits_page.png")));
   return 0;
 }

@@ -12,28 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "datatext/conversion.h"
 #include "plotter/controls.h"
 #include "plotter/formulapanel.h"
 #include "plotter/tfit.h"
+#include "plotter/tools/shotkit.h"
 #include "tests/plotter/fakeframe.h"
 
 using namespace orvalle;
-
-namespace {
-
-void save(TFit &fit, const QString &path) {
-  fit.UpdateFrameCommands();
-  fit.RedrawCharts();
-  QApplication::processEvents();
-  fit.UpdateFrameCommands();
-  fit.RedrawCharts();
-  QApplication::processEvents();
-  fit.grab().save(path);
-  qInfo("saved %s (%dx%d)", qPrintable(path), fit.width(), fit.height());
-}
-
-} // namespace
 
 int main(int argc, char **argv) {
   QApplication app(argc, argv);
@@ -47,13 +32,7 @@ int main(int argc, char **argv) {
     const double y = 205 * (1 - std::exp(-x / 480)) + 1.5 * std::sin(7.3 * i);
     lines.push_back(std::to_string(x) + " " + std::to_string(y) + " 1 a");
   }
-  ConversionOutcome out =
-      ConvertToChart(textlines::fromLines(lines), "/home/student/lab/charge.txt");
-  if (!out.ok())
-    qFatal("conversion failed: %s", out.error.c_str());
-  auto fit = std::make_unique<TFit>(frame);
-  fit->takeConversion(*out.result);
-  fit->TrackBarChange();
+  auto fit = shot::plotter(frame, lines, "/home/student/lab/charge.txt");
   fit->show();
   QApplication::processEvents();
 
@@ -65,15 +44,15 @@ int main(int argc, char **argv) {
   fit->FormulaBox->FormulaEdit->setText(QStringLiteral("A*(1-exp(-x/B))"));
   fit->FormulaBox->estimateBox(0)->setText(QStringLiteral("200"));
   fit->FormulaBox->estimateBox(1)->setText(QStringLiteral("500"));
-  save(*fit, QDir(dir).filePath(QStringLiteral("formula_page.png")));
+  shot::save(*fit, QDir(dir).filePath(QStringLiteral("formula_page.png")));
 
   fit->AddTrClick();
   for (const auto &l : frame.log)
     qInfo("log%s: %s", l.error ? " (error)" : "", qPrintable(l.text));
-  save(*fit, QDir(dir).filePath(QStringLiteral("formula_chart.png")));
+  shot::save(*fit, QDir(dir).filePath(QStringLiteral("formula_chart.png")));
 
   fit->showPage(2);
   fit->FormulaBox->FormulaEdit->setText(QStringLiteral("A*(1-expp(-x/B))"));
-  save(*fit, QDir(dir).filePath(QStringLiteral("formula_fault.png")));
+  shot::save(*fit, QDir(dir).filePath(QStringLiteral("formula_fault.png")));
   return 0;
 }

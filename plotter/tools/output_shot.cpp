@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "datatext/conversion.h"
 #include "engine/fits.h"
 #include "frame/dialogs.h"
 #include "frame/messages.h"
 #include "plotter/chartlabs.h"
 #include "plotter/tfit.h"
+#include "plotter/tools/shotkit.h"
 #include "tests/plotter/fakeframe.h"
 
 using namespace orvalle;
@@ -41,18 +41,6 @@ class ShotDialogs : public test::FakeDialogs {
 public:
   bool print(QWidget *, QPrinter *) override { return true; }
 };
-
-std::unique_ptr<TFit> make(ShotFrame &frame, const std::vector<std::string> &lines,
-                           const std::string &file) {
-  ConversionOutcome out = ConvertToChart(textlines::fromLines(lines), file);
-  if (!out.ok())
-    qFatal("conversion failed: %s", out.error.c_str());
-  ConversionResult &r = *out.result;
-  auto fit = std::make_unique<TFit>(frame);
-  fit->takeConversion(r);
-  fit->TrackBarChange();
-  return fit;
-}
 
 void addLine(TFit &p, int index, const std::string &name) {
   dataset *d = p.Datasets.at(static_cast<unsigned>(index))->obj;
@@ -80,7 +68,7 @@ int main(int argc, char **argv) {
     tagged.push_back(std::to_string(x) + " " + std::to_string(4.0 + 0.5 * x + 0.4 * std::cos(k)) +
                      " 0.6 b");
   }
-  auto p = make(frame, tagged, "/home/student/lab/pendulum.txt");
+  auto p = shot::plotter(frame, tagged, "/home/student/lab/pendulum.txt");
   p->resize(900, 700);
   p->show();
   p->showPage(3);

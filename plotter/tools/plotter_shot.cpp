@@ -10,28 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "datatext/conversion.h"
 #include "engine/fits.h"
 #include "frame/messages.h"
 #include "plotter/controls.h"
 #include "plotter/tfit.h"
+#include "plotter/tools/shotkit.h"
 #include "tests/plotter/fakeframe.h"
 
 using namespace orvalle;
 
 namespace {
-
-std::unique_ptr<TFit> make(test::FakeFrame &frame, const std::vector<std::string> &lines,
-                           const std::string &file) {
-  ConversionOutcome out = ConvertToChart(textlines::fromLines(lines), file);
-  if (!out.ok())
-    qFatal("conversion failed: %s", out.error.c_str());
-  ConversionResult &r = *out.result;
-  auto fit = std::make_unique<TFit>(frame);
-  fit->takeConversion(r);
-  fit->TrackBarChange();
-  return fit;
-}
 
 void save(TFit &fit, const QString &path, int page = 3) {
   fit.resize(900, 700);
@@ -63,7 +51,7 @@ int main(int argc, char **argv) {
     tagged.push_back(std::to_string(x) + " " +
                      std::to_string(9.0 - 0.3 * x + 0.2 * std::sin(2 * k)) + " 0.3 c");
   }
-  auto a = make(frame, tagged, "/home/student/lab/pendulum.txt");
+  auto a = shot::plotter(frame, tagged, "/home/student/lab/pendulum.txt");
   dataset *second = a->Datasets.at(1)->obj;
   auto line = std::make_unique<polynom>(1);
   line->data = second;
@@ -78,7 +66,7 @@ int main(int argc, char **argv) {
     columns.push_back(std::to_string(1000 + k) + " " +
                       std::to_string(2.5e6 + 1.8e5 * k + 4e4 * std::sin(k)) + " " +
                       std::to_string(5e4 + 5e3 * k));
-  auto b = make(frame, columns, "/home/student/lab/counts.dat");
+  auto b = shot::plotter(frame, columns, "/home/student/lab/counts.dat");
   save(*b, QDir(dir).filePath(QStringLiteral("plotter_threecolumn.png")));
 
   // The pages of columns and datasets.
@@ -86,7 +74,7 @@ int main(int argc, char **argv) {
   for (int k = 0; k < 30; ++k)
     four.push_back(std::to_string(k) + " " + std::to_string(k * k) + " 0.5 " +
                    std::to_string(k % 4));
-  auto c = make(frame, four, "/home/student/lab/four.txt");
+  auto c = shot::plotter(frame, four, "/home/student/lab/four.txt");
   save(*c, QDir(dir).filePath(QStringLiteral("plotter_columns.png")), 0);
   save(*a, QDir(dir).filePath(QStringLiteral("plotter_datasets.png")), 1);
   a->TrType->setItemIndex(1);

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "datatext/conversion.h"
 #include "frame/messages.h"
 #include "plotter/controls.h"
 #include "plotter/tfit.h"
+#include "plotter/tools/shotkit.h"
 #include "tests/plotter/fakeframe.h"
 
 using namespace orvalle;
@@ -28,29 +28,6 @@ public:
   ShotFrame() { sampleFits = true; }
 };
 
-std::unique_ptr<TFit> make(test::FakeFrame &frame, const std::vector<std::string> &lines,
-                           const std::string &file) {
-  ConversionOutcome out = ConvertToChart(textlines::fromLines(lines), file);
-  if (!out.ok())
-    qFatal("conversion failed: %s", out.error.c_str());
-  ConversionResult &r = *out.result;
-  auto fit = std::make_unique<TFit>(frame);
-  fit->takeConversion(r);
-  fit->TrackBarChange();
-  return fit;
-}
-
-void save(TFit &fit, const QString &path) {
-  fit.UpdateFrameCommands();
-  fit.RedrawCharts();
-  QApplication::processEvents();
-  fit.UpdateFrameCommands(); // lines the deviations chart up after the layout
-  fit.RedrawCharts();
-  QApplication::processEvents();
-  fit.grab().save(path);
-  qInfo("saved %s", qPrintable(path));
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -61,14 +38,14 @@ int main(int argc, char **argv) {
       "0 5.9 1 0.0316",       "0.9 5.4 0.745 0.0316", "1.8 4.4 0.5 0.0447",  "2.6 4.6 0.354 0.0354",
       "3.3 3.5 0.224 0.0707", "4.4 3.7 0.224 0.112",  "5.2 2.8 0.120 0.129", "6.1 2.8 0.120 0.224",
       "6.5 2.4 0.1 0.745",    "7.4 1.5 0.0447 1"};
-  auto fit = make(frame, lines, "/home/student/lab/pearson.txt");
+  auto fit = shot::plotter(frame, lines, "/home/student/lab/pearson.txt");
   fit->resize(900, 760);
   fit->show();
   QApplication::processEvents();
   fit->ErYdata->setCurrentIndex(2);
   fit->ErXdata->setCurrentIndex(4);
   fit->EditName->setEditText(QStringLiteral("Pearson-York"));
-  save(*fit, QDir(dir).filePath(QStringLiteral("xerr_add.png")));
+  shot::save(*fit, QDir(dir).filePath(QStringLiteral("xerr_add.png")));
   fit->AddBtnClick();
 
   fit->showPage(2);
@@ -80,6 +57,6 @@ int main(int argc, char **argv) {
   for (const auto &l : frame.log)
     qInfo("log%s: %s", l.error ? " (error)" : "", qPrintable(l.text));
   fit->showPage(3);
-  save(*fit, QDir(dir).filePath(QStringLiteral("xerr_chart.png")));
+  shot::save(*fit, QDir(dir).filePath(QStringLiteral("xerr_chart.png")));
   return 0;
 }
