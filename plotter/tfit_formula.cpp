@@ -45,9 +45,7 @@ void TFit::FormulaChange() {
       TrendTypes[static_cast<std::size_t>(index)] != trendtype::formula ||
       TrDataset->currentIndex() < 0 || FitNamedByUser)
     return;
-  // Written by the program, like the name of a trend-type click.
-  TrName->setEditText(QString::fromStdString(
-      autofitname(TrDataset->currentText().toStdString(), trendItemText(index))));
+  WriteAutomaticName(); // the program's own name follows the formula
 }
 
 std::unique_ptr<bfit> TFit::makeChosenFit(trendtype type) const {
