@@ -330,25 +330,11 @@ void bfit::effectivevariance(bool gauss) {
   }
 }
 
-matr bfit::stepjacobian(const gradientfn &F, const vec &p, const vec &Fp) const {
-  const vec q = nudged(p);
-  matr j(p.n, Fp.n);
-  for (int r = 0; r < p.n; ++r) {
-    vec pr = p;
-    pr[r] = q[r];
-    const vec f1 = F(pr);
-    const double step = q[r] - p[r];
-    for (int c = 0; c < Fp.n; ++c)
-      j(r, c) = divide(f1[c] - Fp[c], step, "jacobian");
-  }
-  return j;
-}
-
 void bfit::newtonsystem(const gradientfn &F, const vec &p, vec &Fp, matr &J) {
   Fp = F(p);
   for (double f : Fp.data)
     checked(f, "gradient");
-  J = stepjacobian(F, p, Fp);
+  J = jacobian(F, p, Fp);
 }
 
 matr bfit::iterationcovariance(const pointfn &G, const matr &J, const vec &p) const {
@@ -356,7 +342,7 @@ matr bfit::iterationcovariance(const pointfn &G, const matr &J, const vec &p) co
   // The solution of J g = G is linear in G: form the columns of J^-1 once
   // by elimination, then g = J^-1 G for every point. The covariance is
   // J^-1 S J^-T with S the sum of sigma^2 G G^T over the points.
-  const matr inv = elimination(J).inverse();
+  const matr inv = linearsystem(J, true).inverse();
   const drow &x = *data->x;
   const drow &y = *data->y;
   const drow &w = *data->w;

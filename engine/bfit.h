@@ -144,10 +144,8 @@ protected:
   // sets par and err, or logs "Fit failed to converge try improving
   // estimates" and raises engine_error(kFailedFit).
   void iterate(const gradientfn &F, const pointfn &G);
-  // The forward-difference Jacobian of F at p given Fp = F(p): row r holds
-  // (F(p with p[r] nudged) - Fp) / (nudged p[r] - p[r]).
-  matr stepjacobian(const gradientfn &F, const vec &p, const vec &Fp) const;
-  // One Newton system: Fp = F(p) and its forward-difference Jacobian J.
+  // One Newton system: Fp = F(p) and its forward-difference Jacobian J
+  // (jacobian() in numeric.h).
   // Models may override it to evaluate the same differences faster.
   virtual void newtonsystem(const gradientfn &F, const vec &p, vec &Fp, matr &J);
   // The covariance after convergence: every point's error is carried

@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -254,6 +253,265 @@ double polynom::value(double x) const {
   return expandedvalue(par, n, x);
 }
 
+namespace {
+
+constexpr int kTerms = polynom::kMaxDegree + 1;
+
+// The points of a polynomial fit of degree N.
+struct polypoints {
+  const drow &X;
+  const drow &Y;
+  const drow &W;
+  int n; // number of points, W.n
+  int N;
+};
+
+// Where the data lie: their means, and the powers of ten that bring the
+// centred values to a range of about one.
+struct polyscale {
+  double xm = 0.0;
+  double ym = 0.0;
+  long double fx = 1.0L;  // 10^sx, sx the decimal exponent of the x range
+  long double fy = 1.0L;  // 10^sy
+  long double rfx = 1.0L; // 1 / fx
+  long double rfy = 1.0L; // 1 / fy
+};
+
+polyscale scaleof(const dataset &d, const polypoints &pts) {
+  polyscale sc;
+  sc.xm = d.meanx();
+  sc.ym = d.meany();
+  double xlo = pts.X[0] - sc.xm, xhi = xlo, ylo = pts.Y[0] - sc.ym, yhi = ylo;
+  for (int i = 1; i < pts.n; ++i) {
+    const double xc = pts.X[i] - sc.xm, yc = pts.Y[i] - sc.ym;
+    xlo = std::min(xlo, xc);
+    xhi = std::max(xhi, xc);
+    ylo = std::min(ylo, yc);
+    yhi = std::max(yhi, yc);
+  }
+  const int sx = scaleexponent(xhi - xlo);
+  const int sy = scaleexponent(yhi - ylo);
+  sc.fx = std::pow(10.0L, sx);
+  sc.fy = std::pow(10.0L, sy);
+  sc.rfx = 1.0L / sc.fx;
+  sc.rfy = 1.0L / sc.fy;
+  return sc;
+}
+
+// The normal equations on the centred, scaled values, divided by the number
+// of points: Al a = vl in long double, and A a = v as the solvers take it.
+struct polynormal {
+  long double Al[kTerms][kTerms];
+  long double vl[kTerms];
+  matr A;
+  vec v;
+};
+
+polynormal normalequations(const polypoints &pts, const polyscale &sc) {
+  const int N = pts.N;
+  const int np = N + 1;
+  const double drfx = static_cast<double>(sc.rfx);
+  const double drfy = static_cast<double>(sc.rfy);
+  // Sums of w x'^k (k to 2N) and w y' x'^k (k to N).
+  long double sxk[2 * polynom::kMaxDegree + 1] = {};
+  long double syk[kTerms] = {};
+  for (int i = 0; i < pts.n; ++i) {
+    const double w = pts.W[i];
+    if (w == 0.0)
+      continue;
+    const double u = (pts.X[i] - sc.xm) * drfx;
+    const double yv = (pts.Y[i] - sc.ym) * drfy;
+    const long double lw = w;
+    const long double lwy = lw * yv;
+    double up = 1.0; // u^k, with 0^0 = 1
+    for (int k = 0; k <= N; ++k) {
+      sxk[k] += lw * up;
+      syk[k] += lwy * up;
+      up *= u;
+    }
+    for (int k = N + 1; k <= 2 * N; ++k) {
+      sxk[k] += lw * up;
+      up *= u;
+    }
+  }
+  const long double ln = pts.n;
+  polynormal ne{{}, {}, matr(np, np), vec(np)};
+  for (int s = 0; s < np; ++s) {
+    ne.vl[s] = syk[N - s] / ln;
+    ne.v[s] = checked(static_cast<double>(ne.vl[s]), "polynom");
+    for (int c = 0; c < np; ++c) {
+      ne.Al[c][s] = sxk[2 * N - s - c] / ln;
+      ne.A(c, s) = checked(static_cast<double>(ne.Al[c][s]), "polynom");
+    }
+  }
+  return ne;
+}
+
+// vl - Al a, the residual of the long double normal equations.
+vec normalresidual(const polynormal &ne, const long double *a, int np) {
+  vec r(np);
+  for (int s = 0; s < np; ++s) {
+    long double sum = ne.vl[s];
+    for (int c = 0; c < np; ++c)
+      sum -= ne.Al[s][c] * a[c];
+    r[s] = checked(static_cast<double>(sum), "polynom");
+  }
+  return r;
+}
+
+// The normal equations solved by the chosen solver, the solution then
+// refined twice against their long double form.
+void solvenormal(const linearsystem &sys, const polynormal &ne, int np, long double *a) {
+  const vec a0 = sys.solve(ne.v);
+  for (int s = 0; s < np; ++s)
+    a[s] = a0[s];
+  for (int step = 0; step < 2; ++step) {
+    const vec d = sys.solve(normalresidual(ne, a, np));
+    for (int s = 0; s < np; ++s)
+      a[s] += d[s];
+  }
+}
+
+// How far the de-centring by t can have magnified the errors of the centred
+// coefficients c: the largest ratio of the size of a term of the expanded
+// coefficient pl[r] to pl[r] itself.
+long double decentringgrowth(const long double *c, const long double *pl, long double t, int N) {
+  long double tp[kTerms];
+  tp[0] = 1.0L;
+  for (int k = 1; k <= N; ++k)
+    tp[k] = tp[k - 1] * std::fabs(t);
+  long double growth = 0.0L;
+  for (int r = 0; r <= N; ++r) {
+    long double size = 0.0L;
+    for (int o = 0; o <= r; ++o)
+      size += static_cast<long double>(binom(N - o, r - o)) * std::fabs(c[o]) * tp[r - o];
+    if (size > 0.0L)
+      growth = std::max(growth, size / std::fabs(pl[r]));
+  }
+  return growth;
+}
+
+// The condition of the normal matrix in the 1-norm: |Al| |Al^-1|.
+long double normalcondition(const polynormal &ne, const matr &inv, int np) {
+  long double anorm = 0.0L, inorm = 0.0L;
+  for (int k = 0; k < np; ++k) {
+    long double as = 0.0L, is = 0.0L;
+    for (int r = 0; r < np; ++r) {
+      as += std::fabs(ne.Al[r][k]);
+      is += std::fabs(inv(r, k));
+    }
+    anorm = std::max(anorm, as);
+    inorm = std::max(inorm, is);
+  }
+  return anorm * inorm;
+}
+
+// Sums of w r u^k (k to N) over the points, r the residual of the expanded
+// polynomial p, computed exactly enough that its cancelling terms lose
+// nothing, and u and r centred and scaled as the normal equations are.
+void residualsums(const polypoints &pts, const polyscale &sc, const double *p, long double *rk) {
+  const long double lxm = sc.xm;
+  for (int i = 0; i < pts.n; ++i) {
+    const double w = pts.W[i];
+    if (w == 0.0)
+      continue;
+    const long double r = exactresidual(p, pts.N, pts.X[i], pts.Y[i]) * sc.rfy;
+    const long double u = (static_cast<long double>(pts.X[i]) - lxm) * sc.rfx;
+    long double term = w * r;
+    for (int k = 0; k <= pts.N; ++k) {
+      rk[k] += term;
+      term *= u;
+    }
+  }
+}
+
+// One step of iterative refinement on the data: the residuals of p are
+// fitted by the same solver, and the correction, un-scaled by f and
+// de-centred by t, is added to p. Where the residuals cannot be formed
+// (they overflow) p stays as it is, and so does any coefficient whose sum
+// would not be finite.
+void refineondata(const polypoints &pts, const polyscale &sc, const linearsystem &sys,
+                  const long double *f, long double t, double *p) {
+  const int N = pts.N;
+  const int np = N + 1;
+  long double rk[kTerms] = {};
+  residualsums(pts, sc, p, rk);
+  const long double ln = pts.n;
+  vec rv(np);
+  bool usable = true;
+  for (int s = 0; s < np; ++s) {
+    rv[s] = static_cast<double>(rk[N - s] / ln);
+    usable = usable && std::isfinite(rv[s]);
+  }
+  if (!usable)
+    return;
+  const vec d = sys.solve(rv);
+  long double dc[kTerms], dp[kTerms];
+  for (int s = 0; s < np; ++s)
+    dc[s] = d[s] * f[s];
+  shiftcentre(dc, N, t, dp);
+  for (int s = 0; s < np; ++s) {
+    const double refined = static_cast<double>(static_cast<long double>(p[s]) + dp[s]);
+    if (std::isfinite(refined))
+      p[s] = refined;
+  }
+}
+
+// The uncertainties of the expanded coefficients and the covariances of
+// both forms.
+struct polyuncertainty {
+  double e[kTerms];
+  matr C;  // of the expanded coefficients
+  matr CC; // of the centred coefficients
+};
+
+// g Ainv g^T / n, with g(r, k) = binom(N-k, r-k) ts^(r-k) the de-centring
+// by ts in scaled units (k <= r).
+void decentredinverse(const matr &inv, long double ts, int N, long double ln,
+                      long double (*gq)[kTerms]) {
+  const int np = N + 1;
+  long double g[kTerms][kTerms] = {};
+  for (int r = 0; r < np; ++r) {
+    long double tp = 1.0L;
+    for (int k = r; k >= 0; --k) {
+      g[r][k] = static_cast<long double>(binom(N - k, r - k)) * tp;
+      tp *= ts;
+    }
+  }
+  for (int r = 0; r < np; ++r)
+    for (int q = 0; q < np; ++q) {
+      long double sum = 0.0L;
+      for (int k = 0; k <= r; ++k)
+        for (int l = 0; l <= q; ++l)
+          sum += g[r][k] * inv(k, l) * g[q][l];
+      gq[r][q] = sum / ln;
+    }
+}
+
+// var(par[r]) = 10^(-2 (N-r) sx) (g Ainv g^T)(r, r) / n, and the centred
+// covariance is Ainv / n un-scaled.
+polyuncertainty uncertainties(const matr &inv, long double t, const polyscale &sc, int N,
+                              long double ln) {
+  const int np = N + 1;
+  long double gq[kTerms][kTerms] = {};
+  decentredinverse(inv, t * sc.rfx, N, ln, gq);
+  long double unscale[kTerms]; // 10^(-(N-r) sx)
+  for (int r = 0; r < np; ++r)
+    unscale[r] = std::pow(sc.rfx, N - r);
+  polyuncertainty u{{}, matr(np, np), matr(np, np)};
+  for (int r = 0; r < np; ++r) {
+    u.e[r] = checked(
+        static_cast<double>(unscale[r] * std::sqrt(std::max(0.0L, checkedl(gq[r][r])))), "polynom");
+    for (int q = 0; q < np; ++q) {
+      u.C(r, q) = static_cast<double>(unscale[r] * unscale[q] * gq[r][q]);
+      u.CC(r, q) = static_cast<double>(unscale[r] * unscale[q] * inv(r, q) / ln);
+    }
+  }
+  return u;
+}
+
+} // namespace
+
 // Weighted least squares on centred, scaled copies of the data, with the
 // sums, the normal equations and the de-centring carried in long double:
 // 1. the normal equations are solved with the chosen solver and the
@@ -274,234 +532,48 @@ void polynom::fit(bool gauss) {
     throw engine_error(kRowLengths, "The y errors and the weights differ in length");
   const int N = order;
   const int np = N + 1;
-  const drow &X = *data->x;
-  const drow &Y = *data->y;
-  const drow &W = *data->w;
-  const int n = W.n;
-  if (n <= N)
+  const polypoints pts{*data->x, *data->y, *data->w, data->w->n, N};
+  if (pts.n <= N)
     throw engine_error(kFailedFit, "A polynomial of degree " + std::to_string(N) +
                                        " needs at least " + std::to_string(N + 1) + " points");
-
-  const double xm = data->meanx();
-  const double ym = data->meany();
-  double xlo = X[0] - xm, xhi = xlo, ylo = Y[0] - ym, yhi = ylo;
-  for (int i = 1; i < n; ++i) {
-    const double xc = X[i] - xm, yc = Y[i] - ym;
-    xlo = std::min(xlo, xc);
-    xhi = std::max(xhi, xc);
-    ylo = std::min(ylo, yc);
-    yhi = std::max(yhi, yc);
-  }
-  const int sx = scaleexponent(xhi - xlo);
-  const int sy = scaleexponent(yhi - ylo);
-  const long double fx = std::pow(10.0L, sx);
-  const long double fy = std::pow(10.0L, sy);
-  const long double rfx = 1.0L / fx;
-  const long double rfy = 1.0L / fy;
-  const long double lxm = xm;
-  const double drfx = static_cast<double>(rfx);
-  const double drfy = static_cast<double>(rfy);
-
-  // Sums of w x'^k (k to 2N) and w y' x'^k (k to N) on the centred,
-  // scaled values.
-  long double sxk[2 * kMaxDegree + 1] = {};
-  long double syk[kMaxDegree + 1] = {};
-  for (int i = 0; i < n; ++i) {
-    const double w = W[i];
-    if (w == 0.0)
-      continue;
-    const double u = (X[i] - xm) * drfx;
-    const double yv = (Y[i] - ym) * drfy;
-    const long double lw = w;
-    const long double lwy = lw * yv;
-    double up = 1.0; // u^k, with 0^0 = 1
-    for (int k = 0; k <= N; ++k) {
-      sxk[k] += lw * up;
-      syk[k] += lwy * up;
-      up *= u;
-    }
-    for (int k = N + 1; k <= 2 * N; ++k) {
-      sxk[k] += lw * up;
-      up *= u;
-    }
-  }
-  const long double ln = n;
-  long double Al[kMaxDegree + 1][kMaxDegree + 1];
-  long double vl[kMaxDegree + 1];
-  matr A(np, np);
-  vec v(np);
-  for (int s = 0; s < np; ++s) {
-    vl[s] = syk[N - s] / ln;
-    v[s] = checked(static_cast<double>(vl[s]), "polynom");
-    for (int c = 0; c < np; ++c) {
-      Al[c][s] = sxk[2 * N - s - c] / ln;
-      A(c, s) = checked(static_cast<double>(Al[c][s]), "polynom");
-    }
-  }
-
-  // The chosen solver, set up once for every right-hand side.
-  std::optional<elimination> E;
-  matr B;
-  if (gauss)
-    E.emplace(A);
-  else
-    B = A.cofinverse();
-  auto solve = [&](const vec &rhs) { return gauss ? E->solve(rhs) : tmul(B, rhs); };
-
-  long double a[kMaxDegree + 1];
-  {
-    const vec a0 = solve(v);
-    for (int s = 0; s < np; ++s)
-      a[s] = a0[s];
-  }
-  for (int step = 0; step < 2; ++step) {
-    vec r(np);
-    for (int s = 0; s < np; ++s) {
-      long double sum = vl[s];
-      for (int c = 0; c < np; ++c)
-        sum -= Al[s][c] * a[c];
-      r[s] = checked(static_cast<double>(sum), "polynom");
-    }
-    const vec d = solve(r);
-    for (int s = 0; s < np; ++s)
-      a[s] += d[s];
-  }
+  const polyscale sc = scaleof(*data, pts);
+  const polynormal ne = normalequations(pts, sc);
+  const linearsystem sys(ne.A, gauss);
+  long double a[kTerms];
+  solvenormal(sys, ne, np, a);
 
   // Un-scaling: coefficient s carries 10^((s-N) sx) 10^sy.
-  long double f[kMaxDegree + 1];
+  long double f[kTerms];
   for (int s = 0; s < np; ++s)
-    f[s] = fy * std::pow(rfx, N - s);
-  long double c[kMaxDegree + 1];
+    f[s] = sc.fy * std::pow(sc.rfx, N - s);
+  long double c[kTerms];
   for (int s = 0; s < np; ++s)
     c[s] = a[s] * f[s];
-  c[N] += ym;
+  c[N] += sc.ym;
 
   // De-centring: par is the same polynomial in powers of x.
-  const long double t = -lxm;
-  long double pl[kMaxDegree + 1];
+  const long double t = -static_cast<long double>(sc.xm);
+  long double pl[kTerms];
   shiftcentre(c, N, t, pl);
-  double p[kMaxDegree + 1];
+  double p[kTerms];
   for (int s = 0; s < np; ++s)
     p[s] = checked(static_cast<double>(pl[s]), "polynom");
+  const matr inv = sys.inverse();
 
-  matr inv(np, np);
-  if (gauss) {
-    inv = E->inverse();
-  } else {
-    for (int r = 0; r < np; ++r)
-      for (int k = 0; k < np; ++k)
-        inv(r, k) = B(k, r);
-  }
+  // Refinement on the data where the de-centring's magnification times the
+  // normal matrix's condition may leave fewer than about 11 digits.
+  if (!(decentringgrowth(c, pl, t, N) * normalcondition(ne, inv, np) <= kRefineAbove))
+    refineondata(pts, sc, sys, f, t, p);
 
-  // How far the de-centring can have magnified the errors of the centred
-  // solution: the largest ratio of its terms' size to the coefficient,
-  // times the condition of the normal matrix.
-  long double amplification = 0.0L;
-  {
-    long double tp[kMaxDegree + 1];
-    tp[0] = 1.0L;
-    for (int k = 1; k <= N; ++k)
-      tp[k] = tp[k - 1] * std::fabs(t);
-    for (int r = 0; r < np; ++r) {
-      long double size = 0.0L;
-      for (int o = 0; o <= r; ++o)
-        size += static_cast<long double>(binom(N - o, r - o)) * std::fabs(c[o]) * tp[r - o];
-      if (size > 0.0L)
-        amplification = std::max(amplification, size / std::fabs(pl[r]));
-    }
-    long double anorm = 0.0L, inorm = 0.0L;
-    for (int k = 0; k < np; ++k) {
-      long double as = 0.0L, is = 0.0L;
-      for (int r = 0; r < np; ++r) {
-        as += std::fabs(Al[r][k]);
-        is += std::fabs(inv(r, k));
-      }
-      anorm = std::max(anorm, as);
-      inorm = std::max(inorm, is);
-    }
-    amplification *= anorm * inorm;
-  }
-
-  // One step of refinement on the data where the normal equations alone
-  // may leave fewer than about 11 digits. Where the residuals cannot be
-  // formed (they overflow) par stays as the normal equations gave it.
-  if (!(amplification <= kRefineAbove)) {
-    long double rk[kMaxDegree + 1] = {};
-    for (int i = 0; i < n; ++i) {
-      const double w = W[i];
-      if (w == 0.0)
-        continue;
-      const long double r = exactresidual(p, N, X[i], Y[i]) * rfy;
-      const long double u = (static_cast<long double>(X[i]) - lxm) * rfx;
-      long double term = w * r;
-      for (int k = 0; k <= N; ++k) {
-        rk[k] += term;
-        term *= u;
-      }
-    }
-    vec rv(np);
-    bool usable = true;
-    for (int s = 0; s < np; ++s) {
-      rv[s] = static_cast<double>(rk[N - s] / ln);
-      usable = usable && std::isfinite(rv[s]);
-    }
-    if (usable) {
-      const vec d = solve(rv);
-      long double dc[kMaxDegree + 1], dp[kMaxDegree + 1];
-      for (int s = 0; s < np; ++s)
-        dc[s] = d[s] * f[s];
-      shiftcentre(dc, N, t, dp);
-      for (int s = 0; s < np; ++s) {
-        const double refined = static_cast<double>(static_cast<long double>(p[s]) + dp[s]);
-        if (std::isfinite(refined))
-          p[s] = refined;
-      }
-    }
-  }
-
-  // Uncertainties. With g(r, k) = binom(N-k, r-k) (t / 10^sx)^(r-k), the
-  // de-centring in scaled units, var(par[r]) = 10^(-2 (N-r) sx) (g Ainv
-  // g^T)(r, r) / n, and the centred covariance is Ainv / n un-scaled.
-  const long double ts = t * rfx;
-  long double g[kMaxDegree + 1][kMaxDegree + 1] = {};
-  for (int r = 0; r < np; ++r) {
-    long double tp = 1.0L;
-    for (int k = r; k >= 0; --k) {
-      g[r][k] = static_cast<long double>(binom(N - k, r - k)) * tp;
-      tp *= ts;
-    }
-  }
-  long double unscale[kMaxDegree + 1]; // 10^(-(N-r) sx)
-  for (int r = 0; r < np; ++r)
-    unscale[r] = std::pow(rfx, N - r);
-  long double gq[kMaxDegree + 1][kMaxDegree + 1] = {}; // g Ainv g^T / n
-  for (int r = 0; r < np; ++r)
-    for (int q = 0; q < np; ++q) {
-      long double sum = 0.0L;
-      for (int k = 0; k <= r; ++k)
-        for (int l = 0; l <= q; ++l)
-          sum += g[r][k] * inv(k, l) * g[q][l];
-      gq[r][q] = sum / ln;
-    }
-  double e[kMaxDegree + 1];
-  matr C(np, np), CC(np, np);
-  for (int r = 0; r < np; ++r) {
-    e[r] = checked(static_cast<double>(unscale[r] * std::sqrt(std::max(0.0L, checkedl(gq[r][r])))),
-                   "polynom");
-    for (int q = 0; q < np; ++q) {
-      C(r, q) = static_cast<double>(unscale[r] * unscale[q] * gq[r][q]);
-      CC(r, q) = static_cast<double>(unscale[r] * unscale[q] * inv(r, q) / ln);
-    }
-  }
-
+  const polyuncertainty u = uncertainties(inv, t, sc, N, pts.n);
   for (int s = 0; s < np; ++s) {
     par[s] = p[s];
-    err[s] = e[s];
+    err[s] = u.e[s];
     cpar_[s] = static_cast<double>(c[s]);
   }
-  cov = C;
-  centredcov = CC;
-  centre_ = xm;
+  cov = u.C;
+  centredcov = u.CC;
+  centre_ = sc.xm;
   centred_ = true;
 }
 

@@ -22,6 +22,17 @@ void requireerrors(const dataset *d) {
     throw engine_error(kRowLengths, "The dataset's rows differ in length");
 }
 
+// requireerrors for the iterative fits, which log their failure line
+// before the fault propagates.
+void requireiterable(const dataset *d) {
+  try {
+    requireerrors(d);
+  } catch (...) {
+    logmessage("Fit failed to converge try improving estimates");
+    throw;
+  }
+}
+
 // A dataset of transformed points, owned by the fit that makes it.
 std::unique_ptr<dataset> transformed(int n) {
   auto t = std::make_unique<dataset>(false);
@@ -200,12 +211,7 @@ void periodic::fit(bool /*gauss*/) {
     g[0] = checked(w * std::cos(B * x), "periodic");
     g[1] = checked(w * (-A * x * std::sin(B * x)), "periodic");
   };
-  try {
-    requireerrors(data);
-  } catch (...) {
-    logmessage("Fit failed to converge try improving estimates");
-    throw;
-  }
+  requireiterable(data);
   iterate(F, G);
 }
 
@@ -402,12 +408,7 @@ void periodicdecay::fit(bool /*gauss*/) {
     g[2] = checked(-w * x * AEs, "periodicdecay");
     g[3] = checked(-w * AEs, "periodicdecay");
   };
-  try {
-    requireerrors(data);
-  } catch (...) {
-    logmessage("Fit failed to converge try improving estimates");
-    throw;
-  }
+  requireiterable(data);
   iterate(F, G);
 }
 

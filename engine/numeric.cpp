@@ -320,20 +320,39 @@ vec solve(const matr &a, const vec &b, bool useGauss) {
   return useGauss ? gauss(a, b) : tmul(a.cofinverse(), b);
 }
 
-matr jacobian(const vecfunction &f, const vec &p) {
-  const vec f0 = f(p);
+linearsystem::linearsystem(const matr &a, bool useGauss) {
+  if (useGauss)
+    eliminated_.emplace(a);
+  else
+    cofactors_ = a.cofinverse();
+}
+
+vec linearsystem::solve(const vec &b) const {
+  return eliminated_ ? eliminated_->solve(b) : tmul(cofactors_, b);
+}
+
+matr linearsystem::inverse() const {
+  if (eliminated_)
+    return eliminated_->inverse();
+  const int n = cofactors_.rows;
+  matr inv(n, n);
+  for (int r = 0; r < n; ++r)
+    for (int k = 0; k < n; ++k)
+      inv(r, k) = cofactors_(k, r);
+  return inv;
+}
+
+matr jacobian(const vecfunction &f, const vec &p, const vec &fp) {
   const vec q = nudged(p);
-  matr j(p.n, f0.n);
+  matr j(p.n, fp.n);
   for (int r = 0; r < p.n; ++r) {
     vec pr = p;
     pr[r] = q[r];
     const vec f1 = f(pr);
     const double step = q[r] - p[r];
-    for (int c = 0; c < f0.n; ++c)
-      j(r, c) = divide(f1[c] - f0[c], step, "jacobian");
+    for (int c = 0; c < fp.n; ++c)
+      j(r, c) = divide(f1[c] - fp[c], step, "jacobian");
   }
-  for (const vec &r : j.row)
-    checkall(r, "jacobian");
   return j;
 }
 

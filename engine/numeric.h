@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -77,10 +78,17 @@ public:
   std::vector<vec> row;
 };
 
+// a - b element by element, a's length; a non-finite difference faults.
 vec minus(const vec &a, const vec &b);
+// The sum of the elements' absolute values, each as the root of its square.
 double l1norm(const vec &v);
+// v with every element times 1.00000004: the forward-difference step.
 vec nudged(const vec &v);
+// a at or before b in pivot order: compared by squares in index order, the
+// first smaller square gives true, the first larger false; equal vectors
+// give true and vectors of different lengths false.
 bool notabove(const vec &a, const vec &b);
+// m^T v (u[i] = sum of m(j, i) v[j]); empty when v's length is not m.rows.
 vec tmul(const matr &m, const vec &v);
 vec gauss(const matr &a, const vec &b);
 
@@ -103,10 +111,31 @@ private:
 // otherwise Cramer's rule, tmul(cofinverse(a), b).
 vec solve(const matr &a, const vec &b, bool useGauss);
 
+// A square system prepared once by the chosen method for several
+// right-hand sides and the inverse of its matrix: one elimination, or one
+// cofactor inverse for Cramer's rule. solve(b) gives bit for bit what
+// solve(a, b, useGauss) gives; a singular matrix faults in the constructor
+// or in solve, as there.
+class linearsystem {
+public:
+  linearsystem(const matr &a, bool useGauss);
+  vec solve(const vec &b) const;
+  // The inverse of a: the eliminated unit vectors, or the cofactor inverse
+  // transposed (cofinverse holds the cofactors untransposed).
+  matr inverse() const;
+
+private:
+  std::optional<elimination> eliminated_;
+  matr cofactors_; // cofinverse() of a, for Cramer's rule
+};
+
 // The vector function whose Jacobian the iterative fits need: parameters in,
 // one component per parameter out. The dataset is bound by the caller.
 using vecfunction = std::function<vec(const vec &)>;
-matr jacobian(const vecfunction &f, const vec &p);
+// The forward-difference Jacobian of f at p, given fp = f(p): row r holds
+// (f(p with p[r] nudged) - fp) / (nudged p[r] - p[r]). A parameter of 0
+// makes a zero step, a division by zero.
+matr jacobian(const vecfunction &f, const vec &p, const vec &fp);
 
 double xpow(double a, double b);
 double slog10(double x);

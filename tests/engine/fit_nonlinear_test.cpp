@@ -322,7 +322,7 @@ struct decayprobe : periodicdecay {
     newtonsystem([this](const vec &q) { return gradientat(q); }, p, Fp, J);
   }
   matr generic(const vec &p) {
-    return stepjacobian([this](const vec &q) { return gradientat(q); }, p, gradientat(p));
+    return jacobian([this](const vec &q) { return gradientat(q); }, p, gradientat(p));
   }
   // The plain gradient sum, written out here independently.
   vec gradientat(const vec &p) const {

@@ -391,13 +391,15 @@ TEST(Solvers, CramerOnLargeSystems) {
 TEST(Jacobian, ForwardDifferences) {
   // F(p) = (p0^2 + p1, 3 p0 p1): J(r, c) = dF_c / dp_r.
   const vecfunction f = [](const vec &p) { return vec{p[0] * p[0] + p[1], 3 * p[0] * p[1]}; };
-  const matr j = jacobian(f, vec{2, 5});
+  const vec p{2, 5};
+  const matr j = jacobian(f, p, f(p));
   EXPECT_NEAR(j(0, 0), 4, 1e-5);
   EXPECT_NEAR(j(0, 1), 15, 1e-5);
   EXPECT_NEAR(j(1, 0), 1, 1e-5);
   EXPECT_NEAR(j(1, 1), 6, 1e-5);
   // A parameter of 0 makes a zero step: a fault.
-  EXPECT_TRUE(isfault([&] { jacobian(f, vec{0, 5}); }));
+  const vec zero{0, 5};
+  EXPECT_TRUE(isfault([&] { jacobian(f, zero, f(zero)); }));
 }
 
 namespace {
