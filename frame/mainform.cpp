@@ -38,7 +38,7 @@
 namespace orvalle {
 
 TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent) {
-  // 1. The form and its components.
+  // The form and its components.
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral("Orvalle"));
   setWindowIcon(ProgramIcon());
@@ -55,7 +55,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent) {
   statusBar()->setSizeGripEnabled(true);
   move(14, 108);
   resize(944, 741);
-  // 2. The hint handler is event(): every status tip (the long part of a
+  // The hint handler is event(): every status tip (the long part of a
   // hint) lands in the status line.
 
   // 3 to 6: settings, user name, timer, open folder and teaching pages.
@@ -221,7 +221,7 @@ QWidget *TMainForm::activeChild() const {
   return sub->widget();
 }
 
-std::vector<QWidget *> TMainForm::children() const {
+std::vector<QWidget *> TMainForm::childWindows() const {
   std::vector<QWidget *> out;
   for (QMdiSubWindow *sub : MdiArea_->subWindowList(QMdiArea::CreationOrder))
     if (!sub->isHidden() && sub->widget())
@@ -508,7 +508,7 @@ void TMainForm::changeEvent(QEvent *e) {
 // ---- Timer and protocols ----
 
 void TMainForm::TimerTick() {
-  if (closing_ && children().size() <= 1) {
+  if (closing_ && childWindows().size() <= 1) {
     close();
     return;
   }
@@ -525,7 +525,7 @@ void TMainForm::TimerTick() {
 }
 
 void TMainForm::UpdateEveryOne(long long code) {
-  for (QWidget *child : children()) {
+  for (QWidget *child : childWindows()) {
     QPointer<QWidget> alive(child);
     if (alive)
       SendCommand(child, UM_UPDATEALL, code, code);
@@ -557,12 +557,12 @@ bool TMainForm::event(QEvent *e) {
 void TMainForm::closeEvent(QCloseEvent *e) {
   closing_ = true;
   std::vector<QPointer<QWidget>> all;
-  for (QWidget *child : children())
+  for (QWidget *child : childWindows())
     all.emplace_back(child);
   for (const QPointer<QWidget> &child : all)
     if (child)
       SendCommand(child, UM_CLOSEREQUEST);
-  if (children().size() > 1) {
+  if (childWindows().size() > 1) {
     // Someone kept a window open; the timer closes the frame once only the
     // log is left.
     e->ignore();

@@ -92,8 +92,8 @@ public:
   QMdiArea *mdiArea() const { return MdiArea_; }
   // The active child's widget, or null.
   QWidget *activeChild() const;
-  // The children's widgets, first created first.
-  std::vector<QWidget *> children() const;
+  // The visible child windows' widgets, first created first.
+  std::vector<QWidget *> childWindows() const;
   QAction *action(const QString &name) const;
   QMenu *trayPopup() const { return TaryPopup_; }
   QStatusBar *statusLine() const;

@@ -74,23 +74,23 @@ template <class F> void TFit::guarded(F &&f) {
 }
 
 TFit::TFit(FrameApi &frame, QWidget *parent) : MdiChild(frame, parent) {
-  // 1. Names and lists start empty (members), a new empty multi-fit record.
+  // Names and lists start empty (members), a new empty multi-fit record.
   MultiSelection = std::make_unique<mbfit>();
   buildForm();
 
-  // 2. The deviations chart's axis titles take the main chart's title fonts.
+  // The deviations chart's axis titles take the main chart's title fonts.
   DevChart->yAxis->setLabelFont(MChart->yAxis->labelFont());
   DevChart->xAxis->setLabelFont(MChart->xAxis->labelFont());
 
-  // 3. Chart state (members) and the zero line on the deviations chart.
+  // Chart state (members) and the zero line on the deviations chart.
   ZeroLine = DevChart->makeline(0x000000);
 
-  // 4. The sample trend types, when the setting asks for them.
+  // The sample trend types, when the setting asks for them.
   if (frame.samplefits())
     for (const QString &t : kSampleTrendTypes)
       TrType->addItem(t);
 
-  // 5. The plug-in's model, always the last item.
+  // The plug-in's model, always the last item.
   if (const PluginLibrary *plugin = frame.plugin()) {
     const std::string name = plugin->name();
     if (!name.empty())
@@ -100,18 +100,18 @@ TFit::TFit(FrameApi &frame, QWidget *parent) : MdiChild(frame, parent) {
   TrType->addItem(QString::fromStdString(trendtext(trendtype::formula)));
   TrendTypes = trendtypelist(frame.samplefits(), frame.plugin());
 
-  // 6. The fixed error and the chart font sizes to restore.
+  // The fixed error and the chart font sizes to restore.
   FixedError = 1.0;
   TitleFontSize = MChart->title()->font().pointSize();
   LabelFontSize = MChart->xAxis->tickLabelFont().pointSize();
 
-  // 7. The font timer.
+  // The font timer.
   FontTimer = new QTimer(this); // child of the window
   FontTimer->setInterval(2000);
   connect(FontTimer, &QTimer::timeout, this, [this] { guarded([this] { RestoreChartFonts(); }); });
   FontTimer->start();
 
-  // 8. FormCreate: no titles window; the size asked for is raised to the minimum.
+  // FormCreate: no titles window; the size asked for is raised to the minimum.
   TitlesWindow = nullptr;
   resize(577, 428);
   NameControls(this);
@@ -119,8 +119,8 @@ TFit::TFit(FrameApi &frame, QWidget *parent) : MdiChild(frame, parent) {
 
 TFit::~TFit() {
   // The fits go first: their series leave the charts, which are still here.
-  Fits.release();
-  Datasets.release();
+  Fits.destroyall();
+  Datasets.destroyall();
   Columns.reset();
   MultiSelection.reset();
   ZeroLine.reset();
@@ -459,15 +459,15 @@ void TFit::UpdateFrameCommands() {
     return;
   FrameApi &f = frame();
 
-  // 1. No text commands in a plotter.
+  // No text commands in a plotter.
   f.enable(Cmd::TBProcess, false);
   f.SetEditItems(false, false);
 
-  // 2.
+  // A dataset can be added once its x, y and y-error columns are chosen.
   AddBtn->setEnabled(Xdata->currentIndex() >= 0 && Ydata->currentIndex() >= 0 &&
                      ErYdata->currentIndex() >= 0);
 
-  // 3.
+  // The chart, export and print commands are on; saving is not.
   for (Cmd c :
        {Cmd::MenuChart, Cmd::TBReplot, Cmd::TBExport, Cmd::TBPrint, Cmd::TBAxis, Cmd::TBTitles,
         Cmd::FilePrintItem, Cmd::FileExport, Cmd::Replot, Cmd::FileClose, Cmd::CopytoClipBoard2})
@@ -475,15 +475,16 @@ void TFit::UpdateFrameCommands() {
   for (Cmd c : {Cmd::FileSaveItem, Cmd::FileSaveAsItem, Cmd::TBSave})
     f.enable(c, false);
 
-  // 4. On the chart page the copy button copies the information text.
+  // On the chart page the copy button copies the information text.
   if (currentPage() == kChartPage)
     f.enable(Cmd::TBarCopy, true);
 
-  // 5.
+  // The fixed-error boxes serve only when a fixed error is chosen
+  // instead of a column.
   EditErrFixed->setEnabled(ErYdata->currentIndex() >= StringGridModel->colCount());
   EditXErrFixed->setEnabled(ErXdata->currentIndex() > StringGridModel->colCount());
 
-  // 6. Line the deviations chart up with the main chart.
+  // Line the deviations chart up with the main chart.
   bool changed = false;
   // Both charts span the page's width, so the same left margin puts the two
   // left axes on one pixel column (the 5 pixels of the original rule were
@@ -515,7 +516,7 @@ void TFit::UpdateFrameCommands() {
       DevChart->title()->font(), MChart->title()->font().pointSize() - 2,
       [this](const QFont &f) { DevChart->title()->setFont(f); }, changed);
 
-  // 7. The dataset choosers and the multi fit need two datasets.
+  // The dataset choosers and the multi fit need two datasets.
   if (Datasets.count < 2) {
     Multfit->setEnabled(false);
     Multfit->setVisible(false);
@@ -538,12 +539,12 @@ void TFit::UpdateFrameCommands() {
     }
   }
 
-  // 8. The legends are hidden unless the user has switched the main
+  // The legends are hidden unless the user has switched the main
   // chart's on.
   if (ShowLegendAsChosen())
     changed = true;
 
-  // 9. A page change redraws.
+  // A page change redraws.
   if (currentPage() != LastTab) {
     LastTab = currentPage();
     RedrawCharts();

@@ -54,12 +54,19 @@ struct frow {
   rowref values;
 };
 
-// A list that owns the objects it names: its destruction releases them.
+// A list that owns the objects it names: add() takes them over, and
+// destroyall() or the list's destruction destroys them. removeat() destroys
+// the one object it unlinks, takeat() hands it back to the caller.
 template <class T> class ownedlist : public list<T> {
 public:
   ownedlist() = default;
-  ~ownedlist() { release(); }
-  void release() {
+  ~ownedlist() { destroyall(); }
+  void add(std::unique_ptr<T> obj) {
+    list<T>::add(obj.get());
+    obj.release(); // listed: the list owns it now
+  }
+  // Destroys every listed object and releases the nodes.
+  void destroyall() {
     for (item<T> *p = this->head; p; p = p->older) {
       delete p->obj;
       p->obj = nullptr;

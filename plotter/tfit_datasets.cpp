@@ -55,7 +55,7 @@ void TFit::takeGrid(numericgrid grid) { StringGridModel->setGrid(std::move(grid)
 
 void TFit::takeDatasets(std::vector<std::unique_ptr<dataset>> sets) {
   for (auto &d : sets)
-    Datasets.add(d.release()); // the list owns its datasets
+    Datasets.add(std::move(d));
 }
 
 void TFit::takeConversion(ConversionResult &r) {
@@ -200,7 +200,7 @@ void TFit::makeColumn(int c) {
               .toStdString());
     values[r - 1] = v;
   }
-  Columns->add(column.release()); // the list owns its columns
+  Columns->add(std::move(column));
 }
 
 void TFit::AddBtnClick() {
@@ -231,14 +231,14 @@ void TFit::AddBtnClick() {
   const bool threeColumns = StringGridModel->colCount() == 3;
   auto column = [this](int i) { return Columns->at(static_cast<unsigned>(i))->obj->values; };
 
-  // 1.-2. A dataset over the chosen columns (shared, not copied).
+  // A dataset over the chosen columns (shared, not copied).
   auto d = std::make_unique<dataset>(true);
   d->name = threeColumns ? std::string() : EditName->currentText().toStdString();
   d->x = column(xi);
   d->y = column(yi);
   d->pointcount = d->filledcount = d->x->n;
 
-  // 3. The y errors: a column, or made from the fixed value.
+  // The y errors: a column, or made from the fixed value.
   if (ei < n) {
     d->yerr = column(ei);
   } else {
@@ -256,7 +256,7 @@ void TFit::AddBtnClick() {
     d->yerr = std::move(errors);
   }
 
-  // 4. Every y error must be above zero.
+  // Every y error must be above zero.
   for (double e : d->yerr->data) {
     if (!(e > 0)) {
       frame().LogEvent(kZeroErrorKind, true, QString());
@@ -297,20 +297,20 @@ void TFit::AddBtnClick() {
     d->xerr = std::move(errors);
   }
 
-  // 5. Its series on the main chart.
+  // Its series on the main chart.
   const QColor colour = DataColorBox->selected();
   d->series = MChart->makeerrorpoints(fromQColor(colour), std::string());
   d->dcolour = fromQColor(colour);
   fillSeries(*d, colour, false);
 
-  // 6.-7.
+  // Listed, offered to the fit page and the next name suggested.
   const QString name = QString::fromStdString(d->name);
-  Datasets.add(d.release()); // the list owns its datasets
+  Datasets.add(std::move(d));
   append(TrDataset, name);
   append(EditName, name);
   EditName->setEditText(QStringLiteral("DataSet ") + QChar(65 + static_cast<int>(Datasets.count)));
 
-  // 8. Automatic axes until Replot fixes them; a legend only if the user
+  // Automatic axes until Replot fixes them; a legend only if the user
   // has switched it on.
   MChart->rescaleAxes();
   if (TitlesWindow)
@@ -318,7 +318,7 @@ void TFit::AddBtnClick() {
   ShowLegendAsChosen();
   AddTr->setEnabled(true);
 
-  // 9.-10.
+  // The track bar, the axis ranges and the log follow.
   TrackBarChange();
   Replot();
   frame().LogEvent(0, false, QStringLiteral("Chart Successfully Created from file - ") + FileName);

@@ -147,7 +147,8 @@ void TFit::WriteAutomaticName() {
     return;
   // Written by the program: the edit's modified flag stays clear, so
   // TrDatasetoldChange does not take it for the user's name.
-  TrName->setEditText(qs(autofitname(TrDataset->currentText().toStdString(), trendItemText(index))));
+  TrName->setEditText(
+      qs(autofitname(TrDataset->currentText().toStdString(), trendItemText(index))));
 }
 
 void TFit::TrDatasetChange() {
@@ -180,7 +181,7 @@ void TFit::AddTrClick() {
   const int previousDetail = CBoxDetails->currentIndex();
   const int previousPage = currentPage();
   try {
-    // 1. The fit object of the chosen type. A formula that cannot be read
+    // The fit object of the chosen type. A formula that cannot be read
     // says what is wrong and where, and nothing is fitted.
     const trendtype type = TrendTypes[static_cast<std::size_t>(index)];
     std::unique_ptr<bfit> fit;
@@ -191,7 +192,7 @@ void TFit::AddTrClick() {
       return;
     }
 
-    // 2. The five estimates, shown or not.
+    // The five estimates, shown or not.
     QLineEdit *const boxes[] = {EstA, EstB, EstC, EstD, EstE};
     for (int i = 0; i < 5; ++i) {
       double v = 0.0;
@@ -206,7 +207,7 @@ void TFit::AddTrClick() {
       return;
     }
 
-    // 3.-4. Name and dataset (the first when none is chosen).
+    // Name and dataset (the first when none is chosen).
     fit->name = TrName->currentText().toStdString();
     target = datasetAt(TrDataset->currentIndex() >= 0 ? TrDataset->currentIndex() : 0);
     if (!target)
@@ -215,10 +216,10 @@ void TFit::AddTrClick() {
     target->attach(fit.get());
 
     try {
-      // 5. Fit, with the solver chosen now.
+      // Fit, with the solver chosen now.
       fit->fitplot(*MChart, *DevChart, kFitPoints, frame().invmatr());
 
-      // 6. The colour the dataset's series has now.
+      // The colour the dataset's series has now.
       if (TErrPointSeries *s = errorSeries(target->series.get())) {
         const colour c = fromQColor(s->SeriesColour);
         if (fit->curve)
@@ -227,9 +228,9 @@ void TFit::AddTrClick() {
           fit->devpoints->setseriescolour(c);
       }
 
-      // 7. Listed.
+      // Listed.
       added = fit.get();
-      Fits.add(fit.release()); // the list owns its fits
+      Fits.add(std::move(fit));
       CBoxDetails->addItem(qs(added->name));
     } catch (...) {
       if (!added)
@@ -237,17 +238,17 @@ void TFit::AddTrClick() {
       throw;
     }
 
-    // 8.
+    // The next fit is named automatically again; legends as chosen.
     FitNamedByUser = false;
     ShowLegendAsChosen();
 
-    // 9.-10.
+    // The new fit's details shown, the chart page in front and redrawn.
     CBoxDetails->setCurrentIndex(CBoxDetails->count() - 1);
     CBoxDetailsChange();
     showPage(kChartPage);
     RedrawCharts();
 
-    // 11.
+    // The fit logged with its verdict word.
     frame().LogEvent(0, false,
                      QStringLiteral("Trendline fitted for the ") + windowTitle() +
                          QStringLiteral(" with a ") + qs(added->verdictword()) +
@@ -311,7 +312,7 @@ void TFit::GoPlotBtnClick() {
     }
     for (std::unique_ptr<bfit> &line : multi->takelines()) {
       const QString name = qs(line->name);
-      Fits.add(line.release()); // the list owns its fits
+      Fits.add(std::move(line));
       CBoxDetails->addItem(name);
     }
 

@@ -49,7 +49,7 @@ void addLine(TFit &p, int index, const std::string &name) {
   line->name = name;
   d->attach(line.get());
   line->fitplot(p.mainCanvas(), p.devCanvas(), 1000, true);
-  p.Fits.add(line.release());
+  p.Fits.add(std::move(line));
 }
 
 } // namespace

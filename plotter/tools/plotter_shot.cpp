@@ -58,7 +58,7 @@ int main(int argc, char **argv) {
   second->attach(line.get());
   line->fitplot(a->mainCanvas(), a->devCanvas(), 1000, true);
   line->curve->setseriescolour(0x0000ff);
-  a->Fits.add(line.release());
+  a->Fits.add(std::move(line));
   save(*a, QDir(dir).filePath(QStringLiteral("plotter_tagged.png")));
 
   std::vector<std::string> columns;

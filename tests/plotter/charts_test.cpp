@@ -30,7 +30,7 @@ bfit *addLineFit(TFit &fit, int datasetIndex) {
   d->attach(line.get());
   line->fitplot(fit.mainCanvas(), fit.devCanvas(), 1000, true);
   bfit *f = line.get();
-  fit.Fits.add(line.release());
+  fit.Fits.add(std::move(line));
   return f;
 }
 

@@ -514,7 +514,7 @@ void DatasetsTest::recolouringReachesCurrentFit() {
   d->attach(line.get());
   line->fitplot(fit->mainCanvas(), fit->devCanvas(), 1000, true);
   bfit *f = line.get();
-  fit->Fits.add(line.release());
+  fit->Fits.add(std::move(line));
 
   fit->TrackBar->setValue(1);
   fit->ColorBoxM->setSelected(QColor(255, 0, 0));

@@ -122,7 +122,7 @@ bfit *addFit(TFit &plotter, int index, const std::string &name, Args... args) {
   d->attach(fit.get());
   fit->fitplot(plotter.mainCanvas(), plotter.devCanvas(), 1000, true);
   bfit *f = fit.get();
-  plotter.Fits.add(fit.release());
+  plotter.Fits.add(std::move(fit));
   plotter.RedrawCharts();
   return f;
 }
