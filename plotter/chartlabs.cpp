@@ -384,10 +384,10 @@ TChartlabs *boundWindow(const TFit &p) {
 } // namespace
 
 void TFit::LabelsClick(int page) {
-  // 1.
+  // The chart page comes to the front.
   showPage(kChartPage);
 
-  // 2. Restore the window, or bind one: a window of this plotter that
+  // Restore the window, or bind one: a window of this plotter that
   // another window's close left unbound is taken again before a new one is
   // made.
   TChartlabs *w = boundWindow(*this);
@@ -422,7 +422,7 @@ void TFit::LabelsClick(int page) {
   }
   w->raise();
 
-  // 3.-8. Fill it; the handlers the filling sets off are ignored.
+  // Fill it; the handlers the filling sets off are ignored.
   w->Ready = false;
   QString title = MChart->titleText();
   title.replace(QLatin1Char('\n'), QLatin1Char(' '));
@@ -441,7 +441,7 @@ void TFit::LabelsClick(int page) {
   w->yGrid->setChecked(MChart->yAxis->grid()->visible());
   w->Legend->setChecked(ShowLegend);
 
-  // 9.-10.
+  // After a short pause the window answers its controls again.
   QThread::msleep(40);
   w->Ready = true;
 
@@ -452,19 +452,19 @@ void TFit::LabelsClick(int page) {
 }
 
 void TFit::TitlesChanged(int code) {
-  // 1. Any window's close unbinds every plotter's.
+  // Any window's close unbinds every plotter's.
   if (code == kLabsClosed)
     TitlesWindow = nullptr;
-  // 2.
+  // Only a bound window that has been filled sends changes.
   TChartlabs *w = boundWindow(*this);
   if (!w || !w->Ready)
     return;
-  // 3.
+  // New titles are applied, and nothing else.
   if (code == kLabsTitles) {
     ApplyTitles(kLabsTitles);
     return;
   }
-  // 4.-5.
+  // Any other change redraws, then acts on what changed.
   RedrawCharts();
   switch (code) {
   case kLabsAutoAxes:
@@ -512,23 +512,24 @@ void TFit::TitlesChanged(int code) {
 void TFit::ApplyTitles(int code) {
   if (code == kLabsTitles) {
     if (TChartlabs *w = boundWindow(*this)) {
-      // 1.-2.
+      // The window's title and axis titles, the axis notes after them.
       MChart->setTitleText(w->EditTitle->text());
       XAxisTitle = w->EditXa->text();
       YAxisTitle = w->EditYa->text();
       MChart->xAxis->setLabel(XAxisTitle + XAxisSuffix);
       MChart->yAxis->setLabel(YAxisTitle + YAxisSuffix);
-      // 3.
+      // The window's title and axis title fonts.
       if (w->TitleFont)
         MChart->title()->setFont(*w->TitleFont);
       if (w->AxisTitleFont) {
         MChart->yAxis->setLabelFont(*w->AxisTitleFont);
         MChart->xAxis->setLabelFont(*w->AxisTitleFont);
       }
-      // 4.
+      // The sizes the font timer restores.
       TitleFontSize = MChart->title()->font().pointSize();
       LabelFontSize = MChart->xAxis->tickLabelFont().pointSize();
-      // 5.
+      // The deviations chart: the same axis title font, a title two points
+      // smaller.
       if (w->AxisTitleFont) {
         DevChart->yAxis->setLabelFont(*w->AxisTitleFont);
         DevChart->xAxis->setLabelFont(*w->AxisTitleFont);
@@ -544,7 +545,7 @@ void TFit::ApplyTitles(int code) {
     MChart->yAxis->grid()->setVisible(!MChart->yAxis->grid()->visible());
     DevChart->yAxis->grid()->setVisible(!DevChart->yAxis->grid()->visible());
   }
-  // 6.
+  // Redrawn with the fonts the plotter keeps.
   RedrawCharts();
   RestoreChartFonts();
   MChart->replot(QCustomPlot::rpQueuedReplot);

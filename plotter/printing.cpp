@@ -280,8 +280,8 @@ void TFit::PrintCharts() {
   if (!Dialogs::get().print(this, printer))
     return;
 
-  printscope scope(*this); // 3: remembers the deviations chart's title size
-  // 4. The main chart's fonts for the page.
+  printscope scope(*this); // remembers the deviations chart's title size
+  // The main chart's fonts for the page.
   QCPAxis *x = MChart->xAxis;
   QCPAxis *y = MChart->yAxis;
   addPoints(x->labelFont(), 3, [x](const QFont &g) { x->setLabelFont(g); });
@@ -291,7 +291,7 @@ void TFit::PrintCharts() {
   setPoints(MChart->title()->font(), y->tickLabelFont().pointSize() + 6,
             [this](const QFont &g) { MChart->title()->setFont(g); });
 
-  // 6. The job.
+  // The job.
   QPainter painter;
   if (!painter.begin(printer)) {
     f.LogEvent(0, true,
@@ -306,7 +306,7 @@ void TFit::PrintCharts() {
   QRect mainRect = layout.mainRect();
   QRect devRect = layout.devRect();
 
-  // 8. Larger deviations chart fonts when both charts share the page.
+  // Larger deviations chart fonts when both charts share the page.
   if (m && v) {
     const bool landscape = printer->pageLayout().orientation() == QPageLayout::Landscape;
     const int q = DevFontEnlargement(landscape, layout.n);
@@ -354,13 +354,13 @@ void TFit::PrintCharts() {
     devRect.setLeft(devRect.left() + static_cast<int>(std::lround((dm.left() - dm0.left()) * s)));
   }
 
-  // 10. The charts.
+  // The charts.
   if (m)
     DrawChartForPrint(*MChart, painter, mainRect, dpi);
   if (v)
     DrawChartForPrint(*DevChart, painter, devRect, dpi);
 
-  // 11. The information in columns, five line steps down each column.
+  // The information in columns, five line steps down each column.
   if (info) {
     QStringList lines;
     WriteInformation(lines);
@@ -397,7 +397,7 @@ void TFit::PrintCharts() {
     }
   }
 
-  // 12.
+  // The job ends; a printer that failed is logged.
   const bool ended = painter.end();
   if (!ended || printer->printerState() == QPrinter::Error) {
     f.LogEvent(0, true,
@@ -406,7 +406,7 @@ void TFit::PrintCharts() {
   }
   scope.restoreTitle();                                                            // 13
   f.LogEvent(0, false, caption + QStringLiteral(" has been sent to the printer")); // 14
-  // 15: the scope puts the deviations chart's fonts back and clears Printing.
+  // Leaving, the scope puts the deviations chart's fonts back and clears Printing.
 }
 
 } // namespace orvalle
