@@ -273,6 +273,64 @@ TEST(Solvers, CramerReusesOneInverseForManyRightHandSides) {
     expectnear(tmul(inv, b), gauss(a, b), 1e-12);
 }
 
+// A system prepared once solves every right-hand side exactly as solve()
+// does by the same method, and its inverse is the inverse (not the
+// cofactors' transpose) for both methods. The matrices are not symmetric,
+// so a transposed inverse would show.
+TEST(Solvers, LinearsystemSolvesAndInvertsByEitherMethod) {
+  struct system {
+    matr a;
+    matr inverse; // exact, worked out by hand
+  };
+  const system exact[] = {
+      {matr{{1, 2}, {3, 4}}, matr{{-2, 1}, {1.5, -0.5}}},
+      {matr{{2, 0, 1}, {1, 1, 0}, {0, 0, 4}},
+       matr{{0.5, 0, -0.125}, {-0.5, 1, 0.125}, {0, 0, 0.25}}},
+  };
+  for (bool useGauss : {true, false})
+    for (const system &s : exact) {
+      const linearsystem sys(s.a, useGauss);
+      const int n = s.a.rows;
+      for (const vec &b : {vec{1, 0, 0}, vec{5, -2, 7}, vec{-0.25, 3, 1e3}}) {
+        vec bn(n);
+        for (int i = 0; i < n; ++i)
+          bn[i] = b[i];
+        const vec got = sys.solve(bn);
+        const vec want = solve(s.a, bn, useGauss);
+        for (int i = 0; i < n; ++i)
+          EXPECT_EQ(got[i], want[i]) << (useGauss ? "gauss" : "cramer") << " n=" << n;
+      }
+      const matr inv = sys.inverse();
+      for (int r = 0; r < n; ++r)
+        for (int c = 0; c < n; ++c)
+          EXPECT_DOUBLE_EQ(inv(r, c), s.inverse(r, c))
+              << (useGauss ? "gauss" : "cramer") << " n=" << n << " (" << r << ", " << c << ")";
+    }
+  // Beyond the expanded orders Cramer's cofactors come from an elimination:
+  // a inv is the identity either way.
+  const int n = 7;
+  matr a(n, n);
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j)
+      a(i, j) = i == j ? 10.0 + i : 1.0 / (1.0 + i + 2 * j);
+  for (bool useGauss : {true, false}) {
+    const matr inv = linearsystem(a, useGauss).inverse();
+    for (int r = 0; r < n; ++r)
+      for (int c = 0; c < n; ++c) {
+        long double sum = 0.0L;
+        for (int k = 0; k < n; ++k)
+          sum += static_cast<long double>(a(r, k)) * inv(k, c);
+        EXPECT_NEAR(static_cast<double>(sum), r == c ? 1.0 : 0.0, 1e-14);
+      }
+  }
+  // A singular matrix faults, at the latest when a system is solved.
+  const matr sing{{1, 2}, {2, 4}};
+  for (bool useGauss : {true, false}) {
+    EXPECT_TRUE(isfault([&] { linearsystem(sing, useGauss).solve(vec{1, 1}); }));
+    EXPECT_TRUE(isfault([&] { linearsystem(sing, useGauss).inverse(); }));
+  }
+}
+
 namespace {
 
 // Gaussian elimination exactly as the pivot rule states it: before each
