@@ -1,6 +1,10 @@
 // orvalle-fit run as a program: its text against the engine's information
 // text for the same fit, its exit statuses and messages, multi fits,
-// polynomials, column files and the gnuplot files it writes.
+// polynomials, column files and the gnuplot files it writes. It covers
+// app/orvalle_fit.cpp and the fitcli*.cpp beside it: options (fitcli.cpp),
+// the run, output, report, --csv and --residuals; fitcli_memory.cpp's heap
+// serves every run. fitcli_reference_test.py checks the report, CSV and
+// residuals against numpy and scipy.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>

@@ -1,3 +1,7 @@
+// The data text conversion (datatext/conversion.cpp): the line list of a
+// text (conversion_lines.cpp), the number syntax and the column grid
+// (conversion_number.cpp), and both layouts converted into a grid or
+// datasets. Reading odd files safely is in reading_test.cpp.
 #include <gtest/gtest.h>
 
 #include <clocale>

@@ -1,5 +1,8 @@
-// The common part of every fit: chi-square limits, verdicts and their
-// warnings, shown numbers, series made by fitplot, and the log channel.
+// The common part of every fit (engine/bfit.cpp): chi-square limits,
+// verdicts and their warnings, shown numbers, series made by fitplot, and
+// the log channel (engine/logchannel.cpp). bfit's iteration is tested with
+// the models that use it (fit_nonlinear_test.cpp), its effective-variance
+// rounds in xerrors_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,4 +1,6 @@
-// The line through the origin and the polynomial fits.
+// The line through the origin and the polynomial fits (engine/linearfits.cpp);
+// their precision far from x = 0 is in fit_precision_test.cpp, York's lines
+// in xerrors_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cmath>

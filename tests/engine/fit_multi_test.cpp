@@ -1,5 +1,5 @@
 // Straight lines through several datasets that share a gradient or an
-// intercept.
+// intercept (engine/multfit.cpp).
 #include <gtest/gtest.h>
 
 #include <cmath>

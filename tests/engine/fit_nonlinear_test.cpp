@@ -1,4 +1,5 @@
-// The power law, the resonance curve and the iterative periodic fits.
+// The power law, the resonance curve and the iterative periodic fits
+// (engine/nonlinearfits.cpp, with bfit's Newton iteration).
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,5 +1,5 @@
-// The plug-in contract, through the two sample plug-ins built beside the
-// program.
+// The plug-in contract (engine/customfit.cpp), through the two sample
+// plug-ins built beside the program.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,4 +1,4 @@
-// The fit of a typed formula: exact recovery, the weighted chi-square and
+// The fit of a typed formula (engine/formulafit.cpp): exact recovery, the weighted chi-square and
 // unscaled uncertainties against references made here, failures, the
 // description, and the NIST StRD problems with certified answers.
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// The gnuplot export: the data file and the script line by line, writing
+// The gnuplot export (engine/gnuplotexport.cpp): the data file and the script line by line, writing
 // them, and gnuplot itself reading what was written.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
