@@ -114,8 +114,8 @@ vec solve(const matr &a, const vec &b, bool useGauss);
 // A square system prepared once by the chosen method for several
 // right-hand sides and the inverse of its matrix: one elimination, or one
 // cofactor inverse for Cramer's rule. solve(b) gives bit for bit what
-// solve(a, b, useGauss) gives; a singular matrix faults in the constructor
-// or in solve, as there.
+// solve(a, b, useGauss) gives; a singular matrix faults, as there, in the
+// constructor or when solved (also for the inverse).
 class linearsystem {
 public:
   linearsystem(const matr &a, bool useGauss);
