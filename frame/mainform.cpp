@@ -221,7 +221,7 @@ QWidget *TMainForm::activeChild() const {
   return sub->widget();
 }
 
-std::vector<QWidget *> TMainForm::children() const {
+std::vector<QWidget *> TMainForm::documentWindows() const {
   std::vector<QWidget *> out;
   for (QMdiSubWindow *sub : MdiArea_->subWindowList(QMdiArea::CreationOrder))
     if (!sub->isHidden() && sub->widget())
@@ -259,7 +259,7 @@ void TMainForm::FileOpen() {
 void TMainForm::OpenFile(const QString &file) {
   const QFileInfo info(file);
   if (!info.isFile()) {
-    LogEvent(0, true, QStringLiteral("File Not Found!"));
+    LogEvent(kLogPlain, true, QStringLiteral("File Not Found!"));
     return;
   }
   // The batch command's reader: UTF-8 or Latin-1, without a byte-order
@@ -269,15 +269,17 @@ void TMainForm::OpenFile(const QString &file) {
     text = QString::fromStdString(
         readdatatext(QFile::encodeName(info.absoluteFilePath()).toStdString()));
   } catch (const std::bad_alloc &) {
-    LogEvent(0, true, QStringLiteral("Not enough memory to read %1").arg(info.absoluteFilePath()));
+    LogEvent(kLogPlain, true,
+             QStringLiteral("Not enough memory to read %1").arg(info.absoluteFilePath()));
     return;
   } catch (const std::system_error &e) {
-    LogEvent(0, true,
+    LogEvent(kLogPlain, true,
              QStringLiteral("Cannot read %1: %2")
                  .arg(info.absoluteFilePath(), QString::fromLocal8Bit(e.code().message())));
     return;
   } catch (const std::exception &e) {
-    LogEvent(0, true, QStringLiteral("Cannot read %1").arg(QString::fromLocal8Bit(e.what())));
+    LogEvent(kLogPlain, true,
+             QStringLiteral("Cannot read %1").arg(QString::fromLocal8Bit(e.what())));
     return;
   }
   OpenPad(info.absoluteFilePath(), text);
@@ -292,7 +294,7 @@ void TMainForm::FileCloseClick() {
 }
 
 void TMainForm::FileExportClick() { Post(UM_EXPORT); }
-void TMainForm::FilePrint() { Post(UM_OUTPUT, 0, 0); }
+void TMainForm::FilePrint() { Post(UM_OUTPUT, kOutputPrint, kOutputPrint); }
 
 void TMainForm::FilePrintSetup() { Dialogs::get().pageSetup(this, printer()); }
 
@@ -329,48 +331,48 @@ void TMainForm::TBWordWrapClick() { Post(UM_WORDWRAP); }
 
 void TMainForm::CTxtFileClick() { Post(UM_PROCESS, 0, 0); }
 void TMainForm::TBProcessClick() { Post(UM_PROCESS, 0, 0); }
-void TMainForm::ReplotClick() { Post(UM_OUTPUT, 102, 102); }
-void TMainForm::TBReplotClick() { Post(UM_OUTPUT, 102, 102); }
+void TMainForm::ReplotClick() { Post(UM_OUTPUT, kOutputReplot, kOutputReplot); }
+void TMainForm::TBReplotClick() { Post(UM_OUTPUT, kOutputReplot, kOutputReplot); }
 void TMainForm::Labels1Click() { Post(UM_PROCESS, 1, 0); }
 void TMainForm::Xaxis1Click() { Post(UM_PROCESS, 2, 0); }
 void TMainForm::Export1Click() { Post(UM_EXPORT); }
 
 void TMainForm::ChartMCAsBitmapClick() {
-  Post(UM_OUTPUT, 11, 11);
+  Post(UM_OUTPUT, kOutputMainBitmap, kOutputMainBitmap);
   setStatusText(QStringLiteral("The main chart has been copied to the clipboard as a bitmap."));
 }
 
 void TMainForm::ChartMCAsWMFClick() {
-  Post(UM_OUTPUT, 12, 12);
+  Post(UM_OUTPUT, kOutputMainWMF, kOutputMainWMF);
   setStatusText(
       QStringLiteral("The main chart has been copied to the clipboard as a windows metafile."));
 }
 
 void TMainForm::ChartMCAsEMFClick() {
-  Post(UM_OUTPUT, 13, 13);
+  Post(UM_OUTPUT, kOutputMainEMF, kOutputMainEMF);
   setStatusText(
       QStringLiteral("The main chart has been copied to the clipboard as a enhanced metafile."));
 }
 
 void TMainForm::ChartRAsBitmapClick() {
-  Post(UM_OUTPUT, 21, 21);
+  Post(UM_OUTPUT, kOutputDevBitmap, kOutputDevBitmap);
   setStatusText(QStringLiteral(
       "The deviations in the ordinates chart has been copied to the clipboard as a bitmap."));
 }
 
 void TMainForm::ChartRAsWMFClick() {
-  Post(UM_OUTPUT, 22, 22);
+  Post(UM_OUTPUT, kOutputDevWMF, kOutputDevWMF);
   setStatusText(QStringLiteral("The deviations in the ordinates chart has been copied to the "
                                "clipboard as a windows metafile."));
 }
 
 void TMainForm::ChartRAsEMFClick() {
-  Post(UM_OUTPUT, 23, 23);
+  Post(UM_OUTPUT, kOutputDevEMF, kOutputDevEMF);
   setStatusText(QStringLiteral("The deviations in the ordinates chart has been copied to the "
                                "clipboard as a enhanced metafile."));
 }
 
-void TMainForm::Information1Click() { Post(UM_OUTPUT, 30, 30); }
+void TMainForm::Information1Click() { Post(UM_OUTPUT, kOutputInformation, kOutputInformation); }
 
 // The mark has already flipped when these run.
 void TMainForm::WTPMainChartClick() {
@@ -508,7 +510,7 @@ void TMainForm::changeEvent(QEvent *e) {
 // ---- Timer and protocols ----
 
 void TMainForm::TimerTick() {
-  if (closing_ && children().size() <= 1) {
+  if (closing_ && documentWindows().size() <= 1) {
     close();
     return;
   }
@@ -525,7 +527,7 @@ void TMainForm::TimerTick() {
 }
 
 void TMainForm::UpdateEveryOne(long long code) {
-  for (QWidget *child : children()) {
+  for (QWidget *child : documentWindows()) {
     QPointer<QWidget> alive(child);
     if (alive)
       SendCommand(child, UM_UPDATEALL, code, code);
@@ -557,12 +559,12 @@ bool TMainForm::event(QEvent *e) {
 void TMainForm::closeEvent(QCloseEvent *e) {
   closing_ = true;
   std::vector<QPointer<QWidget>> all;
-  for (QWidget *child : children())
+  for (QWidget *child : documentWindows())
     all.emplace_back(child);
   for (const QPointer<QWidget> &child : all)
     if (child)
       SendCommand(child, UM_CLOSEREQUEST);
-  if (children().size() > 1) {
+  if (documentWindows().size() > 1) {
     // Someone kept a window open; the timer closes the frame once only the
     // log is left.
     e->ignore();

@@ -32,7 +32,6 @@ const QColor DatasetColours[10] = {
 
 const char *const kErrorText = "Y error points can not contain ZERO or MINIUS values";
 const char *const kXErrorText = "X error points can not contain ZERO or NEGATIVE values";
-constexpr int kZeroErrorKind = 102;
 
 // Appends an item to a list without changing its selection or, for an
 // editable list, its text.
@@ -259,7 +258,7 @@ void TFit::AddBtnClick() {
   // 4. Every y error must be above zero.
   for (double e : d->yerr->data) {
     if (!(e > 0)) {
-      frame().LogEvent(kZeroErrorKind, true, QString());
+      frame().LogEvent(kLogZeroYError, true, QString());
       if (threeColumns) {
         // The automatic first dataset failed: the plotter goes, without the
         // question, once the message being handled is finished.

@@ -1,6 +1,8 @@
 // The frame's command routing: the menus and buttons as the program's users
 // see them, the command messages they post or send, the 200 ms enabling
 // protocol, the close protocol and the broadcast messages.
+// Covers frame/mainform.cpp, frame/mainform_build.cpp, frame/mdichild.cpp,
+// frame/commandstate.h, frame/teachform.cpp and frame/toolicons.cpp.
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -619,7 +621,7 @@ void CommandsTest::frameEndsWithinATimerPeriodOfTheLastChild() {
   rig.frame->FileExit();
   QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, kPeriod);
   QVERIFY(t.elapsed() < kPeriod);
-  QCOMPARE(rig.frame->children().size(), std::size_t(1)); // the log stays to the end
+  QCOMPARE(rig.frame->documentWindows().size(), std::size_t(1)); // the log stays to the end
 }
 
 void CommandsTest::fileOpenLoadsAPadOrLogsFileNotFound() {
@@ -689,7 +691,7 @@ void CommandsTest::fileOpenLoadsAPadOrLogsFileNotFound() {
 void CommandsTest::fileNewUsesThePadFactory() {
   Rig rig;
   rig.frame->FileNew(); // no factory yet: nothing
-  QVERIFY(rig.frame->children().empty());
+  QVERIFY(rig.frame->documentWindows().empty());
   int calls = 0;
   rig.frame->setPadFactory([&calls](FrameApi &f, const QString &file, const QString &text) {
     ++calls;
@@ -700,8 +702,8 @@ void CommandsTest::fileNewUsesThePadFactory() {
   rig.a("FileNewItem")->trigger();
   rig.a("TBarNew")->trigger();
   QCOMPARE(calls, 2);
-  QCOMPARE(rig.frame->children().size(), std::size_t(2));
-  QCOMPARE(rig.frame->activeChild(), rig.frame->children().back());
+  QCOMPARE(rig.frame->documentWindows().size(), std::size_t(2));
+  QCOMPARE(rig.frame->activeChild(), rig.frame->documentWindows().back());
 }
 
 void CommandsTest::anExceptionEndsOnlyItsCommand() {

@@ -1,6 +1,7 @@
 // Files that reach the program from outside: names on the command line and
 // files dropped on the frame open as scratch pads exactly as File Open
 // opens them; --help and --version answer without a window.
+// Covers frame/mainform_open.cpp.
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
@@ -12,9 +13,9 @@
 
 #include <memory>
 
-#include "frame/pad/jotpad.h"
 #include "frame/log.h"
 #include "frame/mainform.h"
+#include "frame/pad/jotpad.h"
 #include "frametestkit.h"
 
 using namespace orvalle;
@@ -47,7 +48,7 @@ struct Rig {
   }
   std::vector<TJotPad *> pads() const {
     std::vector<TJotPad *> out;
-    for (QWidget *child : frame->children())
+    for (QWidget *child : frame->documentWindows())
       if (auto *pad = qobject_cast<TJotPad *>(child))
         out.push_back(pad);
     return out;
