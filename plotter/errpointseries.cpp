@@ -178,7 +178,6 @@ void TErrPointSeries::draw(QCPPainter *painter) {
   int prevX = std::numeric_limits<int>::min(), prevY = 0, prevL = 0;
   QRgb prevColour = 0;
 
-  std::vector<QLine> barLines;
   // Linear axes map a value to a pixel by one multiply and add; other
   // scales ask the axis.
   const bool linear = kx->scaleType() == QCPAxis::stLinear && vy->scaleType() == QCPAxis::stLinear;
