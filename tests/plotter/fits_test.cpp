@@ -3,6 +3,8 @@
 // their conversion, automatic and typed names, "Fit && Plot" for every
 // type, failures that add nothing, multi fits, the details panel, deleting
 // a fit, and the information text of all fits.
+// Covers plotter/tfit_fitting.cpp, and of plotter/controls.cpp the radio
+// groups and the name boxes.
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -86,32 +88,8 @@ PluginLibrary fakePlugin() {
   return p;
 }
 
-// A frame with the solver setting, the sample types and the plug-in, and
-// a count of how often the solver setting was read.
-class FitFrame : public FakeFrame {
-public:
-  bool invmatr() const override {
-    ++invmatrReads;
-    return gauss;
-  }
-  const PluginLibrary *plugin() const override { return withPlugin ? &library : nullptr; }
-
-  bool gauss = true;
-  bool withPlugin = false;
-  PluginLibrary library = fakePlugin();
-  mutable int invmatrReads = 0;
-};
-
-// The engine's own log lines go to the fake log as well, with kind 332.
-class EngineLog {
-public:
-  explicit EngineLog(FakeFrame &frame) {
-    setlogwindow([&frame](int, int) {
-      frame.LogEvent(kEngineLogKind, true, QString::fromStdString(pendingmessage()));
-    });
-  }
-  ~EngineLog() { setlogwindow(nullptr); }
-};
+// The fake plug-in, bound to a frame by pluginLibrary.
+const PluginLibrary kFakePlugin = fakePlugin();
 
 // ------------------------------------------------------------------ data
 
@@ -296,9 +274,11 @@ void FitsTest::trendTypeItems() {
   QFETCH(bool, plugin);
   QFETCH(QStringList, expected);
 
-  FitFrame frame;
+  FakeFrame frame;
+
+  frame.gauss = true;
   frame.sampleFits = samples;
-  frame.withPlugin = plugin;
+  frame.pluginLibrary = plugin ? &kFakePlugin : nullptr;
 
   // Two points: enough for the line through the origin only.
   auto two = makePlotter(frame, {"1 2 0.1", "2 4.1 0.1"});
@@ -342,7 +322,8 @@ void FitsTest::trendTypeItems() {
 }
 
 void FitsTest::quadraticOnThreePointsDisablesFit() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   auto fit = makePlotter(frame, {"1 3 0.5", "2 12 0.5", "3 27 0.5"});
   QVERIFY(fit);
   QVERIFY(fit->AddTr->isEnabled());
@@ -384,9 +365,10 @@ void FitsTest::estimateBoxesPerType() {
   QFETCH(int, shown);
 
   gEstimates = pluginEstimates;
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   frame.sampleFits = true;
-  frame.withPlugin = true;
+  frame.pluginLibrary = &kFakePlugin;
   Lines lines = columnFile(
       range(1, 1, 6), [](double x) { return 2 * x; }, 0.1);
   auto fit = makePlotter(frame, lines);
@@ -409,7 +391,8 @@ void FitsTest::estimateBoxesPerType() {
 }
 
 void FitsTest::badEstimateInHiddenBoxFailsEveryFit() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   frame.sampleFits = true;
   auto fit = makePlotter(frame, scatteredLine());
   QVERIFY(fit);
@@ -440,7 +423,8 @@ void FitsTest::badEstimateInHiddenBoxFailsEveryFit() {
 // ------------------------------------------------------------------ names
 
 void FitsTest::automaticAndTypedNames() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   // A three-column file: its dataset has the empty name.
   auto single = makePlotter(frame, scatteredLine());
   QVERIFY(single);
@@ -491,7 +475,8 @@ void FitsTest::automaticAndTypedNames() {
 // A fit made after choosing another dataset carries that dataset's name,
 // also in the names of a later multi fit's lines.
 void FitsTest::automaticNameFollowsTheChosenDataset() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   Lines lines = twoLines();
   for (const char *l : {"0 2 1 c", "1 4 1 c", "2 6 1 c"})
     lines.push_back(l);
@@ -525,7 +510,8 @@ void FitsTest::automaticNameFollowsTheChosenDataset() {
 // At the plotter's opening size the automatic name shows whole in TrName;
 // the dataset and fit lists show whole names or carry them as tool tips.
 void FitsTest::namesShowWholeAtTheDefaultSize() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   auto fit = makePlotter(frame, twoLines());
   QVERIFY(fit);
   fit->show();
@@ -619,9 +605,10 @@ void FitsTest::fitAndPlotEveryType() {
   QFETCH(double, tolerance);
 
   gPolyDegree = poly;
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   frame.sampleFits = true;
-  frame.withPlugin = true;
+  frame.pluginLibrary = &kFakePlugin;
   EngineLog engine(frame);
   auto fit = makePlotter(frame, lines, "/lab/run7.txt");
   QVERIFY(fit);
@@ -687,7 +674,8 @@ void FitsTest::fitAndPlotEveryType() {
 }
 
 void FitsTest::solverSettingReadAtEachFit() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   auto fit = makePlotter(frame, scatteredLine());
   QVERIFY(fit);
   clickType(*fit, 1);
@@ -706,7 +694,8 @@ void FitsTest::solverSettingReadAtEachFit() {
 }
 
 void FitsTest::nonConvergingCosineAddsNothing() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   frame.sampleFits = true;
   EngineLog engine(frame);
   auto fit = makePlotter(
@@ -748,7 +737,8 @@ void FitsTest::nonConvergingCosineAddsNothing() {
 void FitsTest::nonFiniteChiSquareIsAFailedFit() {
   // Residuals of 1e200 with errors 1: the chi-square overflows. The fit is
   // a failed fit with the engine's reason, not a "suspiciously large" one.
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   EngineLog engine(frame);
   auto fit = makePlotter(frame, {"0 1e200 1", "1 -1e200 1", "2 1e200 1", "3 -1e200 1"});
   QVERIFY(fit);
@@ -780,7 +770,9 @@ void FitsTest::multiFit() {
   QFETCH(int, with);
   QFETCH(QString, shared);
 
-  FitFrame frame;
+  FakeFrame frame;
+
+  frame.gauss = true;
   auto fit = makePlotter(frame, twoLines(), "/lab/pair.txt");
   QVERIFY(fit);
   QCOMPARE(combo(fit->TrDataset), (QStringList{"Dataset a", "Dataset b"}));
@@ -835,7 +827,8 @@ void FitsTest::multiFit() {
 }
 
 void FitsTest::multiFitButtonNeedsTwoDatasets() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   // Datasets made from columns never reach the multi-fit list.
   Lines four;
   for (int k = 1; k <= 5; ++k)
@@ -864,7 +857,8 @@ void FitsTest::multiFitButtonNeedsTwoDatasets() {
 }
 
 void FitsTest::noDatasetChosenFitsTheFirst() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   Lines four;
   for (int k = 1; k <= 5; ++k)
     four.push_back(std::to_string(k) + " " + std::to_string(2 * k) + " 0.5 " +
@@ -896,7 +890,8 @@ void FitsTest::noDatasetChosenFitsTheFirst() {
 }
 
 void FitsTest::failedMultiFitLeavesNoLines() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   // Dataset b has every x at 0: lines with one shared intercept cannot
   // tell its gradient, and the joint system is singular.
   auto fit = makePlotter(frame, {"1 3 1 a", "2 5 1 a", "3 7 1 a", "0 3 1 b", "0 5 1 b", "0 4 1 b"});
@@ -922,7 +917,8 @@ void FitsTest::failedMultiFitLeavesNoLines() {
 // ---------------------------------------------------------------- details
 
 void FitsTest::detailsOfTheChosenFit() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   frame.sampleFits = true;
   Lines lines = scatteredLine('a');
   for (const std::string &l : columnFile(
@@ -971,8 +967,9 @@ void FitsTest::noDegreesOfFreedomShowsNoLimits() {
   // over: like the built-in types it needs two points more than its degree.
   {
     gPolyDegree = 2;
-    FitFrame frame;
-    frame.withPlugin = true;
+    FakeFrame frame;
+    frame.gauss = true;
+    frame.pluginLibrary = &kFakePlugin;
     auto fit = makePlotter(frame, {"1 3 0.5", "2 12 0.5", "3 27 0.5"});
     QVERIFY(fit);
     frame.log.clear();
@@ -985,7 +982,8 @@ void FitsTest::noDegreesOfFreedomShowsNoLimits() {
   }
   // A line of a multi fit on a two-point dataset: no degrees of freedom,
   // no limits, no verdict.
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   auto fit = makePlotter(frame, {"0 1 1 a", "1 3 1 a", "0 3 1 b", "1 5 1 b"}, "/lab/pair.txt");
   QVERIFY(fit);
   clickType(*fit, 1);
@@ -1004,7 +1002,8 @@ void FitsTest::noDegreesOfFreedomShowsNoLimits() {
 }
 
 void FitsTest::deleteFit() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   auto fit = makePlotter(frame, scatteredLine());
   QVERIFY(fit);
   dataset *d = datasetOf(*fit, 0);
@@ -1061,7 +1060,8 @@ void FitsTest::deleteFit() {
 // ------------------------------------------------------ information text
 
 void FitsTest::writeInformationForTwoFits() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   frame.sampleFits = true;
   auto fit = makePlotter(
       frame, columnFile(
@@ -1110,7 +1110,8 @@ void FitsTest::writeInformationForTwoFits() {
 }
 
 void FitsTest::writeInformationSeparatorAndExponent() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   // Nearly exact points: a chi-square far below 0.0001.
   auto fit = makePlotter(frame, {"1 3 0.1", "2 5.0001 0.1", "3 7 0.1", "4 9 0.1"});
   QVERIFY(fit);
