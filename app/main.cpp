@@ -41,7 +41,7 @@ public:
         const orvalle::PluginLibrary *plugin = frame_.plugin();
         std::printf("help-book %s\nexamples %s\nplug-in %s\n", qPrintable(orvalle::HelpBookPath()),
                     qPrintable(orvalle::ExamplesFolder()), plugin ? plugin->name().c_str() : "");
-        for (QWidget *child : frame_.documentWindows())
+        for (QWidget *child : frame_.childWindows())
           std::printf("window %s\n", qPrintable(child->windowTitle()));
         std::fflush(stdout);
         QCoreApplication::quit();

@@ -221,7 +221,7 @@ QWidget *TMainForm::activeChild() const {
   return sub->widget();
 }
 
-std::vector<QWidget *> TMainForm::documentWindows() const {
+std::vector<QWidget *> TMainForm::childWindows() const {
   std::vector<QWidget *> out;
   for (QMdiSubWindow *sub : MdiArea_->subWindowList(QMdiArea::CreationOrder))
     if (!sub->isHidden() && sub->widget())
@@ -510,7 +510,7 @@ void TMainForm::changeEvent(QEvent *e) {
 // ---- Timer and protocols ----
 
 void TMainForm::TimerTick() {
-  if (closing_ && documentWindows().size() <= 1) {
+  if (closing_ && childWindows().size() <= 1) {
     close();
     return;
   }
@@ -527,7 +527,7 @@ void TMainForm::TimerTick() {
 }
 
 void TMainForm::UpdateEveryOne(long long code) {
-  for (QWidget *child : documentWindows()) {
+  for (QWidget *child : childWindows()) {
     QPointer<QWidget> alive(child);
     if (alive)
       SendCommand(child, UM_UPDATEALL, code, code);
@@ -559,12 +559,12 @@ bool TMainForm::event(QEvent *e) {
 void TMainForm::closeEvent(QCloseEvent *e) {
   closing_ = true;
   std::vector<QPointer<QWidget>> all;
-  for (QWidget *child : documentWindows())
+  for (QWidget *child : childWindows())
     all.emplace_back(child);
   for (const QPointer<QWidget> &child : all)
     if (child)
       SendCommand(child, UM_CLOSEREQUEST);
-  if (documentWindows().size() > 1) {
+  if (childWindows().size() > 1) {
     // Someone kept a window open; the timer closes the frame once only the
     // log is left.
     e->ignore();

@@ -92,9 +92,8 @@ public:
   QMdiArea *mdiArea() const { return MdiArea_; }
   // The active child's widget, or null.
   QWidget *activeChild() const;
-  // The document windows (the log included), first created first. Named
-  // apart from QObject::children(), which lists every child object.
-  std::vector<QWidget *> documentWindows() const;
+  // The visible child windows' widgets, first created first.
+  std::vector<QWidget *> childWindows() const;
   QAction *action(const QString &name) const;
   QMenu *trayPopup() const { return TaryPopup_; }
   QStatusBar *statusLine() const;

@@ -8,7 +8,8 @@
 
 namespace orvalle {
 
-enum : int {
+// The command messages by number.
+enum CommandMessage : int {
   UM_SAVE = 1225,
   UM_RESERVED = 1226, // sent by nothing; a plotter consumes it and does nothing
   UM_SAVEAS = 1227,

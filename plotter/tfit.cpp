@@ -60,7 +60,7 @@ template <class F> void TFit::guarded(F &&f) {
 }
 
 TFit::TFit(FrameApi &frame, QWidget *parent) : MdiChild(frame, parent) {
-  // 1. Names and lists start empty (members), a new empty multi-fit record.
+  // Names and lists start empty (members), a new empty multi-fit record.
   MultiSelection = std::make_unique<mbfit>();
   // The trend types offered, which the form shows as TrType's items: the
   // sample types when the setting asks for them, the plug-in's model, and
@@ -68,25 +68,25 @@ TFit::TFit(FrameApi &frame, QWidget *parent) : MdiChild(frame, parent) {
   TrendTypes = trendtypelist(frame.samplefits(), frame.plugin());
   buildForm();
 
-  // 2. The deviations chart's axis titles take the main chart's title fonts.
+  // The deviations chart's axis titles take the main chart's title fonts.
   DevChart->yAxis->setLabelFont(MChart->yAxis->labelFont());
   DevChart->xAxis->setLabelFont(MChart->xAxis->labelFont());
 
-  // 3. Chart state (members) and the zero line on the deviations chart.
+  // Chart state (members) and the zero line on the deviations chart.
   ZeroLine = DevChart->makeline(0x000000);
 
-  // 6. The fixed error and the chart font sizes to restore.
+  // The fixed error and the chart font sizes to restore.
   FixedError = 1.0;
   TitleFontSize = MChart->title()->font().pointSize();
   LabelFontSize = MChart->xAxis->tickLabelFont().pointSize();
 
-  // 7. The font timer.
+  // The font timer.
   FontTimer = new QTimer(this); // child of the window
   FontTimer->setInterval(2000);
   connect(FontTimer, &QTimer::timeout, this, [this] { guarded([this] { RestoreChartFonts(); }); });
   FontTimer->start();
 
-  // 8. FormCreate: no titles window; the size asked for is raised to the minimum.
+  // FormCreate: no titles window; the size asked for is raised to the minimum.
   TitlesWindow = nullptr;
   resize(577, 428);
   NameControls(this);

@@ -154,20 +154,20 @@ void TFit::RedrawCharts() {
   if (PageControl->currentIndex() != kChartPage)
     return;
 
-  // 1.-2. Rescale both axes.
+  // Rescale both axes.
   const axisscale ax = rescaleaxis(XLow, XHigh, true, QStringLiteral("X"));
   const axisscale ay = rescaleaxis(YLow, YHigh, false, QStringLiteral("Y"));
   XScale = ax.scale, XOffset = ax.offset, XAxisSuffix = ax.suffix;
   YScale = ay.scale, YOffset = ay.offset, YAxisSuffix = ay.suffix;
   const axismap shown{XOffset, XScale, YOffset, YScale};
 
-  // 3. The zero line across the x range.
+  // The zero line across the x range.
   ZeroLine->clear();
   ZeroLine->setseriescolour(0x000000);
   ZeroLine->addpoint(shown.u(XLow), 0.0);
   ZeroLine->addpoint(shown.u(XHigh), 0.0);
 
-  // 4. Every fit's curve across the axis range, and its deviations.
+  // Every fit's curve across the axis range, and its deviations.
   Fits.each([&](bfit *fit) {
     if (!fit || !fit->data)
       return;
@@ -177,13 +177,13 @@ void TFit::RedrawCharts() {
       drawdeviations(*fit, shown);
   });
 
-  // 5. Every dataset's points, blue on its series' colour.
+  // Every dataset's points, blue on its series' colour.
   Datasets.each([&](dataset *d) {
     if (d->x && d->y && d->yerr)
       fillSeries(*d, QColor(0, 0, 255), true);
   });
 
-  // 6.-7. Axis titles with their notes; both axes of the main chart fixed.
+  // Axis titles with their notes; both axes of the main chart fixed.
   MChart->xAxis->setLabel(XAxisTitle + XAxisSuffix);
   MChart->yAxis->setLabel(YAxisTitle + YAxisSuffix);
   MChart->yAxis->setRange(shown.v(YLow), shown.v(YHigh));

@@ -146,7 +146,7 @@ int main(int argc, char *argv[]) {
   QTimer::singleShot(1500, &frame, [&] {
     if (exportTo.isEmpty())
       return;
-    for (QWidget *child : frame.documentWindows())
+    for (QWidget *child : frame.childWindows())
       if (auto *plotter = qobject_cast<orvalle::TFit *>(child)) {
         const int kind = exportTo.endsWith(QLatin1String(".svg"))   ? 5
                          : exportTo.endsWith(QLatin1String(".pdf")) ? 6

@@ -621,7 +621,7 @@ void CommandsTest::frameEndsWithinATimerPeriodOfTheLastChild() {
   rig.frame->FileExit();
   QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, kPeriod);
   QVERIFY(t.elapsed() < kPeriod);
-  QCOMPARE(rig.frame->documentWindows().size(), std::size_t(1)); // the log stays to the end
+  QCOMPARE(rig.frame->childWindows().size(), std::size_t(1)); // the log stays to the end
 }
 
 void CommandsTest::fileOpenLoadsAPadOrLogsFileNotFound() {
@@ -691,7 +691,7 @@ void CommandsTest::fileOpenLoadsAPadOrLogsFileNotFound() {
 void CommandsTest::fileNewUsesThePadFactory() {
   Rig rig;
   rig.frame->FileNew(); // no factory yet: nothing
-  QVERIFY(rig.frame->documentWindows().empty());
+  QVERIFY(rig.frame->childWindows().empty());
   int calls = 0;
   rig.frame->setPadFactory([&calls](FrameApi &f, const QString &file, const QString &text) {
     ++calls;
@@ -702,8 +702,8 @@ void CommandsTest::fileNewUsesThePadFactory() {
   rig.a("FileNewItem")->trigger();
   rig.a("TBarNew")->trigger();
   QCOMPARE(calls, 2);
-  QCOMPARE(rig.frame->documentWindows().size(), std::size_t(2));
-  QCOMPARE(rig.frame->activeChild(), rig.frame->documentWindows().back());
+  QCOMPARE(rig.frame->childWindows().size(), std::size_t(2));
+  QCOMPARE(rig.frame->activeChild(), rig.frame->childWindows().back());
 }
 
 void CommandsTest::anExceptionEndsOnlyItsCommand() {

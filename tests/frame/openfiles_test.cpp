@@ -48,7 +48,7 @@ struct Rig {
   }
   std::vector<TJotPad *> pads() const {
     std::vector<TJotPad *> out;
-    for (QWidget *child : frame->documentWindows())
+    for (QWidget *child : frame->childWindows())
       if (auto *pad = qobject_cast<TJotPad *>(child))
         out.push_back(pad);
     return out;
