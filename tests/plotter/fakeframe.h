@@ -70,6 +70,15 @@ private:
   std::map<Cmd, std::unique_ptr<QAction>> actions_;
 };
 
+// The texts of the error entries logged so far, in order.
+inline QStringList errors(const FakeFrame &frame) {
+  QStringList l;
+  for (const LogLine &line : frame.log)
+    if (line.error)
+      l << line.text;
+  return l;
+}
+
 // While it lives, the engine's own log lines go to the fake frame's log as
 // well, with their kind.
 class EngineLog {

@@ -188,14 +188,6 @@ QStringList combo(const QComboBox *b) {
   return l;
 }
 
-QStringList errors(const FakeFrame &frame) {
-  QStringList l;
-  for (const LogLine &line : frame.log)
-    if (line.error)
-      l << line.text;
-  return l;
-}
-
 QStringList toQ(const stringlist &lines) {
   QStringList l;
   for (const std::string &s : lines)

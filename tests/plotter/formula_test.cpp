@@ -60,14 +60,6 @@ void typeFormula(TFit &fit, const QString &text) {
 
 void pressFit(TFit &fit) { QTest::mouseClick(fit.AddTr, Qt::LeftButton); }
 
-QStringList errors(const FakeFrame &frame) {
-  QStringList l;
-  for (const LogLine &line : frame.log)
-    if (line.error)
-      l << line.text;
-  return l;
-}
-
 // The estimate boxes shown, as "label=text".
 QStringList shownEstimates(const TFit &fit) {
   QStringList l;
