@@ -253,12 +253,12 @@ void TFit::AddFit(trendtype type) {
   CBoxDetailsChange();
   showPage(kChartPage);
   RedrawCharts();
-  undo.dismiss();
 
   frame().LogEvent(kLogPlain, false,
                    QStringLiteral("Trendline fitted for the ") + windowTitle() +
                        QStringLiteral(" with a ") + qs(added->verdictword()) +
                        QStringLiteral(" fit"));
+  undo.dismiss();
 }
 
 void TFit::TakeBackFit(dataset &target, const bfit *fit, int previousDetail,

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -45,6 +46,8 @@ public:
     enable(Cmd::TBPaste, undo);
   }
   void LogEvent(int kind, bool error, const QString &text) override {
+    if (onLog)
+      onLog({kind, error, text}); // a test may make a request fail here
     log.push_back({kind, error, text});
   }
   void setStatusText(const QString &text) override { status = text; }
@@ -65,6 +68,7 @@ public:
   bool gauss = false;                           // the solver setting: Gaussian elimination
   mutable int invmatrReads = 0;                 // how often the solver setting was read
   const PluginLibrary *pluginLibrary = nullptr; // the bound plug-in, if any
+  std::function<void(const LogLine &)> onLog;   // sees each request before it is logged
 
 private:
   std::map<Cmd, std::unique_ptr<QAction>> actions_;

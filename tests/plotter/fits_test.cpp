@@ -19,6 +19,7 @@
 #include <QTest>
 #include <cmath>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -225,6 +226,7 @@ private slots:
   void solverSettingReadAtEachFit();
   void nonConvergingCosineAddsNothing();
   void nonFiniteChiSquareIsAFailedFit();
+  void failureAfterListingTakesTheFitBack();
   void multiFit_data();
   void multiFit();
   void multiFitButtonNeedsTwoDatasets();
@@ -746,6 +748,47 @@ void FitsTest::nonFiniteChiSquareIsAFailedFit() {
            QStringLiteral("Critical Failure Occurred In Fitted The Chosen Line"));
   QCOMPARE(fit->Fits.count, 0u);
   QCOMPARE(datasetOf(*fit, 0)->currentfit(), nullptr);
+}
+
+void FitsTest::failureAfterListingTakesTheFitBack() {
+  // The fit succeeds and is listed, shown and redrawn, then its log line
+  // fails: it is taken back out of the list, the details, the charts and
+  // the dataset, and the details and page shown before come back.
+  FakeFrame frame;
+  frame.gauss = true;
+  auto fit = makePlotter(frame, columnFile(
+                                    range(1, 1, 10), [](double x) { return 2 * x + 1; }, 0.5));
+  QVERIFY(fit);
+  clickType(*fit, 1);
+  pressFit(*fit); // a straight line to keep
+  QCOMPARE(fit->Fits.count, 1u);
+  bfit *before = fitAt(*fit, 0);
+  const int graphs = fit->MChart->graphCount();
+  const int devGraphs = fit->DevChart->graphCount();
+  const QString details = fit->ChartListBox->toPlainText();
+  const QString chisq = fit->Txtchisq->text();
+
+  fit->showPage(2);
+  clickType(*fit, 2);
+  frame.onLog = [](const LogLine &line) {
+    if (line.text.startsWith(QStringLiteral("Trendline fitted")))
+      throw std::runtime_error("the log request failed");
+  };
+  frame.log.clear();
+  pressFit(*fit);
+  frame.onLog = nullptr;
+
+  QCOMPARE(errors(frame), QStringList{"Critical Failure Occurred In Fitted The Chosen Line"});
+  QCOMPARE(fit->Fits.count, 1u);
+  QCOMPARE(fitAt(*fit, 0), before);
+  QCOMPARE(combo(fit->CBoxDetails).size(), 1);
+  QCOMPARE(fit->CBoxDetails->currentIndex(), 0);
+  QCOMPARE(fit->ChartListBox->toPlainText(), details);
+  QCOMPARE(fit->Txtchisq->text(), chisq);
+  QCOMPARE(datasetOf(*fit, 0)->currentfit(), before);
+  QCOMPARE(fit->MChart->graphCount(), graphs);
+  QCOMPARE(fit->DevChart->graphCount(), devGraphs);
+  QCOMPARE(fit->currentPage(), 2);
 }
 
 // ------------------------------------------------------------- multi fit
