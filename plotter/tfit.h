@@ -278,14 +278,14 @@ private:
   bool takeFormulaEstimates(trendtype type, bfit &fit) const;
   // "Fit && Plot" for the type: the fit made, fitted, listed, shown and
   // logged. A failure on the way raises after the fit is taken back out.
-  void AddFit(trendtype type);
+  void addFitOfType(trendtype type);
   // The fit of the type with its estimates, or null once a formula that
   // cannot be read or an estimate that is not a number has been logged.
-  std::unique_ptr<bfit> MakeFitWithEstimates(trendtype type);
+  std::unique_ptr<bfit> makeFitWithEstimates(trendtype type);
   // Undoes a fit that failed on its way in: off its dataset, out of Fits
   // (its series leave the charts) and the details, with the details and
   // the page shown before. Only detaches a fit that was never listed.
-  void TakeBackFit(dataset &target, const bfit *fit, int previousDetail, int previousPage) noexcept;
+  void takeBackFit(dataset &target, const bfit *fit, int previousDetail, int previousPage) noexcept;
   // Runs a handler; an exception it raises is reported and ends only it.
   template <class F> void guarded(F &&f);
 };

@@ -177,14 +177,14 @@ void TFit::AddTrClick() {
   if (index < 0 || index >= static_cast<int>(TrendTypes.size()))
     return;
   try {
-    AddFit(TrendTypes[static_cast<std::size_t>(index)]);
+    addFitOfType(TrendTypes[static_cast<std::size_t>(index)]);
   } catch (...) {
-    // AddFit has already taken back whatever the failed fit had added.
+    // addFitOfType has already taken back whatever the failed fit had added.
     frame().LogEvent(kLogPlain, true, QLatin1String(kCriticalFailure));
   }
 }
 
-std::unique_ptr<bfit> TFit::MakeFitWithEstimates(trendtype type) {
+std::unique_ptr<bfit> TFit::makeFitWithEstimates(trendtype type) {
   // A formula that cannot be read says what is wrong and where, and
   // nothing is fitted.
   std::unique_ptr<bfit> fit;
@@ -212,8 +212,8 @@ std::unique_ptr<bfit> TFit::MakeFitWithEstimates(trendtype type) {
   return fit;
 }
 
-void TFit::AddFit(trendtype type) {
-  std::unique_ptr<bfit> fit = MakeFitWithEstimates(type);
+void TFit::addFitOfType(trendtype type) {
+  std::unique_ptr<bfit> fit = makeFitWithEstimates(type);
   if (!fit)
     return;
 
@@ -230,7 +230,7 @@ void TFit::AddFit(trendtype type) {
   bfit *const added = fit.get();
   auto undo = qScopeGuard([this, target, added, previousDetail = CBoxDetails->currentIndex(),
                            previousPage = currentPage()] {
-    TakeBackFit(*target, added, previousDetail, previousPage);
+    takeBackFit(*target, added, previousDetail, previousPage);
   });
 
   // Fit, with the solver chosen now, in the colour the dataset's series
@@ -261,7 +261,7 @@ void TFit::AddFit(trendtype type) {
   undo.dismiss();
 }
 
-void TFit::TakeBackFit(dataset &target, const bfit *fit, int previousDetail,
+void TFit::takeBackFit(dataset &target, const bfit *fit, int previousDetail,
                        int previousPage) noexcept {
   try {
     detach(target, fit);
