@@ -6,6 +6,8 @@
 #include <QAction>
 #include <QString>
 
+#include "engine/logchannel.h"
+
 class QMenu;
 class QMdiSubWindow;
 class QPrinter;
@@ -45,6 +47,21 @@ enum class Cmd {
   WTPMainChart,
   WTPResiduals,
   WTPInformation,
+};
+
+// The kind codes of LogEvent (the wParam of UM_LOGLINE): which line the log
+// builds. Any code not listed is logged like kLogPlain.
+enum LogKind : int {
+  kLogPlain = 0,               // the time, " - " and the text: every ordinary entry
+  kLogStarted = 1,             // the start line, logged once by the log itself
+  kLogClosing = 99,            // no sender in the program
+  kLogPadOpened = 100,         // no sender in the program
+  kLogZeroYError = 102,        // a y error not above 0; the log writes the text
+  kLogPadClosed = 199,         // no sender in the program
+  kLogPlotterOpened = 200,     // no sender in the program
+  kLogPlotterClosed = 299,     // no sender in the program
+  kLogEngine = kEngineLogKind, // the fit engine's pending message
+  kLogPlugin = kPluginLogKind, // the plug-in library's message
 };
 
 class FrameApi {

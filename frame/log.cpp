@@ -45,7 +45,7 @@ TLog::TLog(FrameApi &frame, QWidget *parent)
   if (const PluginLibrary *plugin = frame.plugin(); plugin && plugin->setloghangle)
     plugin->setloghangle(static_cast<QObject *>(this), &postToLog);
   setlogwindow([this](int wparam, int lparam) { SendCommand(this, UM_LOGLINE, wparam, lparam); });
-  frame.LogEvent(1, false, QString());
+  frame.LogEvent(kLogStarted, false, QString());
 }
 
 TLog::~TLog() {
@@ -58,19 +58,19 @@ QString TLog::LineText(int kind, const QString &text, const QDateTime &now) {
   const QString t = LongTimeText(now.time());
   const QString d = ShortDateText(now.date());
   switch (kind) {
-  case 1:
+  case kLogStarted:
     return d + QLatin1Char(' ') + t + QStringLiteral(" - Orvalle Program has started ");
-  case 99:
+  case kLogClosing:
     return d + QLatin1Char(' ') + t + QStringLiteral(" - Closing Application ");
-  case 100:
+  case kLogPadOpened:
     return t + QStringLiteral(" A ScratchPad has been opened -") + text;
-  case 102:
+  case kLogZeroYError:
     return t + QStringLiteral(" Y error points can not contain ZERO or MINIUS values");
-  case 199:
+  case kLogPadClosed:
     return t + QStringLiteral(" A ScratchPad has been cloesd -") + text;
-  case 200:
+  case kLogPlotterOpened:
     return t + QStringLiteral(" A Plotter has been opened -") + text;
-  case 299:
+  case kLogPlotterClosed:
     return t + QStringLiteral(" A Plotter has closed -") + text;
   default:
     return t + QStringLiteral(" - ") + text;
@@ -89,9 +89,9 @@ bool TLog::command(CommandEvent &e) {
   case UM_LOGLINE: {
     const int kind = static_cast<int>(e.wParam);
     QString text;
-    if (kind == kEngineLogKind) {
+    if (kind == kLogEngine) {
       text = QString::fromStdString(pendingmessage());
-    } else if (kind == kPluginLogKind) {
+    } else if (kind == kLogPlugin) {
       if (const PluginLibrary *plugin = frame().plugin(); plugin && plugin->messageis)
         text = QString::fromStdString(plugin->message());
     } else if (auto *request = dynamic_cast<LogLineEvent *>(&e)) {

@@ -259,7 +259,7 @@ void TMainForm::FileOpen() {
 void TMainForm::OpenFile(const QString &file) {
   const QFileInfo info(file);
   if (!info.isFile()) {
-    LogEvent(0, true, QStringLiteral("File Not Found!"));
+    LogEvent(kLogPlain, true, QStringLiteral("File Not Found!"));
     return;
   }
   // The batch command's reader: UTF-8 or Latin-1, without a byte-order
@@ -269,15 +269,17 @@ void TMainForm::OpenFile(const QString &file) {
     text = QString::fromStdString(
         readdatatext(QFile::encodeName(info.absoluteFilePath()).toStdString()));
   } catch (const std::bad_alloc &) {
-    LogEvent(0, true, QStringLiteral("Not enough memory to read %1").arg(info.absoluteFilePath()));
+    LogEvent(kLogPlain, true,
+             QStringLiteral("Not enough memory to read %1").arg(info.absoluteFilePath()));
     return;
   } catch (const std::system_error &e) {
-    LogEvent(0, true,
+    LogEvent(kLogPlain, true,
              QStringLiteral("Cannot read %1: %2")
                  .arg(info.absoluteFilePath(), QString::fromLocal8Bit(e.code().message())));
     return;
   } catch (const std::exception &e) {
-    LogEvent(0, true, QStringLiteral("Cannot read %1").arg(QString::fromLocal8Bit(e.what())));
+    LogEvent(kLogPlain, true,
+             QStringLiteral("Cannot read %1").arg(QString::fromLocal8Bit(e.what())));
     return;
   }
   OpenPad(info.absoluteFilePath(), text);
@@ -292,7 +294,7 @@ void TMainForm::FileCloseClick() {
 }
 
 void TMainForm::FileExportClick() { Post(UM_EXPORT); }
-void TMainForm::FilePrint() { Post(UM_OUTPUT, 0, 0); }
+void TMainForm::FilePrint() { Post(UM_OUTPUT, kOutputPrint, kOutputPrint); }
 
 void TMainForm::FilePrintSetup() { Dialogs::get().pageSetup(this, printer()); }
 
@@ -329,48 +331,48 @@ void TMainForm::TBWordWrapClick() { Post(UM_WORDWRAP); }
 
 void TMainForm::CTxtFileClick() { Post(UM_PROCESS, 0, 0); }
 void TMainForm::TBProcessClick() { Post(UM_PROCESS, 0, 0); }
-void TMainForm::ReplotClick() { Post(UM_OUTPUT, 102, 102); }
-void TMainForm::TBReplotClick() { Post(UM_OUTPUT, 102, 102); }
+void TMainForm::ReplotClick() { Post(UM_OUTPUT, kOutputReplot, kOutputReplot); }
+void TMainForm::TBReplotClick() { Post(UM_OUTPUT, kOutputReplot, kOutputReplot); }
 void TMainForm::Labels1Click() { Post(UM_PROCESS, 1, 0); }
 void TMainForm::Xaxis1Click() { Post(UM_PROCESS, 2, 0); }
 void TMainForm::Export1Click() { Post(UM_EXPORT); }
 
 void TMainForm::ChartMCAsBitmapClick() {
-  Post(UM_OUTPUT, 11, 11);
+  Post(UM_OUTPUT, kOutputMainBitmap, kOutputMainBitmap);
   setStatusText(QStringLiteral("The main chart has been copied to the clipboard as a bitmap."));
 }
 
 void TMainForm::ChartMCAsWMFClick() {
-  Post(UM_OUTPUT, 12, 12);
+  Post(UM_OUTPUT, kOutputMainWMF, kOutputMainWMF);
   setStatusText(
       QStringLiteral("The main chart has been copied to the clipboard as a windows metafile."));
 }
 
 void TMainForm::ChartMCAsEMFClick() {
-  Post(UM_OUTPUT, 13, 13);
+  Post(UM_OUTPUT, kOutputMainEMF, kOutputMainEMF);
   setStatusText(
       QStringLiteral("The main chart has been copied to the clipboard as a enhanced metafile."));
 }
 
 void TMainForm::ChartRAsBitmapClick() {
-  Post(UM_OUTPUT, 21, 21);
+  Post(UM_OUTPUT, kOutputDevBitmap, kOutputDevBitmap);
   setStatusText(QStringLiteral(
       "The deviations in the ordinates chart has been copied to the clipboard as a bitmap."));
 }
 
 void TMainForm::ChartRAsWMFClick() {
-  Post(UM_OUTPUT, 22, 22);
+  Post(UM_OUTPUT, kOutputDevWMF, kOutputDevWMF);
   setStatusText(QStringLiteral("The deviations in the ordinates chart has been copied to the "
                                "clipboard as a windows metafile."));
 }
 
 void TMainForm::ChartRAsEMFClick() {
-  Post(UM_OUTPUT, 23, 23);
+  Post(UM_OUTPUT, kOutputDevEMF, kOutputDevEMF);
   setStatusText(QStringLiteral("The deviations in the ordinates chart has been copied to the "
                                "clipboard as a enhanced metafile."));
 }
 
-void TMainForm::Information1Click() { Post(UM_OUTPUT, 30, 30); }
+void TMainForm::Information1Click() { Post(UM_OUTPUT, kOutputInformation, kOutputInformation); }
 
 // The mark has already flipped when these run.
 void TMainForm::WTPMainChartClick() {

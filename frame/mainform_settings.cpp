@@ -91,7 +91,7 @@ void TMainForm::SettingsNotWritten(const QString &why, bool firstRun) {
   // The settings could be read (or there were none) but cannot be kept: the
   // program runs with what it has and says so in the log, which shows the
   // line (with its beep) as soon as it exists. Nothing is deleted.
-  LogEvent(0, true,
+  LogEvent(kLogPlain, true,
            QStringLiteral("The settings cannot be written to %1: %2. Orvalle runs with %3; "
                           "changes to the preferences will not be kept.")
                .arg(SettingsKey::fileName(), why,
@@ -104,7 +104,7 @@ void TMainForm::SettingsFailure(const QString &text) {
   // key; afterwards it is an error entry of the log.
   if (constructing_)
     throw SettingsError(text.toStdString());
-  LogEvent(0, true, text);
+  LogEvent(kLogPlain, true, text);
 }
 
 void TMainForm::SettingsErrorPath() {
@@ -148,7 +148,7 @@ void TMainForm::SetInvMatr(bool value) {
     if (!key->writeDword(QStringLiteral("invmatr"), value ? 1 : 0))
       SettingsFailure(kSubKeyMissing);
     else if (!key->flush())
-      LogEvent(0, true,
+      LogEvent(kLogPlain, true,
                QStringLiteral("The settings cannot be written to %1: %2")
                    .arg(SettingsKey::fileName(), key->writeError()));
   } else {
@@ -163,12 +163,12 @@ void TMainForm::BindPlugin() {
   const QString no = QStringLiteral("No plug-in fit model: ");
   if (QFileInfo(path).isRelative()) {
     // Never from the current folder.
-    LogEvent(0, false, no + QStringLiteral("the path %1 is not absolute").arg(path));
+    LogEvent(kLogPlain, false, no + QStringLiteral("the path %1 is not absolute").arg(path));
     return;
   }
   if (!QFileInfo(path).isFile()) {
     // A FIFO or a device is no library (and loading one could hang).
-    LogEvent(0, false,
+    LogEvent(kLogPlain, false,
              no + (QFileInfo::exists(path) ? QStringLiteral("%1 is not a regular file")
                                            : QStringLiteral("%1 was not found"))
                       .arg(path));
@@ -176,7 +176,7 @@ void TMainForm::BindPlugin() {
   }
   pluginFile_.setFileName(path);
   if (!pluginFile_.load()) {
-    LogEvent(0, false, no + pluginFile_.errorString());
+    LogEvent(kLogPlain, false, no + pluginFile_.errorString());
     return;
   }
   std::string why;
@@ -184,7 +184,8 @@ void TMainForm::BindPlugin() {
       [this](const char *symbol) { return reinterpret_cast<void *>(pluginFile_.resolve(symbol)); },
       &why);
   if (!plugin_) {
-    LogEvent(0, false, no + QStringLiteral("%1: %2").arg(path, QString::fromStdString(why)));
+    LogEvent(kLogPlain, false,
+             no + QStringLiteral("%1: %2").arg(path, QString::fromStdString(why)));
     pluginFile_.unload();
   }
 }

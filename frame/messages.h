@@ -8,8 +8,10 @@
 
 namespace orvalle {
 
-enum : int {
+// The command messages by number.
+enum CommandMessage : int {
   UM_SAVE = 1225,
+  UM_RESERVED = 1226, // sent by nothing; a plotter consumes it and does nothing
   UM_SAVEAS = 1227,
   UM_PROCESS = 1228,
   UM_CUT = 1229,
@@ -25,11 +27,28 @@ enum : int {
   UM_OUTPUT = 1344,
   UM_CLOSEREQUEST = 1423,
   UM_UPDATEALL = 1425,
-  UM_CHARTLABSCLOSED = 1426,
+  // Sent by nothing in the program (the titles window uses UM_UPDATEALL): a
+  // plotter applies its titles (wParam kLabsTitles) or toggles its bottom
+  // or left grid lines (kLabsXGrid, kLabsYGrid), then redraws.
+  UM_TITLESANDGRID = 1426,
   UM_DISABLEALL = 1485,
 };
 
 static_assert(UM_SAVE > static_cast<int>(QEvent::User), "message numbers lie in Qt's user range");
+
+// The codes of UM_OUTPUT, which the frame sends alike in wParam and lParam:
+// what the active plotter prints, copies to the clipboard or redraws.
+enum OutputCode : int {
+  kOutputPrint = 0,
+  kOutputMainBitmap = 11,
+  kOutputMainWMF = 12,
+  kOutputMainEMF = 13,
+  kOutputDevBitmap = 21,
+  kOutputDevWMF = 22,
+  kOutputDevEMF = 23,
+  kOutputInformation = 30,
+  kOutputReplot = 102, // redraw with the ranges as they are
+};
 
 class CommandEvent : public QEvent {
 public:

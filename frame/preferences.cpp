@@ -79,7 +79,7 @@ void TPreferences::OKClick() {
   const QString subKeyMissing = QStringLiteral("Vantrel SubKey Registry Key Missing");
   auto key = SettingsKey::open(false);
   if (!key)
-    frame_.LogEvent(0, true, QStringLiteral("Vantrel Registry Key Missing"));
+    frame_.LogEvent(kLogPlain, true, QStringLiteral("Vantrel Registry Key Missing"));
   const auto write = [&key](const QString &name, quint32 value) {
     return key && key->writeDword(name, value);
   };
@@ -91,7 +91,8 @@ void TPreferences::OKClick() {
       ok = key && key->writeString(QStringLiteral("initdir"), entered) &&
            write(QStringLiteral("initdirbool"), 1);
     } else {
-      frame_.LogEvent(0, true, QStringLiteral("Invaild Directory Entered As Default Directory"));
+      frame_.LogEvent(kLogPlain, true,
+                      QStringLiteral("Invaild Directory Entered As Default Directory"));
     }
   } else {
     ok = write(QStringLiteral("initdirbool"), 0);
@@ -99,11 +100,11 @@ void TPreferences::OKClick() {
   ok = ok && write(QStringLiteral("samplefits"), CBsamples_->isChecked() ? 1 : 0) &&
        write(QStringLiteral("trayicon"), CBTrayIcon_->isChecked() ? 1 : 0);
   if (!ok) {
-    frame_.LogEvent(0, true, subKeyMissing);
+    frame_.LogEvent(kLogPlain, true, subKeyMissing);
     return;
   }
   if (!key->flush()) {
-    frame_.LogEvent(0, true,
+    frame_.LogEvent(kLogPlain, true,
                     QStringLiteral("The settings cannot be written to %1: %2")
                         .arg(SettingsKey::fileName(), key->writeError()));
     return;

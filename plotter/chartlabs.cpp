@@ -287,7 +287,7 @@ void TChartlabs::showOrigin(QLineEdit *low, double lowValue, const char *error) 
     if (*v > 0)
       low->setText(QStringLiteral("0"));
   } else {
-    frame_.LogEvent(0, true, QLatin1String(error));
+    frame_.LogEvent(kLogPlain, true, QLatin1String(error));
     low->setText(lowValue > 0 ? LimitText(lowValue) : QStringLiteral("0"));
   }
 }
@@ -318,7 +318,7 @@ void TChartlabs::checkLimits(const axisfields &a) {
   } else {
     LimitsRead = true;
     a.low->setText(LimitText(a.savedLow));
-    frame_.LogEvent(0, true, QLatin1String(a.lowError));
+    frame_.LogEvent(kLogPlain, true, QLatin1String(a.lowError));
     a.lowValue = a.savedLow;
   }
   if (const auto v = ReadLimit(a.high->text())) {
@@ -326,11 +326,11 @@ void TChartlabs::checkLimits(const axisfields &a) {
   } else {
     LimitsRead = true;
     a.high->setText(LimitText(a.savedHigh));
-    frame_.LogEvent(0, true, QLatin1String(a.highError));
+    frame_.LogEvent(kLogPlain, true, QLatin1String(a.highError));
     a.highValue = a.savedHigh;
   }
   if (!(a.highValue >= a.lowValue)) {
-    frame_.LogEvent(0, true, QLatin1String(a.orderError));
+    frame_.LogEvent(kLogPlain, true, QLatin1String(a.orderError));
     a.lowValue = a.savedLow;
     a.highValue = a.savedHigh;
     a.high->setText(LimitText(a.savedHigh));

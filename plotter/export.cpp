@@ -324,7 +324,7 @@ void TFit::ExportPicture(int kind, const QString &fileName) {
     return; // not a picture
   const QString caption = windowTitle();
   auto fail = [&](const QString &why) {
-    frame().LogEvent(0, true,
+    frame().LogEvent(kLogPlain, true,
                      QStringLiteral("Export of ") + caption + QStringLiteral("Chart to ") +
                          fileName + QStringLiteral(" failed: ") + why);
   };
@@ -365,7 +365,7 @@ void TFit::ExportPicture(int kind, const QString &fileName) {
                                     "Chart as a png to ",
                                     "Chart as an svg to ",
                                     "Chart as a pdf to "};
-  frame().LogEvent(0, false,
+  frame().LogEvent(kLogPlain, false,
                    QStringLiteral("Exported ") + caption + QLatin1String(kAs[kind]) + fileName);
 }
 
@@ -380,12 +380,12 @@ void TFit::ExportGnuplot(const QString &fileName) {
   temo->clear();
   const QString caption = windowTitle();
   if (!ok) {
-    frame().LogEvent(0, true,
+    frame().LogEvent(kLogPlain, true,
                      QStringLiteral("Export of ") + caption + QStringLiteral("Chart to ") +
                          fileName + QStringLiteral(" failed: ") + QString::fromStdString(why));
     return;
   }
-  frame().LogEvent(0, false,
+  frame().LogEvent(kLogPlain, false,
                    QStringLiteral("Exported ") + caption +
                        QStringLiteral("Chart as a gnu plot script to ") + fileName);
 }

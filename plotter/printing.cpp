@@ -185,27 +185,27 @@ void TFit::OutputRequest(int code) {
         ChartMimeData(*chart, vector).release()); // the clipboard owns it
   };
   switch (code) {
-  case 0:
+  case kOutputPrint:
     PrintCharts();
     break;
-  case 11:
+  case kOutputMainBitmap:
     copyChart(MChart, false);
     break;
-  case 12:
-  case 13:
+  case kOutputMainWMF:
+  case kOutputMainEMF:
     copyChart(MChart, true);
     break;
-  case 21:
+  case kOutputDevBitmap:
     copyChart(DevChart, false);
     break;
-  case 22:
-  case 23:
+  case kOutputDevWMF:
+  case kOutputDevEMF:
     copyChart(DevChart, true);
     break;
-  case 30:
+  case kOutputInformation:
     CopyInformation();
     break;
-  case 102:
+  case kOutputReplot:
     RedrawCharts();
     break;
   default:
@@ -268,7 +268,7 @@ void TFit::PrintCharts() {
   const bool v = marked(f, Cmd::WTPResiduals);
   const bool info = marked(f, Cmd::WTPInformation);
   if (!m && !v && !info) {
-    f.LogEvent(0, true,
+    f.LogEvent(kLogPlain, true,
                QStringLiteral("Nothing selected to print check Check Chart->What To Print"));
     return;
   }
@@ -294,7 +294,7 @@ void TFit::PrintCharts() {
   // The job.
   QPainter painter;
   if (!painter.begin(printer)) {
-    f.LogEvent(0, true,
+    f.LogEvent(kLogPlain, true,
                caption + QStringLiteral(" could not be printed: the printer refused the job"));
     return;
   }
@@ -400,12 +400,12 @@ void TFit::PrintCharts() {
   // The job ends; a printer that failed is logged.
   const bool ended = painter.end();
   if (!ended || printer->printerState() == QPrinter::Error) {
-    f.LogEvent(0, true,
+    f.LogEvent(kLogPlain, true,
                caption + QStringLiteral(" could not be printed: the printer reported an error"));
     return;
   }
-  scope.restoreTitle();                                                            // 13
-  f.LogEvent(0, false, caption + QStringLiteral(" has been sent to the printer")); // 14
+  scope.restoreTitle();
+  f.LogEvent(kLogPlain, false, caption + QStringLiteral(" has been sent to the printer"));
   // Leaving, the scope puts the deviations chart's fonts back and clears Printing.
 }
 

@@ -36,20 +36,6 @@ namespace orvalle {
 
 namespace {
 
-const QStringList kTrendTypes = {
-    QStringLiteral("Linear (y=mx)"),
-    QStringLiteral("Linear (y=ax+b)"),
-    QStringLiteral("Quadratic (y=ax^2+bx+c)"),
-    QStringLiteral("Cubic (y=ax^3+bx^2+cx+d)"),
-};
-
-const QStringList kSampleTrendTypes = {
-    QStringLiteral("Power y=A*(x^2)^(B/2)"),
-    QStringLiteral("Resonance y=A/((B-x)^2+C)"),
-    QStringLiteral("Periodic y=A*cos(B*x)"),
-    QStringLiteral("Periodic y=A*exp(B*x)*cos(Cx+D)"),
-};
-
 constexpr int kChartPage = 3;
 
 QLabel *label(const QString &text, QWidget *parent) { return new QLabel(text, parent); }
@@ -76,6 +62,10 @@ template <class F> void TFit::guarded(F &&f) {
 TFit::TFit(FrameApi &frame, QWidget *parent) : MdiChild(frame, parent) {
   // Names and lists start empty (members), a new empty multi-fit record.
   MultiSelection = std::make_unique<mbfit>();
+  // The trend types offered, which the form shows as TrType's items: the
+  // sample types when the setting asks for them, the plug-in's model, and
+  // the typed formula always last.
+  TrendTypes = trendtypelist(frame.samplefits(), frame.plugin());
   buildForm();
 
   // The deviations chart's axis titles take the main chart's title fonts.
@@ -84,21 +74,6 @@ TFit::TFit(FrameApi &frame, QWidget *parent) : MdiChild(frame, parent) {
 
   // Chart state (members) and the zero line on the deviations chart.
   ZeroLine = DevChart->makeline(0x000000);
-
-  // The sample trend types, when the setting asks for them.
-  if (frame.samplefits())
-    for (const QString &t : kSampleTrendTypes)
-      TrType->addItem(t);
-
-  // The plug-in's model, always the last item.
-  if (const PluginLibrary *plugin = frame.plugin()) {
-    const std::string name = plugin->name();
-    if (!name.empty())
-      TrType->addItem(QString::fromStdString(name));
-  }
-  // The typed formula, offered always and after every other item.
-  TrType->addItem(QString::fromStdString(trendtext(trendtype::formula)));
-  TrendTypes = trendtypelist(frame.samplefits(), frame.plugin());
 
   // The fixed error and the chart font sizes to restore.
   FixedError = 1.0;
@@ -262,7 +237,10 @@ QWidget *TFit::buildFitsPage() {
   auto *page = new QWidget;
   auto *grid = new QGridLayout(page);
 
-  TrType = new RadioGroup(QStringLiteral("Trend/Regression Type"), kTrendTypes, page);
+  QStringList trendCaptions;
+  for (const trendtype type : TrendTypes)
+    trendCaptions << QString::fromStdString(trendtext(type, frame().plugin()));
+  TrType = new RadioGroup(QStringLiteral("Trend/Regression Type"), trendCaptions, page);
   grid->addWidget(TrType, 0, 0, 3, 1);
 
   Estimates = new QGroupBox(QStringLiteral("Estimates"), page);
@@ -419,7 +397,7 @@ void TFit::setPageAvailable(int index, bool on) {
 bool TFit::command(CommandEvent &e) {
   switch (e.message()) {
   case UM_SAVE:
-  case 1226:
+  case UM_RESERVED:
     return true; // consumed, nothing to do
   case UM_PROCESS:
     if (e.wParam == 1 || e.wParam == 2)
@@ -446,7 +424,7 @@ bool TFit::command(CommandEvent &e) {
   case UM_UPDATEALL:
     TitlesChanged(static_cast<int>(e.lParam));
     return true;
-  case 1426:
+  case UM_TITLESANDGRID:
     ApplyTitles(static_cast<int>(e.wParam));
     return true;
   default:

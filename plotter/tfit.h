@@ -135,8 +135,8 @@ public:
   bool Printing = false;
   bool CloseWithoutPrompt = false;
   bool FitNamedByUser = false;
-  // The trend type of each TrType item, in item order; fixed when the
-  // window is made, like the items themselves.
+  // The trend type of each TrType item, in item order: the form makes one
+  // item for each, with the engine's caption. Fixed when the window is made.
   std::vector<trendtype> TrendTypes;
   int LastTab = 0;
   // The user's choice in the titles and axes window: off at first.
@@ -283,6 +283,16 @@ private:
   // The formula's own estimates into par; false when one is not a number.
   // Other types have none and always succeed.
   bool takeFormulaEstimates(trendtype type, bfit &fit) const;
+  // "Fit && Plot" for the type: the fit made, fitted, listed, shown and
+  // logged. A failure on the way raises after the fit is taken back out.
+  void addFitOfType(trendtype type);
+  // The fit of the type with its estimates, or null once a formula that
+  // cannot be read or an estimate that is not a number has been logged.
+  std::unique_ptr<bfit> makeFitWithEstimates(trendtype type);
+  // Undoes a fit that failed on its way in: off its dataset, out of Fits
+  // (its series leave the charts) and the details, with the details and
+  // the page shown before. Only detaches a fit that was never listed.
+  void takeBackFit(dataset &target, const bfit *fit, int previousDetail, int previousPage) noexcept;
   // Runs a handler; an exception it raises is reported and ends only it.
   template <class F> void guarded(F &&f);
 };

@@ -64,6 +64,53 @@ axisscale rescaleaxis(double low, double high, bool xrule, const QString &letter
   return a;
 }
 
+// Data values to the numbers the rescaled axes show.
+struct axismap {
+  double xoffset, xscale, yoffset, yscale;
+  double u(double x) const { return (x - xoffset) / xscale; }
+  double v(double y) const { return (y - yoffset) / yscale; }
+};
+
+// The fit's curve from low to high in steps of a two-hundredth of the
+// range.
+void drawcurve(bfit &fit, double low, double high, const axismap &m) {
+  fit.curve->clear();
+  const double h = low != 0 ? (high / low - 1) * low * 0.005 : 0.005 * high;
+  // The loop relies on x growing by h: when h no longer moves x (a range
+  // far below the precision of its limits) or is not positive, it stops.
+  if (!(h > 0 && std::isfinite(h)))
+    return;
+  int guard = 0;
+  for (double x = low; x < high && guard < 100000; ++guard) {
+    fit.curve->addpoint(m.u(x), m.v(fit.value(x)));
+    const double next = x + h;
+    if (!(next > x))
+      break;
+    x = next;
+  }
+}
+
+// The fit's deviations: each point's distance from the curve with its
+// error, in the colour of the dataset's series. A fit with x errors shows
+// each point's effective error.
+void drawdeviations(bfit &fit, const axismap &m) {
+  const dataset &d = *fit.data;
+  if (!d.x || !d.y || !d.yerr)
+    return;
+  fit.devpoints->clear();
+  if (TErrPointSeries *own = TFit::errorSeries(d.series.get()))
+    fit.devpoints->setseriescolour(fromQColor(own->SeriesColour));
+  const colour pointcolour = d.dcolour.value_or(0);
+  if (TErrPointSeries *dev = TFit::errorSeries(fit.devpoints.get()))
+    dev->reserve(static_cast<std::size_t>(d.x->n));
+  for (int i = 0; i < d.x->n; ++i) {
+    const double xi = (*d.x)[i];
+    const double e = fit.xweights ? fit.effectiveerror(i) : (*d.yerr)[i];
+    fit.devpoints->adderrorpoint(m.u(xi), ((*d.y)[i] - fit.value(xi)) / m.yscale, e / m.yscale,
+                                 pointcolour);
+  }
+}
+
 } // namespace
 
 void TFit::Replot() {
@@ -107,70 +154,40 @@ void TFit::RedrawCharts() {
   if (PageControl->currentIndex() != kChartPage)
     return;
 
-  // 1.-2. Rescale both axes.
+  // Rescale both axes.
   const axisscale ax = rescaleaxis(XLow, XHigh, true, QStringLiteral("X"));
   const axisscale ay = rescaleaxis(YLow, YHigh, false, QStringLiteral("Y"));
   XScale = ax.scale, XOffset = ax.offset, XAxisSuffix = ax.suffix;
   YScale = ay.scale, YOffset = ay.offset, YAxisSuffix = ay.suffix;
-  auto u = [this](double x) { return (x - XOffset) / XScale; };
-  auto v = [this](double y) { return (y - YOffset) / YScale; };
+  const axismap shown{XOffset, XScale, YOffset, YScale};
 
-  // 3. The zero line across the x range.
+  // The zero line across the x range.
   ZeroLine->clear();
   ZeroLine->setseriescolour(0x000000);
-  ZeroLine->addpoint(u(XLow), 0.0);
-  ZeroLine->addpoint(u(XHigh), 0.0);
+  ZeroLine->addpoint(shown.u(XLow), 0.0);
+  ZeroLine->addpoint(shown.u(XHigh), 0.0);
 
-  // 4. Every fit's curve across the axis range, and its deviations.
+  // Every fit's curve across the axis range, and its deviations.
   Fits.each([&](bfit *fit) {
     if (!fit || !fit->data)
       return;
-    const dataset &d = *fit->data;
-    if (fit->curve) {
-      fit->curve->clear();
-      const double h = XLow != 0 ? (XHigh / XLow - 1) * XLow * 0.005 : 0.005 * XHigh;
-      // The loop relies on x growing by h: when h no longer moves x (a range
-      // far below the precision of its limits) or is not positive, it stops.
-      if (h > 0 && std::isfinite(h)) {
-        int guard = 0;
-        for (double x = XLow; x < XHigh && guard < 100000; ++guard) {
-          fit->curve->addpoint(u(x), v(fit->value(x)));
-          const double next = x + h;
-          if (!(next > x))
-            break;
-          x = next;
-        }
-      }
-    }
-    if (fit->devpoints && d.x && d.y && d.yerr) {
-      fit->devpoints->clear();
-      if (TErrPointSeries *own = errorSeries(d.series.get()))
-        fit->devpoints->setseriescolour(fromQColor(own->SeriesColour));
-      const colour pointcolour = d.dcolour.value_or(0);
-      TErrPointSeries *dev = errorSeries(fit->devpoints.get());
-      if (dev)
-        dev->reserve(static_cast<std::size_t>(d.x->n));
-      // A fit with x errors shows each point's effective error.
-      for (int i = 0; i < d.x->n; ++i) {
-        const double xi = (*d.x)[i];
-        const double e = fit->xweights ? fit->effectiveerror(i) : (*d.yerr)[i];
-        fit->devpoints->adderrorpoint(u(xi), ((*d.y)[i] - fit->value(xi)) / YScale, e / YScale,
-                                      pointcolour);
-      }
-    }
+    if (fit->curve)
+      drawcurve(*fit, XLow, XHigh, shown);
+    if (fit->devpoints)
+      drawdeviations(*fit, shown);
   });
 
-  // 5. Every dataset's points, blue on its series' colour.
+  // Every dataset's points, blue on its series' colour.
   Datasets.each([&](dataset *d) {
     if (d->x && d->y && d->yerr)
       fillSeries(*d, QColor(0, 0, 255), true);
   });
 
-  // 6.-7. Axis titles with their notes; both axes of the main chart fixed.
+  // Axis titles with their notes; both axes of the main chart fixed.
   MChart->xAxis->setLabel(XAxisTitle + XAxisSuffix);
   MChart->yAxis->setLabel(YAxisTitle + YAxisSuffix);
-  MChart->yAxis->setRange(v(YLow), v(YHigh));
-  MChart->xAxis->setRange(u(XLow), u(XHigh));
+  MChart->yAxis->setRange(shown.v(YLow), shown.v(YHigh));
+  MChart->xAxis->setRange(shown.u(XLow), shown.u(XHigh));
 
   ShowLegendAsChosen();
 

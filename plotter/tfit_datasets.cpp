@@ -32,7 +32,6 @@ const QColor DatasetColours[10] = {
 
 const char *const kErrorText = "Y error points can not contain ZERO or MINIUS values";
 const char *const kXErrorText = "X error points can not contain ZERO or NEGATIVE values";
-constexpr int kZeroErrorKind = 102;
 
 // Appends an item to a list without changing its selection or, for an
 // editable list, its text.
@@ -219,7 +218,7 @@ void TFit::AddBtnClick() {
   const int xe = ErXdata->currentIndex() - 1; // -1: no x errors
   for (const int pick : {xi, yi, ei, xe}) {
     if (pick >= n && pick < listed) {
-      frame().LogEvent(0, true,
+      frame().LogEvent(kLogPlain, true,
                        Xdata->itemText(pick) +
                            QStringLiteral(" was not read from the data (a cell in it is not a "
                                           "number), so it cannot be used for a dataset"));
@@ -248,7 +247,7 @@ void TFit::AddBtnClick() {
     for (int k = 0; k < errors->n; ++k) {
       const double e = percentage ? y[k] * FixedError * 0.01 : FixedError;
       if (!(e > 0)) {
-        frame().LogEvent(0, true, QString::fromLatin1(kErrorText));
+        frame().LogEvent(kLogPlain, true, QString::fromLatin1(kErrorText));
         return; // the dataset and its new array go
       }
       (*errors)[k] = e;
@@ -259,7 +258,7 @@ void TFit::AddBtnClick() {
   // Every y error must be above zero.
   for (double e : d->yerr->data) {
     if (!(e > 0)) {
-      frame().LogEvent(kZeroErrorKind, true, QString());
+      frame().LogEvent(kLogZeroYError, true, QString());
       if (threeColumns) {
         // The automatic first dataset failed: the plotter goes, without the
         // question, once the message being handled is finished.
@@ -290,7 +289,7 @@ void TFit::AddBtnClick() {
     }
     for (double e : errors->data) {
       if (!(e > 0)) {
-        frame().LogEvent(0, true, QString::fromLatin1(kXErrorText));
+        frame().LogEvent(kLogPlain, true, QString::fromLatin1(kXErrorText));
         return; // the dataset and its new array go
       }
     }
@@ -321,7 +320,8 @@ void TFit::AddBtnClick() {
   // The track bar, the axis ranges and the log follow.
   TrackBarChange();
   Replot();
-  frame().LogEvent(0, false, QStringLiteral("Chart Successfully Created from file - ") + FileName);
+  frame().LogEvent(kLogPlain, false,
+                   QStringLiteral("Chart Successfully Created from file - ") + FileName);
 }
 
 void TFit::EditErrFixedChange() {

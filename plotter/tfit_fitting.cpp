@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <array>
 #include <cmath>
 #include <memory>
@@ -121,7 +122,7 @@ void TFit::CheckPointCount() {
   AddTr->setEnabled(true);
   const int points = d->x ? d->x->n : 0;
   if (points < fewestpoints(type, frame().plugin())) {
-    frame().LogEvent(0, true, qs(fewestpointsmessage(type, frame().plugin())));
+    frame().LogEvent(kLogPlain, true, qs(fewestpointsmessage(type, frame().plugin())));
     AddTr->setEnabled(false);
   }
 }
@@ -175,112 +176,113 @@ void TFit::AddTrClick() {
   const int index = TrType->itemIndex();
   if (index < 0 || index >= static_cast<int>(TrendTypes.size()))
     return;
-
-  bfit *added = nullptr; // the fit once it is in Fits
-  dataset *target = nullptr;
-  const int previousDetail = CBoxDetails->currentIndex();
-  const int previousPage = currentPage();
   try {
-    // The fit object of the chosen type. A formula that cannot be read
-    // says what is wrong and where, and nothing is fitted.
-    const trendtype type = TrendTypes[static_cast<std::size_t>(index)];
-    std::unique_ptr<bfit> fit;
-    try {
-      fit = makeChosenFit(type);
-    } catch (const formula_error &e) {
-      frame().LogEvent(0, true, QString::fromStdString(e.what()));
-      return;
-    }
-
-    // The five estimates, shown or not.
-    QLineEdit *const boxes[] = {EstA, EstB, EstC, EstD, EstE};
-    for (int i = 0; i < 5; ++i) {
-      double v = 0.0;
-      if (!parsenumber(boxes[i]->text().toStdString(), v)) {
-        frame().LogEvent(0, true, QLatin1String(kBadEstimates));
-        return; // the fit goes
-      }
-      fit->par[i] = v;
-    }
-    if (!takeFormulaEstimates(type, *fit)) {
-      frame().LogEvent(0, true, QLatin1String(kBadEstimates));
-      return;
-    }
-
-    // Name and dataset (the first when none is chosen).
-    fit->name = TrName->currentText().toStdString();
-    target = datasetAt(TrDataset->currentIndex() >= 0 ? TrDataset->currentIndex() : 0);
-    if (!target)
-      throw engine_error(kFailedFit, "There is no dataset to fit");
-    fit->data = target;
-    target->attach(fit.get());
-
-    try {
-      // Fit, with the solver chosen now.
-      fit->fitplot(*MChart, *DevChart, kFitPoints, frame().invmatr());
-
-      // The colour the dataset's series has now.
-      if (TErrPointSeries *s = errorSeries(target->series.get())) {
-        const colour c = fromQColor(s->SeriesColour);
-        if (fit->curve)
-          fit->curve->setseriescolour(c);
-        if (fit->devpoints)
-          fit->devpoints->setseriescolour(c);
-      }
-
-      // Listed.
-      added = fit.get();
-      Fits.add(std::move(fit));
-      CBoxDetails->addItem(qs(added->name));
-    } catch (...) {
-      if (!added)
-        detach(*target, fit.get());
-      throw;
-    }
-
-    // The next fit is named automatically again; legends as chosen.
-    FitNamedByUser = false;
-    ShowLegendAsChosen();
-
-    // The new fit's details shown, the chart page in front and redrawn.
-    CBoxDetails->setCurrentIndex(CBoxDetails->count() - 1);
-    CBoxDetailsChange();
-    showPage(kChartPage);
-    RedrawCharts();
-
-    // The fit logged with its verdict word.
-    frame().LogEvent(0, false,
-                     QStringLiteral("Trendline fitted for the ") + windowTitle() +
-                         QStringLiteral(" with a ") + qs(added->verdictword()) +
-                         QStringLiteral(" fit"));
+    addFitOfType(TrendTypes[static_cast<std::size_t>(index)]);
   } catch (...) {
-    // Nothing of the failed fit stays: not in the lists, not on the charts,
-    // not as the dataset's current fit.
-    try {
-      if (added) {
-        if (target)
-          detach(*target, added);
-        const int at = Fits.indexof(added);
-        if (at >= 0) {
-          Fits.removeat(static_cast<unsigned>(at)); // its series leave the charts
-          CBoxDetails->removeItem(at);
-        }
-        CBoxDetails->setCurrentIndex(previousDetail < CBoxDetails->count() ? previousDetail : -1);
-        if (CBoxDetails->currentIndex() >= 0) {
-          CBoxDetailsChange();
-        } else {
-          ChartListBox->clear();
-          Txtchisq->clear();
-          Txtnpoints->clear();
-        }
-        showPage(previousPage);
-        RedrawCharts();
-      }
-    } catch (...) {
-      // The redraw of what was there before failed too; the error below
-      // is the one to report.
+    // addFitOfType has already taken back whatever the failed fit had added.
+    frame().LogEvent(kLogPlain, true, QLatin1String(kCriticalFailure));
+  }
+}
+
+std::unique_ptr<bfit> TFit::makeFitWithEstimates(trendtype type) {
+  // A formula that cannot be read says what is wrong and where, and
+  // nothing is fitted.
+  std::unique_ptr<bfit> fit;
+  try {
+    fit = makeChosenFit(type);
+  } catch (const formula_error &e) {
+    frame().LogEvent(kLogPlain, true, QString::fromStdString(e.what()));
+    return nullptr;
+  }
+
+  // The five estimates, shown or not, then the formula's own.
+  QLineEdit *const boxes[] = {EstA, EstB, EstC, EstD, EstE};
+  for (int i = 0; i < 5; ++i) {
+    double v = 0.0;
+    if (!parsenumber(boxes[i]->text().toStdString(), v)) {
+      frame().LogEvent(kLogPlain, true, QLatin1String(kBadEstimates));
+      return nullptr;
     }
-    frame().LogEvent(0, true, QLatin1String(kCriticalFailure));
+    fit->par[i] = v;
+  }
+  if (!takeFormulaEstimates(type, *fit)) {
+    frame().LogEvent(kLogPlain, true, QLatin1String(kBadEstimates));
+    return nullptr;
+  }
+  return fit;
+}
+
+void TFit::addFitOfType(trendtype type) {
+  std::unique_ptr<bfit> fit = makeFitWithEstimates(type);
+  if (!fit)
+    return;
+
+  // Name and dataset (the first when none is chosen).
+  fit->name = TrName->currentText().toStdString();
+  dataset *target = datasetAt(TrDataset->currentIndex() >= 0 ? TrDataset->currentIndex() : 0);
+  if (!target)
+    throw engine_error(kFailedFit, "There is no dataset to fit");
+  fit->data = target;
+  target->attach(fit.get());
+
+  // From here on, a failure takes the fit back out of everything it has
+  // reached before the fit is destroyed.
+  bfit *const added = fit.get();
+  auto undo = qScopeGuard([this, target, added, previousDetail = CBoxDetails->currentIndex(),
+                           previousPage = currentPage()] {
+    takeBackFit(*target, added, previousDetail, previousPage);
+  });
+
+  // Fit, with the solver chosen now, in the colour the dataset's series
+  // has now.
+  fit->fitplot(*MChart, *DevChart, kFitPoints, frame().invmatr());
+  if (TErrPointSeries *s = errorSeries(target->series.get())) {
+    const colour c = fromQColor(s->SeriesColour);
+    if (fit->curve)
+      fit->curve->setseriescolour(c);
+    if (fit->devpoints)
+      fit->devpoints->setseriescolour(c);
+  }
+
+  // Listed, and chosen in the details.
+  Fits.add(std::move(fit));
+  CBoxDetails->addItem(qs(added->name));
+  FitNamedByUser = false;
+  ShowLegendAsChosen();
+  CBoxDetails->setCurrentIndex(CBoxDetails->count() - 1);
+  CBoxDetailsChange();
+  showPage(kChartPage);
+  RedrawCharts();
+
+  frame().LogEvent(kLogPlain, false,
+                   QStringLiteral("Trendline fitted for the ") + windowTitle() +
+                       QStringLiteral(" with a ") + qs(added->verdictword()) +
+                       QStringLiteral(" fit"));
+  undo.dismiss();
+}
+
+void TFit::takeBackFit(dataset &target, const bfit *fit, int previousDetail,
+                       int previousPage) noexcept {
+  try {
+    detach(target, fit);
+    const int at = Fits.indexof(fit);
+    if (at < 0)
+      return;                                 // never listed: the caller's pointer still owns it
+    Fits.removeat(static_cast<unsigned>(at)); // its series leave the charts
+    CBoxDetails->removeItem(at);
+    CBoxDetails->setCurrentIndex(previousDetail < CBoxDetails->count() ? previousDetail : -1);
+    if (CBoxDetails->currentIndex() >= 0) {
+      CBoxDetailsChange();
+    } else {
+      ChartListBox->clear();
+      Txtchisq->clear();
+      Txtnpoints->clear();
+    }
+    showPage(previousPage);
+    RedrawCharts();
+  } catch (...) {
+    // The redraw of what was there before failed too; the caller reports
+    // the failure that started this.
   }
 }
 
@@ -324,7 +326,7 @@ void TFit::GoPlotBtnClick() {
     ShowLegendAsChosen();
     showPage(kChartPage);
     RedrawCharts();
-    frame().LogEvent(0, false, qs(multifitlogline(kind, windowTitle().toStdString())));
+    frame().LogEvent(kLogPlain, false, qs(multifitlogline(kind, windowTitle().toStdString())));
     // The multi fit goes here; its lines stay in Fits.
   } catch (...) {
     // Lines of a failed joint fit have their starting parameters and no
@@ -341,7 +343,7 @@ void TFit::GoPlotBtnClick() {
       DevChart->replot(QCustomPlot::rpQueuedReplot);
     } catch (...) {
     }
-    frame().LogEvent(0, true, QLatin1String(kCriticalFailure));
+    frame().LogEvent(kLogPlain, true, QLatin1String(kCriticalFailure));
   }
 }
 

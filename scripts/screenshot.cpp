@@ -10,7 +10,9 @@
 // naming a .png, .svg or .pdf file exports the plotter's charts to it just
 // before the screen is grabbed. "legend" (with "data") fits a straight
 // line to the first dataset and ticks "Legend" in the titles and axes
-// window.
+// window. "fits" (with "data") offers the sample trend types and shows the
+// plotter's "Add Fits/TrendLines " page; with $ORVALLE_CUSTOMFIT naming a
+// plug-in its model is listed too.
 // Run it under xvfb-run (scripts/screenshot does).
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,9 +20,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
-#include <QTextBrowser>
 #include <QScrollBar>
 #include <QTableView>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -54,6 +56,8 @@ int main(int argc, char *argv[]) {
 #ifdef ORVALLE_HAVE_PAD
   frame.setPadFactory(&orvalle::NewScratchPad);
 #endif
+  if (what == QLatin1String("fits"))
+    frame.setSamplefits(true);
   frame.CreateLog();
   frame.CreateAboutBox();
   frame.show();
@@ -121,6 +125,9 @@ int main(int argc, char *argv[]) {
                      screen.bottom() - labs->frameGeometry().height() - 80);
         }
       }
+    } else if (what == QLatin1String("fits")) {
+      for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>())
+        plotter->showPage(2);
     } else if (what == QLatin1String("teach")) {
       frame.TeachingPages1Click();
     } else if (what == QLatin1String("progress")) {

@@ -338,7 +338,7 @@ TFit *TJotPad::Convert() {
   work.step(0.7);
   if (!out.ok()) {
     const QString message = QString::fromStdString(out.error);
-    frame().LogEvent(0, true, message);
+    frame().LogEvent(kLogPlain, true, message);
     ShowFailure(message);
     return nullptr;
   }
@@ -350,7 +350,7 @@ TFit *TJotPad::Convert() {
   frame().addChild(owned.release()); // the frame owns its children
   plot->takeConversion(r);
   if (tagged)
-    frame().LogEvent(0, false,
+    frame().LogEvent(kLogPlain, false,
                      QStringLiteral("Chart Successfully Created from file - ") + fileName_);
   plot->TrackBarChange();
   return plot;

@@ -1,6 +1,8 @@
 // The frame's command routing: the menus and buttons as the program's users
 // see them, the command messages they post or send, the 200 ms enabling
 // protocol, the close protocol and the broadcast messages.
+// Covers frame/mainform.cpp, frame/mainform_build.cpp, frame/mdichild.cpp,
+// frame/commandstate.h, frame/teachform.cpp and frame/toolicons.cpp.
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -8,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -22,6 +25,7 @@
 #include <QToolBar>
 
 #include <memory>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -98,6 +102,7 @@ private slots:
   void menusHaveTheirCaptionsShortcutsAndHints();
   void separatorsStandWhereTheMenusPutThem();
   void toolBarButtonsInOrderWithTheirHints();
+  void toolBarButtonsEachShowTheirOwnPicture();
   void eachCommandReachesTheActiveChild_data();
   void eachCommandReachesTheActiveChild();
   void postedCommandsRunAfterTheHandler();
@@ -266,6 +271,30 @@ void CommandsTest::toolBarButtonsInOrderWithTheirHints() {
   QCOMPARE(rig.a("TBProcess")->text(), QStringLiteral("Process"));
   for (QAction *a : bar->actions())
     QVERIFY(a->isSeparator() || a->shortcut().isEmpty());
+}
+
+void CommandsTest::toolBarButtonsEachShowTheirOwnPicture() {
+  // The pictures are drawn in code: every button has one with ink on it,
+  // none is another's, and the frame has the program's own.
+  Rig rig;
+  auto *bar = rig.frame->findChild<QToolBar *>(QStringLiteral("ToolBar1"));
+  QVERIFY(bar);
+  std::vector<QImage> seen;
+  for (QAction *a : bar->actions()) {
+    if (a->isSeparator())
+      continue;
+    const QImage picture = a->icon().pixmap(bar->iconSize()).toImage();
+    int inked = 0;
+    for (int y = 0; y < picture.height(); ++y)
+      for (int x = 0; x < picture.width(); ++x)
+        inked += qAlpha(picture.pixel(x, y)) > 0 ? 1 : 0;
+    QVERIFY2(inked > 20, qPrintable(a->objectName()));
+    for (const QImage &other : seen)
+      QVERIFY2(picture != other, qPrintable(a->objectName()));
+    seen.push_back(picture);
+  }
+  QCOMPARE(seen.size(), std::size_t(15));
+  QVERIFY(!rig.frame->windowIcon().isNull());
 }
 
 void CommandsTest::eachCommandReachesTheActiveChild_data() {

@@ -1,5 +1,6 @@
 // The help viewer over the help book beside the program: contents, keyword
 // index, full-text search, the page on using help, and a missing book.
+// Covers frame/helpwindow.cpp.
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTabWidget>

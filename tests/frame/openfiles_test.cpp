@@ -1,6 +1,7 @@
 // Files that reach the program from outside: names on the command line and
 // files dropped on the frame open as scratch pads exactly as File Open
 // opens them; --help and --version answer without a window (app/main.cpp).
+// Covers frame/mainform_open.cpp.
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>

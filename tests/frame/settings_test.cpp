@@ -1,6 +1,8 @@
 // The settings store and Preferences: the first run's defaults, the run
 // count and last run, a damaged key rebuilt, the initial folder, the solver
 // and tray choices, and the About box filled from what was read.
+// Covers frame/settingsstore.cpp, frame/mainform_settings.cpp,
+// frame/preferences.cpp, frame/aboutbox.cpp and frame/localetext.cpp.
 #include <QCheckBox>
 #include <QDir>
 #include <QGroupBox>

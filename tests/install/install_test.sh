@@ -3,7 +3,7 @@
 # from there: the files land where a desktop expects them, the entry and the
 # metainfo validate, and the installed program finds its help book, example
 # data and plug-in model (never those of the build folder or the current
-# folder).
+# folder). Covers frame/examples.cpp, which finds the example data.
 # Usage: install_test.sh BUILD_DIR
 set -eu
 build=$1

@@ -3,6 +3,7 @@
 // finds it: the frame, a scratch pad, a plotter on each of its pages, its
 // titles and axes window, the log, the preferences, the About box, the help
 // window and a teaching-pages window.
+// Covers frame/accessiblenames.cpp.
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
 #include <QAccessible>
@@ -16,9 +17,9 @@
 #include <QStackedWidget>
 #include <QTest>
 
-#include "frame/pad/jotpad.h"
 #include "frame/aboutbox.h"
 #include "frame/helpwindow.h"
+#include "frame/pad/jotpad.h"
 #include "frame/preferences.h"
 #include "frame/teachform.h"
 #include "plotter/chartlabs.h"

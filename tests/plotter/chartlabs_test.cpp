@@ -421,16 +421,17 @@ void ChartlabsTest::gridLinesOnBothCharts() {
 }
 
 void ChartlabsTest::message1426() {
+  static_assert(UM_TITLESANDGRID == 1426, "the message keeps its number");
   Rig rig;
   TFit &p = *rig.plotter;
-  SendCommand(&p, UM_CHARTLABSCLOSED, 10, 10);
+  SendCommand(&p, UM_TITLESANDGRID, 10, 10);
   QVERIFY(!p.MChart->xAxis->grid()->visible());
   QVERIFY(!p.DevChart->xAxis->grid()->visible());
   QVERIFY(p.MChart->yAxis->grid()->visible());
-  SendCommand(&p, UM_CHARTLABSCLOSED, 20, 20);
+  SendCommand(&p, UM_TITLESANDGRID, 20, 20);
   QVERIFY(!p.MChart->yAxis->grid()->visible());
   QVERIFY(!p.DevChart->yAxis->grid()->visible());
-  SendCommand(&p, UM_CHARTLABSCLOSED, 10, 10);
+  SendCommand(&p, UM_TITLESANDGRID, 10, 10);
   QVERIFY(p.MChart->xAxis->grid()->visible());
 
   // wParam 5 takes the window's titles.
@@ -438,7 +439,7 @@ void ChartlabsTest::message1426() {
   rig.w->EditTitle->setText(QStringLiteral("from the window"));
   rig.w->Ready = true;
   QCOMPARE(p.MChart->titleText(), QStringLiteral("run1"));
-  SendCommand(&p, UM_CHARTLABSCLOSED, 5, 5);
+  SendCommand(&p, UM_TITLESANDGRID, 5, 5);
   QCOMPARE(p.MChart->titleText(), QStringLiteral("from the window"));
 }
 

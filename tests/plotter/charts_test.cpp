@@ -1,5 +1,6 @@
 // Chart drawing of the plotter: the limits Replot chooses, the rescaling
 // notes, fit curves and deviations, and when nothing is drawn.
+// Covers plotter/tfit_charts.cpp.
 #include <QTabWidget>
 #include <QTest>
 #include <cmath>

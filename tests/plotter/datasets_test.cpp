@@ -1,6 +1,8 @@
 // Columns and datasets of the plotter: set-up for both layouts, the fixed
 // error box, generated errors and their rejections, shared columns, the
 // dataset view and recolouring.
+// Covers plotter/tfit_datasets.cpp, and of plotter/controls.cpp the colour
+// box and the grids' table models.
 #include <QAbstractItemModel>
 #include <QComboBox>
 #include <QLineEdit>

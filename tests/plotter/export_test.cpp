@@ -2,6 +2,8 @@
 // bitmap and JPEG pictures of both charts, the lining up of the two axes,
 // the names the dialog gives, and what is logged when a file cannot be
 // written.
+// Covers, with tests/frame/pad/jotpad_test.cpp, frame/dialogs.cpp: the
+// real save dialog and question box.
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>

@@ -1,15 +1,19 @@
-// A frame for plotter tests: owns one QAction per frame command, records
-// log lines and SetEditItems calls; and a dialog seam that answers
-// questions with a preset answer and records messages.
+// The one fake frame of the plotter tests: owns one QAction per frame
+// command, records log lines and SetEditItems calls, and holds the settings
+// a test chooses (solver, sample types, plug-in library); the engine's log
+// channel routed into it; and a dialog seam that answers questions with a
+// preset answer and records messages.
 #pragma once
 
 #include <QAction>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
 
+#include "engine/logchannel.h"
 #include "frame/dialogs.h"
 #include "frame/frameapi.h"
 
@@ -42,23 +46,55 @@ public:
     enable(Cmd::TBPaste, undo);
   }
   void LogEvent(int kind, bool error, const QString &text) override {
+    if (onLog)
+      onLog({kind, error, text}); // a test may make a request fail here
     log.push_back({kind, error, text});
   }
   void setStatusText(const QString &text) override { status = text; }
   QMdiSubWindow *addChild(QWidget *) override { return nullptr; }
-  bool invmatr() const override { return false; }
+  bool invmatr() const override {
+    ++invmatrReads;
+    return gauss;
+  }
   bool samplefits() const override { return sampleFits; }
   QString openDir() const override { return {}; }
   QPrinter *printer() override { return nullptr; }
-  const PluginLibrary *plugin() const override { return nullptr; }
+  const PluginLibrary *plugin() const override { return pluginLibrary; }
 
   std::vector<LogLine> log;
   std::vector<std::pair<bool, bool>> editCalls;
   QString status;
   bool sampleFits = false;
+  bool gauss = false;                           // the solver setting: Gaussian elimination
+  mutable int invmatrReads = 0;                 // how often the solver setting was read
+  const PluginLibrary *pluginLibrary = nullptr; // the bound plug-in, if any
+  std::function<void(const LogLine &)> onLog;   // sees each request before it is logged
 
 private:
   std::map<Cmd, std::unique_ptr<QAction>> actions_;
+};
+
+// The texts of the error entries logged so far, in order.
+inline QStringList errors(const FakeFrame &frame) {
+  QStringList l;
+  for (const LogLine &line : frame.log)
+    if (line.error)
+      l << line.text;
+  return l;
+}
+
+// While it lives, the engine's own log lines go to the fake frame's log as
+// well, with their kind.
+class EngineLog {
+public:
+  explicit EngineLog(FakeFrame &frame) {
+    setlogwindow([&frame](int, int) {
+      frame.LogEvent(kEngineLogKind, true, QString::fromStdString(pendingmessage()));
+    });
+  }
+  ~EngineLog() { setlogwindow(nullptr); }
+  EngineLog(const EngineLog &) = delete;
+  EngineLog &operator=(const EngineLog &) = delete;
 };
 
 class FakeDialogs : public Dialogs {

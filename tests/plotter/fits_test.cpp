@@ -3,6 +3,8 @@
 // their conversion, automatic and typed names, "Fit && Plot" for every
 // type, failures that add nothing, multi fits, the details panel, deleting
 // a fit, and the information text of all fits.
+// Covers plotter/tfit_fitting.cpp, and of plotter/controls.cpp the radio
+// groups and the name boxes.
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -17,6 +19,7 @@
 #include <QTest>
 #include <cmath>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -86,32 +89,8 @@ PluginLibrary fakePlugin() {
   return p;
 }
 
-// A frame with the solver setting, the sample types and the plug-in, and
-// a count of how often the solver setting was read.
-class FitFrame : public FakeFrame {
-public:
-  bool invmatr() const override {
-    ++invmatrReads;
-    return gauss;
-  }
-  const PluginLibrary *plugin() const override { return withPlugin ? &library : nullptr; }
-
-  bool gauss = true;
-  bool withPlugin = false;
-  PluginLibrary library = fakePlugin();
-  mutable int invmatrReads = 0;
-};
-
-// The engine's own log lines go to the fake log as well, with kind 332.
-class EngineLog {
-public:
-  explicit EngineLog(FakeFrame &frame) {
-    setlogwindow([&frame](int, int) {
-      frame.LogEvent(kEngineLogKind, true, QString::fromStdString(pendingmessage()));
-    });
-  }
-  ~EngineLog() { setlogwindow(nullptr); }
-};
+// The fake plug-in, bound to a frame by pluginLibrary.
+const PluginLibrary kFakePlugin = fakePlugin();
 
 // ------------------------------------------------------------------ data
 
@@ -210,14 +189,6 @@ QStringList combo(const QComboBox *b) {
   return l;
 }
 
-QStringList errors(const FakeFrame &frame) {
-  QStringList l;
-  for (const LogLine &line : frame.log)
-    if (line.error)
-      l << line.text;
-  return l;
-}
-
 QStringList toQ(const stringlist &lines) {
   QStringList l;
   for (const std::string &s : lines)
@@ -255,6 +226,7 @@ private slots:
   void solverSettingReadAtEachFit();
   void nonConvergingCosineAddsNothing();
   void nonFiniteChiSquareIsAFailedFit();
+  void failureAfterListingTakesTheFitBack();
   void multiFit_data();
   void multiFit();
   void multiFitButtonNeedsTwoDatasets();
@@ -296,9 +268,11 @@ void FitsTest::trendTypeItems() {
   QFETCH(bool, plugin);
   QFETCH(QStringList, expected);
 
-  FitFrame frame;
+  FakeFrame frame;
+
+  frame.gauss = true;
   frame.sampleFits = samples;
-  frame.withPlugin = plugin;
+  frame.pluginLibrary = plugin ? &kFakePlugin : nullptr;
 
   // Two points: enough for the line through the origin only.
   auto two = makePlotter(frame, {"1 2 0.1", "2 4.1 0.1"});
@@ -342,7 +316,8 @@ void FitsTest::trendTypeItems() {
 }
 
 void FitsTest::quadraticOnThreePointsDisablesFit() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   auto fit = makePlotter(frame, {"1 3 0.5", "2 12 0.5", "3 27 0.5"});
   QVERIFY(fit);
   QVERIFY(fit->AddTr->isEnabled());
@@ -384,9 +359,10 @@ void FitsTest::estimateBoxesPerType() {
   QFETCH(int, shown);
 
   gEstimates = pluginEstimates;
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   frame.sampleFits = true;
-  frame.withPlugin = true;
+  frame.pluginLibrary = &kFakePlugin;
   Lines lines = columnFile(
       range(1, 1, 6), [](double x) { return 2 * x; }, 0.1);
   auto fit = makePlotter(frame, lines);
@@ -409,7 +385,8 @@ void FitsTest::estimateBoxesPerType() {
 }
 
 void FitsTest::badEstimateInHiddenBoxFailsEveryFit() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   frame.sampleFits = true;
   auto fit = makePlotter(frame, scatteredLine());
   QVERIFY(fit);
@@ -440,7 +417,8 @@ void FitsTest::badEstimateInHiddenBoxFailsEveryFit() {
 // ------------------------------------------------------------------ names
 
 void FitsTest::automaticAndTypedNames() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   // A three-column file: its dataset has the empty name.
   auto single = makePlotter(frame, scatteredLine());
   QVERIFY(single);
@@ -491,7 +469,8 @@ void FitsTest::automaticAndTypedNames() {
 // A fit made after choosing another dataset carries that dataset's name,
 // also in the names of a later multi fit's lines.
 void FitsTest::automaticNameFollowsTheChosenDataset() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   Lines lines = twoLines();
   for (const char *l : {"0 2 1 c", "1 4 1 c", "2 6 1 c"})
     lines.push_back(l);
@@ -525,7 +504,8 @@ void FitsTest::automaticNameFollowsTheChosenDataset() {
 // At the plotter's opening size the automatic name shows whole in TrName;
 // the dataset and fit lists show whole names or carry them as tool tips.
 void FitsTest::namesShowWholeAtTheDefaultSize() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   auto fit = makePlotter(frame, twoLines());
   QVERIFY(fit);
   fit->show();
@@ -619,9 +599,10 @@ void FitsTest::fitAndPlotEveryType() {
   QFETCH(double, tolerance);
 
   gPolyDegree = poly;
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   frame.sampleFits = true;
-  frame.withPlugin = true;
+  frame.pluginLibrary = &kFakePlugin;
   EngineLog engine(frame);
   auto fit = makePlotter(frame, lines, "/lab/run7.txt");
   QVERIFY(fit);
@@ -687,7 +668,8 @@ void FitsTest::fitAndPlotEveryType() {
 }
 
 void FitsTest::solverSettingReadAtEachFit() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   auto fit = makePlotter(frame, scatteredLine());
   QVERIFY(fit);
   clickType(*fit, 1);
@@ -706,7 +688,8 @@ void FitsTest::solverSettingReadAtEachFit() {
 }
 
 void FitsTest::nonConvergingCosineAddsNothing() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   frame.sampleFits = true;
   EngineLog engine(frame);
   auto fit = makePlotter(
@@ -748,7 +731,8 @@ void FitsTest::nonConvergingCosineAddsNothing() {
 void FitsTest::nonFiniteChiSquareIsAFailedFit() {
   // Residuals of 1e200 with errors 1: the chi-square overflows. The fit is
   // a failed fit with the engine's reason, not a "suspiciously large" one.
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   EngineLog engine(frame);
   auto fit = makePlotter(frame, {"0 1e200 1", "1 -1e200 1", "2 1e200 1", "3 -1e200 1"});
   QVERIFY(fit);
@@ -766,6 +750,47 @@ void FitsTest::nonFiniteChiSquareIsAFailedFit() {
   QCOMPARE(datasetOf(*fit, 0)->currentfit(), nullptr);
 }
 
+void FitsTest::failureAfterListingTakesTheFitBack() {
+  // The fit succeeds and is listed, shown and redrawn, then its log line
+  // fails: it is taken back out of the list, the details, the charts and
+  // the dataset, and the details and page shown before come back.
+  FakeFrame frame;
+  frame.gauss = true;
+  auto fit = makePlotter(frame, columnFile(
+                                    range(1, 1, 10), [](double x) { return 2 * x + 1; }, 0.5));
+  QVERIFY(fit);
+  clickType(*fit, 1);
+  pressFit(*fit); // a straight line to keep
+  QCOMPARE(fit->Fits.count, 1u);
+  bfit *before = fitAt(*fit, 0);
+  const int graphs = fit->MChart->graphCount();
+  const int devGraphs = fit->DevChart->graphCount();
+  const QString details = fit->ChartListBox->toPlainText();
+  const QString chisq = fit->Txtchisq->text();
+
+  fit->showPage(2);
+  clickType(*fit, 2);
+  frame.onLog = [](const LogLine &line) {
+    if (line.text.startsWith(QStringLiteral("Trendline fitted")))
+      throw std::runtime_error("the log request failed");
+  };
+  frame.log.clear();
+  pressFit(*fit);
+  frame.onLog = nullptr;
+
+  QCOMPARE(errors(frame), QStringList{"Critical Failure Occurred In Fitted The Chosen Line"});
+  QCOMPARE(fit->Fits.count, 1u);
+  QCOMPARE(fitAt(*fit, 0), before);
+  QCOMPARE(combo(fit->CBoxDetails).size(), 1);
+  QCOMPARE(fit->CBoxDetails->currentIndex(), 0);
+  QCOMPARE(fit->ChartListBox->toPlainText(), details);
+  QCOMPARE(fit->Txtchisq->text(), chisq);
+  QCOMPARE(datasetOf(*fit, 0)->currentfit(), before);
+  QCOMPARE(fit->MChart->graphCount(), graphs);
+  QCOMPARE(fit->DevChart->graphCount(), devGraphs);
+  QCOMPARE(fit->currentPage(), 2);
+}
+
 // ------------------------------------------------------------- multi fit
 
 void FitsTest::multiFit_data() {
@@ -780,7 +805,9 @@ void FitsTest::multiFit() {
   QFETCH(int, with);
   QFETCH(QString, shared);
 
-  FitFrame frame;
+  FakeFrame frame;
+
+  frame.gauss = true;
   auto fit = makePlotter(frame, twoLines(), "/lab/pair.txt");
   QVERIFY(fit);
   QCOMPARE(combo(fit->TrDataset), (QStringList{"Dataset a", "Dataset b"}));
@@ -835,7 +862,8 @@ void FitsTest::multiFit() {
 }
 
 void FitsTest::multiFitButtonNeedsTwoDatasets() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   // Datasets made from columns never reach the multi-fit list.
   Lines four;
   for (int k = 1; k <= 5; ++k)
@@ -864,7 +892,8 @@ void FitsTest::multiFitButtonNeedsTwoDatasets() {
 }
 
 void FitsTest::noDatasetChosenFitsTheFirst() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   Lines four;
   for (int k = 1; k <= 5; ++k)
     four.push_back(std::to_string(k) + " " + std::to_string(2 * k) + " 0.5 " +
@@ -896,7 +925,8 @@ void FitsTest::noDatasetChosenFitsTheFirst() {
 }
 
 void FitsTest::failedMultiFitLeavesNoLines() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   // Dataset b has every x at 0: lines with one shared intercept cannot
   // tell its gradient, and the joint system is singular.
   auto fit = makePlotter(frame, {"1 3 1 a", "2 5 1 a", "3 7 1 a", "0 3 1 b", "0 5 1 b", "0 4 1 b"});
@@ -922,7 +952,8 @@ void FitsTest::failedMultiFitLeavesNoLines() {
 // ---------------------------------------------------------------- details
 
 void FitsTest::detailsOfTheChosenFit() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   frame.sampleFits = true;
   Lines lines = scatteredLine('a');
   for (const std::string &l : columnFile(
@@ -971,8 +1002,9 @@ void FitsTest::noDegreesOfFreedomShowsNoLimits() {
   // over: like the built-in types it needs two points more than its degree.
   {
     gPolyDegree = 2;
-    FitFrame frame;
-    frame.withPlugin = true;
+    FakeFrame frame;
+    frame.gauss = true;
+    frame.pluginLibrary = &kFakePlugin;
     auto fit = makePlotter(frame, {"1 3 0.5", "2 12 0.5", "3 27 0.5"});
     QVERIFY(fit);
     frame.log.clear();
@@ -985,7 +1017,8 @@ void FitsTest::noDegreesOfFreedomShowsNoLimits() {
   }
   // A line of a multi fit on a two-point dataset: no degrees of freedom,
   // no limits, no verdict.
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   auto fit = makePlotter(frame, {"0 1 1 a", "1 3 1 a", "0 3 1 b", "1 5 1 b"}, "/lab/pair.txt");
   QVERIFY(fit);
   clickType(*fit, 1);
@@ -1004,7 +1037,8 @@ void FitsTest::noDegreesOfFreedomShowsNoLimits() {
 }
 
 void FitsTest::deleteFit() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   auto fit = makePlotter(frame, scatteredLine());
   QVERIFY(fit);
   dataset *d = datasetOf(*fit, 0);
@@ -1061,7 +1095,8 @@ void FitsTest::deleteFit() {
 // ------------------------------------------------------ information text
 
 void FitsTest::writeInformationForTwoFits() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   frame.sampleFits = true;
   auto fit = makePlotter(
       frame, columnFile(
@@ -1110,7 +1145,8 @@ void FitsTest::writeInformationForTwoFits() {
 }
 
 void FitsTest::writeInformationSeparatorAndExponent() {
-  FitFrame frame;
+  FakeFrame frame;
+  frame.gauss = true;
   // Nearly exact points: a chi-square far below 0.0001.
   auto fit = makePlotter(frame, {"1 3 0.1", "2 5.0001 0.1", "3 7 0.1", "4 9 0.1"});
   QVERIFY(fit);

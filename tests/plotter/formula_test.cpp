@@ -2,6 +2,7 @@
 // its estimate boxes, the name that follows the formula, a formula that
 // cannot be read, a fit with its details and information text, and fits
 // that fail.
+// Covers plotter/tfit_formula.cpp and plotter/formulapanel.cpp.
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -25,17 +26,6 @@ using namespace orvalle;
 using namespace orvalle::test;
 
 namespace {
-
-// The engine's own log lines go to the fake log as well.
-class EngineLog {
-public:
-  explicit EngineLog(FakeFrame &frame) {
-    setlogwindow([&frame](int, int) {
-      frame.LogEvent(kEngineLogKind, true, QString::fromStdString(pendingmessage()));
-    });
-  }
-  ~EngineLog() { setlogwindow(nullptr); }
-};
 
 std::string num(double v) { return generaltext(v, 15); }
 
@@ -69,14 +59,6 @@ void typeFormula(TFit &fit, const QString &text) {
 }
 
 void pressFit(TFit &fit) { QTest::mouseClick(fit.AddTr, Qt::LeftButton); }
-
-QStringList errors(const FakeFrame &frame) {
-  QStringList l;
-  for (const LogLine &line : frame.log)
-    if (line.error)
-      l << line.text;
-  return l;
-}
 
 // The estimate boxes shown, as "label=text".
 QStringList shownEstimates(const TFit &fit) {

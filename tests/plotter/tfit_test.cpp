@@ -9,6 +9,7 @@
 #include <QMdiSubWindow>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTest>
@@ -210,7 +211,8 @@ void TFitTest::printingSuspendsFontsAndCommands() {
   f.setPointSize(f.pointSize() + 7);
   fit.MChart->yAxis->setLabelFont(f);
   frame.setAll(true);
-  QTest::qWait(2300); // one timer period passes
+  QSignalSpy tick(fit.FontTimer, &QTimer::timeout);
+  QVERIFY(tick.wait(3000)); // the font timer has fired and done nothing
   fit.UpdateFrameCommands();
   QCOMPARE(fit.MChart->yAxis->labelFont().pointSize(), f.pointSize());
   QVERIFY(frame.on(Cmd::FileSaveItem));

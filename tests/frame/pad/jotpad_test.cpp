@@ -1,5 +1,7 @@
 // The scratch pad window on the offscreen platform: saving, the close
 // question, converting into plotters, word wrap and the command states.
+// Covers, with tests/plotter/export_test.cpp, frame/dialogs.cpp: the real
+// question box.
 #include <QAction>
 #include <QApplication>
 #include <QFile>

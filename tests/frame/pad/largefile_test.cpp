@@ -2,6 +2,7 @@
 // lines, yet it reads, saves, converts and points at a failing line exactly
 // as a pad of one block a line does; loading by parts with progress gives
 // the same text.
+// Covers frame/longwork.cpp as well as frame/pad/jotpad.cpp.
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
