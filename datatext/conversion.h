@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -182,6 +183,16 @@ public:
   // The outcome, after the last line; call once.
   ConversionOutcome finish();
 
+  // How far the run has come: done bytes of the text (each line counted
+  // with one line break) out of total, the bytes given to the constructor;
+  // done never exceeds total and never goes back.
+  using progress = std::function<void(std::size_t done, std::size_t total)>;
+  // Calls observer every kProgressLines lines fed, and once more from
+  // finish() with done equal to total. The observer must not throw; it
+  // does not change the outcome.
+  void observe(progress observer);
+  static constexpr std::size_t kProgressLines = 8192;
+
 private:
   struct state;
   std::unique_ptr<state> s_;
@@ -190,6 +201,8 @@ private:
 // Converts the lines of a data text. filename is the pad's file name (empty
 // for a pad never saved). Never throws for bad input; a failure leaves
 // nothing behind but its message.
-ConversionOutcome ConvertToChart(const textlines &lines, const std::string &filename);
+// observer, when given, follows the run (see chartconverter::observe).
+ConversionOutcome ConvertToChart(const textlines &lines, const std::string &filename,
+                                 chartconverter::progress observer = {});
 
 } // namespace orvalle
