@@ -125,6 +125,13 @@ public:
   // Moves column c's values out (as column() gives them), leaving the
   // column empty: the numbers change hands without a copy.
   std::vector<double> takecolumn(int c) { return std::move(columns_[static_cast<std::size_t>(c)]); }
+  // Hands column c's values of rows 1 to rowcount() - 1 over as a row
+  // (value r - 1 is that of grid row r), moved rather than copied and
+  // shared with the grid, which reads the column's cells from that row from
+  // then on (column() and takecolumn() then give nothing). Asked again, it
+  // gives the same row. Writing a cell of the column gives the grid its own
+  // copy of it again; the row stays as it is.
+  rowref sharecolumn(int c);
 
   // Makes room for rows 0 to rows - 1 in the columns that exist or are
   // made later up to column cols - 1 (a hint; the counts do not change).
@@ -142,6 +149,12 @@ private:
   int cols_ = 1;
   int rows_ = 2;
   std::vector<std::vector<double>> columns_ = std::vector<std::vector<double>>(1);
+  // The columns handed over by sharecolumn (null for the others).
+  std::vector<rowref> shared_;
+  const drow *sharedrow(int c) const noexcept {
+    const auto ci = static_cast<std::size_t>(c);
+    return ci < shared_.size() ? shared_[ci].get() : nullptr;
+  }
 };
 
 // Rounds v through its text with 15 significant digits.

@@ -75,6 +75,61 @@ QString blockLines(const QTextBlock &block) {
   return t;
 }
 
+// The editor's lines converted as the conversion reads a text's lines, fed
+// to it block by block in UTF-8, so that no copy of the whole text is made.
+// Line separators and line feeds end lines, as do CR LF and a lone CR; no-break
+// spaces are plain spaces, and a byte-order mark at the start is dropped.
+ConversionOutcome convertLines(const QTextDocument &doc, const std::string &filename,
+                               chartconverter::progress observer) {
+  try {
+    // Every character but the last (the end of the document) is a line's
+    // character or its line break: for ASCII text the bytes to be fed.
+    chartconverter run(filename, static_cast<std::size_t>(std::max(0, doc.characterCount() - 1)));
+    run.observe(std::move(observer));
+    bool more = true;
+    for (QTextBlock b = doc.begin(); more && b.isValid(); b = b.next()) {
+      QString t = b.text();
+      if (b == doc.begin() && t.startsWith(QChar(QChar::ByteOrderMark)))
+        t.remove(0, 1);
+      t.replace(QChar::LineSeparator, QLatin1Char('\n'));
+      t.replace(QChar::Nbsp, QLatin1Char(' '));
+      const QByteArray bytes = t.toUtf8();
+      const char *p = bytes.constData();
+      const char *const end = p + bytes.size();
+      // The text ends with the last block: an empty piece there follows a
+      // final line break and is no line.
+      const bool last = !b.next().isValid();
+      const bool cr = std::memchr(p, '\r', static_cast<std::size_t>(bytes.size())) != nullptr;
+      for (;;) {
+        const char *q =
+            static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        if (!q)
+          q = end;
+        if (cr)
+          if (const void *r = std::memchr(p, '\r', static_cast<std::size_t>(q - p)))
+            q = static_cast<const char *>(r);
+        if (q == end && p == end && last)
+          break;
+        if (!(more = run.feed(std::string_view(p, static_cast<std::size_t>(q - p)))))
+          break;
+        // A CR ends its line; with a LF after it (or the block's own break,
+        // when it ends the block) it is one line break.
+        if (q == end || (*q == '\r' && q + 1 == end))
+          break;
+        if (*q == '\r' && q[1] == '\n')
+          ++q;
+        p = q + 1;
+      }
+    }
+    return run.finish();
+  } catch (const std::bad_alloc &) {
+  }
+  ConversionOutcome failed;
+  failed.error = "Not enough memory to convert " +
+                 (filename.empty() ? std::string("the text") : filename) + " to a chart";
+  return failed;
+}
+
 // The extension a name chosen in the save dialog gets when it has none:
 // that of the chosen file type, or the default "txt".
 QString withDefaultExtension(const QString &path, const QString &selectedFilter) {
@@ -328,13 +383,10 @@ void TJotPad::SaveAs() {
 
 TFit *TJotPad::Convert() {
   LongWork work(frame(), QStringLiteral("Converting %1").arg(fileName_));
-  ConversionOutcome out;
-  {
-    // The conversion reads one copy of the text, made here.
-    const textlines lines = textlines::fromText(utf8Text());
-    work.step(0.2);
-    out = ConvertToChart(lines, fileName_.toStdString());
-  }
+  ConversionOutcome out = convertLines(
+      *Memo->document(), fileName_.toStdString(), [&work](std::size_t done, std::size_t total) {
+        work.step(0.7 * static_cast<double>(done) / static_cast<double>(total));
+      });
   work.step(0.7);
   if (!out.ok()) {
     const QString message = QString::fromStdString(out.error);
