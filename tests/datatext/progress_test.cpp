@@ -1,9 +1,11 @@
 // A progress observer follows a conversion without changing it: the same
 // grid or datasets (or the same message) with and without one, and reports
-// that only grow and end at the text's size.
+// that only grow and end at the text's size. A grid column handed over
+// as a row keeps its storage and its cells.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -120,4 +122,44 @@ TEST(ConversionProgress, ReportsCountTheBytesFed) {
   ASSERT_EQ(seen.size(), 3u);
   EXPECT_EQ(seen.back().done, text.size());
   EXPECT_EQ(seen.back().total, text.size());
+}
+
+TEST(GridSharing, AColumnChangesHandsWithoutACopyAndTheGridStillShowsIt) {
+  // Column B is one row short: its last cell is empty.
+  const ConversionOutcome out =
+      ConvertToChart(textlines::fromText("1 2 0.5\n3 4 0.25\n5 6 0.125\n7 8\n"), "/data/g.txt");
+  ASSERT_TRUE(out.ok());
+  numericgrid g = std::move(out.result->grid);
+  ASSERT_EQ(g.rowcount(), 5);
+  const double *before = g.column(0).data();
+  const rowref a = g.sharecolumn(0);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->data.data(), before); // the very storage, moved
+  EXPECT_EQ(a->n, 4);
+  EXPECT_EQ(a->data, (std::vector<double>{1, 3, 5, 7}));
+  EXPECT_EQ(g.sharecolumn(0), a); // asked again: the same row
+  EXPECT_TRUE(g.column(0).empty());
+
+  const rowref c = g.sharecolumn(2);
+  ASSERT_EQ(c->n, 4);
+  EXPECT_EQ(c->data[2], 0.125);
+  EXPECT_TRUE(std::isnan(c->data[3])); // the missing cell is empty
+
+  // The grid reads the cells from the shared rows.
+  EXPECT_FALSE(g.has(0, 0));
+  EXPECT_EQ(g.value(0, 1), 1);
+  EXPECT_EQ(g.value(0, 4), 7);
+  EXPECT_EQ(g.text(2, 3), "0.125");
+  EXPECT_FALSE(g.has(2, 4));
+  EXPECT_EQ(g.text(2, 4), "");
+  EXPECT_FALSE(g.has(0, 5));
+  EXPECT_EQ(g.value(1, 2), 4); // a column not handed over
+
+  // Writing a cell gives the grid its own copy; the row is left alone.
+  g.set(0, 2, 30);
+  EXPECT_EQ(g.value(0, 2), 30);
+  EXPECT_EQ(g.value(0, 4), 7);
+  EXPECT_EQ(a->data[1], 3);
+  ASSERT_EQ(g.column(0).size(), 5u);
+  EXPECT_EQ(g.sharecolumn(7), nullptr); // no such column
 }

@@ -135,6 +135,65 @@ private slots:
     QCOMPARE(plot->Datasets.at(0)->obj->y->data, plot->Columns->at(1)->obj->values->data);
   }
 
+  // The pad feeds its blocks to the conversion without making the whole
+  // text: the outcome is that of the editor's plain text converted whole.
+  void convertsAsItsPlainTextConverts_data() {
+    QTest::addColumn<QString>("text");
+    const QString big = columnText(5000, "\r\n");
+    QTest::newRow("LF") << QStringLiteral("1 2 0.5\n3 4 0.25\n5 6 0.1\n");
+    QTest::newRow("CR LF") << QStringLiteral("1 2 0.5\r\n3 4 0.25\r\n5 6 0.1\r\n");
+    QTest::newRow("lone CR") << QStringLiteral("1 2 0.5\r3 4 0.25\r5 6 0.1\r");
+    QTest::newRow("no last break") << QStringLiteral("1 2 0.5\n3 4 0.25\n5 6 0.1");
+    QTest::newRow("blank lines at the end") << QStringLiteral("1 2 0.5\n3 4 0.25\n\n\n");
+    QTest::newRow("comments and blanks")
+        << QStringLiteral("# run\n\n1 2 0.5\n  \n3 4 0.25\n# end\n5 6 0.1\n");
+    QTest::newRow("no-break spaces") << QString::fromUtf8("1\u00a02 0.5\n3 4\u00a00.25\n");
+    QTest::newRow("byte-order mark") << QString::fromUtf8("\ufeff1 2 0.5\n3 4 0.25\n");
+    QTest::newRow("two columns") << QStringLiteral("1 2\n3 4\n5 7\n");
+    QTest::newRow("tagged") << QString::fromUtf8(
+        "1 2 0.5 a\n2 3 0.5 a\n3 4 0.5 \u00e9\n4 5 0.5 \u00e9\n");
+    QTest::newRow("bad field") << QStringLiteral("1 2 0.5\n3 x 0.25\n");
+    QTest::newRow("no data") << QStringLiteral("# nothing\n\n");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("blocked, CR LF") << big;
+    QTest::newRow("blocked, no last break") << big.chopped(2);
+    QTest::newRow("blocked, blank line inside")
+        << QString(big).insert(big.indexOf(QStringLiteral("\r\n"), big.size() / 2) + 2,
+                               QStringLiteral("\r\n# a comment\r\n"));
+  }
+  void convertsAsItsPlainTextConverts() {
+    QFETCH(QString, text);
+    ProgressFrame frame;
+    TJotPad pad(frame, QStringLiteral("/tmp/t.txt"), text);
+    const ConversionOutcome want =
+        ConvertToChart(textlines::fromText(pad.Memo->toPlainText().toStdString()), "/tmp/t.txt");
+    TFit *plot = pad.Convert();
+    QCOMPARE(plot != nullptr, want.ok());
+    if (!plot) {
+      QCOMPARE(frame.log.back().text, QString::fromStdString(want.error));
+      return;
+    }
+    const ConversionResult &w = *want.result;
+    if (w.layout == textlayout::column) {
+      const numericgrid &got = plot->StringGridModel->grid();
+      QCOMPARE(got.colcount(), w.grid.colcount());
+      QCOMPARE(got.rowcount(), w.grid.rowcount());
+      for (int c = 0; c < got.colcount(); ++c)
+        for (int r = 0; r < got.rowcount(); ++r)
+          QCOMPARE(got.text(c, r), w.grid.text(c, r));
+    }
+    QCOMPARE(static_cast<std::size_t>(plot->Datasets.count),
+             w.layout == textlayout::tagged ? w.datasets.size()
+                                            : std::size_t(w.grid.colcount() == 3 ? 1 : 0));
+    for (std::size_t i = 0; i < w.datasets.size(); ++i) {
+      const dataset &d = *plot->Datasets.at(static_cast<unsigned>(i))->obj;
+      QCOMPARE(d.name, w.datasets[i]->name);
+      QCOMPARE(d.x->data, w.datasets[i]->x->data);
+      QCOMPARE(d.y->data, w.datasets[i]->y->data);
+      QCOMPARE(d.yerr->data, w.datasets[i]->yerr->data);
+    }
+  }
+
   void failingLineIsFoundInsideABlock() {
     ProgressFrame frame;
     QString file = columnText(10000, "\n");
