@@ -84,6 +84,24 @@ public:
 // held. Throws as readdatatext does.
 void readdatalines(const std::string &path, datalinesink &sink);
 
+// What takes the parts of readdataparts.
+class datapartsink {
+public:
+  virtual ~datapartsink() = default;
+  // The file's size in bytes, before its first part. Called again, with
+  // the parts fed again from the first, when the file turns out not to be
+  // UTF-8 and is read once more as Latin-1.
+  virtual void begin(std::size_t bytes) = 0;
+  // The next part of the text, in UTF-8; false stops reading.
+  virtual bool part(std::string_view text) = 0;
+};
+// Reads a data text file as readdatatext does, in parts of about a MiB
+// that hold whole lines: each ends after a LF, or after a CR that no LF
+// follows, unless a line is longer than a part or the file ends. The parts
+// put together are readdatatext's text; the whole text is never held.
+// Throws as readdatatext does.
+void readdataparts(const std::string &path, datapartsink &sink);
+
 // readdatatext split into lines.
 textlines readtextfile(const std::string &path);
 
