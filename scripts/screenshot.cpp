@@ -53,6 +53,7 @@ int main(int argc, char *argv[]) {
     return 1;
 #ifdef ORVALLE_HAVE_PAD
   frame.setPadFactory(&orvalle::NewScratchPad);
+  frame.setFilePadFactory(&orvalle::OpenScratchPad);
 #endif
   frame.CreateLog();
   frame.CreateAboutBox();

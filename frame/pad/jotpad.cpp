@@ -3,6 +3,7 @@
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
@@ -303,6 +304,62 @@ void TJotPad::fill(const QString &text) {
   doc->setModified(false);
 }
 
+void TJotPad::loadFile() {
+  // The parts, each of whole lines, go into the editor as fill() puts a
+  // text there; the file's text is never held whole beside the document.
+  class loader : public datapartsink {
+  public:
+    loader(TJotPad &pad, LongWork &work) : doc_(pad.Memo->document()), end_(doc_), work_(work) {}
+    void begin(std::size_t bytes) override {
+      // Again from the start (as Latin-1): what was read goes.
+      end_.select(QTextCursor::Document);
+      end_.removeSelectedText();
+      size_ = bytes;
+      done_ = 0;
+      lines_ = 1;
+      first_ = true;
+    }
+    bool part(std::string_view text) override {
+      const QString t = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+      if (first_) {
+        // A file of more than a part, or of many lines in its first part,
+        // is held in blocks of many lines.
+        first_ = false;
+        qsizetype breaks = 0;
+        for (const QChar c : t)
+          breaks += isBreak(c);
+        blocked_ = breaks >= kBlockedFrom || size_ > (std::size_t(1) << 20);
+      }
+      end_.movePosition(QTextCursor::End);
+      end_.insertText(editorPart(t, 0, t.size(), blocked_, lines_));
+      done_ += text.size();
+      if (size_ > 0)
+        work_.step(static_cast<double>(done_) / static_cast<double>(size_));
+      return true;
+    }
+
+  private:
+    QTextDocument *doc_;
+    QTextCursor end_;
+    LongWork &work_;
+    std::size_t size_ = 0, done_ = 0;
+    qsizetype lines_ = 1;
+    bool first_ = true, blocked_ = false;
+  };
+
+  LongWork work(frame(), QStringLiteral("Reading %1").arg(fileName_));
+  QTextDocument *doc = Memo->document();
+  doc->setUndoRedoEnabled(false); // the loaded text is not a change to undo
+  struct undoback {
+    QTextDocument *doc;
+    ~undoback() { doc->setUndoRedoEnabled(true); }
+  } back{doc};
+  loader sink(*this, work);
+  readdataparts(QFile::encodeName(fileName_).toStdString(), sink);
+  Memo->moveCursor(QTextCursor::Start);
+  doc->setModified(false);
+}
+
 std::string TJotPad::utf8Text() const {
   const QTextDocument *doc = Memo->document();
   std::string out;
@@ -527,6 +584,14 @@ void TJotPad::closeEvent(QCloseEvent *e) {
     return;
   }
   e->accept();
+}
+
+MdiChild *OpenScratchPad(FrameApi &frame, const QString &fileName) {
+  auto pad = std::make_unique<TJotPad>(frame, fileName, QString());
+  pad->loadFile(); // a failure throws, and the pad goes
+  TJotPad *p = pad.get();
+  frame.addChild(pad.release()); // the frame owns its children
+  return p;
 }
 
 MdiChild *NewScratchPad(FrameApi &frame, const QString &fileName, const QString &text) {

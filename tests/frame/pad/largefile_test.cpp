@@ -3,6 +3,7 @@
 // as a pad of one block a line does; loading by parts with progress gives
 // the same text.
 #include <QApplication>
+#include <QFile>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -11,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "datatext/conversion.h"
@@ -192,6 +194,87 @@ private slots:
       QCOMPARE(d.y->data, w.datasets[i]->y->data);
       QCOMPARE(d.yerr->data, w.datasets[i]->yerr->data);
     }
+  }
+
+  // File Open's pad reads its file in parts: it holds what a pad given the
+  // file's whole text holds, as an unmodified document without undo.
+  void openedInPartsHoldsTheFile_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    const QByteArray big = columnText(120000, "\r\n").toUtf8();
+    QTest::newRow("small") << QByteArray("1 2 0.5\n3 4 0.25\n");
+    QTest::newRow("no last break") << QByteArray("1 2 0.5\r\n3 4 0.25");
+    QTest::newRow("lone CR") << QByteArray("1 2 0.5\r3 4 0.25\r");
+    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF# L\xC3\xA4nge\n1 2 0.5\n");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("large CR LF") << big;
+    QTest::newRow("large, Latin-1 at the end") << big + QByteArray("# L\xE4nge\r\n");
+    QTest::newRow("5000 lines") << columnText(5000, "\n").toUtf8();
+  }
+  void openedInPartsHoldsTheFile() {
+    QFETCH(QByteArray, bytes);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("data.txt"));
+    {
+      QFile f(path);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(bytes);
+    }
+    ProgressFrame frame;
+    TJotPad whole(frame, path,
+                  QString::fromStdString(readdatatext(QFile::encodeName(path).toStdString())));
+    auto *pad = qobject_cast<TJotPad *>(OpenScratchPad(frame, path));
+    QVERIFY(pad);
+    QCOMPARE(frame.children.size(), std::size_t(1));
+    QCOMPARE(pad->windowTitle(), path);
+    QCOMPARE(pad->fileName(), path);
+    QCOMPARE(pad->text(), whole.text());
+    QCOMPARE(pad->utf8Text(), whole.utf8Text());
+    QVERIFY(!pad->modified());
+    QVERIFY(!pad->Memo->document()->isUndoAvailable());
+    QCOMPARE(pad->Memo->textCursor().position(), 0);
+    if (bytes.count('\n') >= 4096)
+      QVERIFY(pad->Memo->document()->blockCount() < bytes.count('\n') / 32);
+    // Still an editor: an edit is undone.
+    pad->Memo->moveCursor(QTextCursor::End);
+    pad->Memo->insertPlainText(QStringLiteral("7 8 0.5"));
+    QVERIFY(pad->modified());
+    pad->Memo->undo();
+    QCOMPARE(pad->text(), whole.text());
+  }
+
+  void openedInPartsConvertsToTheGridOfTheFile() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("large.txt"));
+    const int n = 120000;
+    {
+      QFile f(path);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(columnText(n, "\n").toUtf8());
+    }
+    ProgressFrame frame;
+    auto *pad = qobject_cast<TJotPad *>(OpenScratchPad(frame, path));
+    QVERIFY(pad);
+    TFit *plot = pad->Convert();
+    QVERIFY(plot);
+    const ConversionOutcome ref = ConvertToChart(
+        readtextfile(QFile::encodeName(path).toStdString()), QFile::encodeName(path).toStdString());
+    QVERIFY(ref.ok());
+    const numericgrid &got = plot->StringGridModel->grid();
+    QCOMPARE(got.colcount(), 3);
+    QCOMPARE(got.rowcount(), n + 1);
+    for (int c = 0; c < 3; ++c)
+      for (int r = 1; r <= n; ++r)
+        if (got.value(c, r) != ref.result->grid.value(c, r))
+          QFAIL(qPrintable(QStringLiteral("cell %1, %2 differs").arg(c).arg(r)));
+    QCOMPARE(got.value(1, n), 3 + 2 * (n - 1) * 0.001);
+  }
+
+  void openingWhatIsNoFileAddsNoPad() {
+    ProgressFrame frame;
+    QVERIFY_THROWS_EXCEPTION(std::system_error,
+                             OpenScratchPad(frame, QStringLiteral("/nonexistent/orvalle.txt")));
+    QVERIFY_THROWS_EXCEPTION(textreaderror, OpenScratchPad(frame, QStringLiteral("/dev/null")));
+    QVERIFY(frame.children.empty());
   }
 
   void failingLineIsFoundInsideABlock() {
