@@ -76,6 +76,30 @@ QString blockLines(const QTextBlock &block) {
   return t;
 }
 
+// A block's text in UTF-8, its line separators as line feeds and its
+// no-break spaces as plain spaces (as the editor's plain text has them).
+// ASCII text, all there is in most data, is copied in one pass.
+void asUtf8(QString &t, std::string &out) {
+  out.resize(static_cast<std::size_t>(t.size()));
+  const char16_t *s = reinterpret_cast<const char16_t *>(t.constData());
+  for (qsizetype i = 0; i < t.size(); ++i) {
+    const char16_t c = s[i];
+    if (c < 0x80)
+      out[static_cast<std::size_t>(i)] = static_cast<char>(c);
+    else if (c == QChar::LineSeparator)
+      out[static_cast<std::size_t>(i)] = '\n';
+    else if (c == QChar::Nbsp)
+      out[static_cast<std::size_t>(i)] = ' ';
+    else {
+      t.replace(QChar::LineSeparator, QLatin1Char('\n'));
+      t.replace(QChar::Nbsp, QLatin1Char(' '));
+      const QByteArray bytes = t.toUtf8();
+      out.assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+      return;
+    }
+  }
+}
+
 // The editor's lines converted as the conversion reads a text's lines, fed
 // to it block by block in UTF-8, so that no copy of the whole text is made.
 // Line separators and line feeds end lines, as do CR LF and a lone CR; no-break
@@ -88,19 +112,18 @@ ConversionOutcome convertLines(const QTextDocument &doc, const std::string &file
     chartconverter run(filename, static_cast<std::size_t>(std::max(0, doc.characterCount() - 1)));
     run.observe(std::move(observer));
     bool more = true;
+    std::string bytes;
     for (QTextBlock b = doc.begin(); more && b.isValid(); b = b.next()) {
       QString t = b.text();
       if (b == doc.begin() && t.startsWith(QChar(QChar::ByteOrderMark)))
         t.remove(0, 1);
-      t.replace(QChar::LineSeparator, QLatin1Char('\n'));
-      t.replace(QChar::Nbsp, QLatin1Char(' '));
-      const QByteArray bytes = t.toUtf8();
-      const char *p = bytes.constData();
+      asUtf8(t, bytes);
+      const char *p = bytes.data();
       const char *const end = p + bytes.size();
       // The text ends with the last block: an empty piece there follows a
       // final line break and is no line.
       const bool last = !b.next().isValid();
-      const bool cr = std::memchr(p, '\r', static_cast<std::size_t>(bytes.size())) != nullptr;
+      const bool cr = std::memchr(p, '\r', bytes.size()) != nullptr;
       for (;;) {
         const char *q =
             static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
