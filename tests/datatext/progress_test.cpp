@@ -96,8 +96,9 @@ TEST(ConversionProgress, ObserverChangesNothingAndEndsAtTheTotal) {
     for (std::size_t i = 0; i < seen.size(); ++i) {
       EXPECT_EQ(seen[i].total, lines.bytes()) << c.name;
       EXPECT_LE(seen[i].done, seen[i].total) << c.name;
-      if (i > 0)
+      if (i > 0) {
         EXPECT_GT(seen[i].done, seen[i - 1].done) << c.name << " report " << i;
+      }
     }
     EXPECT_EQ(seen.back().done, lines.bytes()) << c.name;
   }
