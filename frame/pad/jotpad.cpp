@@ -147,6 +147,7 @@ ConversionOutcome convertLines(const QTextDocument &doc, const std::string &file
     }
     return run.finish();
   } catch (const std::bad_alloc &) {
+  } catch (const std::length_error &) {
   }
   ConversionOutcome failed;
   failed.error = "Not enough memory to convert " +
@@ -332,7 +333,7 @@ void TJotPad::loadFile() {
   // text there; the file's text is never held whole beside the document.
   class loader : public datapartsink {
   public:
-    loader(TJotPad &pad, LongWork &work) : doc_(pad.Memo->document()), end_(doc_), work_(work) {}
+    loader(TJotPad &pad, LongWork &work) : end_(pad.Memo->document()), work_(work) {}
     void begin(std::size_t bytes) override {
       // Again from the start (as Latin-1): what was read goes.
       end_.select(QTextCursor::Document);
@@ -362,7 +363,6 @@ void TJotPad::loadFile() {
     }
 
   private:
-    QTextDocument *doc_;
     QTextCursor end_;
     LongWork &work_;
     std::size_t size_ = 0, done_ = 0;
@@ -465,7 +465,8 @@ TFit *TJotPad::Convert() {
   LongWork work(frame(), QStringLiteral("Converting %1").arg(fileName_));
   ConversionOutcome out = convertLines(
       *Memo->document(), fileName_.toStdString(), [&work](std::size_t done, std::size_t total) {
-        work.step(0.7 * static_cast<double>(done) / static_cast<double>(total));
+        if (total > 0)
+          work.step(0.7 * static_cast<double>(done) / static_cast<double>(total));
       });
   work.step(0.7);
   if (!out.ok()) {
