@@ -116,6 +116,7 @@ int main(int argc, char *argv[]) {
     if (frame.startFailed())
       return 1;
     frame.setPadFactory(&orvalle::NewScratchPad);
+    frame.setFilePadFactory(&orvalle::OpenScratchPad);
     QObject::connect(&frame, &orvalle::TMainForm::frameClosed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     frame.CreateLog();

@@ -151,6 +151,7 @@ int main(int argc, char **argv) {
   if (frame.startFailed())
     return 1;
   frame.setPadFactory(&NewScratchPad);
+  frame.setFilePadFactory(&OpenScratchPad);
   frame.CreateLog();
   frame.show();
   runUntil([&] { return frame.isVisible(); });

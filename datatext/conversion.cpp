@@ -134,6 +134,19 @@ struct chartconverter::state {
   std::size_t next = 0; // number of the next line, from 0
   std::string failed;   // set with phase done: the run's one message
 
+  chartconverter::progress observer;
+  std::size_t fed = 0; // bytes fed, line breaks included
+  std::size_t reported = 0;
+  bool anyreport = false;
+  void report(std::size_t done) {
+    done = std::min(done, bytes);
+    if (!observer || (anyreport && done <= reported))
+      return;
+    anyreport = true;
+    reported = done;
+    observer(done, bytes);
+  }
+
   // Column layout.
   std::size_t skipped = 0; // blank and comment lines so far
   bool reserved = false;
@@ -276,9 +289,14 @@ chartconverter::chartconverter(const std::string &filename, std::size_t bytes, s
 
 chartconverter::~chartconverter() = default;
 
+void chartconverter::observe(progress observer) { s_->observer = std::move(observer); }
+
 bool chartconverter::feed(std::string_view raw) {
   state &s = *s_;
   const std::size_t j = s.next++;
+  s.fed += raw.size() + 1;
+  if (s.observer && s.next % kProgressLines == 0)
+    s.report(s.fed);
   try {
     switch (s.at) {
     case state::phase::start: {
@@ -319,6 +337,7 @@ bool chartconverter::feed(std::string_view raw) {
 
 ConversionOutcome chartconverter::finish() {
   state &s = *s_;
+  s.report(s.bytes);
   switch (s.at) {
   case state::phase::done:
     return failure(std::move(s.failed));
@@ -356,11 +375,13 @@ ConversionOutcome chartconverter::finish() {
   return o;
 }
 
-ConversionOutcome ConvertToChart(const textlines &lines, const std::string &filename) {
+ConversionOutcome ConvertToChart(const textlines &lines, const std::string &filename,
+                                 chartconverter::progress observer) {
   // Whatever the run has built is released on the way out; only the
   // message stays.
   try {
     chartconverter run(filename, lines.bytes(), lines.size());
+    run.observe(std::move(observer));
     for (std::size_t j = 0; j < lines.size() && run.feed(lines[j]); ++j) {
     }
     return run.finish();

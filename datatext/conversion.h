@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -83,6 +84,24 @@ public:
 // held. Throws as readdatatext does.
 void readdatalines(const std::string &path, datalinesink &sink);
 
+// What takes the parts of readdataparts.
+class datapartsink {
+public:
+  virtual ~datapartsink() = default;
+  // The file's size in bytes, before its first part. Called again, with
+  // the parts fed again from the first, when the file turns out not to be
+  // UTF-8 and is read once more as Latin-1.
+  virtual void begin(std::size_t bytes) = 0;
+  // The next part of the text, in UTF-8; false stops reading.
+  virtual bool part(std::string_view text) = 0;
+};
+// Reads a data text file as readdatatext does, in parts of about a MiB
+// that hold whole lines: each ends after a LF, or after a CR that no LF
+// follows, unless a line is longer than a part or the file ends. The parts
+// put together are readdatatext's text; the whole text is never held.
+// Throws as readdatatext does.
+void readdataparts(const std::string &path, datapartsink &sink);
+
 // readdatatext split into lines.
 textlines readtextfile(const std::string &path);
 
@@ -124,6 +143,13 @@ public:
   // Moves column c's values out (as column() gives them), leaving the
   // column empty: the numbers change hands without a copy.
   std::vector<double> takecolumn(int c) { return std::move(columns_[static_cast<std::size_t>(c)]); }
+  // Hands column c's values of rows 1 to rowcount() - 1 over as a row
+  // (value r - 1 is that of grid row r), moved rather than copied and
+  // shared with the grid, which reads the column's cells from that row from
+  // then on (column() and takecolumn() then give nothing). Asked again, it
+  // gives the same row. Writing a cell of the column gives the grid its own
+  // copy of it again; the row stays as it is.
+  rowref sharecolumn(int c);
 
   // Makes room for rows 0 to rows - 1 in the columns that exist or are
   // made later up to column cols - 1 (a hint; the counts do not change).
@@ -141,6 +167,12 @@ private:
   int cols_ = 1;
   int rows_ = 2;
   std::vector<std::vector<double>> columns_ = std::vector<std::vector<double>>(1);
+  // The columns handed over by sharecolumn (null for the others).
+  std::vector<rowref> shared_;
+  const drow *sharedrow(int c) const noexcept {
+    const auto ci = static_cast<std::size_t>(c);
+    return ci < shared_.size() ? shared_[ci].get() : nullptr;
+  }
 };
 
 // Rounds v through its text with 15 significant digits.
@@ -182,6 +214,16 @@ public:
   // The outcome, after the last line; call once.
   ConversionOutcome finish();
 
+  // How far the run has come: done bytes of the text (each line counted
+  // with one line break) out of total, the bytes given to the constructor;
+  // done never exceeds total and never goes back.
+  using progress = std::function<void(std::size_t done, std::size_t total)>;
+  // Calls observer every kProgressLines lines fed, and once more from
+  // finish() with done equal to total. The observer must not throw; it
+  // does not change the outcome.
+  void observe(progress observer);
+  static constexpr std::size_t kProgressLines = 8192;
+
 private:
   struct state;
   std::unique_ptr<state> s_;
@@ -190,6 +232,8 @@ private:
 // Converts the lines of a data text. filename is the pad's file name (empty
 // for a pad never saved). Never throws for bad input; a failure leaves
 // nothing behind but its message.
-ConversionOutcome ConvertToChart(const textlines &lines, const std::string &filename);
+// observer, when given, follows the run (see chartconverter::observe).
+ConversionOutcome ConvertToChart(const textlines &lines, const std::string &filename,
+                                 chartconverter::progress observer = {});
 
 } // namespace orvalle

@@ -331,6 +331,60 @@ void readdatalines(const std::string &path, datalinesink &sink) {
   }
 }
 
+void readdataparts(const std::string &path, datapartsink &sink) {
+  constexpr std::size_t kPart = std::size_t(1) << 20;
+  for (bool latin1 = false;; latin1 = true) {
+    datafile f;
+    opendatafile(path, f);
+    sink.begin(f.size);
+    std::string buf; // bytes read and not yet handed on
+    std::size_t total = 0;
+    bool first = true;
+    bool again = false;
+    for (bool eof = false; !eof;) {
+      const std::size_t kept = buf.size();
+      buf.resize(kept + kPart);
+      const std::size_t n = f.readsome(buf.data() + kept, kPart);
+      buf.resize(kept + n);
+      total += n;
+      if (total > kMaxTextBytes)
+        throw f.toolarge();
+      eof = n == 0;
+      if (first) {
+        if (buf.size() < 3 && !eof)
+          continue; // not yet enough to tell a byte-order mark
+        first = false;
+        if (buf.compare(0, 3, "\xEF\xBB\xBF") == 0)
+          buf.erase(0, 3);
+      }
+      // The part ends after its last LF, or after a CR with a byte after it
+      // (so a CR LF is never cut in two); a line longer than a part goes
+      // on to the next read. What was kept from the last read holds no
+      // such end but maybe a CR at its end, so only the new bytes and that
+      // CR are looked at.
+      std::size_t end = buf.size();
+      if (!eof) {
+        const std::size_t low = std::min(kept ? kept - 1 : 0, buf.size());
+        while (end > low && buf[end - 1] != '\n' && !(buf[end - 1] == '\r' && end < buf.size()))
+          --end;
+        if (end == low)
+          continue;
+      }
+      const std::string_view text(buf.data(), end);
+      if (!latin1 &&
+          !validutf8(reinterpret_cast<const unsigned char *>(text.data()), text.size())) {
+        again = true; // read the whole file again, as Latin-1
+        break;
+      }
+      if (!text.empty() && !(latin1 ? sink.part(latin1toutf8(std::string(text))) : sink.part(text)))
+        return;
+      buf.erase(0, end);
+    }
+    if (!again)
+      return;
+  }
+}
+
 textlines readtextfile(const std::string &path) { return textlines::fromText(readdatatext(path)); }
 
 } // namespace orvalle

@@ -158,12 +158,37 @@ double roundto15(double v) {
 bool numericgrid::has(int c, int r) const noexcept {
   if (c < 0 || c >= cols_ || r < 0 || r >= rows_)
     return false;
+  if (const drow *s = sharedrow(c))
+    return r >= 1 && r - 1 < s->n && !std::isnan((*s)[r - 1]);
   const auto &col = columns_[static_cast<std::size_t>(c)];
   return static_cast<std::size_t>(r) < col.size() && !std::isnan(col[static_cast<std::size_t>(r)]);
 }
 
 double numericgrid::value(int c, int r) const noexcept {
-  return has(c, r) ? columns_[static_cast<std::size_t>(c)][static_cast<std::size_t>(r)] : kEmpty;
+  if (!has(c, r))
+    return kEmpty;
+  if (const drow *s = sharedrow(c))
+    return (*s)[r - 1];
+  return columns_[static_cast<std::size_t>(c)][static_cast<std::size_t>(r)];
+}
+
+rowref numericgrid::sharecolumn(int c) {
+  if (c < 0 || c >= cols_)
+    return nullptr;
+  const auto ci = static_cast<std::size_t>(c);
+  if (shared_.size() <= ci)
+    shared_.resize(ci + 1);
+  if (!shared_[ci]) {
+    std::vector<double> v = std::move(columns_[ci]);
+    columns_[ci] = std::vector<double>();
+    v.resize(static_cast<std::size_t>(rows_), kEmpty);
+    v.erase(v.begin()); // the header row: the values move down in place
+    auto row = std::make_shared<drow>();
+    row->n = rows_ - 1;
+    row->data = std::move(v);
+    shared_[ci] = std::move(row);
+  }
+  return shared_[ci];
 }
 
 std::string numericgrid::text(int c, int r) const {
@@ -177,6 +202,12 @@ void numericgrid::put(int c, int r, double v) {
     return;
   grow(c + 1, r + 1);
   auto &col = columns_[static_cast<std::size_t>(c)];
+  if (const drow *s = sharedrow(c)) {
+    // The grid takes its own copy of a column it has handed over.
+    col.assign(1, kEmpty);
+    col.insert(col.end(), s->data.begin(), s->data.begin() + s->n);
+    shared_[static_cast<std::size_t>(c)].reset();
+  }
   const auto ri = static_cast<std::size_t>(r);
   if (col.size() <= ri) {
     if (std::isnan(v))

@@ -266,6 +266,12 @@ void TMainForm::OpenFile(const QString &file) {
   // mark, regular files of a sensible size only.
   QString text;
   try {
+    if (filePadFactory_) {
+      MdiChild *pad = filePadFactory_(*this, info.absoluteFilePath());
+      if (pad && !qobject_cast<QMdiSubWindow *>(pad->parentWidget()))
+        addChild(pad);
+      return;
+    }
     text = QString::fromStdString(
         readdatatext(QFile::encodeName(info.absoluteFilePath()).toStdString()));
   } catch (const std::bad_alloc &) {

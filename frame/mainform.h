@@ -46,6 +46,12 @@ public:
 
   bool startFailed() const { return startFailed_; }
   void setPadFactory(PadFactory factory) { padFactory_ = std::move(factory); }
+  // Makes a pad holding a file, read by the pad itself in parts (so the
+  // whole text is never held twice), and adds it to the frame; throws as
+  // readdatatext does. When set, OpenFile uses it rather than the pad
+  // factory.
+  using FilePadFactory = std::function<MdiChild *(FrameApi &, const QString &fileName)>;
+  void setFilePadFactory(FilePadFactory factory) { filePadFactory_ = std::move(factory); }
 
   // Start-up steps after the frame: the log window, then the About box.
   TLog *CreateLog();
@@ -210,6 +216,7 @@ private:
   QPointer<TLog> log_;
   TAboutBox *aboutBox_ = nullptr;
   PadFactory padFactory_;
+  FilePadFactory filePadFactory_;
 
   // Log requests made before the log exists; handed over when it is created.
   struct PendingLine {

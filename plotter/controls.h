@@ -86,6 +86,9 @@ public:
   using QAbstractTableModel::QAbstractTableModel;
   void setGrid(numericgrid grid);
   const numericgrid &grid() const { return grid_; }
+  // Column c's values from row 1, shared with the grid (see
+  // numericgrid::sharecolumn).
+  rowref shareColumn(int c) { return grid_.sharecolumn(c); }
   int colCount() const { return grid_.colcount(); }
   int rowCountWithHeader() const { return grid_.rowcount(); }
   void setHeader(int c, const QString &name);

@@ -160,9 +160,11 @@ void TFit::SetUpData(bool tagged) {
   EditName->setEditText(QStringLiteral("DataSet A"));
 
   if (ncols == 3) {
+    // The fits page first: the charts are drawn when they are looked at,
+    // not for the dataset made here behind that page.
+    showPage(2);
     AddBtnClick();
     TrDataset->setCurrentIndex(0);
-    showPage(2);
     setPageAvailable(0, false);
     TrTypeClick();
   } else if (PageControl->isTabVisible(0)) {
@@ -175,7 +177,6 @@ void TFit::makeColumn(int c) {
   const numericgrid &grid = StringGridModel->grid();
   const int rows = grid.rowcount() - 1;
   auto column = std::make_unique<frow>();
-  column->values = std::make_shared<drow>(rows);
 
   const QString name = columnName(c);
   StringGridModel->setHeader(c, name);
@@ -184,21 +185,18 @@ void TFit::makeColumn(int c) {
   append(ErYdata, name);
   append(ErXdata, name);
 
-  const std::vector<double> &cells = grid.column(c);
-  drow &values = *column->values;
   for (int r = 1; r <= rows; ++r) {
-    const double v = static_cast<std::size_t>(r) < cells.size()
-                         ? cells[static_cast<std::size_t>(r)]
-                         : std::numeric_limits<double>::quiet_NaN();
-    if (std::isnan(v))
+    if (!grid.has(c, r))
       throw std::runtime_error(
           QStringLiteral("The cell of column %1, row %2 of the data grid is empty: '' is not a "
                          "valid floating point value. The columns before it have been read.")
               .arg(name)
               .arg(r)
               .toStdString());
-    values[r - 1] = v;
   }
+  // The grid's numbers become the column's without a copy; the grid shows
+  // them from there.
+  column->values = StringGridModel->shareColumn(c);
   Columns->add(std::move(column));
 }
 

@@ -55,6 +55,7 @@ int main(int argc, char *argv[]) {
     return 1;
 #ifdef ORVALLE_HAVE_PAD
   frame.setPadFactory(&orvalle::NewScratchPad);
+  frame.setFilePadFactory(&orvalle::OpenScratchPad);
 #endif
   if (what == QLatin1String("fits"))
     frame.setSamplefits(true);

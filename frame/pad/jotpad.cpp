@@ -3,6 +3,7 @@
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
@@ -73,6 +74,85 @@ QString blockLines(const QTextBlock &block) {
   t.replace(QChar::LineSeparator, QLatin1Char('\n'));
   t.replace(QChar::Nbsp, QLatin1Char(' '));
   return t;
+}
+
+// A block's text in UTF-8, its line separators as line feeds and its
+// no-break spaces as plain spaces (as the editor's plain text has them).
+// ASCII text, all there is in most data, is copied in one pass.
+void asUtf8(QString &t, std::string &out) {
+  out.resize(static_cast<std::size_t>(t.size()));
+  const char16_t *s = reinterpret_cast<const char16_t *>(t.constData());
+  for (qsizetype i = 0; i < t.size(); ++i) {
+    const char16_t c = s[i];
+    if (c < 0x80)
+      out[static_cast<std::size_t>(i)] = static_cast<char>(c);
+    else if (c == QChar::LineSeparator)
+      out[static_cast<std::size_t>(i)] = '\n';
+    else if (c == QChar::Nbsp)
+      out[static_cast<std::size_t>(i)] = ' ';
+    else {
+      t.replace(QChar::LineSeparator, QLatin1Char('\n'));
+      t.replace(QChar::Nbsp, QLatin1Char(' '));
+      const QByteArray bytes = t.toUtf8();
+      out.assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+      return;
+    }
+  }
+}
+
+// The editor's lines converted as the conversion reads a text's lines, fed
+// to it block by block in UTF-8, so that no copy of the whole text is made.
+// Line separators and line feeds end lines, as do CR LF and a lone CR; no-break
+// spaces are plain spaces, and a byte-order mark at the start is dropped.
+ConversionOutcome convertLines(const QTextDocument &doc, const std::string &filename,
+                               chartconverter::progress observer) {
+  try {
+    // Every character but the last (the end of the document) is a line's
+    // character or its line break: for ASCII text the bytes to be fed.
+    chartconverter run(filename, static_cast<std::size_t>(std::max(0, doc.characterCount() - 1)));
+    run.observe(std::move(observer));
+    bool more = true;
+    std::string bytes;
+    for (QTextBlock b = doc.begin(); more && b.isValid(); b = b.next()) {
+      QString t = b.text();
+      if (b == doc.begin() && t.startsWith(QChar(QChar::ByteOrderMark)))
+        t.remove(0, 1);
+      asUtf8(t, bytes);
+      const char *p = bytes.data();
+      const char *const end = p + bytes.size();
+      // The text ends with the last block: an empty piece there follows a
+      // final line break and is no line.
+      const bool last = !b.next().isValid();
+      const bool cr = std::memchr(p, '\r', bytes.size()) != nullptr;
+      for (;;) {
+        const char *q =
+            static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        if (!q)
+          q = end;
+        if (cr)
+          if (const void *r = std::memchr(p, '\r', static_cast<std::size_t>(q - p)))
+            q = static_cast<const char *>(r);
+        if (q == end && p == end && last)
+          break;
+        if (!(more = run.feed(std::string_view(p, static_cast<std::size_t>(q - p)))))
+          break;
+        // A CR ends its line; with a LF after it (or the block's own break,
+        // when it ends the block) it is one line break.
+        if (q == end || (*q == '\r' && q + 1 == end))
+          break;
+        if (*q == '\r' && q[1] == '\n')
+          ++q;
+        p = q + 1;
+      }
+    }
+    return run.finish();
+  } catch (const std::bad_alloc &) {
+  } catch (const std::length_error &) {
+  }
+  ConversionOutcome failed;
+  failed.error = "Not enough memory to convert " +
+                 (filename.empty() ? std::string("the text") : filename) + " to a chart";
+  return failed;
 }
 
 // The extension a name chosen in the save dialog gets when it has none:
@@ -248,6 +328,61 @@ void TJotPad::fill(const QString &text) {
   doc->setModified(false);
 }
 
+void TJotPad::loadFile() {
+  // The parts, each of whole lines, go into the editor as fill() puts a
+  // text there; the file's text is never held whole beside the document.
+  class loader : public datapartsink {
+  public:
+    loader(TJotPad &pad, LongWork &work) : end_(pad.Memo->document()), work_(work) {}
+    void begin(std::size_t bytes) override {
+      // Again from the start (as Latin-1): what was read goes.
+      end_.select(QTextCursor::Document);
+      end_.removeSelectedText();
+      size_ = bytes;
+      done_ = 0;
+      lines_ = 1;
+      first_ = true;
+    }
+    bool part(std::string_view text) override {
+      const QString t = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+      if (first_) {
+        // A file of more than a part, or of many lines in its first part,
+        // is held in blocks of many lines.
+        first_ = false;
+        qsizetype breaks = 0;
+        for (const QChar c : t)
+          breaks += isBreak(c);
+        blocked_ = breaks >= kBlockedFrom || size_ > (std::size_t(1) << 20);
+      }
+      end_.movePosition(QTextCursor::End);
+      end_.insertText(editorPart(t, 0, t.size(), blocked_, lines_));
+      done_ += text.size();
+      if (size_ > 0)
+        work_.step(static_cast<double>(done_) / static_cast<double>(size_));
+      return true;
+    }
+
+  private:
+    QTextCursor end_;
+    LongWork &work_;
+    std::size_t size_ = 0, done_ = 0;
+    qsizetype lines_ = 1;
+    bool first_ = true, blocked_ = false;
+  };
+
+  LongWork work(frame(), QStringLiteral("Reading %1").arg(fileName_));
+  QTextDocument *doc = Memo->document();
+  doc->setUndoRedoEnabled(false); // the loaded text is not a change to undo
+  struct undoback {
+    QTextDocument *doc;
+    ~undoback() { doc->setUndoRedoEnabled(true); }
+  } back{doc};
+  loader sink(*this, work);
+  readdataparts(QFile::encodeName(fileName_).toStdString(), sink);
+  Memo->moveCursor(QTextCursor::Start);
+  doc->setModified(false);
+}
+
 std::string TJotPad::utf8Text() const {
   const QTextDocument *doc = Memo->document();
   std::string out;
@@ -328,13 +463,11 @@ void TJotPad::SaveAs() {
 
 TFit *TJotPad::Convert() {
   LongWork work(frame(), QStringLiteral("Converting %1").arg(fileName_));
-  ConversionOutcome out;
-  {
-    // The conversion reads one copy of the text, made here.
-    const textlines lines = textlines::fromText(utf8Text());
-    work.step(0.2);
-    out = ConvertToChart(lines, fileName_.toStdString());
-  }
+  ConversionOutcome out = convertLines(
+      *Memo->document(), fileName_.toStdString(), [&work](std::size_t done, std::size_t total) {
+        if (total > 0)
+          work.step(0.7 * static_cast<double>(done) / static_cast<double>(total));
+      });
   work.step(0.7);
   if (!out.ok()) {
     const QString message = QString::fromStdString(out.error);
@@ -475,6 +608,14 @@ void TJotPad::closeEvent(QCloseEvent *e) {
     return;
   }
   e->accept();
+}
+
+MdiChild *OpenScratchPad(FrameApi &frame, const QString &fileName) {
+  auto pad = std::make_unique<TJotPad>(frame, fileName, QString());
+  pad->loadFile(); // a failure throws, and the pad goes
+  TJotPad *p = pad.get();
+  frame.addChild(pad.release()); // the frame owns its children
+  return p;
 }
 
 MdiChild *NewScratchPad(FrameApi &frame, const QString &fileName, const QString &text) {

@@ -51,6 +51,10 @@ public:
   TFit *Convert();
   void WordWrap();
   void UpdateMenus();
+  // Puts the pad's file into the editor as an unmodified document, read in
+  // parts as readdataparts reads it. Throws as readdatatext does; the
+  // editor may then hold part of the file.
+  void loadFile();
 
   QPlainTextEdit *Memo = nullptr;
 
@@ -74,5 +78,9 @@ private:
 // The factory the frame calls for File New (empty fileName) and File Open:
 // makes a pad, adds it to the frame and returns it.
 MdiChild *NewScratchPad(FrameApi &frame, const QString &fileName, const QString &text);
+// The factory the frame calls for File Open: makes a pad, loads fileName
+// into it (loadFile) and adds it to the frame. A file that cannot be read
+// throws, and no pad is added.
+MdiChild *OpenScratchPad(FrameApi &frame, const QString &fileName);
 
 } // namespace orvalle

@@ -13,6 +13,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 #include "frame/log.h"
 #include "frame/mainform.h"
 #include "frame/pad/jotpad.h"
@@ -69,6 +71,7 @@ class OpenFilesTest : public QObject {
   Q_OBJECT
 private slots:
   void eachFileOpensAsAPadAndAMissingOneIsLogged();
+  void filesReadInPartsOpenAsPadsAndWhatIsNoFileIsLogged();
   void droppedFilesOpenAsPads();
   void helpAndVersionNeedNoWindow_data();
   void helpAndVersionNeedNoWindow();
@@ -99,6 +102,33 @@ void OpenFilesTest::eachFileOpensAsAPadAndAMissingOneIsLogged() {
   const QStringList lines = rig.frame->log()->lines();
   QCOMPARE(lines.size(), before + 1);
   QVERIFY(lines.last().endsWith(QStringLiteral(" - File Not Found!")));
+  QCOMPARE(rig.beeps.count, beeps + 1);
+}
+
+void OpenFilesTest::filesReadInPartsOpenAsPadsAndWhatIsNoFileIsLogged() {
+  // As the program opens files: each pad reads its own file.
+  Rig rig;
+  rig.frame->setFilePadFactory(&OpenScratchPad);
+  const QString a = rig.write(QStringLiteral("a.txt"), "1 2 0.1\r\n2 4 0.1\r\n");
+  const QString latin = rig.write(QStringLiteral("l.txt"), "# L\xe4nge\n1 2 0.1\n");
+  const QString fifo = rig.dir.filePath(QStringLiteral("fifo"));
+  QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const qsizetype before = rig.frame->log()->lines().size();
+  const int beeps = rig.beeps.count;
+
+  rig.frame->OpenFiles({a, fifo, latin});
+  settle();
+
+  const auto pads = rig.pads();
+  QCOMPARE(pads.size(), std::size_t(2));
+  QCOMPARE(pads[0]->windowTitle(), a);
+  QCOMPARE(pads[0]->Memo->toPlainText(), QStringLiteral("1 2 0.1\n2 4 0.1\n"));
+  QVERIFY(!pads[0]->modified());
+  QCOMPARE(pads[1]->Memo->toPlainText(), QString::fromUtf8("# L\u00e4nge\n1 2 0.1\n"));
+  // The FIFO is no file to read (nor to wait on): the frame's message.
+  const QStringList lines = rig.frame->log()->lines();
+  QCOMPARE(lines.size(), before + 1);
+  QVERIFY2(lines.last().endsWith(QStringLiteral(" - File Not Found!")), qPrintable(lines.last()));
   QCOMPARE(rig.beeps.count, beeps + 1);
 }
 

@@ -4,6 +4,7 @@
 // the same text.
 // Covers frame/longwork.cpp as well as frame/pad/jotpad.cpp.
 #include <QApplication>
+#include <QFile>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -12,6 +13,7 @@
 
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "datatext/conversion.h"
@@ -134,6 +136,146 @@ private slots:
     QCOMPARE(static_cast<int>(plot->Datasets.count), 1);
     QCOMPARE(plot->Datasets.at(0)->obj->x->n, n);
     QCOMPARE(plot->Datasets.at(0)->obj->y->data, plot->Columns->at(1)->obj->values->data);
+  }
+
+  // The pad feeds its blocks to the conversion without making the whole
+  // text: the outcome is that of the editor's plain text converted whole.
+  void convertsAsItsPlainTextConverts_data() {
+    QTest::addColumn<QString>("text");
+    const QString big = columnText(5000, "\r\n");
+    QTest::newRow("LF") << QStringLiteral("1 2 0.5\n3 4 0.25\n5 6 0.1\n");
+    QTest::newRow("CR LF") << QStringLiteral("1 2 0.5\r\n3 4 0.25\r\n5 6 0.1\r\n");
+    QTest::newRow("lone CR") << QStringLiteral("1 2 0.5\r3 4 0.25\r5 6 0.1\r");
+    QTest::newRow("no last break") << QStringLiteral("1 2 0.5\n3 4 0.25\n5 6 0.1");
+    QTest::newRow("blank lines at the end") << QStringLiteral("1 2 0.5\n3 4 0.25\n\n\n");
+    QTest::newRow("comments and blanks")
+        << QStringLiteral("# run\n\n1 2 0.5\n  \n3 4 0.25\n# end\n5 6 0.1\n");
+    QTest::newRow("no-break spaces") << QString::fromUtf8("1\u00a02 0.5\n3 4\u00a00.25\n");
+    QTest::newRow("byte-order mark") << QString::fromUtf8("\ufeff1 2 0.5\n3 4 0.25\n");
+    QTest::newRow("two columns") << QStringLiteral("1 2\n3 4\n5 7\n");
+    QTest::newRow("tagged") << QString::fromUtf8(
+        "1 2 0.5 a\n2 3 0.5 a\n3 4 0.5 \u00e9\n4 5 0.5 \u00e9\n");
+    QTest::newRow("bad field") << QStringLiteral("1 2 0.5\n3 x 0.25\n");
+    QTest::newRow("no data") << QStringLiteral("# nothing\n\n");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("blocked, CR LF") << big;
+    QTest::newRow("blocked, no last break") << big.chopped(2);
+    QTest::newRow("blocked, blank line inside")
+        << QString(big).insert(big.indexOf(QStringLiteral("\r\n"), big.size() / 2) + 2,
+                               QStringLiteral("\r\n# a comment\r\n"));
+  }
+  void convertsAsItsPlainTextConverts() {
+    QFETCH(QString, text);
+    ProgressFrame frame;
+    TJotPad pad(frame, QStringLiteral("/tmp/t.txt"), text);
+    const ConversionOutcome want =
+        ConvertToChart(textlines::fromText(pad.Memo->toPlainText().toStdString()), "/tmp/t.txt");
+    TFit *plot = pad.Convert();
+    QCOMPARE(plot != nullptr, want.ok());
+    if (!plot) {
+      QCOMPARE(frame.log.back().text, QString::fromStdString(want.error));
+      return;
+    }
+    const ConversionResult &w = *want.result;
+    if (w.layout == textlayout::column) {
+      const numericgrid &got = plot->StringGridModel->grid();
+      QCOMPARE(got.colcount(), w.grid.colcount());
+      QCOMPARE(got.rowcount(), w.grid.rowcount());
+      for (int c = 0; c < got.colcount(); ++c)
+        for (int r = 0; r < got.rowcount(); ++r)
+          QCOMPARE(got.text(c, r), w.grid.text(c, r));
+    }
+    QCOMPARE(static_cast<std::size_t>(plot->Datasets.count),
+             w.layout == textlayout::tagged ? w.datasets.size()
+                                            : std::size_t(w.grid.colcount() == 3 ? 1 : 0));
+    for (std::size_t i = 0; i < w.datasets.size(); ++i) {
+      const dataset &d = *plot->Datasets.at(static_cast<unsigned>(i))->obj;
+      QCOMPARE(d.name, w.datasets[i]->name);
+      QCOMPARE(d.x->data, w.datasets[i]->x->data);
+      QCOMPARE(d.y->data, w.datasets[i]->y->data);
+      QCOMPARE(d.yerr->data, w.datasets[i]->yerr->data);
+    }
+  }
+
+  // File Open's pad reads its file in parts: it holds what a pad given the
+  // file's whole text holds, as an unmodified document without undo.
+  void openedInPartsHoldsTheFile_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    const QByteArray big = columnText(120000, "\r\n").toUtf8();
+    QTest::newRow("small") << QByteArray("1 2 0.5\n3 4 0.25\n");
+    QTest::newRow("no last break") << QByteArray("1 2 0.5\r\n3 4 0.25");
+    QTest::newRow("lone CR") << QByteArray("1 2 0.5\r3 4 0.25\r");
+    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF# L\xC3\xA4nge\n1 2 0.5\n");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("large CR LF") << big;
+    QTest::newRow("large, Latin-1 at the end") << big + QByteArray("# L\xE4nge\r\n");
+    QTest::newRow("5000 lines") << columnText(5000, "\n").toUtf8();
+  }
+  void openedInPartsHoldsTheFile() {
+    QFETCH(QByteArray, bytes);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("data.txt"));
+    {
+      QFile f(path);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(bytes);
+    }
+    ProgressFrame frame;
+    TJotPad whole(frame, path,
+                  QString::fromStdString(readdatatext(QFile::encodeName(path).toStdString())));
+    auto *pad = qobject_cast<TJotPad *>(OpenScratchPad(frame, path));
+    QVERIFY(pad);
+    QCOMPARE(frame.children.size(), std::size_t(1));
+    QCOMPARE(pad->windowTitle(), path);
+    QCOMPARE(pad->fileName(), path);
+    QCOMPARE(pad->text(), whole.text());
+    QCOMPARE(pad->utf8Text(), whole.utf8Text());
+    QVERIFY(!pad->modified());
+    QVERIFY(!pad->Memo->document()->isUndoAvailable());
+    QCOMPARE(pad->Memo->textCursor().position(), 0);
+    if (bytes.count('\n') >= 4096)
+      QVERIFY(pad->Memo->document()->blockCount() < bytes.count('\n') / 32);
+    // Still an editor: an edit is undone.
+    pad->Memo->moveCursor(QTextCursor::End);
+    pad->Memo->insertPlainText(QStringLiteral("7 8 0.5"));
+    QVERIFY(pad->modified());
+    pad->Memo->undo();
+    QCOMPARE(pad->text(), whole.text());
+  }
+
+  void openedInPartsConvertsToTheGridOfTheFile() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("large.txt"));
+    const int n = 120000;
+    {
+      QFile f(path);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(columnText(n, "\n").toUtf8());
+    }
+    ProgressFrame frame;
+    auto *pad = qobject_cast<TJotPad *>(OpenScratchPad(frame, path));
+    QVERIFY(pad);
+    TFit *plot = pad->Convert();
+    QVERIFY(plot);
+    const ConversionOutcome ref = ConvertToChart(
+        readtextfile(QFile::encodeName(path).toStdString()), QFile::encodeName(path).toStdString());
+    QVERIFY(ref.ok());
+    const numericgrid &got = plot->StringGridModel->grid();
+    QCOMPARE(got.colcount(), 3);
+    QCOMPARE(got.rowcount(), n + 1);
+    for (int c = 0; c < 3; ++c)
+      for (int r = 1; r <= n; ++r)
+        if (got.value(c, r) != ref.result->grid.value(c, r))
+          QFAIL(qPrintable(QStringLiteral("cell %1, %2 differs").arg(c).arg(r)));
+    QCOMPARE(got.value(1, n), 3 + 2 * (n - 1) * 0.001);
+  }
+
+  void openingWhatIsNoFileAddsNoPad() {
+    ProgressFrame frame;
+    QVERIFY_THROWS_EXCEPTION(std::system_error,
+                             OpenScratchPad(frame, QStringLiteral("/nonexistent/orvalle.txt")));
+    QVERIFY_THROWS_EXCEPTION(textreaderror, OpenScratchPad(frame, QStringLiteral("/dev/null")));
+    QVERIFY(frame.children.empty());
   }
 
   void failingLineIsFoundInsideABlock() {
