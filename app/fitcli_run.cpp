@@ -262,6 +262,20 @@ struct fitrun {
   std::optional<gnuplottexts> gnuplot; // the script and data texts to write
 };
 
+// A polynomial fit reads the errors of y only through their weights. When
+// nothing else will read them (no residuals, no gnuplot files, no x errors)
+// and no other row shares them, the weights are made in their place: the
+// points then take three arrays rather than four.
+bool weightsinplace(const options &o, const dataset &d) {
+  const trendtype t = o.model.type;
+  const bool polynomial =
+      t != trendtype::formula &&
+      (o.model.degree > 0 || t == trendtype::linearorigin || t == trendtype::linear ||
+       t == trendtype::quadratic || t == trendtype::cubic);
+  return polynomial && !o.residuals && !o.gnuplot && !d.hasxerrors() && d.yerr &&
+         d.yerr.use_count() == 1;
+}
+
 void singlefit(fitrun &run, const options &o, int which) {
   dataset &d = *run.datasets[static_cast<std::size_t>(which)];
   const PluginLibrary *plugin = run.plugin ? &*run.plugin : nullptr;
@@ -298,6 +312,8 @@ void singlefit(fitrun &run, const options &o, int which) {
     fit->name = o.name ? *o.name : autofitname(d.name, itemtext);
     fit->data = &d;
     d.attach(fit.get());
+    if (weightsinplace(o, d))
+      d.errorsintoweights();
     fit->fitplot(canvas, canvas, 1000, o.gauss);
   } catch (const std::bad_alloc &) {
     d.attach(nullptr);

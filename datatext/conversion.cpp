@@ -1,6 +1,7 @@
 // ConvertToChart: a data text in the column layout becomes a numeric grid,
 // one in the tagged layout becomes datasets.
 #include <algorithm>
+#include <cstdint>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -36,6 +37,8 @@ inline bool ispassedover(std::string_view l) { return isblankline(l) || iscommen
 inline bool isdigit(char c) { return c >= '0' && c <= '9'; }
 inline bool isnumberstart(char c) { return isdigit(c) || c == '.' || c == '-'; }
 inline bool isseparator(char c) { return c == ' ' || c == '\t'; }
+constexpr double kPlainPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 inline bool hasseparator(std::string_view l) {
   for (const char c : l)
     if (isseparator(c))
@@ -159,11 +162,89 @@ struct chartconverter::state {
     return false;
   }
   bool columnline(std::string_view raw, std::size_t j);
+  bool plaincolumnline(std::string_view raw, std::size_t j);
   bool taggedline(std::string_view raw, std::size_t i);
   std::size_t findtag(std::string_view tag);
 };
 
+// The usual line of a column file, numbers apart by spaces or tabs and
+// nothing else, read in one pass: false, with nothing written, for any
+// other line (blank, comment, no separator, a control character, a field
+// that is not a number, more cells than a row of plaincells), which
+// columnline then reads by the general rules. A field of at most 15 digits
+// without an exponent is read here by the same arithmetic as parsefield's;
+// any other goes to parsefield.
+bool chartconverter::state::plaincolumnline(std::string_view raw, std::size_t j) {
+  constexpr int plaincells = 16;
+  const char *p = raw.data();
+  const char *const end = p + raw.size();
+  if (p == end || !(isnumberstart(*p) || *p == '+'))
+    return false;
+  double v[plaincells];
+  int n = 0;
+  bool separated = false;
+  while (p != end) {
+    if (n == plaincells)
+      return false;
+    const char *s = p;
+    bool negative = false;
+    if (*s == '-' || *s == '+') {
+      negative = *s == '-';
+      ++s;
+    }
+    std::uint64_t mant = 0;
+    const char *digits = s;
+    while (s != end && isdigit(*s))
+      mant = mant * 10 + static_cast<unsigned>(*s++ - '0');
+    std::ptrdiff_t count = s - digits;
+    std::ptrdiff_t fraction = 0;
+    if (s != end && *s == '.') {
+      const char *first = ++s;
+      while (s != end && isdigit(*s))
+        mant = mant * 10 + static_cast<unsigned>(*s++ - '0');
+      fraction = s - first;
+      count += fraction;
+    }
+    if (s != end && !isseparator(*s)) {
+      // An exponent, or a field to be refused: parsefield decides.
+      count = 0;
+      while (s != end && !isseparator(*s)) {
+        if (static_cast<unsigned char>(*s) <= ' ')
+          return false; // trimmed away by the general rules
+        ++s;
+      }
+    }
+    if (count > 0 && count <= 15) {
+      // Both mant and 10^fraction are exact doubles: one correctly rounded
+      // division, as parsefield does it.
+      const double m = static_cast<double>(mant);
+      const double value = fraction == 0 ? m : m / kPlainPow10[fraction];
+      v[n] = negative ? -value : value;
+    } else {
+      bool over15 = false;
+      if (!parsefield(std::string_view(p, static_cast<std::size_t>(s - p)), v[n], over15))
+        return false;
+      if (over15)
+        v[n] = roundto15(v[n]);
+    }
+    ++n;
+    p = s;
+    while (p != end && isseparator(*p)) {
+      ++p;
+      separated = true;
+    }
+  }
+  if (!separated)
+    return false;
+  const int r1 = static_cast<int>(j - skipped + 1);
+  for (int c = 0; c < n; ++c)
+    gridwriter::put(r.grid, c, r1, v[c]);
+  return true;
+}
+
 bool chartconverter::state::columnline(std::string_view raw, std::size_t j) {
+  if (reserved && plaincolumnline(raw, j))
+    return true;
   if (ispassedover(raw)) {
     ++skipped;
     return true;

@@ -270,7 +270,7 @@ double polynom::value(double x) const {
 // the variances nor their factors leave the range of a double.
 void polynom::fit(bool gauss) {
   requirepoints(data);
-  if (!data->yerr || data->yerr->n != data->w->n)
+  if (data->yerr ? data->yerr->n != data->w->n : !data->weightsonly())
     throw engine_error(kRowLengths, "The y errors and the weights differ in length");
   const int N = order;
   const int np = N + 1;
