@@ -1,7 +1,9 @@
 // ConvertToChart: a data text in the column layout becomes a numeric grid,
 // one in the tagged layout becomes datasets.
 #include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -37,6 +39,35 @@ inline bool ispassedover(std::string_view l) { return isblankline(l) || iscommen
 inline bool isdigit(char c) { return c >= '0' && c <= '9'; }
 inline bool isnumberstart(char c) { return isdigit(c) || c == '.' || c == '-'; }
 inline bool isseparator(char c) { return c == ' ' || c == '\t'; }
+constexpr std::uint64_t kTens[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+// The longest line plaincolumnline reads.
+constexpr std::size_t kPlainBytes = 192;
+
+// How many digits begin the eight bytes at p, and the digits' values, one
+// byte each with the first digit in the lowest byte.
+inline int leadingdigits(const char *p, std::uint64_t &digits) {
+  std::uint64_t w = 0;
+  for (int k = 0; k < 8; ++k)
+    w |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[k])) << (8 * k);
+  digits = w ^ 0x3030303030303030ull; // '0' to '9' become 0 to 9
+  // A byte of 10 or more has its top bit set in digits or in digits + 118.
+  // A carry out of such a byte may spoil the bytes above it, which lie past
+  // the first non-digit and do not count.
+  const std::uint64_t other = (digits | (digits + 0x7676767676767676ull)) & 0x8080808080808080ull;
+  return other ? std::countr_zero(other) >> 3 : 8;
+}
+
+// The value of the first n (1 to 8) digits leadingdigits found: pairs,
+// then fours, then all eight combined by multiplications.
+inline std::uint64_t digitsvalue(std::uint64_t digits, int n) {
+  std::uint64_t v = digits << (8 * (8 - n));
+  v = v * 10 + (v >> 8);
+  v = (((v & 0x000000FF000000FFull) * 0x000F424000000064ull) +
+       (((v >> 16) & 0x000000FF000000FFull) * 0x0000271000000001ull)) >>
+      32;
+  return v & 0xFFFFFFFFull;
+}
+
 constexpr double kPlainPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 inline bool hasseparator(std::string_view l) {
@@ -170,16 +201,22 @@ struct chartconverter::state {
 // The usual line of a column file, numbers apart by spaces or tabs and
 // nothing else, read in one pass: false, with nothing written, for any
 // other line (blank, comment, no separator, a control character, a field
-// that is not a number, more cells than a row of plaincells), which
-// columnline then reads by the general rules. A field of at most 15 digits
-// without an exponent is read here by the same arithmetic as parsefield's;
-// any other goes to parsefield.
+// that is not a number, more than plaincells cells or kPlainBytes bytes),
+// which columnline then reads by the general rules. A field of at most 15
+// digits without an exponent is read here by the same arithmetic as
+// parsefield's; any other goes to parsefield.
 bool chartconverter::state::plaincolumnline(std::string_view raw, std::size_t j) {
   constexpr int plaincells = 16;
-  const char *p = raw.data();
-  const char *const end = p + raw.size();
-  if (p == end || !(isnumberstart(*p) || *p == '+'))
+  if (raw.empty() || raw.size() > kPlainBytes ||
+      !(isnumberstart(raw.front()) || raw.front() == '+'))
     return false;
+  // A copy with eight zero bytes after it, so that eight bytes may be read
+  // from anywhere in the line.
+  char line[kPlainBytes + 8];
+  std::memcpy(line, raw.data(), raw.size());
+  std::memset(line + raw.size(), 0, 8);
+  const char *p = line;
+  const char *const end = line + raw.size();
   double v[plaincells];
   int n = 0;
   bool separated = false;
@@ -192,17 +229,23 @@ bool chartconverter::state::plaincolumnline(std::string_view raw, std::size_t j)
       negative = *s == '-';
       ++s;
     }
-    std::uint64_t mant = 0;
-    const char *digits = s;
-    while (s != end && isdigit(*s))
-      mant = mant * 10 + static_cast<unsigned>(*s++ - '0');
-    std::ptrdiff_t count = s - digits;
+    std::uint64_t digits = 0;
+    int k = leadingdigits(s, digits);
+    std::uint64_t mant = k ? digitsvalue(digits, k) : 0;
+    s += k;
+    std::ptrdiff_t count = k;
+    for (; k == 8 && s != end && isdigit(*s); ++s, ++count)
+      mant = mant * 10 + static_cast<unsigned>(*s - '0');
     std::ptrdiff_t fraction = 0;
     if (s != end && *s == '.') {
-      const char *first = ++s;
-      while (s != end && isdigit(*s))
-        mant = mant * 10 + static_cast<unsigned>(*s++ - '0');
-      fraction = s - first;
+      ++s;
+      k = leadingdigits(s, digits);
+      if (k)
+        mant = mant * kTens[k] + digitsvalue(digits, k);
+      s += k;
+      fraction = k;
+      for (; k == 8 && s != end && isdigit(*s); ++s, ++fraction)
+        mant = mant * 10 + static_cast<unsigned>(*s - '0');
       count += fraction;
     }
     if (s != end && !isseparator(*s)) {

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <optional>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "engine/fits.h"
@@ -240,6 +242,75 @@ void shiftcentre(const long double *c, int N, long double t, long double *out) {
   }
 }
 
+constexpr int kMaxFitDegree = polynom::kMaxDegree;
+
+// Calls f with std::integral_constant<int, N> for N from 1 to kMaxFitDegree,
+// so that the loops over the points below run with the degree fixed when
+// compiled: their sums then stay in registers instead of arrays in memory.
+// The arithmetic, and so every result, is that of a loop over k.
+template <class F> void bydegree(int N, F f) {
+  [&]<int... D>(std::integer_sequence<int, D...>) {
+    ((N == D + 1 ? (f(std::integral_constant<int, D + 1>{}), true) : false) || ...);
+  }
+  (std::make_integer_sequence<int, kMaxFitDegree>{});
+}
+
+// Sums of w x'^k (k to 2N) and w y' x'^k (k to N) on the centred, scaled
+// values x' = (x - xm) rfx, y' = (y - ym) rfy, added to sxk and syk.
+template <int N>
+void powersums(const drow &X, const drow &Y, const drow &W, double xm, double ym, double drfx,
+               double drfy, long double *sxk, long double *syk) {
+  long double sx[2 * N + 1] = {};
+  long double sy[N + 1] = {};
+  const int n = W.n;
+  for (int i = 0; i < n; ++i) {
+    const double w = W[i];
+    if (w == 0.0)
+      continue;
+    const double u = (X[i] - xm) * drfx;
+    const double yv = (Y[i] - ym) * drfy;
+    const long double lw = w;
+    const long double lwy = lw * yv;
+    double up = 1.0; // u^k, with 0^0 = 1
+    for (int k = 0; k <= N; ++k) {
+      sx[k] += lw * up;
+      sy[k] += lwy * up;
+      up *= u;
+    }
+    for (int k = N + 1; k <= 2 * N; ++k) {
+      sx[k] += lw * up;
+      up *= u;
+    }
+  }
+  for (int k = 0; k <= 2 * N; ++k)
+    sxk[k] += sx[k];
+  for (int k = 0; k <= N; ++k)
+    syk[k] += sy[k];
+}
+
+// Sums of w r x'^k (k to N) of the exact residuals r = (y - p(x)) rfy,
+// x' = (x - lxm) rfx, added to rk.
+template <int N>
+void residualsums(const double *p, const drow &X, const drow &Y, const drow &W, long double lxm,
+                  long double rfx, long double rfy, long double *rk) {
+  long double sums[N + 1] = {};
+  const int n = W.n;
+  for (int i = 0; i < n; ++i) {
+    const double w = W[i];
+    if (w == 0.0)
+      continue;
+    const long double r = exactresidual(p, N, X[i], Y[i]) * rfy;
+    const long double u = (static_cast<long double>(X[i]) - lxm) * rfx;
+    long double term = w * r;
+    for (int k = 0; k <= N; ++k) {
+      sums[k] += term;
+      term *= u;
+    }
+  }
+  for (int k = 0; k <= N; ++k)
+    rk[k] += sums[k];
+}
+
 } // namespace
 
 double polynom::value(double x) const {
@@ -306,25 +377,7 @@ void polynom::fit(bool gauss) {
   // scaled values.
   long double sxk[2 * kMaxDegree + 1] = {};
   long double syk[kMaxDegree + 1] = {};
-  for (int i = 0; i < n; ++i) {
-    const double w = W[i];
-    if (w == 0.0)
-      continue;
-    const double u = (X[i] - xm) * drfx;
-    const double yv = (Y[i] - ym) * drfy;
-    const long double lw = w;
-    const long double lwy = lw * yv;
-    double up = 1.0; // u^k, with 0^0 = 1
-    for (int k = 0; k <= N; ++k) {
-      sxk[k] += lw * up;
-      syk[k] += lwy * up;
-      up *= u;
-    }
-    for (int k = N + 1; k <= 2 * N; ++k) {
-      sxk[k] += lw * up;
-      up *= u;
-    }
-  }
+  bydegree(N, [&](auto degree) { powersums<degree>(X, Y, W, xm, ym, drfx, drfy, sxk, syk); });
   const long double ln = n;
   long double Al[kMaxDegree + 1][kMaxDegree + 1];
   long double vl[kMaxDegree + 1];
@@ -427,18 +480,7 @@ void polynom::fit(bool gauss) {
   // formed (they overflow) par stays as the normal equations gave it.
   if (!(amplification <= kRefineAbove)) {
     long double rk[kMaxDegree + 1] = {};
-    for (int i = 0; i < n; ++i) {
-      const double w = W[i];
-      if (w == 0.0)
-        continue;
-      const long double r = exactresidual(p, N, X[i], Y[i]) * rfy;
-      const long double u = (static_cast<long double>(X[i]) - lxm) * rfx;
-      long double term = w * r;
-      for (int k = 0; k <= N; ++k) {
-        rk[k] += term;
-        term *= u;
-      }
-    }
+    bydegree(N, [&](auto degree) { residualsums<degree>(p, X, Y, W, lxm, rfx, rfy, rk); });
     vec rv(np);
     bool usable = true;
     for (int s = 0; s < np; ++s) {
