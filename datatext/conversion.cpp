@@ -40,16 +40,23 @@ inline bool isdigit(char c) { return c >= '0' && c <= '9'; }
 inline bool isnumberstart(char c) { return isdigit(c) || c == '.' || c == '-'; }
 inline bool isseparator(char c) { return c == ' ' || c == '\t'; }
 constexpr std::uint64_t kTens[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-// The longest line plaincolumnline reads.
-constexpr std::size_t kPlainBytes = 192;
-
-// How many digits begin the eight bytes at p, and the digits' values, one
-// byte each with the first digit in the lowest byte.
-inline int leadingdigits(const char *p, std::uint64_t &digits) {
+// The eight bytes from s on as one number, the first byte lowest. Bytes
+// past end read as zero: near the end of a line the eight bytes that end
+// it are read and shifted, so nothing outside [end - 8, end) is touched.
+inline std::uint64_t eightbytes(const char *s, const char *end) {
+  const char *from = end - s >= 8 ? s : end - 8;
   std::uint64_t w = 0;
   for (int k = 0; k < 8; ++k)
-    w |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[k])) << (8 * k);
-  digits = w ^ 0x3030303030303030ull; // '0' to '9' become 0 to 9
+    w |= static_cast<std::uint64_t>(static_cast<unsigned char>(from[k])) << (8 * k);
+  if (from == s)
+    return w;
+  return s == end ? 0 : w >> (8 * (8 - (end - s)));
+}
+
+// How many digits begin the eight bytes at s (none past end), and the
+// digits' values, one byte each with the first digit in the lowest byte.
+inline int leadingdigits(const char *s, const char *end, std::uint64_t &digits) {
+  digits = eightbytes(s, end) ^ 0x3030303030303030ull; // '0' to '9' become 0 to 9
   // A byte of 10 or more has its top bit set in digits or in digits + 118.
   // A carry out of such a byte may spoil the bytes above it, which lie past
   // the first non-digit and do not count.
@@ -201,22 +208,24 @@ struct chartconverter::state {
 // The usual line of a column file, numbers apart by spaces or tabs and
 // nothing else, read in one pass: false, with nothing written, for any
 // other line (blank, comment, no separator, a control character, a field
-// that is not a number, more than plaincells cells or kPlainBytes bytes),
-// which columnline then reads by the general rules. A field of at most 15
-// digits without an exponent is read here by the same arithmetic as
-// parsefield's; any other goes to parsefield.
+// that is not a number, more than plaincells cells), which columnline then
+// reads by the general rules. A field of at most 15 digits without an
+// exponent is read here by the same arithmetic as parsefield's; any other
+// goes to parsefield.
 bool chartconverter::state::plaincolumnline(std::string_view raw, std::size_t j) {
   constexpr int plaincells = 16;
-  if (raw.empty() || raw.size() > kPlainBytes ||
-      !(isnumberstart(raw.front()) || raw.front() == '+'))
+  if (raw.empty() || !(isnumberstart(raw.front()) || raw.front() == '+'))
     return false;
-  // A copy with eight zero bytes after it, so that eight bytes may be read
-  // from anywhere in the line.
-  char line[kPlainBytes + 8];
-  std::memcpy(line, raw.data(), raw.size());
-  std::memset(line + raw.size(), 0, 8);
-  const char *p = line;
-  const char *const end = line + raw.size();
+  const char *p = raw.data();
+  const char *end = p + raw.size();
+  // A line shorter than eight bytes is read from a copy with room before
+  // it, for eightbytes.
+  char shortline[16] = {};
+  if (raw.size() < 8) {
+    std::memcpy(shortline + 8, raw.data(), raw.size());
+    p = shortline + 8;
+    end = p + raw.size();
+  }
   double v[plaincells];
   int n = 0;
   bool separated = false;
@@ -230,7 +239,7 @@ bool chartconverter::state::plaincolumnline(std::string_view raw, std::size_t j)
       ++s;
     }
     std::uint64_t digits = 0;
-    int k = leadingdigits(s, digits);
+    int k = leadingdigits(s, end, digits);
     std::uint64_t mant = k ? digitsvalue(digits, k) : 0;
     s += k;
     std::ptrdiff_t count = k;
@@ -239,7 +248,7 @@ bool chartconverter::state::plaincolumnline(std::string_view raw, std::size_t j)
     std::ptrdiff_t fraction = 0;
     if (s != end && *s == '.') {
       ++s;
-      k = leadingdigits(s, digits);
+      k = leadingdigits(s, end, digits);
       if (k)
         mant = mant * kTens[k] + digitsvalue(digits, k);
       s += k;
