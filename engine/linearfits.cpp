@@ -325,6 +325,24 @@ double polynom::value(double x) const {
   return expandedvalue(par, n, x);
 }
 
+// value() for many points, with the degree fixed when compiled.
+void polynom::values(const double *x, double *out, int count) const {
+  if (!centred_ || order < 1 || order > kMaxDegree) {
+    for (int i = 0; i < count; ++i)
+      out[i] = polynom::value(x[i]);
+    return;
+  }
+  bydegree(order, [&](auto degree) {
+    for (int i = 0; i < count; ++i) {
+      const double d = x[i] - centre_;
+      double sum = cpar_[0];
+      for (int k = 1; k <= degree; ++k)
+        sum = sum * d + cpar_[k];
+      out[i] = sum;
+    }
+  });
+}
+
 // Weighted least squares on centred, scaled copies of the data, with the
 // sums, the normal equations and the de-centring carried in long double:
 // 1. the normal equations are solved with the chosen solver and the
