@@ -77,6 +77,41 @@ inline std::uint64_t digitsvalue(std::uint64_t digits, int n) {
 
 constexpr double kPlainPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// A field that lies wholly in the eight bytes at s, digits with at most one
+// point among them and a separator or the line's end after them: its value
+// without sign (the arithmetic of parsefield), and where it stops. nullptr
+// for anything else, which the caller then reads digit run by digit run.
+// One load serves the whole field.
+inline const char *wordnumber(const char *s, const char *end, double &value) {
+  const std::uint64_t w = eightbytes(s, end);
+  const std::uint64_t d = w ^ 0x3030303030303030ull; // '0' to '9' become 0 to 9
+  // 0x80 in every byte that is not a digit (no carry crosses bytes).
+  const std::uint64_t other =
+      (((d & 0x7F7F7F7F7F7F7F7Full) + 0x7676767676767676ull) | d) & 0x8080808080808080ull;
+  if (!other)
+    return nullptr;
+  const int point = std::countr_zero(other) >> 3; // digits before the first non-digit
+  int stop = point;
+  int fraction = 0;
+  if (((w >> (8 * point)) & 0xFF) == '.') {
+    if (point > 6)
+      return nullptr;
+    const std::uint64_t after = other & (~std::uint64_t(0) << (8 * point + 8));
+    if (!after)
+      return nullptr;
+    stop = std::countr_zero(after) >> 3;
+    fraction = stop - point - 1;
+  }
+  if (point + fraction == 0 || !(s + stop == end || isseparator(s[stop])))
+    return nullptr;
+  std::uint64_t mant = point ? digitsvalue(d, point) : 0;
+  if (fraction)
+    mant = mant * kTens[fraction] + digitsvalue(d >> (8 * point + 8), fraction);
+  const double m = static_cast<double>(mant);
+  value = fraction == 0 ? m : m / kPlainPow10[fraction];
+  return s + stop;
+}
 inline bool hasseparator(std::string_view l) {
   for (const char c : l)
     if (isseparator(c))
@@ -237,6 +272,12 @@ bool chartconverter::state::plaincolumnline(std::string_view raw, std::size_t j)
     if (*s == '-' || *s == '+') {
       negative = *s == '-';
       ++s;
+    }
+    if (double value; const char *stop = wordnumber(s, end, value)) {
+      v[n++] = negative ? -value : value;
+      for (p = stop; p != end && isseparator(*p); ++p)
+        separated = true;
+      continue;
     }
     std::uint64_t digits = 0;
     int k = leadingdigits(s, end, digits);
