@@ -1,6 +1,7 @@
 #include "engine/dataset.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace orvalle {
 
@@ -20,7 +21,14 @@ namespace {
 
 // w = 1 / e^2 as xpow(e, -2) gives it (0 for an error of 0), without the
 // cost of pow: a million points spend more time in pow than in the fit.
-inline double weightof(double e) { return e == 0.0 ? 0.0 : checked(1.0 / (e * e), "makeweights"); }
+// checked() is called only for a weight that is not finite, which it
+// reports.
+inline double weightof(double e) {
+  if (e == 0.0)
+    return 0.0;
+  const double w = 1.0 / (e * e);
+  return std::isfinite(w) ? w : checked(w, "makeweights");
+}
 
 } // namespace
 
