@@ -146,17 +146,22 @@ std::unique_ptr<dataset> columndataset(numericgrid &grid, const options &o) {
                            "y column"};
   // The plotter reads every cell of the grid into its columns, so an empty
   // cell anywhere stops it. An empty cell is a NaN, or missing at the end of
-  // a column that is shorter than the grid.
+  // a column that is shorter than the grid. Each column's numbers move out
+  // of the grid and down over its header row as they are checked, in one
+  // pass.
+  std::vector<std::vector<double>> points(static_cast<std::size_t>(cols));
   for (int c = 0; c < cols; ++c) {
-    const auto &v = grid.column(c);
+    std::vector<double> v = grid.takecolumn(c);
     const auto last = std::min(v.size(), static_cast<std::size_t>(rows) + 1);
     std::size_t r = 1;
-    while (r < last && !std::isnan(v[r]))
-      ++r;
+    for (; r < last && !std::isnan(v[r]); ++r)
+      v[r - 1] = v[r];
     if (r <= static_cast<std::size_t>(rows))
       throw stop{kExitUsage, "'' is not a valid floating point value (" + columnname(c) + ", row " +
                                  std::to_string(r) +
                                  " is empty: every line needs as many numbers as the longest)"};
+    v.resize(static_cast<std::size_t>(rows));
+    points[static_cast<std::size_t>(c)] = std::move(v);
   }
   auto checkcolumn = [&](int c, const char *what) {
     if (c >= cols)
@@ -178,12 +183,8 @@ std::unique_ptr<dataset> columndataset(numericgrid &grid, const options &o) {
   std::vector<rowref> taken(static_cast<std::size_t>(cols));
   auto column = [&](int c) {
     rowref &r = taken[static_cast<std::size_t>(c)];
-    if (!r) {
-      std::vector<double> v = grid.takecolumn(c);
-      v.resize(static_cast<std::size_t>(rows) + 1);
-      v.erase(v.begin()); // the header row
-      r = makerow(std::move(v));
-    }
+    if (!r)
+      r = makerow(std::move(points[static_cast<std::size_t>(c)]));
     return r;
   };
   auto d = std::make_unique<dataset>(true);
