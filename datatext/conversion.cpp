@@ -78,29 +78,27 @@ inline std::uint64_t digitsvalue(std::uint64_t digits, int n) {
 constexpr double kPlainPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
-// A field that lies wholly in the eight bytes at s, digits with at most one
-// point among them and a separator or the line's end after them: its value
+// A field of at most eight bytes at s, digits with at most one point among
+// them and a separator or the line's end after them: its value
 // without sign (the arithmetic of parsefield), and where it stops. nullptr
 // for anything else, which the caller then reads digit run by digit run.
 // One load serves the whole field.
 inline const char *wordnumber(const char *s, const char *end, double &value) {
   const std::uint64_t w = eightbytes(s, end);
   const std::uint64_t d = w ^ 0x3030303030303030ull; // '0' to '9' become 0 to 9
-  // 0x80 in every byte that is not a digit (no carry crosses bytes).
+  // 0x80 in every byte that is not a digit (no carry crosses bytes). Bytes
+  // past end are zeros, so eight digits or a point among eight digits lie
+  // wholly in the line, and s[8] may be read if s + 8 is not its end.
   const std::uint64_t other =
       (((d & 0x7F7F7F7F7F7F7F7Full) + 0x7676767676767676ull) | d) & 0x8080808080808080ull;
-  if (!other)
-    return nullptr;
-  const int point = std::countr_zero(other) >> 3; // digits before the first non-digit
+  const int point = other ? std::countr_zero(other) >> 3 : 8; // digits before a non-digit
   int stop = point;
   int fraction = 0;
-  if (((w >> (8 * point)) & 0xFF) == '.') {
+  if (point < 8 && ((w >> (8 * point)) & 0xFF) == '.') {
     if (point > 6)
       return nullptr;
     const std::uint64_t after = other & (~std::uint64_t(0) << (8 * point + 8));
-    if (!after)
-      return nullptr;
-    stop = std::countr_zero(after) >> 3;
+    stop = after ? std::countr_zero(after) >> 3 : 8;
     fraction = stop - point - 1;
   }
   if (point + fraction == 0 || !(s + stop == end || isseparator(s[stop])))
