@@ -87,7 +87,8 @@ const char *helptext();
 // once, first thing in main).
 void tuneheap();
 // Makes heap room for the arrays a data file of that many bytes passes
-// through, backed by transparent huge pages where the system offers them.
+// through, backed by transparent huge pages, for files of up to 64 MiB,
+// where the system offers them.
 void reserveheap(std::size_t filebytes);
 
 // Runs the command; returns the exit status. Writes the result to stdout

@@ -146,17 +146,22 @@ std::unique_ptr<dataset> columndataset(numericgrid &grid, const options &o) {
                            "y column"};
   // The plotter reads every cell of the grid into its columns, so an empty
   // cell anywhere stops it. An empty cell is a NaN, or missing at the end of
-  // a column that is shorter than the grid.
+  // a column that is shorter than the grid. Each column's numbers move out
+  // of the grid and down over its header row as they are checked, in one
+  // pass.
+  std::vector<std::vector<double>> points(static_cast<std::size_t>(cols));
   for (int c = 0; c < cols; ++c) {
-    const auto &v = grid.column(c);
+    std::vector<double> v = grid.takecolumn(c);
     const auto last = std::min(v.size(), static_cast<std::size_t>(rows) + 1);
     std::size_t r = 1;
-    while (r < last && !std::isnan(v[r]))
-      ++r;
+    for (; r < last && !std::isnan(v[r]); ++r)
+      v[r - 1] = v[r];
     if (r <= static_cast<std::size_t>(rows))
       throw stop{kExitUsage, "'' is not a valid floating point value (" + columnname(c) + ", row " +
                                  std::to_string(r) +
                                  " is empty: every line needs as many numbers as the longest)"};
+    v.resize(static_cast<std::size_t>(rows));
+    points[static_cast<std::size_t>(c)] = std::move(v);
   }
   auto checkcolumn = [&](int c, const char *what) {
     if (c >= cols)
@@ -178,12 +183,8 @@ std::unique_ptr<dataset> columndataset(numericgrid &grid, const options &o) {
   std::vector<rowref> taken(static_cast<std::size_t>(cols));
   auto column = [&](int c) {
     rowref &r = taken[static_cast<std::size_t>(c)];
-    if (!r) {
-      std::vector<double> v = grid.takecolumn(c);
-      v.resize(static_cast<std::size_t>(rows) + 1);
-      v.erase(v.begin()); // the header row
-      r = makerow(std::move(v));
-    }
+    if (!r)
+      r = makerow(std::move(points[static_cast<std::size_t>(c)]));
     return r;
   };
   auto d = std::make_unique<dataset>(true);
@@ -262,6 +263,20 @@ struct fitrun {
   std::optional<gnuplottexts> gnuplot; // the script and data texts to write
 };
 
+// A polynomial fit reads the errors of y only through their weights. When
+// nothing else will read them (no residuals, no gnuplot files, no x errors)
+// and no other row shares them, the weights are made in their place: the
+// points then take three arrays rather than four.
+bool weightsinplace(const options &o, const dataset &d) {
+  const trendtype t = o.model.type;
+  const bool polynomial =
+      t != trendtype::formula &&
+      (o.model.degree > 0 || t == trendtype::linearorigin || t == trendtype::linear ||
+       t == trendtype::quadratic || t == trendtype::cubic);
+  return polynomial && !o.residuals && !o.gnuplot && !d.hasxerrors() && d.yerr &&
+         d.yerr.use_count() == 1;
+}
+
 void singlefit(fitrun &run, const options &o, int which) {
   dataset &d = *run.datasets[static_cast<std::size_t>(which)];
   const PluginLibrary *plugin = run.plugin ? &*run.plugin : nullptr;
@@ -298,6 +313,8 @@ void singlefit(fitrun &run, const options &o, int which) {
     fit->name = o.name ? *o.name : autofitname(d.name, itemtext);
     fit->data = &d;
     d.attach(fit.get());
+    if (weightsinplace(o, d))
+      d.errorsintoweights();
     fit->fitplot(canvas, canvas, 1000, o.gauss);
   } catch (const std::bad_alloc &) {
     d.attach(nullptr);

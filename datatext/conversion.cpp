@@ -1,6 +1,9 @@
 // ConvertToChart: a data text in the column layout becomes a numeric grid,
 // one in the tagged layout becomes datasets.
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -36,6 +39,77 @@ inline bool ispassedover(std::string_view l) { return isblankline(l) || iscommen
 inline bool isdigit(char c) { return c >= '0' && c <= '9'; }
 inline bool isnumberstart(char c) { return isdigit(c) || c == '.' || c == '-'; }
 inline bool isseparator(char c) { return c == ' ' || c == '\t'; }
+constexpr std::uint64_t kTens[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+// The eight bytes from s on as one number, the first byte lowest. Bytes
+// past end read as zero: near the end of a line the eight bytes that end
+// it are read and shifted, so nothing outside [end - 8, end) is touched.
+inline std::uint64_t eightbytes(const char *s, const char *end) {
+  const char *from = end - s >= 8 ? s : end - 8;
+  std::uint64_t w = 0;
+  for (int k = 0; k < 8; ++k)
+    w |= static_cast<std::uint64_t>(static_cast<unsigned char>(from[k])) << (8 * k);
+  if (from == s)
+    return w;
+  return s == end ? 0 : w >> (8 * (8 - (end - s)));
+}
+
+// How many digits begin the eight bytes at s (none past end), and the
+// digits' values, one byte each with the first digit in the lowest byte.
+inline int leadingdigits(const char *s, const char *end, std::uint64_t &digits) {
+  digits = eightbytes(s, end) ^ 0x3030303030303030ull; // '0' to '9' become 0 to 9
+  // A byte of 10 or more has its top bit set in digits or in digits + 118.
+  // A carry out of such a byte may spoil the bytes above it, which lie past
+  // the first non-digit and do not count.
+  const std::uint64_t other = (digits | (digits + 0x7676767676767676ull)) & 0x8080808080808080ull;
+  return other ? std::countr_zero(other) >> 3 : 8;
+}
+
+// The value of the first n (1 to 8) digits leadingdigits found: pairs,
+// then fours, then all eight combined by multiplications.
+inline std::uint64_t digitsvalue(std::uint64_t digits, int n) {
+  std::uint64_t v = digits << (8 * (8 - n));
+  v = v * 10 + (v >> 8);
+  v = (((v & 0x000000FF000000FFull) * 0x000F424000000064ull) +
+       (((v >> 16) & 0x000000FF000000FFull) * 0x0000271000000001ull)) >>
+      32;
+  return v & 0xFFFFFFFFull;
+}
+
+constexpr double kPlainPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// A field of at most eight bytes at s, digits with at most one point among
+// them and a separator or the line's end after them: its value
+// without sign (the arithmetic of parsefield), and where it stops. nullptr
+// for anything else, which the caller then reads digit run by digit run.
+// One load serves the whole field.
+inline const char *wordnumber(const char *s, const char *end, double &value) {
+  const std::uint64_t w = eightbytes(s, end);
+  const std::uint64_t d = w ^ 0x3030303030303030ull; // '0' to '9' become 0 to 9
+  // 0x80 in every byte that is not a digit (no carry crosses bytes). Bytes
+  // past end are zeros, so eight digits or a point among eight digits lie
+  // wholly in the line, and s[8] may be read if s + 8 is not its end.
+  const std::uint64_t other =
+      (((d & 0x7F7F7F7F7F7F7F7Full) + 0x7676767676767676ull) | d) & 0x8080808080808080ull;
+  const int point = other ? std::countr_zero(other) >> 3 : 8; // digits before a non-digit
+  int stop = point;
+  int fraction = 0;
+  if (point < 8 && ((w >> (8 * point)) & 0xFF) == '.') {
+    if (point > 6)
+      return nullptr;
+    const std::uint64_t after = other & (~std::uint64_t(0) << (8 * point + 8));
+    stop = after ? std::countr_zero(after) >> 3 : 8;
+    fraction = stop - point - 1;
+  }
+  if (point + fraction == 0 || !(s + stop == end || isseparator(s[stop])))
+    return nullptr;
+  std::uint64_t mant = point ? digitsvalue(d, point) : 0;
+  if (fraction)
+    mant = mant * kTens[fraction] + digitsvalue(d >> (8 * point + 8), fraction);
+  const double m = static_cast<double>(mant);
+  value = fraction == 0 ? m : m / kPlainPow10[fraction];
+  return s + stop;
+}
 inline bool hasseparator(std::string_view l) {
   for (const char c : l)
     if (isseparator(c))
@@ -172,11 +246,109 @@ struct chartconverter::state {
     return false;
   }
   bool columnline(std::string_view raw, std::size_t j);
+  bool plaincolumnline(std::string_view raw, std::size_t j);
   bool taggedline(std::string_view raw, std::size_t i);
   std::size_t findtag(std::string_view tag);
 };
 
+// The usual line of a column file, numbers apart by spaces or tabs and
+// nothing else, read in one pass: false, with nothing written, for any
+// other line (blank, comment, no separator, a control character, a field
+// that is not a number, more than plaincells cells), which columnline then
+// reads by the general rules. A field of at most 15 digits without an
+// exponent is read here by the same arithmetic as parsefield's; any other
+// goes to parsefield.
+bool chartconverter::state::plaincolumnline(std::string_view raw, std::size_t j) {
+  constexpr int plaincells = 16;
+  if (raw.empty() || !(isnumberstart(raw.front()) || raw.front() == '+'))
+    return false;
+  const char *p = raw.data();
+  const char *end = p + raw.size();
+  // A line shorter than eight bytes is read from a copy with room before
+  // it, for eightbytes.
+  char shortline[16] = {};
+  if (raw.size() < 8) {
+    std::memcpy(shortline + 8, raw.data(), raw.size());
+    p = shortline + 8;
+    end = p + raw.size();
+  }
+  double v[plaincells];
+  int n = 0;
+  bool separated = false;
+  while (p != end) {
+    if (n == plaincells)
+      return false;
+    const char *s = p;
+    bool negative = false;
+    if (*s == '-' || *s == '+') {
+      negative = *s == '-';
+      ++s;
+    }
+    if (double value; const char *stop = wordnumber(s, end, value)) {
+      v[n++] = negative ? -value : value;
+      for (p = stop; p != end && isseparator(*p); ++p)
+        separated = true;
+      continue;
+    }
+    std::uint64_t digits = 0;
+    int k = leadingdigits(s, end, digits);
+    std::uint64_t mant = k ? digitsvalue(digits, k) : 0;
+    s += k;
+    std::ptrdiff_t count = k;
+    for (; k == 8 && s != end && isdigit(*s); ++s, ++count)
+      mant = mant * 10 + static_cast<unsigned>(*s - '0');
+    std::ptrdiff_t fraction = 0;
+    if (s != end && *s == '.') {
+      ++s;
+      k = leadingdigits(s, end, digits);
+      if (k)
+        mant = mant * kTens[k] + digitsvalue(digits, k);
+      s += k;
+      fraction = k;
+      for (; k == 8 && s != end && isdigit(*s); ++s, ++fraction)
+        mant = mant * 10 + static_cast<unsigned>(*s - '0');
+      count += fraction;
+    }
+    if (s != end && !isseparator(*s)) {
+      // An exponent, or a field to be refused: parsefield decides.
+      count = 0;
+      while (s != end && !isseparator(*s)) {
+        if (static_cast<unsigned char>(*s) <= ' ')
+          return false; // trimmed away by the general rules
+        ++s;
+      }
+    }
+    if (count > 0 && count <= 15) {
+      // Both mant and 10^fraction are exact doubles: one correctly rounded
+      // division, as parsefield does it.
+      const double m = static_cast<double>(mant);
+      const double value = fraction == 0 ? m : m / kPlainPow10[fraction];
+      v[n] = negative ? -value : value;
+    } else {
+      bool over15 = false;
+      if (!parsefield(std::string_view(p, static_cast<std::size_t>(s - p)), v[n], over15))
+        return false;
+      if (over15)
+        v[n] = roundto15(v[n]);
+    }
+    ++n;
+    p = s;
+    while (p != end && isseparator(*p)) {
+      ++p;
+      separated = true;
+    }
+  }
+  if (!separated)
+    return false;
+  const int r1 = static_cast<int>(j - skipped + 1);
+  for (int c = 0; c < n; ++c)
+    gridwriter::put(r.grid, c, r1, v[c]);
+  return true;
+}
+
 bool chartconverter::state::columnline(std::string_view raw, std::size_t j) {
+  if (reserved && plaincolumnline(raw, j))
+    return true;
   if (ispassedover(raw)) {
     ++skipped;
     return true;

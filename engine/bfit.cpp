@@ -147,11 +147,23 @@ double bfit::chisq() const {
   const drow &w = xweights ? *xweights : *data->w;
   const int n = std::min({x.n, y.n, w.n});
   double sum = 0.0;
-  for (int i = 0; i < n; ++i) {
-    const double d = y[i] - value(x[i]);
-    sum += w[i] * (d == 0.0 ? 0.0 : d * d);
+  // The curve's values a block at a time, summed in order as they come.
+  constexpr int kBlock = 256;
+  double f[kBlock];
+  for (int from = 0; from < n; from += kBlock) {
+    const int count = std::min(kBlock, n - from);
+    values(x.data.data() + from, f, count);
+    for (int k = 0; k < count; ++k) {
+      const double d = y[from + k] - f[k];
+      sum += w[from + k] * (d == 0.0 ? 0.0 : d * d);
+    }
   }
   return sum;
+}
+
+void bfit::values(const double *x, double *out, int n) const {
+  for (int i = 0; i < n; ++i)
+    out[i] = value(x[i]);
 }
 
 int bfit::dof() const {

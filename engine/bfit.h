@@ -64,6 +64,9 @@ public:
 
   // The model at x with the current parameters.
   virtual double value(double x) const = 0;
+  // value(x[i]) for i from 0 to n - 1 into out: the same numbers, which a
+  // fit may compute without a call per point.
+  virtual void values(const double *x, double *out, int n) const;
   // Fits the model to `data`, whose weights already exist; sets par and
   // err. gauss selects Gaussian elimination over Cramer's rule where the
   // fit solves a linear system. Raises engine_error on failure, leaving

@@ -1,6 +1,7 @@
 #include "engine/dataset.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace orvalle {
 
@@ -16,17 +17,50 @@ void dataset::attach(bfit *fit) { fits.add(fit); }
 
 bfit *dataset::currentfit() const { return fits.head ? fits.head->obj : nullptr; }
 
+namespace {
+
+// w = 1 / e^2 as xpow(e, -2) gives it (0 for an error of 0), without the
+// cost of pow: a million points spend more time in pow than in the fit.
+// checked() is called only for a weight that is not finite, which it
+// reports.
+inline double weightof(double e) {
+  if (e == 0.0)
+    return 0.0;
+  const double w = 1.0 / (e * e);
+  return std::isfinite(w) ? w : checked(w, "makeweights");
+}
+
+} // namespace
+
 void dataset::makeweights() {
+  if (weightsonly())
+    return;
   if (!yerr)
     throw engine_error(kNoErrors, "The dataset has no y errors");
   auto weights = std::make_unique<drow>(yerr->n);
-  // w = 1 / e^2 as xpow(e, -2) gives it (0 for an error of 0), without the
-  // cost of pow: a million points spend more time in pow than in the fit.
-  for (int i = 0; i < yerr->n; ++i) {
-    const double e = (*yerr)[i];
-    (*weights)[i] = e == 0.0 ? 0.0 : checked(1.0 / (e * e), "makeweights");
-  }
+  for (int i = 0; i < yerr->n; ++i)
+    (*weights)[i] = weightof((*yerr)[i]);
   w = std::move(weights);
+  weightsonly_ = false;
+}
+
+void dataset::errorsintoweights() {
+  if (!yerr)
+    throw engine_error(kNoErrors, "The dataset has no y errors");
+  if (yerr.use_count() > 1)
+    throw engine_error(kFailedFit, "The y errors are shared and cannot become the weights");
+  auto weights = std::make_unique<drow>();
+  weights->n = yerr->n;
+  weights->data = std::move(yerr->data);
+  yerr.reset();
+  // A failure leaves the dataset without errors and weights rather than
+  // with half of them.
+  weightsonly_ = false;
+  w.reset();
+  for (double &v : weights->data)
+    v = weightof(v);
+  w = std::move(weights);
+  weightsonly_ = true;
 }
 
 namespace {

@@ -29,6 +29,16 @@ public:
   void attach(bfit *fit);
   bfit *currentfit() const;
   void makeweights();
+  // Makes the weights as makeweights does, in the storage of the y errors,
+  // for a caller that needs the errors for nothing else (a batch fit that
+  // reports only the fit): yerr is then empty and the weights stand for
+  // it, and makeweights keeps them. Raises engine_error(kFailedFit), with
+  // nothing changed, when another row shares the errors; a weight that
+  // overflows raises as in makeweights and leaves neither errors nor
+  // weights.
+  void errorsintoweights();
+  // Whether the weights were made by errorsintoweights and yerr is empty.
+  bool weightsonly() const { return weightsonly_ && w && !yerr; }
 
   double meanx() const;
   double meany() const;
@@ -72,6 +82,7 @@ public:
 
 private:
   void checklengths() const;
+  bool weightsonly_ = false;
 };
 
 } // namespace orvalle

@@ -27,6 +27,7 @@ public:
   // Raises engine_error(kFailedFit) for a degree outside 1 to 9.
   explicit polynom(int degree);
   double value(double x) const override;
+  void values(const double *x, double *out, int n) const override;
   void fit(bool gauss) override;
   // York's straight line for degree 1, effective variance otherwise.
   void fitxerrors(bool gauss) override;

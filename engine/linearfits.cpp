@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "engine/fits.h"
@@ -239,6 +241,87 @@ void shiftcentre(const long double *c, int N, long double t, long double *out) {
   }
 }
 
+// On x86-64 the pass that computes exact residuals is also built for
+// processors with FMA and chosen at load time: std::fma is then one
+// instruction rather than a call into the C library. fma rounds once
+// either way, and contraction is off in this file, so the results are the
+// same.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define ORVALLE_FMA_CLONES __attribute__((target_clones("fma", "default")))
+#else
+#define ORVALLE_FMA_CLONES
+#endif
+
+constexpr int kMaxFitDegree = polynom::kMaxDegree;
+
+// Calls f with std::integral_constant<int, N> for N from 1 to kMaxFitDegree,
+// so that the loops over the points below run with the degree fixed when
+// compiled: their sums then stay in registers instead of arrays in memory.
+// The arithmetic, and so every result, is that of a loop over k.
+template <class F> void bydegree(int N, F f) {
+  [&]<int... D>(std::integer_sequence<int, D...>) {
+    ((N == D + 1 ? (f(std::integral_constant<int, D + 1>{}), true) : false) || ...);
+  }
+  (std::make_integer_sequence<int, kMaxFitDegree>{});
+}
+
+// Sums of w x'^k (k to 2N) and w y' x'^k (k to N) on the centred, scaled
+// values x' = (x - xm) rfx, y' = (y - ym) rfy, added to sxk and syk.
+template <int N>
+void powersums(const drow &X, const drow &Y, const drow &W, double xm, double ym, double drfx,
+               double drfy, long double *sxk, long double *syk) {
+  long double sx[2 * N + 1] = {};
+  long double sy[N + 1] = {};
+  const int n = W.n;
+  for (int i = 0; i < n; ++i) {
+    const double w = W[i];
+    if (w == 0.0)
+      continue;
+    const double u = (X[i] - xm) * drfx;
+    const double yv = (Y[i] - ym) * drfy;
+    const long double lw = w;
+    const long double lwy = lw * yv;
+    double up = 1.0; // u^k, with 0^0 = 1
+    for (int k = 0; k <= N; ++k) {
+      sx[k] += lw * up;
+      sy[k] += lwy * up;
+      up *= u;
+    }
+    for (int k = N + 1; k <= 2 * N; ++k) {
+      sx[k] += lw * up;
+      up *= u;
+    }
+  }
+  for (int k = 0; k <= 2 * N; ++k)
+    sxk[k] += sx[k];
+  for (int k = 0; k <= N; ++k)
+    syk[k] += sy[k];
+}
+
+// Sums of w r x'^k (k to N) of the exact residuals r = (y - p(x)) rfy,
+// x' = (x - lxm) rfx, added to rk.
+template <int N>
+ORVALLE_FMA_CLONES void residualsums(const double *p, const drow &X, const drow &Y, const drow &W,
+                                     long double lxm, long double rfx, long double rfy,
+                                     long double *rk) {
+  long double sums[N + 1] = {};
+  const int n = W.n;
+  for (int i = 0; i < n; ++i) {
+    const double w = W[i];
+    if (w == 0.0)
+      continue;
+    const long double r = exactresidual(p, N, X[i], Y[i]) * rfy;
+    const long double u = (static_cast<long double>(X[i]) - lxm) * rfx;
+    long double term = w * r;
+    for (int k = 0; k <= N; ++k) {
+      sums[k] += term;
+      term *= u;
+    }
+  }
+  for (int k = 0; k <= N; ++k)
+    rk[k] += sums[k];
+}
+
 } // namespace
 
 double polynom::value(double x) const {
@@ -315,25 +398,9 @@ polynormal normalequations(const polypoints &pts, const polyscale &sc) {
   // Sums of w x'^k (k to 2N) and w y' x'^k (k to N).
   long double sxk[2 * polynom::kMaxDegree + 1] = {};
   long double syk[kTerms] = {};
-  for (int i = 0; i < pts.n; ++i) {
-    const double w = pts.W[i];
-    if (w == 0.0)
-      continue;
-    const double u = (pts.X[i] - sc.xm) * drfx;
-    const double yv = (pts.Y[i] - sc.ym) * drfy;
-    const long double lw = w;
-    const long double lwy = lw * yv;
-    double up = 1.0; // u^k, with 0^0 = 1
-    for (int k = 0; k <= N; ++k) {
-      sxk[k] += lw * up;
-      syk[k] += lwy * up;
-      up *= u;
-    }
-    for (int k = N + 1; k <= 2 * N; ++k) {
-      sxk[k] += lw * up;
-      up *= u;
-    }
-  }
+  bydegree(N, [&](auto degree) {
+    powersums<degree>(pts.X, pts.Y, pts.W, sc.xm, sc.ym, drfx, drfy, sxk, syk);
+  });
   const long double ln = pts.n;
   polynormal ne{{}, {}, matr(np, np), vec(np)};
   for (int s = 0; s < np; ++s) {
@@ -411,18 +478,9 @@ long double normalcondition(const polynormal &ne, const matr &inv, int np) {
 // nothing, and u and r centred and scaled as the normal equations are.
 void residualsums(const polypoints &pts, const polyscale &sc, const double *p, long double *rk) {
   const long double lxm = sc.xm;
-  for (int i = 0; i < pts.n; ++i) {
-    const double w = pts.W[i];
-    if (w == 0.0)
-      continue;
-    const long double r = exactresidual(p, pts.N, pts.X[i], pts.Y[i]) * sc.rfy;
-    const long double u = (static_cast<long double>(pts.X[i]) - lxm) * sc.rfx;
-    long double term = w * r;
-    for (int k = 0; k <= pts.N; ++k) {
-      rk[k] += term;
-      term *= u;
-    }
-  }
+  bydegree(pts.N, [&](auto degree) {
+    residualsums<degree>(p, pts.X, pts.Y, pts.W, lxm, sc.rfx, sc.rfy, rk);
+  });
 }
 
 // One step of iterative refinement on the data: the residuals of p are
@@ -512,6 +570,24 @@ polyuncertainty uncertainties(const matr &inv, long double t, const polyscale &s
 
 } // namespace
 
+// value() for many points, with the degree fixed when compiled.
+void polynom::values(const double *x, double *out, int count) const {
+  if (!centred_ || order < 1 || order > kMaxDegree) {
+    for (int i = 0; i < count; ++i)
+      out[i] = polynom::value(x[i]);
+    return;
+  }
+  bydegree(order, [&](auto degree) {
+    for (int i = 0; i < count; ++i) {
+      const double d = x[i] - centre_;
+      double sum = cpar_[0];
+      for (int k = 1; k <= degree; ++k)
+        sum = sum * d + cpar_[k];
+      out[i] = sum;
+    }
+  });
+}
+
 // Weighted least squares on centred, scaled copies of the data, with the
 // sums, the normal equations and the de-centring carried in long double:
 // 1. the normal equations are solved with the chosen solver and the
@@ -528,7 +604,7 @@ polyuncertainty uncertainties(const matr &inv, long double t, const polyscale &s
 // the variances nor their factors leave the range of a double.
 void polynom::fit(bool gauss) {
   requirepoints(data);
-  if (!data->yerr || data->yerr->n != data->w->n)
+  if (data->yerr ? data->yerr->n != data->w->n : !data->weightsonly())
     throw engine_error(kRowLengths, "The y errors and the weights differ in length");
   const int N = order;
   const int np = N + 1;

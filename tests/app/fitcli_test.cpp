@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -701,4 +702,25 @@ TEST(FitCommand, XErrorResidualsUseTheEffectiveErrors) {
   ASSERT_EQ(rows, 10) << r.out;
   // 11.8663..., Pearson-York's weighted sum of squared distances.
   EXPECT_NEAR(sum, 11.8663532, 1e-6) << r.out;
+}
+
+// ------------------------------------------------------------ large files
+
+// Without residuals or gnuplot files the polynomial fits make their weights
+// in the storage of the errors; with --residuals the errors stay for the
+// residual table and the weights are made beside them. Both give the very
+// same report, to the last of JSON's 17 digits.
+TEST(FitCommand, WeightsInTheErrorsPlaceChangeNoDigit) {
+  const std::string dir = tempfolder();
+  for (const char *model : {"linear-origin", "linear", "quadratic", "cubic", "poly:5"}) {
+    for (const char *file : {"poly5.txt", "charge.txt", "tagged2.txt"}) {
+      const result inplace = runfit({"--json", "-m", model, data(file)});
+      const result beside =
+          runfit({"--json", "-m", model, "--residuals", dir + "/r.txt", data(file)});
+      ASSERT_EQ(inplace.status, beside.status) << model << " " << file;
+      EXPECT_EQ(inplace.out, beside.out) << model << " " << file;
+      EXPECT_EQ(inplace.err, beside.err) << model << " " << file;
+    }
+  }
+  std::filesystem::remove_all(dir);
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "engine/dataset.h"
 
 using namespace orvalle;
@@ -145,4 +147,36 @@ TEST(Dataset, RangesWithoutErrorsUseTheValues) {
   d.y = makerow({5, -1});
   EXPECT_EQ(d.maxtop(), 5);
   EXPECT_EQ(d.minbottom(), -1);
+}
+
+TEST(Dataset, ErrorsIntoWeightsMakesTheSameWeightsInPlace) {
+  auto d = points({1, 2, 3, 4}, {1, 2, 3, 4}, {0.5, 0, 3, 1e-3});
+  const std::vector<double> want = d->w->data; // as makeweights makes them
+  const double *storage = d->yerr->data.data();
+  d->w.reset();
+  d->errorsintoweights();
+  ASSERT_TRUE(d->weightsonly());
+  EXPECT_FALSE(d->yerr);
+  EXPECT_EQ(d->w->data.data(), storage); // no copy
+  EXPECT_EQ(d->w->data, want);
+  EXPECT_EQ((*d->w)[1], 0.0); // an error of 0 weighs nothing
+  EXPECT_EQ(d->npoints(), 4);
+  // makeweights keeps them; new errors make new weights again.
+  d->makeweights();
+  EXPECT_EQ(d->w->data.data(), storage);
+  d->yerr = makerow({2, 2, 2, 2});
+  EXPECT_FALSE(d->weightsonly());
+  d->makeweights();
+  EXPECT_EQ((*d->w)[0], 0.25);
+
+  // Errors another row shares stay as they are.
+  auto s = points({1, 2}, {1, 2}, {1, 1});
+  const rowref other = s->yerr;
+  EXPECT_EQ(codeof([&] { s->errorsintoweights(); }), kFailedFit);
+  EXPECT_EQ(s->yerr, other);
+  EXPECT_EQ((*other)[0], 1.0);
+  // Without errors there is nothing to turn into weights.
+  dataset none(true);
+  EXPECT_EQ(codeof([&] { none.errorsintoweights(); }), kNoErrors);
+  EXPECT_FALSE(none.weightsonly());
 }

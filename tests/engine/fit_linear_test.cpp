@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "engine/fits.h"
 #include "tests/engine/fit_helpers.h"
@@ -306,4 +309,86 @@ TEST(Polynomial, Formulas) {
   EXPECT_EQ(quad.formula(3), "y3(x) = 1 *x**2 + -2 *x**1 + 0.5 *x**0");
   EXPECT_DOUBLE_EQ(quad.value(2), 0.5);
   EXPECT_DOUBLE_EQ(quad.value(0), 0.5);
+}
+
+// ------------------------------------------------- many points at once
+
+namespace {
+
+std::uint64_t bitsof(double v) {
+  std::uint64_t b;
+  std::memcpy(&b, &v, sizeof b);
+  return b;
+}
+
+// Points far from x = 0 with errors that vary, for every degree.
+std::unique_ptr<dataset> offsetdata(int count) {
+  std::vector<double> x, y, e;
+  for (int i = 0; i < count; ++i) {
+    const double xv = 1000.0 + 0.37 * i;
+    x.push_back(xv);
+    y.push_back(0.5 * std::sin(0.1 * i) + 2e-3 * xv);
+    e.push_back(0.01 + 0.001 * (i % 7));
+  }
+  return makedata(x, y, e);
+}
+
+} // namespace
+
+TEST(Polynomial, ValuesAreValueAtEveryPointAndChisqSumsThemInOrder) {
+  // 600 points: more than one block of the chi-square's batches.
+  auto d = offsetdata(600);
+  for (int degree = 1; degree <= polynom::kMaxDegree; ++degree) {
+    polynom fitted(degree);
+    fitted.data = d.get();
+    fitted.fit(true);
+    ASSERT_TRUE(fitted.centred());
+    polynom given(degree); // par as given: the expanded form
+    given.data = d.get();
+    for (int k = 0; k <= degree; ++k)
+      given.par[k] = 0.25 * (k + 1);
+    for (const polynom *p : {&fitted, &given}) {
+      std::vector<double> out(static_cast<std::size_t>(d->x->n));
+      p->values(d->x->data.data(), out.data(), d->x->n);
+      double chisq = 0.0;
+      for (int i = 0; i < d->x->n; ++i) {
+        const double v = p->value((*d->x)[i]);
+        ASSERT_EQ(bitsof(out[static_cast<std::size_t>(i)]), bitsof(v)) << degree << " " << i;
+        const double r = (*d->y)[i] - v;
+        chisq += (*d->w)[i] * (r == 0.0 ? 0.0 : r * r);
+      }
+      EXPECT_EQ(bitsof(p->chisq()), bitsof(chisq)) << degree;
+    }
+  }
+}
+
+TEST(Polynomial, WeightsMadeInTheErrorsStorageGiveTheSameFit) {
+  for (int degree : {1, 2, 5}) {
+    auto ordinary = offsetdata(300);
+    auto inplace = offsetdata(300);
+    inplace->w.reset();
+    inplace->errorsintoweights();
+    ASSERT_TRUE(inplace->weightsonly());
+    polynom a(degree), b(degree);
+    a.data = ordinary.get();
+    b.data = inplace.get();
+    a.fit(true);
+    b.fit(true);
+    for (int k = 0; k <= degree; ++k) {
+      EXPECT_EQ(bitsof(a.par[k]), bitsof(b.par[k])) << degree << " " << k;
+      EXPECT_EQ(bitsof(a.err[k]), bitsof(b.err[k])) << degree << " " << k;
+    }
+    EXPECT_EQ(bitsof(a.chisq()), bitsof(b.chisq())) << degree;
+    EXPECT_EQ(a.dof(), b.dof());
+  }
+  // The line through the origin reads the weights alone.
+  auto ordinary = offsetdata(50), inplace = offsetdata(50);
+  inplace->errorsintoweights();
+  lineronlym a, b;
+  a.data = ordinary.get();
+  b.data = inplace.get();
+  a.fit(true);
+  b.fit(true);
+  EXPECT_EQ(bitsof(a.par[0]), bitsof(b.par[0]));
+  EXPECT_EQ(bitsof(a.err[0]), bitsof(b.err[0]));
 }
