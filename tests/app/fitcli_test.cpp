@@ -674,8 +674,9 @@ TEST(FitCommand, XErrorsByPercentOrValueAndTheirRefusals) {
     const result r = runfit(c.args);
     EXPECT_EQ(r.status, 2) << c.args.front() << " " << c.args[1];
     // (A file of more than three columns is first noted on its own line.)
-    if (!c.firstline.empty())
+    if (!c.firstline.empty()) {
       EXPECT_NE(r.err.find(c.firstline + "\n"), std::string::npos) << r.err;
+    }
   }
 }
 
