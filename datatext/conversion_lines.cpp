@@ -250,85 +250,46 @@ std::string readdatatext(const std::string &path) {
   return bytes;
 }
 
-void readdatalines(const std::string &path, datalinesink &sink) {
-  constexpr std::size_t kPart = std::size_t(1) << 20;
-  for (bool latin1 = false;; latin1 = true) {
-    datafile f;
-    opendatafile(path, f);
-    sink.begin(f.size);
-    std::string buf;  // unread lines: [from, buf.size())
-    std::string line; // a line read as Latin-1, in UTF-8
-    std::size_t total = 0;
-    bool first = true;
-    bool eof = false;
-    bool skiplf = false; // the last part ended in CR: a LF next belongs to it
-    bool again = false;
-    while (!eof) {
-      const std::size_t kept = buf.size();
-      buf.resize(kept + kPart);
-      const std::size_t n = f.readsome(buf.data() + kept, kPart);
-      buf.resize(kept + n);
-      total += n;
-      if (total > kMaxTextBytes)
-        throw f.toolarge();
-      eof = n == 0;
-      std::size_t from = 0;
-      if (first && (buf.size() >= 3 || eof)) {
-        first = false;
-        if (buf.compare(0, 3, "\xEF\xBB\xBF") == 0)
-          from = 3; // a byte-order mark is not part of the text
-      }
-      if (skiplf && from < buf.size()) {
-        skiplf = false;
-        if (buf[from] == '\n')
-          ++from;
-      }
-      // The whole lines of this part; the last, unfinished one waits for
-      // the next part, unless the file has ended.
-      std::size_t end = buf.size();
-      if (!eof) {
-        while (end > from && buf[end - 1] != '\n' && buf[end - 1] != '\r')
-          --end;
-      }
-      if (!latin1 &&
-          !validutf8(reinterpret_cast<const unsigned char *>(buf.data() + from), end - from)) {
-        again = true; // read the whole file again, as Latin-1
-        break;
-      }
-      bool more = true;
-      std::size_t p = from;
-      // Without a CR in the part, a line ends at the next LF.
-      const bool lfonly = !std::memchr(buf.data() + from, '\r', end - from);
-      while (more && p < end) {
-        std::size_t q = p;
-        if (lfonly) {
-          const void *lf = std::memchr(buf.data() + p, '\n', end - p);
-          q = lf ? static_cast<std::size_t>(static_cast<const char *>(lf) - buf.data()) : end;
-        } else {
-          while (q < end && buf[q] != '\n' && buf[q] != '\r')
-            ++q;
-        }
-        std::string_view text(buf.data() + p, q - p);
-        if (latin1) {
-          line = latin1toutf8(std::string(text));
-          text = line;
-        }
-        more = sink.line(text);
-        if (q < end && buf[q] == '\r') {
-          if (q + 1 < end && buf[q + 1] == '\n')
-            ++q;
-          else if (q + 1 == end && !eof)
-            skiplf = true;
-        }
-        p = q + 1;
-      }
-      if (!more)
-        return;
-      buf.erase(0, std::min(end, buf.size()));
+namespace {
+
+// Splits the parts of readdataparts, which hold whole lines, into lines:
+// a line ends at LF, CR LF or a lone CR.
+class partsintolines : public datapartsink {
+public:
+  explicit partsintolines(datalinesink &lines) : lines_(lines) {}
+  void begin(std::size_t bytes) override { lines_.begin(bytes); }
+  bool part(std::string_view text) override {
+    const char *const base = text.data();
+    const std::size_t end = text.size();
+    // Without a CR in the part, a line ends at the next LF.
+    const bool lfonly = !std::memchr(base, '\r', end);
+    for (std::size_t p = 0; p < end;) {
+      const std::size_t q = lfonly ? nextlf(base, p, end) : nextbreak(base, p, end);
+      if (!lines_.line(text.substr(p, q - p)))
+        return false;
+      p = q + (q + 1 < end && base[q] == '\r' && base[q + 1] == '\n' ? 2 : 1);
     }
-    if (!again)
-      return;
+    return true;
   }
+
+private:
+  static std::size_t nextlf(const char *base, std::size_t p, std::size_t end) {
+    const void *lf = std::memchr(base + p, '\n', end - p);
+    return lf ? static_cast<std::size_t>(static_cast<const char *>(lf) - base) : end;
+  }
+  static std::size_t nextbreak(const char *base, std::size_t p, std::size_t end) {
+    while (p < end && base[p] != '\n' && base[p] != '\r')
+      ++p;
+    return p;
+  }
+  datalinesink &lines_;
+};
+
+} // namespace
+
+void readdatalines(const std::string &path, datalinesink &sink) {
+  partsintolines split(sink);
+  readdataparts(path, split);
 }
 
 void readdataparts(const std::string &path, datapartsink &sink) {
