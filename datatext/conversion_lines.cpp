@@ -292,58 +292,78 @@ void readdatalines(const std::string &path, datalinesink &sink) {
   readdataparts(path, split);
 }
 
-void readdataparts(const std::string &path, datapartsink &sink) {
-  constexpr std::size_t kPart = std::size_t(1) << 20;
-  for (bool latin1 = false;; latin1 = true) {
-    datafile f;
-    opendatafile(path, f);
-    sink.begin(f.size);
-    std::string buf; // bytes read and not yet handed on
-    std::size_t total = 0;
-    bool first = true;
-    bool again = false;
-    for (bool eof = false; !eof;) {
-      const std::size_t kept = buf.size();
-      buf.resize(kept + kPart);
-      const std::size_t n = f.readsome(buf.data() + kept, kPart);
-      buf.resize(kept + n);
-      total += n;
-      if (total > kMaxTextBytes)
-        throw f.toolarge();
-      eof = n == 0;
-      if (first) {
-        if (buf.size() < 3 && !eof)
-          continue; // not yet enough to tell a byte-order mark
-        first = false;
-        if (buf.compare(0, 3, "\xEF\xBB\xBF") == 0)
-          buf.erase(0, 3);
-      }
-      // The part ends after its last LF, or after a CR with a byte after it
-      // (so a CR LF is never cut in two); a line longer than a part goes
-      // on to the next read. What was kept from the last read holds no
-      // such end but maybe a CR at its end, so only the new bytes and that
-      // CR are looked at.
-      std::size_t end = buf.size();
-      if (!eof) {
-        const std::size_t low = std::min(kept ? kept - 1 : 0, buf.size());
-        while (end > low && buf[end - 1] != '\n' && !(buf[end - 1] == '\r' && end < buf.size()))
-          --end;
-        if (end == low)
-          continue;
-      }
-      const std::string_view text(buf.data(), end);
-      if (!latin1 &&
-          !validutf8(reinterpret_cast<const unsigned char *>(text.data()), text.size())) {
-        again = true; // read the whole file again, as Latin-1
-        break;
-      }
-      if (!text.empty() && !(latin1 ? sink.part(latin1toutf8(std::string(text))) : sink.part(text)))
-        return;
-      buf.erase(0, end);
+namespace {
+
+constexpr std::size_t kPart = std::size_t(1) << 20;
+
+// Reads up to a part's size more onto the end of buf; false at the end of
+// the file.
+bool readpart(const datafile &f, std::string &buf, std::size_t &total) {
+  const std::size_t kept = buf.size();
+  buf.resize(kept + kPart);
+  const std::size_t n = f.readsome(buf.data() + kept, kPart);
+  buf.resize(kept + n);
+  total += n;
+  if (total > kMaxTextBytes)
+    throw f.toolarge();
+  return n != 0;
+}
+
+// Where the part to hand on ends in buf, 0 for none yet: after its last
+// LF, or after a CR with a byte after it (so a CR LF is never cut in two);
+// a line longer than a part goes on to the next read. The first kept bytes
+// were read before and hold no such end but maybe a CR at their end, so
+// only the new bytes and that CR are looked at. At the end of the file the
+// part is all of buf.
+std::size_t partend(const std::string &buf, std::size_t kept, bool eof) {
+  std::size_t end = buf.size();
+  if (eof)
+    return end;
+  const std::size_t low = std::min(kept ? kept - 1 : 0, buf.size());
+  while (end > low && buf[end - 1] != '\n' && !(buf[end - 1] == '\r' && end < buf.size()))
+    --end;
+  return end == low ? 0 : end;
+}
+
+enum class partsread { all, stopped, notutf8 };
+
+// One reading of the file into parts for sink, as UTF-8 or as Latin-1;
+// a reading as UTF-8 ends at the first part that is not UTF-8.
+partsread readparts(const std::string &path, datapartsink &sink, bool latin1) {
+  datafile f;
+  opendatafile(path, f);
+  sink.begin(f.size);
+  std::string buf; // bytes read and not yet handed on
+  std::size_t total = 0;
+  bool first = true;
+  for (bool eof = false; !eof;) {
+    const std::size_t kept = buf.size();
+    eof = !readpart(f, buf, total);
+    if (first) {
+      if (buf.size() < 3 && !eof)
+        continue; // not yet enough to tell a byte-order mark
+      first = false;
+      dropmark(buf);
     }
-    if (!again)
-      return;
+    const std::size_t end = partend(buf, kept, eof);
+    if (end == 0 && !eof)
+      continue;
+    const std::string_view text(buf.data(), end);
+    if (!latin1 && !validutf8(reinterpret_cast<const unsigned char *>(text.data()), text.size()))
+      return partsread::notutf8;
+    if (!text.empty() && !(latin1 ? sink.part(latin1toutf8(std::string(text))) : sink.part(text)))
+      return partsread::stopped;
+    buf.erase(0, end);
   }
+  return partsread::all;
+}
+
+} // namespace
+
+void readdataparts(const std::string &path, datapartsink &sink) {
+  // A file that is not UTF-8 is read once more, from the start, as Latin-1.
+  if (readparts(path, sink, false) == partsread::notutf8)
+    readparts(path, sink, true);
 }
 
 textlines readtextfile(const std::string &path) { return textlines::fromText(readdatatext(path)); }
