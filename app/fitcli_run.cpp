@@ -14,6 +14,7 @@
 
 #include "app/fitcli.h"
 #include "app/fitcli_output.h"
+#include "app/fitcli_pages.h"
 #include "app/fitcli_report.h"
 #include "datatext/conversion.h"
 #include "engine/customfit.h"
@@ -48,6 +49,9 @@ void printerr(const std::string &text) {
   std::fputs((messageprefix + text).c_str(), stderr);
   std::fputc('\n', stderr);
 }
+
+// Files from this size on have their columns' pages readied ahead.
+constexpr std::size_t kPagesAheadFrom = std::size_t(8) << 20;
 
 std::string outofmemory(const std::string &what) {
   return "orvalle-fit: not enough memory to " + what;
@@ -376,20 +380,36 @@ void fitfile(const options &o, const std::string &file, const std::string &scrip
 
   const std::string path = absolutepath(file);
   std::error_code sizeerror;
-  if (const auto size = std::filesystem::file_size(path, sizeerror); !sizeerror)
-    reserveheap(static_cast<std::size_t>(size));
+  std::size_t filebytes = 0;
+  if (const auto size = std::filesystem::file_size(path, sizeerror); !sizeerror) {
+    filebytes = static_cast<std::size_t>(size);
+    reserveheap(filebytes);
+  }
   // The file is read once, in parts, each line converted as it comes: only
-  // the numbers stay.
+  // the numbers stay. For a large file the columns' pages are readied on a
+  // second processor while the lines are read.
   struct converting : datalinesink {
     std::string path;
     std::unique_ptr<chartconverter> run;
+    std::unique_ptr<pagesahead> pages;
     void begin(std::size_t bytes) override {
       run.reset();
       run = std::make_unique<chartconverter>(path, bytes);
+      if (pages)
+        run->observe([this](std::size_t, std::size_t) { readycolumns(); });
     }
     bool line(std::string_view text) override { return run->feed(text); }
+    void readycolumns() const noexcept {
+      const numericgrid *grid = run->filling();
+      for (int c = 0; grid && c < grid->colcount(); ++c) {
+        const numericgrid::storage room = grid->room(c);
+        pages->want(static_cast<std::size_t>(c), room.start, room.bytes, room.used);
+      }
+    }
   } sink;
   sink.path = path;
+  if (filebytes >= kPagesAheadFrom && pagesahead::worthwhile())
+    sink.pages = std::make_unique<pagesahead>();
   ConversionOutcome conv;
   try {
     readdatalines(path, sink);
@@ -404,6 +424,7 @@ void fitfile(const options &o, const std::string &file, const std::string &scrip
     throw stop{kExitUsage, outofmemory("read " + file)};
   }
   sink.run.reset();
+  sink.pages.reset();
   if (!conv.ok())
     throw stop{kExitUsage, conv.error};
   ConversionResult &result = *conv.result;

@@ -492,6 +492,10 @@ chartconverter::~chartconverter() = default;
 
 void chartconverter::observe(progress observer) { s_->observer = std::move(observer); }
 
+const numericgrid *chartconverter::filling() const noexcept {
+  return s_->at == state::phase::column ? &s_->r.grid : nullptr;
+}
+
 bool chartconverter::feed(std::string_view raw) {
   state &s = *s_;
   const std::size_t j = s.next++;

@@ -157,6 +157,18 @@ public:
   // Gives back spare capacity left by growing the columns.
   void shrink();
 
+  // The memory set aside for column c's values: where it starts, how many
+  // bytes it holds (the column's capacity) and how many of them hold values
+  // so far; all zero for a column that has none. Nothing past the used
+  // bytes may be read; the range is for callers that prepare the memory
+  // ahead of the writes. It moves when the column grows past its room.
+  struct storage {
+    const void *start = nullptr;
+    std::size_t bytes = 0;
+    std::size_t used = 0;
+  };
+  storage room(int c) const noexcept;
+
 private:
   friend class gridwriter;
   // Writes a value that is already rounded.
@@ -223,6 +235,11 @@ public:
   // does not change the outcome.
   void observe(progress observer);
   static constexpr std::size_t kProgressLines = 8192;
+
+  // The grid a column text is being read into, once the first line has
+  // chosen that layout and until finish() takes it; null otherwise. It is
+  // the converter's: it changes with every line fed.
+  const numericgrid *filling() const noexcept;
 
 private:
   struct state;

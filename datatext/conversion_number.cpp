@@ -229,6 +229,14 @@ void numericgrid::grow(int cols, int rows) {
   }
 }
 
+numericgrid::storage numericgrid::room(int c) const noexcept {
+  const auto ci = static_cast<std::size_t>(c);
+  if (c < 0 || ci >= columns_.size() || sharedrow(c))
+    return {};
+  const std::vector<double> &column = columns_[ci];
+  return {column.data(), column.capacity() * sizeof(double), column.size() * sizeof(double)};
+}
+
 void numericgrid::reserve(int cols, int rows) {
   reservedcols_ = cols;
   reservedrows_ = rows;

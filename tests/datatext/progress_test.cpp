@@ -1,7 +1,8 @@
 // A progress observer follows a conversion without changing it: the same
 // grid or datasets (or the same message) with and without one, and reports
 // that only grow and end at the text's size. A grid column handed over
-// as a row keeps its storage and its cells.
+// as a row keeps its storage and its cells. The grid being filled shows
+// where its numbers go (numericgrid::room, chartconverter::filling).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -163,4 +164,74 @@ TEST(GridSharing, AColumnChangesHandsWithoutACopyAndTheGridStillShowsIt) {
   EXPECT_EQ(a->data[1], 3);
   ASSERT_EQ(g.column(0).size(), 5u);
   EXPECT_EQ(g.sharecolumn(7), nullptr); // no such column
+}
+
+TEST(GridRoom, TheGridBeingFilledShowsWhereItsNumbersGo) {
+  const std::size_t n = 3 * chartconverter::kProgressLines + 5;
+  const std::string text = columns(n);
+  const textlines lines = textlines::fromText(text);
+  chartconverter run("/data/p.txt", text.size());
+  EXPECT_EQ(run.filling(), nullptr); // no layout yet
+
+  // At each report the grid's room holds the rows read so far, with room to
+  // spare, where the column's numbers are.
+  std::vector<const void *> starts;
+  std::size_t reports = 0;
+  std::size_t linesread = 0; // a report comes as a line is fed, before it is read
+  run.observe([&](std::size_t, std::size_t) {
+    const numericgrid *grid = run.filling();
+    if (!grid)
+      return; // the report finish() gives after taking the grid
+    ++reports;
+    ASSERT_EQ(grid->colcount(), 3);
+    starts.resize(3);
+    for (int c = 0; c < 3; ++c) {
+      const numericgrid::storage room = grid->room(c);
+      const std::vector<double> &column = grid->column(c);
+      EXPECT_EQ(room.start, static_cast<const void *>(column.data()));
+      EXPECT_EQ(room.used, column.size() * sizeof(double));
+      // Row 0 (the grid's first, empty row) and one row per line read.
+      EXPECT_EQ(room.used, (1 + linesread) * sizeof(double));
+      EXPECT_GE(room.bytes, room.used);
+      // The room was made once, from the text's size: the numbers never move.
+      EXPECT_GE(room.bytes, (n + 1) * sizeof(double));
+      if (starts[c]) {
+        EXPECT_EQ(starts[c], room.start) << "column " << c;
+      }
+      starts[c] = room.start;
+    }
+  });
+  for (std::size_t j = 0; j < lines.size(); ++j, ++linesread)
+    ASSERT_TRUE(run.feed(lines[j]));
+  EXPECT_EQ(reports, 3u);
+  ConversionOutcome out = run.finish();
+  EXPECT_EQ(reports, 4u); // the last from finish(), with every line read
+  ASSERT_TRUE(out.ok());
+  EXPECT_EQ(run.filling(), nullptr); // taken by finish()
+  numericgrid &g = out.result->grid;
+  for (int c = 0; c < 3; ++c)
+    EXPECT_EQ(starts[c], static_cast<const void *>(g.column(c).data())) << "column " << c;
+
+  // A column handed over, or one that does not exist, has no room.
+  EXPECT_NE(g.room(1).start, nullptr);
+  g.sharecolumn(1);
+  EXPECT_EQ(g.room(1).start, nullptr);
+  EXPECT_EQ(g.room(1).bytes, 0u);
+  EXPECT_EQ(g.room(7).start, nullptr);
+  EXPECT_EQ(g.room(-1).start, nullptr);
+}
+
+TEST(GridRoom, ATaggedTextFillsNoGrid) {
+  const std::string text = tagged(chartconverter::kProgressLines + 3);
+  const textlines lines = textlines::fromText(text);
+  chartconverter run("/data/t.txt", text.size());
+  std::size_t reports = 0;
+  run.observe([&](std::size_t, std::size_t) {
+    ++reports;
+    EXPECT_EQ(run.filling(), nullptr);
+  });
+  for (std::size_t j = 0; j < lines.size(); ++j)
+    ASSERT_TRUE(run.feed(lines[j]));
+  EXPECT_GE(reports, 1u);
+  EXPECT_TRUE(run.finish().ok());
 }
