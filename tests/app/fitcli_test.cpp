@@ -725,3 +725,77 @@ TEST(FitCommand, WeightsInTheErrorsPlaceChangeNoDigit) {
   }
   std::filesystem::remove_all(dir);
 }
+
+// A file of more than 8 MiB has its columns' pages readied on a second
+// processor while it is read: its fit is the closed-form weighted line of
+// the numbers its text says, worked out here in long double.
+TEST(FitCommand, ALargeFileFitsAsItsNumbersSay) {
+  const std::string dir = tempfolder();
+  const std::string path = dir + "/large.txt";
+  std::vector<long double> x, y, w;
+  {
+    std::ofstream out(path, std::ios::binary);
+    std::uint64_t state = 20261210;
+    char line[64];
+    for (int i = 0; i < 450000; ++i) {
+      state = state * 6364136223846793005ull + 1442695040888963407ull;
+      const double noise = static_cast<double>(state >> 11) * 0x1p-53 - 0.5;
+      const double e = 0.4 + 0.2 * static_cast<double>((state >> 20) % 1000) / 1000.0;
+      const int n = std::snprintf(line, sizeof line, "%.3f %.4f %.3f\n", i * 0.001,
+                                  2.5 * i * 0.001 + 1.25 + noise * e, e);
+      out.write(line, n);
+      // The numbers as the text says them, each correctly rounded.
+      char *at = line;
+      x.push_back(std::strtod(at, &at));
+      y.push_back(std::strtod(at, &at));
+      const long double err = std::strtod(at, &at);
+      w.push_back(1.0L / (err * err));
+    }
+  }
+  ASSERT_GE(std::filesystem::file_size(path), std::uintmax_t(8) << 20);
+
+  long double s = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    s += w[i];
+    sx += w[i] * x[i];
+    sy += w[i] * y[i];
+    sxx += w[i] * x[i] * x[i];
+    sxy += w[i] * x[i] * y[i];
+  }
+  const long double det = s * sxx - sx * sx;
+  const long double a = (s * sxy - sx * sy) / det;
+  const long double b = (sxx * sy - sx * sxy) / det;
+  long double chisq = 0;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    const long double r = y[i] - a * x[i] - b;
+    chisq += w[i] * r * r;
+  }
+
+  const result r = runfit({"--json", path});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The numbers after each "key": in the order they come.
+  auto numbers = [&](const std::string &key) {
+    std::vector<double> v;
+    const std::string mark = "\"" + key + "\": ";
+    for (auto at = r.out.find(mark); at != std::string::npos; at = r.out.find(mark, at + 1))
+      v.push_back(std::strtod(r.out.c_str() + at + mark.size(), nullptr));
+    return v;
+  };
+  const std::vector<double> values = numbers("value");
+  const std::vector<double> errors = numbers("uncertainty");
+  ASSERT_EQ(values.size(), 2u) << r.out;
+  ASSERT_EQ(errors.size(), 2u) << r.out;
+  const auto near = [](double got, long double want, double digits) {
+    return std::fabs(got - static_cast<double>(want)) <=
+           std::pow(10.0, -digits) * std::fabs(static_cast<double>(want));
+  };
+  EXPECT_TRUE(near(values[0], a, 12)) << values[0] << " against " << static_cast<double>(a);
+  EXPECT_TRUE(near(values[1], b, 12)) << values[1] << " against " << static_cast<double>(b);
+  EXPECT_TRUE(near(errors[0], std::sqrt(s / det), 9));
+  EXPECT_TRUE(near(errors[1], std::sqrt(sxx / det), 9));
+  ASSERT_EQ(numbers("chisq").size(), 1u);
+  EXPECT_TRUE(near(numbers("chisq")[0], chisq, 9))
+      << numbers("chisq")[0] << " against " << static_cast<double>(chisq);
+  EXPECT_EQ(numbers("dof"), std::vector<double>{449998});
+  std::filesystem::remove_all(dir);
+}
