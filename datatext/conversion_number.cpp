@@ -20,6 +20,103 @@ constexpr double kLargest15 = 1.79769313486231e308;
 
 inline bool isdigit(char c) { return c >= '0' && c <= '9'; }
 
+// The digits of a number's text before its exponent: the first 19
+// significant ones as an integer, the power of ten that scales it, and
+// whether a nonzero digit past those 19 was dropped.
+struct decimaldigits {
+  std::uint64_t mant = 0;
+  int sig = 0;   // significant digits taken into mant (at most 19)
+  int scale = 0; // decimal exponent to apply to mant
+  bool lost = false;
+  bool anydigit = false;
+};
+
+// Takes the next digit, one before the point or, with fraction, after it.
+// Leading zeros count only in the scale, and only after the point.
+inline void takedigit(decimaldigits &d, int digit, bool fraction) {
+  d.anydigit = true;
+  if (d.sig == 0 && digit == 0) {
+    if (fraction)
+      --d.scale;
+    return;
+  }
+  if (d.sig < 19) {
+    d.mant = d.mant * 10 + static_cast<unsigned>(digit);
+    ++d.sig;
+    if (fraction)
+      --d.scale;
+  } else {
+    if (!fraction)
+      ++d.scale;
+    d.lost |= digit != 0;
+  }
+}
+
+// Reads the digits, with at most one point among them, from s[i] on; i is
+// left after them.
+inline decimaldigits readdigits(std::string_view s, std::size_t &i) {
+  decimaldigits d;
+  const std::size_t n = s.size();
+  for (; i < n && isdigit(s[i]); ++i)
+    takedigit(d, s[i] - '0', false);
+  if (i < n && s[i] == '.')
+    for (++i; i < n && isdigit(s[i]); ++i)
+      takedigit(d, s[i] - '0', true);
+  return d;
+}
+
+// Reads an exponent ("e" or "E", a sign, digits) if one starts at s[i],
+// leaving i after it; exponent stays 0 without one. False for an "e" with
+// no digit after it. Exponents past 99,999 are only known to be that large.
+inline bool readexponent(std::string_view s, std::size_t &i, int &exponent) {
+  const std::size_t n = s.size();
+  if (i >= n || (s[i] != 'e' && s[i] != 'E'))
+    return true;
+  ++i;
+  bool negative = false;
+  if (i < n && (s[i] == '+' || s[i] == '-')) {
+    negative = s[i] == '-';
+    ++i;
+  }
+  if (i >= n || !isdigit(s[i]))
+    return false;
+  for (; i < n && isdigit(s[i]); ++i)
+    if (exponent < 100000)
+      exponent = exponent * 10 + (s[i] - '0');
+  if (negative)
+    exponent = -exponent;
+  return true;
+}
+
+// Trailing zeros are not significant: past 15 digits, with no nonzero
+// digit dropped, they move from mant into the scale.
+inline void droptrailingzeros(decimaldigits &d) {
+  if (d.sig <= 15 || d.lost)
+    return;
+  while (d.mant % 10 == 0) {
+    d.mant /= 10;
+    --d.sig;
+    d.scale += 1;
+  }
+}
+
+// The value of the unsigned number text by the standard reading, given
+// magnitude, the power of ten of its leading digit plus one: false when
+// it is not finite or too large; too small a number reads as zero.
+inline bool readlong(std::string_view text, int magnitude, double &v) {
+  v = 0.0;
+  const char *last = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), last, v, std::chars_format::general);
+  if (ec == std::errc::result_out_of_range) {
+    if (magnitude > 0)
+      return false;
+    v = 0.0;
+  } else if (ec != std::errc() || ptr != last) {
+    return false;
+  }
+  return std::isfinite(v);
+}
+
 } // namespace
 
 // Reads a number without blanks around it and tells whether its text
@@ -27,106 +124,32 @@ inline bool isdigit(char c) { return c >= '0' && c <= '9'; }
 // rounding to 15).
 bool parsefield(std::string_view s, double &value, bool &over15) {
   std::size_t i = 0;
-  const std::size_t n = s.size();
   bool negative = false;
-  if (i < n && (s[i] == '+' || s[i] == '-')) {
-    negative = s[i] == '-';
+  if (!s.empty() && (s[0] == '+' || s[0] == '-')) {
+    negative = s[0] == '-';
     ++i;
   }
   const std::size_t numberstart = i;
-  std::uint64_t mant = 0;
-  int sig = 0;       // significant digits taken into mant (at most 19)
-  int scale = 0;     // decimal exponent to apply to mant
-  bool lost = false; // nonzero digits beyond the 19 taken
-  bool anydigit = false;
-  for (; i < n && isdigit(s[i]); ++i) {
-    anydigit = true;
-    const int d = s[i] - '0';
-    if (sig == 0 && d == 0)
-      continue;
-    if (sig < 19) {
-      mant = mant * 10 + static_cast<unsigned>(d);
-      ++sig;
-    } else {
-      ++scale;
-      lost |= d != 0;
-    }
-  }
-  if (i < n && s[i] == '.') {
-    for (++i; i < n && isdigit(s[i]); ++i) {
-      anydigit = true;
-      const int d = s[i] - '0';
-      if (sig == 0 && d == 0) {
-        --scale;
-        continue;
-      }
-      if (sig < 19) {
-        mant = mant * 10 + static_cast<unsigned>(d);
-        ++sig;
-        --scale;
-      } else {
-        lost |= d != 0;
-      }
-    }
-  }
-  if (!anydigit)
-    return false;
+  decimaldigits d = readdigits(s, i);
   int exponent = 0;
-  if (i < n && (s[i] == 'e' || s[i] == 'E')) {
-    ++i;
-    bool expnegative = false;
-    if (i < n && (s[i] == '+' || s[i] == '-')) {
-      expnegative = s[i] == '-';
-      ++i;
-    }
-    if (i >= n || !isdigit(s[i]))
-      return false;
-    for (; i < n && isdigit(s[i]); ++i)
-      if (exponent < 100000)
-        exponent = exponent * 10 + (s[i] - '0');
-    if (expnegative)
-      exponent = -exponent;
-  }
-  if (i != n)
+  if (!d.anydigit || !readexponent(s, i, exponent) || i != s.size())
     return false;
-
-  if (mant == 0) {
+  if (d.mant == 0) {
     value = negative ? -0.0 : 0.0;
     over15 = false;
     return true;
   }
-  // Trailing zeros are not significant.
-  if (sig > 15 && !lost) {
-    while (mant % 10 == 0) {
-      mant /= 10;
-      --sig;
-      ++scale;
-    }
-  }
-  over15 = sig > 15 || lost;
-  const int e = scale + exponent;
+  droptrailingzeros(d);
+  over15 = d.sig > 15 || d.lost;
+  const int e = d.scale + exponent;
+  double v = 0.0;
   if (!over15 && e >= -22 && e <= 22) {
     // mant and 10^|e| are both exact doubles: one correctly rounded operation.
-    const double m = static_cast<double>(mant);
-    value = e >= 0 ? m * kPow10[e] : m / kPow10[-e];
-    if (negative)
-      value = -value;
-    return true;
-  }
-  double v = 0.0;
-  const char *first = s.data() + numberstart;
-  const char *last = s.data() + n;
-  const auto [ptr, ec] = std::from_chars(first, last, v, std::chars_format::general);
-  if (ec == std::errc::result_out_of_range) {
-    // Out of range: too large is not a number; too small reads as zero.
-    if (e + sig > 0)
-      return false;
-    v = 0.0;
-  } else if (ec != std::errc() || ptr != last) {
+    const double m = static_cast<double>(d.mant);
+    v = e >= 0 ? m * kPow10[e] : m / kPow10[-e];
+  } else if (!readlong(s.substr(numberstart), e + d.sig, v)) {
     return false;
   }
-  if (!std::isfinite(v))
-    return false;
   value = negative ? -v : v;
   return true;
 }
