@@ -95,132 +95,181 @@ struct typedformula::impl {
   std::array<double, kMaxParameters> p{};
   mu::Parser parser;
 
+  // Splits source into tokens, gathering the parameters' names.
   void tokenize();
+  // Each reads the token that starts at byte i (at character position
+  // pos) into tokens and returns the byte after it, or raises the error.
+  std::size_t readnumber(std::size_t i, const std::vector<int> &charpos);
+  std::size_t readname(std::size_t i, int pos);
+  std::size_t readsymbol(std::size_t i, int pos);
+  // The index of parameter name, taken into names when new.
+  int parameterindex(const std::string &name, int pos);
   void compile();
   int positionofmu(int mupos) const;
   [[noreturn]] void muerror(const mu::Parser::exception_type &e) const;
 };
 
-void typedformula::impl::tokenize() {
-  // Character positions: every byte that does not continue a UTF-8
-  // sequence starts a new character.
-  std::vector<int> charpos(source.size() + 1);
+namespace {
+
+// The position of the character that starts at each byte of text, from 1
+// (a byte inside a UTF-8 sequence has its character's), and one past the
+// last character for the end of the text.
+std::vector<int> characterpositions(const std::string &text) {
+  std::vector<int> charpos(text.size() + 1);
   int count = 0;
-  for (std::size_t i = 0; i < source.size(); ++i) {
-    if ((static_cast<unsigned char>(source[i]) & 0xC0) != 0x80)
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
       ++count;
     charpos[i] = count;
   }
-  charpos[source.size()] = count + 1;
+  charpos[text.size()] = count + 1;
+  return charpos;
+}
 
+// Whether a number starts at byte i: a digit, or a point before a digit.
+bool startsnumber(const std::string &text, std::size_t i) {
+  return isdigit(text[i]) || (text[i] == '.' && i + 1 < text.size() && isdigit(text[i + 1]));
+}
+
+// Where the digits from byte j on end.
+std::size_t digitsend(const std::string &text, std::size_t j) {
+  while (j < text.size() && isdigit(text[j]))
+    ++j;
+  return j;
+}
+
+// Where the exponent ("e" or "E", a sign, digits) at byte j ends; j when
+// there is none, or no digit follows its "e" and sign.
+std::size_t exponentend(const std::string &text, std::size_t j) {
+  if (j >= text.size() || (text[j] != 'e' && text[j] != 'E'))
+    return j;
+  std::size_t k = j + 1;
+  if (k < text.size() && (text[k] == '+' || text[k] == '-'))
+    ++k;
+  return k < text.size() && isdigit(text[k]) ? digitsend(text, k) : j;
+}
+
+// Where the number starting at byte i ends: digits, a point and digits, and
+// an exponent.
+std::size_t numberend(const std::string &text, std::size_t i) {
+  std::size_t j = digitsend(text, i);
+  if (j < text.size() && text[j] == '.')
+    j = digitsend(text, j + 1);
+  return exponentend(text, j);
+}
+
+// Where the name starting at byte i ends: letters, digits and underscores.
+std::size_t nameend(const std::string &text, std::size_t i) {
+  std::size_t j = i;
+  while (j < text.size() && (isletter(text[j]) || isdigit(text[j]) || text[j] == '_'))
+    ++j;
+  return j;
+}
+
+// Whether an opening parenthesis follows byte j, blanks apart.
+bool parenthesisfollows(const std::string &text, std::size_t j) {
+  while (j < text.size() && (text[j] == ' ' || text[j] == '\t'))
+    ++j;
+  return j < text.size() && text[j] == '(';
+}
+
+} // namespace
+
+void typedformula::impl::tokenize() {
+  const std::vector<int> charpos = characterpositions(source);
   std::size_t i = 0;
   while (i < source.size()) {
     const char c = source[i];
-    const int pos = charpos[i];
-    if (c == ' ' || c == '\t') {
+    if (c == ' ' || c == '\t')
       ++i;
-      continue;
-    }
-    if (isdigit(c) || (c == '.' && i + 1 < source.size() && isdigit(source[i + 1]))) {
-      std::size_t j = i;
-      while (j < source.size() && isdigit(source[j]))
-        ++j;
-      if (j < source.size() && source[j] == '.') {
-        ++j;
-        while (j < source.size() && isdigit(source[j]))
-          ++j;
-      }
-      if (j < source.size() && (source[j] == 'e' || source[j] == 'E')) {
-        std::size_t k = j + 1;
-        if (k < source.size() && (source[k] == '+' || source[k] == '-'))
-          ++k;
-        if (k < source.size() && isdigit(source[k])) {
-          while (k < source.size() && isdigit(source[k]))
-            ++k;
-          j = k;
-        }
-      }
-      const std::string t = source.substr(i, j - i);
-      double v = 0.0;
-      const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
-      if (r.ec != std::errc() || r.ptr != t.data() + t.size() || !std::isfinite(v))
-        throw formula_error("The number " + quoted(t) + at(pos) + " is out of range", pos);
-      if (j < source.size() && (isletter(source[j]) || source[j] == '_'))
-        throw formula_error("Missing operator between " + quoted(t) + " and what follows" +
-                                at(charpos[j]) + " (write 2*x, not 2x)",
-                            charpos[j]);
-      if (j < source.size() && (source[j] == '.' || isdigit(source[j])))
-        throw formula_error("Unexpected " + describechar(characterat(source, j)) + at(charpos[j]),
-                            charpos[j]);
-      tokens.push_back({kind::number, t, pos, v});
-      i = j;
-      continue;
-    }
-    if (isletter(c)) {
-      std::size_t j = i;
-      while (j < source.size() && (isletter(source[j]) || isdigit(source[j]) || source[j] == '_'))
-        ++j;
-      const std::string name = source.substr(i, j - i);
-      if (name.size() > kMaxName)
-        throw formula_error("The name " + quoted(name.substr(0, 12) + "...") + at(pos) +
-                                " is too long (at most " + std::to_string(kMaxName) +
-                                " characters)",
-                            pos);
-      std::size_t next = j;
-      while (next < source.size() && (source[next] == ' ' || source[next] == '\t'))
-        ++next;
-      const bool called = next < source.size() && source[next] == '(';
-      token t{kind::parameter, name, pos};
-      if (name == "x") {
-        t.what = kind::variable;
-      } else if (name == "pi") {
-        t.what = kind::constant;
-      } else if (isfunction(name)) {
-        if (!called)
-          throw formula_error("The function " + quoted(name) + at(pos) +
-                                  " needs its argument in parentheses, e.g. " + name + "(x)",
-                              pos);
-        t.what = kind::function;
-      } else if (called) {
-        throw formula_error("Unknown name " + quoted(name) + at(pos), pos);
-      } else {
-        const auto found = std::find(names.begin(), names.end(), name);
-        if (found == names.end()) {
-          if (static_cast<int>(names.size()) == kMaxParameters)
-            throw formula_error("Too many parameters: " + quoted(name) + at(pos) +
-                                    " would be the tenth; a formula may have at most " +
-                                    std::to_string(kMaxParameters),
-                                pos);
-          names.push_back(name);
-        }
-        t.parameter = static_cast<int>(std::find(names.begin(), names.end(), name) - names.begin());
-      }
-      tokens.push_back(t);
-      i = j;
-      continue;
-    }
-    if (c == '*' && i + 1 < source.size() && source[i + 1] == '*') {
-      tokens.push_back({kind::op, "**", pos});
-      i += 2;
-      continue;
-    }
-    if (std::strchr("+-*/^", c) != nullptr && c != '\0') {
-      tokens.push_back({kind::op, std::string(1, c), pos});
-      ++i;
-      continue;
-    }
-    if (c == '(' || c == ')') {
-      tokens.push_back({c == '(' ? kind::open : kind::close, std::string(1, c), pos});
-      ++i;
-      continue;
-    }
-    const std::string ch = characterat(source, i);
-    throw formula_error("Unexpected " + describechar(ch) + at(pos), pos);
+    else if (startsnumber(source, i))
+      i = readnumber(i, charpos);
+    else if (isletter(c))
+      i = readname(i, charpos[i]);
+    else
+      i = readsymbol(i, charpos[i]);
   }
   if (tokens.empty())
     throw formula_error("The formula is empty: type one in x, e.g. A*exp(-x/B)", 0);
   if (names.empty())
     throw formula_error("The formula has no parameter to fit: name one, e.g. A*x", 0);
+}
+
+std::size_t typedformula::impl::readnumber(std::size_t i, const std::vector<int> &charpos) {
+  const int pos = charpos[i];
+  const std::size_t j = numberend(source, i);
+  const std::string t = source.substr(i, j - i);
+  double v = 0.0;
+  const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
+  if (r.ec != std::errc() || r.ptr != t.data() + t.size() || !std::isfinite(v))
+    throw formula_error("The number " + quoted(t) + at(pos) + " is out of range", pos);
+  if (j < source.size() && (isletter(source[j]) || source[j] == '_'))
+    throw formula_error("Missing operator between " + quoted(t) + " and what follows" +
+                            at(charpos[j]) + " (write 2*x, not 2x)",
+                        charpos[j]);
+  if (j < source.size() && (source[j] == '.' || isdigit(source[j])))
+    throw formula_error("Unexpected " + describechar(characterat(source, j)) + at(charpos[j]),
+                        charpos[j]);
+  tokens.push_back({kind::number, t, pos, v});
+  return j;
+}
+
+std::size_t typedformula::impl::readname(std::size_t i, int pos) {
+  const std::size_t j = nameend(source, i);
+  const std::string name = source.substr(i, j - i);
+  if (name.size() > kMaxName)
+    throw formula_error("The name " + quoted(name.substr(0, 12) + "...") + at(pos) +
+                            " is too long (at most " + std::to_string(kMaxName) + " characters)",
+                        pos);
+  const bool called = parenthesisfollows(source, j);
+  token t{kind::parameter, name, pos};
+  if (name == "x") {
+    t.what = kind::variable;
+  } else if (name == "pi") {
+    t.what = kind::constant;
+  } else if (isfunction(name)) {
+    if (!called)
+      throw formula_error("The function " + quoted(name) + at(pos) +
+                              " needs its argument in parentheses, e.g. " + name + "(x)",
+                          pos);
+    t.what = kind::function;
+  } else if (called) {
+    throw formula_error("Unknown name " + quoted(name) + at(pos), pos);
+  } else {
+    t.parameter = parameterindex(name, pos);
+  }
+  tokens.push_back(t);
+  return j;
+}
+
+int typedformula::impl::parameterindex(const std::string &name, int pos) {
+  const auto found = std::find(names.begin(), names.end(), name);
+  if (found != names.end())
+    return static_cast<int>(found - names.begin());
+  if (static_cast<int>(names.size()) == kMaxParameters)
+    throw formula_error("Too many parameters: " + quoted(name) + at(pos) +
+                            " would be the tenth; a formula may have at most " +
+                            std::to_string(kMaxParameters),
+                        pos);
+  names.push_back(name);
+  return static_cast<int>(names.size()) - 1;
+}
+
+std::size_t typedformula::impl::readsymbol(std::size_t i, int pos) {
+  const char c = source[i];
+  if (c == '*' && i + 1 < source.size() && source[i + 1] == '*') {
+    tokens.push_back({kind::op, "**", pos});
+    return i + 2;
+  }
+  if (std::strchr("+-*/^", c) != nullptr && c != '\0') {
+    tokens.push_back({kind::op, std::string(1, c), pos});
+    return i + 1;
+  }
+  if (c == '(' || c == ')') {
+    tokens.push_back({c == '(' ? kind::open : kind::close, std::string(1, c), pos});
+    return i + 1;
+  }
+  throw formula_error("Unexpected " + describechar(characterat(source, i)) + at(pos), pos);
 }
 
 int typedformula::impl::positionofmu(int mupos) const {
