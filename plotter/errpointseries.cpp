@@ -135,6 +135,174 @@ int TErrPointSeries::capWidth(bool vertical) const {
   return static_cast<int>(std::floor(ErrorWidth * s * 0.01));
 }
 
+// Values to pixels for a key and a value axis: linear axes by one multiply
+// and add, other scales by asking the axis.
+class pixelmap {
+public:
+  pixelmap(const QCPAxis *kx, const QCPAxis *vy)
+      : kx_(kx), vy_(vy),
+        linear_(kx->scaleType() == QCPAxis::stLinear && vy->scaleType() == QCPAxis::stLinear),
+        kx0_(kx->range().lower), vy0_(vy->range().lower), kp0_(kx->coordToPixel(kx0_)),
+        vp0_(vy->coordToPixel(vy0_)), kslope_(slope(kx, kp0_)), vslope_(slope(vy, vp0_)) {}
+
+  double x(double v) const { return linear_ ? kp0_ + (v - kx0_) * kslope_ : kx_->coordToPixel(v); }
+  double y(double v) const { return linear_ ? vp0_ + (v - vy0_) * vslope_ : vy_->coordToPixel(v); }
+  // x by the axis itself, whatever its scale.
+  double axisx(double v) const { return kx_->coordToPixel(v); }
+
+private:
+  static double slope(const QCPAxis *a, double p0) {
+    const QCPRange r = a->range();
+    return r.size() != 0 ? (a->coordToPixel(r.upper) - p0) / r.size() : 0.0;
+  }
+  const QCPAxis *kx_;
+  const QCPAxis *vy_;
+  bool linear_;
+  double kx0_, vy0_, kp0_, vp0_, kslope_, vslope_;
+};
+
+// A point in pixels: its place, the length of its error bar (up or left
+// positive), and the ends of its x error bar when it has one.
+struct pointpixels {
+  int X = std::numeric_limits<int>::min();
+  int Y = 0;
+  int L = 0;
+  int XL = 0;
+  int XR = 0;
+  bool xbar = false;
+};
+
+namespace {
+
+// The nearest pixel, halves up, for |p| below 2^23 (the callers keep it
+// there): truncating a positive number is its floor, without a call of
+// floor() per point.
+inline int nearpixel(double p) { return static_cast<int>(p + 8388608.5) - 8388608; }
+
+// The lines of a point's error bars in the style, caps half pixels either
+// side of the bar's centre line, appended to lines.
+void appendbars(std::vector<QLine> &lines, const pointpixels &p, int style, int half) {
+  const int X = p.X, Y = p.Y, L = p.L;
+  auto vbar = [&](int P) {
+    lines.emplace_back(X, Y, X, P);
+    lines.emplace_back(X - half, P, X + half, P);
+  };
+  auto hbar = [&](int P) {
+    lines.emplace_back(X, Y, P, Y);
+    lines.emplace_back(P, Y - half, P, Y + half);
+  };
+  switch (style) {
+  case TErrPointSeries::esLeft:
+    hbar(X + L);
+    break;
+  case TErrPointSeries::esRight:
+    hbar(X - L);
+    break;
+  case TErrPointSeries::esLeftRight:
+    hbar(X + L);
+    hbar(X - L);
+    break;
+  case TErrPointSeries::esTop:
+    vbar(Y - L);
+    break;
+  case TErrPointSeries::esBottom:
+    vbar(Y + L);
+    break;
+  default:
+    vbar(Y - L);
+    vbar(Y + L);
+    break;
+  }
+  if (p.xbar) {
+    hbar(p.XL);
+    hbar(p.XR);
+  }
+}
+
+// Markers and bar lines gathered and painted in batches: markers of one
+// colour together, bars after the markers they belong with.
+class drawbatch {
+public:
+  drawbatch(QCPPainter *painter, const QPen &barpen, const QColor &outline, QRgb firstcolour,
+            std::size_t points)
+      : painter_(painter), barpen_(barpen), outline_(outline), markcolour_(firstcolour) {
+    lines_.reserve(std::min<std::size_t>(points * 4, kLines));
+  }
+  void mark(QRgb colour, const QRect &r) {
+    if (colour != markcolour_) {
+      flushmarks();
+      markcolour_ = colour;
+    }
+    marks_.push_back(r);
+  }
+  std::vector<QLine> &lines() { return lines_; }
+  // Paints what was gathered once enough lines are waiting.
+  void paintwhenfull() {
+    if (lines_.size() >= kLines)
+      paint();
+  }
+  void paint() {
+    flushmarks();
+    flushlines();
+  }
+
+private:
+  static constexpr std::size_t kLines = std::size_t(1) << 16;
+  void flushlines() {
+    if (lines_.empty())
+      return;
+    painter_->setPen(barpen_);
+    painter_->setBrush(Qt::NoBrush);
+    painter_->drawLines(lines_.data(), static_cast<int>(lines_.size()));
+    lines_.clear();
+  }
+  void flushmarks() {
+    if (marks_.empty())
+      return;
+    painter_->setPen(QPen(outline_));
+    painter_->setBrush(QColor::fromRgb(markcolour_));
+    painter_->drawRects(marks_.data(), static_cast<int>(marks_.size()));
+    marks_.clear();
+  }
+  QCPPainter *painter_;
+  const QPen &barpen_;
+  const QColor &outline_;
+  QRgb markcolour_;
+  std::vector<QLine> lines_;
+  std::vector<QRect> marks_;
+};
+
+} // namespace
+
+// Forced inline into draw's loop, which it runs once per point.
+[[gnu::always_inline]] inline bool TErrPointSeries::placePoint(std::size_t i, const pixelmap &map,
+                                                               const QRect &clip, bool vertical,
+                                                               int margin, pointpixels &p) const {
+  const double px = map.x(xs_[i]);
+  const double py = map.y(ys_[i]);
+  if (!std::isfinite(px) || !std::isfinite(py))
+    return false;
+  if (px < clip.left() - 1e6 || px > clip.right() + 1e6 || py < clip.top() - 1e6 ||
+      py > clip.bottom() + 1e6)
+    return false; // far outside: also keeps the int conversion below in range
+  p.X = nearpixel(px);
+  p.Y = nearpixel(py);
+  const double e = ErrorValues[i];
+  const double end = std::clamp(vertical ? map.y(ys_[i] + e) : map.x(xs_[i] + e), -4e6, 4e6);
+  const int from = vertical ? p.Y : p.X;
+  p.L = std::clamp(from - (std::isfinite(end) ? nearpixel(end) : from), -100000, 100000);
+  const double ex = i < XErrorValues.size() ? XErrorValues[i] : 0.0;
+  p.xbar = ex > 0;
+  p.XL = p.XR = p.X;
+  if (p.xbar) {
+    p.XL = static_cast<int>(std::clamp(map.axisx(xs_[i] - ex), p.X - 1e5, p.X + 1e5));
+    p.XR = static_cast<int>(std::clamp(map.axisx(xs_[i] + ex), p.X - 1e5, p.X + 1e5));
+  }
+  const int reach = std::max({std::abs(p.L), std::abs(p.X - p.XL), std::abs(p.XR - p.X)}) + margin;
+  return !(p.X + reach < clip.left() || p.X - reach > clip.right() || p.Y + reach < clip.top() ||
+           p.Y - reach > clip.bottom());
+}
+
 void TErrPointSeries::draw(QCPPainter *painter) {
   lastDrawnBars_ = 0;
   QCPAxis *kx = keyAxis();
@@ -149,138 +317,32 @@ void TErrPointSeries::draw(QCPPainter *painter) {
   const bool bars = ErrorPenVisible && ErrorPen.style() != Qt::NoPen;
   const int mh = MarkerHorizSize;
   const int mv = MarkerVertSize;
+  const pixelmap map(kx, vy);
+  drawbatch batch(painter, ErrorPen, SeriesColour, colours_.front(), xs_.size());
 
-  std::vector<QLine> lines;
-  lines.reserve(std::min<std::size_t>(xs_.size() * 4, 1u << 16));
-  std::vector<QRect> marks;
-  QRgb markColour = colours_.front();
-
-  auto flushLines = [&] {
-    if (lines.empty())
-      return;
-    painter->setPen(ErrorPen);
-    painter->setBrush(Qt::NoBrush);
-    painter->drawLines(lines.data(), static_cast<int>(lines.size()));
-    lines.clear();
-  };
-  auto flushMarks = [&] {
-    if (marks.empty())
-      return;
-    painter->setPen(QPen(SeriesColour));
-    painter->setBrush(QColor::fromRgb(markColour));
-    painter->drawRects(marks.data(), static_cast<int>(marks.size()));
-    marks.clear();
-  };
-
-  // The previous point's pixel position and bar: a point that would paint
-  // the very same pixels in the same colour is passed over, so a million
-  // points on a few hundred pixel columns cost a few hundred bars.
-  int prevX = std::numeric_limits<int>::min(), prevY = 0, prevL = 0;
+  // The previous point's pixels: a point that would paint the very same
+  // pixels in the same colour is passed over, so a million points on a few
+  // hundred pixel columns cost a few hundred bars.
+  pointpixels prev;
   QRgb prevColour = 0;
-
-  // Linear axes map a value to a pixel by one multiply and add; other
-  // scales ask the axis.
-  const bool linear = kx->scaleType() == QCPAxis::stLinear && vy->scaleType() == QCPAxis::stLinear;
-  const double kx0 = kx->range().lower, vy0 = vy->range().lower;
-  const double kp0 = kx->coordToPixel(kx0), vp0 = vy->coordToPixel(vy0);
-  const double kslope = kx->range().size() != 0
-                            ? (kx->coordToPixel(kx->range().upper) - kp0) / kx->range().size()
-                            : 0.0;
-  const double vslope = vy->range().size() != 0
-                            ? (vy->coordToPixel(vy->range().upper) - vp0) / vy->range().size()
-                            : 0.0;
-  auto xpixel = [&](double x) { return linear ? kp0 + (x - kx0) * kslope : kx->coordToPixel(x); };
-  auto ypixel = [&](double y) { return linear ? vp0 + (y - vy0) * vslope : vy->coordToPixel(y); };
-  // The nearest pixel, halves up, for |p| below 2^23 (the callers keep it
-  // there): truncating a positive number is its floor, without a call of
-  // floor() per point.
-  auto near = [](double p) { return static_cast<int>(p + 8388608.5) - 8388608; };
-
   for (std::size_t i = 0; i < xs_.size(); ++i) {
-    const double px = xpixel(xs_[i]);
-    const double py = ypixel(ys_[i]);
-    if (!std::isfinite(px) || !std::isfinite(py))
+    pointpixels p;
+    if (!placePoint(i, map, clip, vertical, half + mh + mv, p))
       continue;
-    if (px < clip.left() - 1e6 || px > clip.right() + 1e6 || py < clip.top() - 1e6 ||
-        py > clip.bottom() + 1e6)
-      continue; // far outside: also keeps the int conversion below in range
-    const int X = near(px);
-    const int Y = near(py);
-    const double e = ErrorValues[i];
-    double end = vertical ? ypixel(ys_[i] + e) : xpixel(xs_[i] + e);
-    end = std::clamp(end, -4e6, 4e6);
-    int L = (vertical ? Y : X) - (std::isfinite(end) ? near(end) : (vertical ? Y : X));
-    L = std::clamp(L, -100000, 100000);
-    // The horizontal bar of an x error, its two ends in pixels.
-    const double ex = i < XErrorValues.size() ? XErrorValues[i] : 0.0;
-    int XL = X, XR = X;
-    if (ex > 0) {
-      XL = static_cast<int>(std::clamp(kx->coordToPixel(xs_[i] - ex), X - 1e5, X + 1e5));
-      XR = static_cast<int>(std::clamp(kx->coordToPixel(xs_[i] + ex), X - 1e5, X + 1e5));
-    }
-
-    const int reach = std::max({std::abs(L), std::abs(X - XL), std::abs(XR - X)}) + half + mh + mv;
-    if (X + reach < clip.left() || X - reach > clip.right() || Y + reach < clip.top() ||
-        Y - reach > clip.bottom())
+    if (p.X == prev.X && p.Y == prev.Y && p.L == prev.L && p.XL == p.X && p.XR == p.X &&
+        colours_[i] == prevColour)
       continue;
-    if (X == prevX && Y == prevY && L == prevL && XL == X && XR == X && colours_[i] == prevColour)
-      continue;
-    prevX = X;
-    prevY = Y;
-    prevL = L;
+    prev = p;
     prevColour = colours_[i];
-
-    if (colours_[i] != markColour) {
-      flushMarks();
-      markColour = colours_[i];
-    }
-    marks.emplace_back(X - mh, Y - mv, 2 * mh, 2 * mv);
-
+    batch.mark(colours_[i], QRect(p.X - mh, p.Y - mv, 2 * mh, 2 * mv));
     if (!bars)
       continue;
     ++lastDrawnBars_;
-    auto vbar = [&](int P) {
-      lines.emplace_back(X, Y, X, P);
-      lines.emplace_back(X - half, P, X + half, P);
-    };
-    auto hbar = [&](int P) {
-      lines.emplace_back(X, Y, P, Y);
-      lines.emplace_back(P, Y - half, P, Y + half);
-    };
-    switch (ErrorStyle) {
-    case esLeft:
-      hbar(X + L);
-      break;
-    case esRight:
-      hbar(X - L);
-      break;
-    case esLeftRight:
-      hbar(X + L);
-      hbar(X - L);
-      break;
-    case esTop:
-      vbar(Y - L);
-      break;
-    case esBottom:
-      vbar(Y + L);
-      break;
-    default:
-      vbar(Y - L);
-      vbar(Y + L);
-      break;
-    }
-    if (ex > 0) {
-      hbar(XL);
-      hbar(XR);
-    }
-    if (lines.size() >= (1u << 16)) {
-      // Keep the bars above their markers: draw the markers gathered so far first.
-      flushMarks();
-      flushLines();
-    }
+    appendbars(batch.lines(), p, ErrorStyle, half);
+    // Keep the bars above their markers: the markers gathered so far go first.
+    batch.paintwhenfull();
   }
-  flushMarks();
-  flushLines();
+  batch.paint();
 }
 
 void TErrPointSeries::drawLegendIcon(QCPPainter *painter, const QRectF &rect) const {

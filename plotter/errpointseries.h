@@ -17,6 +17,9 @@
 
 namespace orvalle {
 
+class pixelmap;     // values to pixels for a pair of axes
+struct pointpixels; // a point's place and error bars in pixels
+
 class TErrPointSeries : public QCPGraph {
   Q_OBJECT
 public:
@@ -105,6 +108,10 @@ protected:
 
 private:
   int capWidth(bool vertical) const;
+  // Places point i in pixels: false when it is not drawn (not finite, or
+  // none of it within clip; margin is the reach of its caps and marker).
+  bool placePoint(std::size_t i, const pixelmap &map, const QRect &clip, bool vertical, int margin,
+                  pointpixels &p) const;
 
   std::vector<double> xs_;
   std::vector<double> ys_;
