@@ -269,6 +269,17 @@ private:
   QWidget *buildChartPage();
   void setPageAvailable(int index, bool on);
   void makeColumn(int c);
+  // The pieces of "Add": the numbers of listed column i; whether every
+  // picked column was read (a refusal is logged); count y errors made from
+  // the fixed value or a percentage of y, and x errors from the pick xe,
+  // each null once one that is not above zero is logged; whether every y
+  // error is above zero (logged, and the plotter closed for the automatic
+  // dataset, if not); and the new dataset shown, listed and logged.
+  rowref columnValues(int i) const;
+  bool picksWereRead(std::initializer_list<int> picks);
+  rowref fixedYErrors(const drow &y, int count, bool percentage);
+  rowref xErrors(const drow &x, int xe);
+  bool yErrorsAboveZero(const drow &errors, bool threeColumns);
   void addDataset(std::unique_ptr<dataset> d, const QColor &colour);
   void fillSeries(dataset &d, const QColor &pointColour, bool scaled);
   dataset *datasetAt(int i) const;

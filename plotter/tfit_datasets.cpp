@@ -207,54 +207,67 @@ void TFit::AddBtnClick() {
   const int xi = Xdata->currentIndex();
   const int yi = Ydata->currentIndex();
   const int ei = ErYdata->currentIndex();
-  if (xi < 0 || yi < 0 || ei < 0)
+  const int xe = ErXdata->currentIndex() - 1; // -1: no x errors
+  if (xi < 0 || yi < 0 || ei < 0 || !picksWereRead({xi, yi, ei, xe}) || xi >= n || yi >= n)
     return;
+  const bool threeColumns = StringGridModel->colCount() == 3;
+
+  // A dataset over the chosen columns (shared, not copied).
+  auto d = std::make_unique<dataset>(true);
+  d->name = threeColumns ? std::string() : EditName->currentText().toStdString();
+  d->x = columnValues(xi);
+  d->y = columnValues(yi);
+  d->pointcount = d->filledcount = d->x->n;
+  // The y errors: a column, or made from the fixed value; then the x
+  // errors when chosen. A failure is logged and the dataset goes.
+  d->yerr = ei < n ? columnValues(ei) : fixedYErrors(*d->y, d->x->n, ei == n);
+  if (!d->yerr || !yErrorsAboveZero(*d->yerr, threeColumns))
+    return;
+  if (xe >= 0) {
+    d->xerr = xErrors(*d->x, xe);
+    if (!d->xerr)
+      return;
+  }
+  addDataset(std::move(d), DataColorBox->selected());
+}
+
+rowref TFit::columnValues(int i) const {
+  return Columns->at(static_cast<unsigned>(i))->obj->values;
+}
+
+bool TFit::picksWereRead(std::initializer_list<int> picks) {
   // A bad cell stops the set-up with the column it was in already listed:
   // such a column was never read, and picking it (as x, y or errors, where
   // its index would otherwise mean "Percentage") is refused.
+  const int n = static_cast<int>(Columns->count);
   const int listed = Xdata->count();
-  const int xe = ErXdata->currentIndex() - 1; // -1: no x errors
-  for (const int pick : {xi, yi, ei, xe}) {
+  for (const int pick : picks) {
     if (pick >= n && pick < listed) {
       frame().LogEvent(kLogPlain, true,
                        Xdata->itemText(pick) +
                            QStringLiteral(" was not read from the data (a cell in it is not a "
                                           "number), so it cannot be used for a dataset"));
-      return;
+      return false;
     }
   }
-  if (xi >= n || yi >= n)
-    return;
-  const bool threeColumns = StringGridModel->colCount() == 3;
-  auto column = [this](int i) { return Columns->at(static_cast<unsigned>(i))->obj->values; };
+  return true;
+}
 
-  // A dataset over the chosen columns (shared, not copied).
-  auto d = std::make_unique<dataset>(true);
-  d->name = threeColumns ? std::string() : EditName->currentText().toStdString();
-  d->x = column(xi);
-  d->y = column(yi);
-  d->pointcount = d->filledcount = d->x->n;
-
-  // The y errors: a column, or made from the fixed value.
-  if (ei < n) {
-    d->yerr = column(ei);
-  } else {
-    const bool percentage = ei == n;
-    auto errors = std::make_shared<drow>(d->x->n);
-    const drow &y = *d->y;
-    for (int k = 0; k < errors->n; ++k) {
-      const double e = percentage ? y[k] * FixedError * 0.01 : FixedError;
-      if (!(e > 0)) {
-        frame().LogEvent(kLogPlain, true, QString::fromLatin1(kErrorText));
-        return; // the dataset and its new array go
-      }
-      (*errors)[k] = e;
+rowref TFit::fixedYErrors(const drow &y, int count, bool percentage) {
+  auto errors = std::make_shared<drow>(count);
+  for (int k = 0; k < errors->n; ++k) {
+    const double e = percentage ? y[k] * FixedError * 0.01 : FixedError;
+    if (!(e > 0)) {
+      frame().LogEvent(kLogPlain, true, QString::fromLatin1(kErrorText));
+      return nullptr;
     }
-    d->yerr = std::move(errors);
+    (*errors)[k] = e;
   }
+  return errors;
+}
 
-  // Every y error must be above zero.
-  for (double e : d->yerr->data) {
+bool TFit::yErrorsAboveZero(const drow &errors, bool threeColumns) {
+  for (double e : errors.data) {
     if (!(e > 0)) {
       frame().LogEvent(kLogZeroYError, true, QString());
       if (threeColumns) {
@@ -263,39 +276,38 @@ void TFit::AddBtnClick() {
         CloseWithoutPrompt = true;
         QMetaObject::invokeMethod(this, &TFit::closeChild, Qt::QueuedConnection);
       }
-      return;
+      return false;
     }
   }
+  return true;
+}
 
-  // The x errors, when chosen: a column, or made from the x value, each
-  // above zero.
-  if (xe >= 0) {
-    std::shared_ptr<drow> errors;
-    if (xe < n) {
-      errors = column(xe);
-    } else {
-      double value = 1.0;
-      QString text = EditXErrFixed->text().trimmed();
-      text.replace(QLatin1Char(','), QLatin1Char('.'));
-      if (!text.isEmpty() && !parsenumber(text.toStdString(), value))
-        throw std::runtime_error("'" + text.toStdString() +
-                                 "' is not a valid floating point value");
-      errors = std::make_shared<drow>(d->x->n);
-      const drow &x = *d->x;
-      for (int k = 0; k < errors->n; ++k)
-        (*errors)[k] = xe == n ? x[k] * value * 0.01 : value;
-    }
-    for (double e : errors->data) {
-      if (!(e > 0)) {
-        frame().LogEvent(kLogPlain, true, QString::fromLatin1(kXErrorText));
-        return; // the dataset and its new array go
-      }
-    }
-    d->xerr = std::move(errors);
+rowref TFit::xErrors(const drow &x, int xe) {
+  const int n = static_cast<int>(Columns->count);
+  rowref errors;
+  if (xe < n) {
+    errors = columnValues(xe);
+  } else {
+    double value = 1.0;
+    QString text = EditXErrFixed->text().trimmed();
+    text.replace(QLatin1Char(','), QLatin1Char('.'));
+    if (!text.isEmpty() && !parsenumber(text.toStdString(), value))
+      throw std::runtime_error("'" + text.toStdString() + "' is not a valid floating point value");
+    errors = std::make_shared<drow>(x.n);
+    for (int k = 0; k < errors->n; ++k)
+      (*errors)[k] = xe == n ? x[k] * value * 0.01 : value;
   }
+  for (double e : errors->data) {
+    if (!(e > 0)) {
+      frame().LogEvent(kLogPlain, true, QString::fromLatin1(kXErrorText));
+      return nullptr;
+    }
+  }
+  return errors;
+}
 
+void TFit::addDataset(std::unique_ptr<dataset> d, const QColor &colour) {
   // Its series on the main chart.
-  const QColor colour = DataColorBox->selected();
   d->series = MChart->makeerrorpoints(fromQColor(colour), std::string());
   d->dcolour = fromQColor(colour);
   fillSeries(*d, colour, false);
