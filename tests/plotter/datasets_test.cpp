@@ -66,6 +66,7 @@ private slots:
   void recolouringReachesCurrentFit();
   void xErrorChoices_data();
   void xErrorChoices();
+  void xErrorValueNotANumberAddsNothing();
   void deviationsShowEffectiveErrors();
 };
 
@@ -595,6 +596,50 @@ void DatasetsTest::xErrorChoices() {
   }
   // The chart's x range takes in the bars.
   QVERIFY(fit->MChart->xAxis->range().lower <= (1 - errors[0] - fit->XOffset) / fit->XScale);
+}
+
+// An absolute x error typed as text that is not a number: "Add" reports it
+// and adds nothing (no dataset, series, list entry or log line); the
+// choices stay, and once the value is mended the same click adds the set.
+void DatasetsTest::xErrorValueNotANumberAddsNothing() {
+  FakeDialogs dialogs;
+  FakeFrame frame;
+  auto fit = makePlotter(frame, {"1 2 0.1 0.5", "2 4 0.2 0.25", "4 6 0.3 0.125"});
+  QVERIFY(fit);
+  fit->show();
+  fit->showPage(0);
+  const int graphs = fit->MChart->graphCount();
+  fit->ErYdata->setCurrentIndex(2);
+  fit->ErXdata->setCurrentIndex(6); // "Absolute"
+  fit->UpdateFrameCommands();
+  QVERIFY(fit->EditXErrFixed->isEnabled());
+  fit->EditXErrFixed->clear();
+  QTest::keyClicks(fit->EditXErrFixed, QStringLiteral("0.2x"));
+  fit->EditName->setEditText(QStringLiteral("mine"));
+  QTest::mouseClick(fit->AddBtn, Qt::LeftButton);
+
+  QCOMPARE(dialogs.messages.size(), 1);
+  QVERIFY2(dialogs.messages[0].contains(QStringLiteral("'0.2x' is not a valid floating point")),
+           qPrintable(dialogs.messages[0]));
+  QCOMPARE(static_cast<int>(fit->Datasets.count), 0);
+  QCOMPARE(fit->MChart->graphCount(), graphs);
+  QCOMPARE(fit->TrDataset->count(), 0);
+  QVERIFY(frame.log.empty());
+  QCOMPARE(fit->ErXdata->currentIndex(), 6);
+  QCOMPARE(fit->EditName->currentText(), QStringLiteral("mine"));
+
+  QTest::keyClick(fit->EditXErrFixed, Qt::Key_Backspace);
+  QTest::mouseClick(fit->AddBtn, Qt::LeftButton);
+  QCOMPARE(dialogs.messages.size(), 1);
+  QCOMPARE(static_cast<int>(fit->Datasets.count), 1);
+  dataset *d = at(*fit, 0);
+  QCOMPARE(d->name, std::string("mine"));
+  QVERIFY(d->hasxerrors());
+  for (int k = 0; k < 3; ++k)
+    QCOMPARE((*d->xerr)[k], 0.2);
+  QCOMPARE(fit->TrDataset->count(), 1);
+  QCOMPARE(frame.log.size(), std::size_t(1));
+  QVERIFY(!frame.log[0].error);
 }
 
 // A York line through a dataset with x errors: the deviations chart's bars
