@@ -126,7 +126,7 @@ void pagesahead::want(std::size_t array, const void *start, std::size_t bytes,
     const auto begin = reinterpret_cast<std::uintptr_t>(start);
     if (a.start != begin)
       a = {begin, begin};
-    const std::uintptr_t end = begin + std::min(bytes, used + std::min(s.ahead, bytes - used));
+    const std::uintptr_t end = begin + used + std::min(s.ahead, bytes - used);
     const std::uintptr_t from = std::max(a.end, begin + used);
     if (end <= from || end - from < std::min(kStep, s.ahead))
       return;

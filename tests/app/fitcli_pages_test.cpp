@@ -59,11 +59,18 @@ bool canpopulate() {
   return probe.base() && ::madvise(probe.base(), kPage, MADV_POPULATE_WRITE) == 0;
 }
 
+// Every test needs a kernel that can populate pages for writing.
+class PagesAhead : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!canpopulate())
+      GTEST_SKIP() << "the kernel cannot populate pages for writing";
+  }
+};
+
 } // namespace
 
-TEST(PagesAhead, ReadiesThePagesJustAheadOfTheWriterAndNoOthers) {
-  if (!canpopulate())
-    GTEST_SKIP() << "the kernel cannot populate pages for writing";
+TEST_F(PagesAhead, ReadiesThePagesJustAheadOfTheWriterAndNoOthers) {
   const std::size_t room = 16 * kMiB;
   freshmemory a(room), b(room);
   ASSERT_TRUE(a.base() && b.base());
@@ -98,9 +105,7 @@ TEST(PagesAhead, ReadiesThePagesJustAheadOfTheWriterAndNoOthers) {
   EXPECT_EQ(a.resident(0, room), a.pages(0, 2 * kMiB));
 }
 
-TEST(PagesAhead, NeverChangesWhatTheMemoryHolds) {
-  if (!canpopulate())
-    GTEST_SKIP() << "the kernel cannot populate pages for writing";
+TEST_F(PagesAhead, NeverChangesWhatTheMemoryHolds) {
   const std::size_t room = 4 * kMiB;
   freshmemory a(room);
   ASSERT_TRUE(a.base());
@@ -120,9 +125,7 @@ TEST(PagesAhead, NeverChangesWhatTheMemoryHolds) {
   EXPECT_EQ(a.resident(0, 2 * kMiB), a.pages(0, 2 * kMiB));
 }
 
-TEST(PagesAhead, AnArrayThatMovedIsFollowedAtItsNewPlace) {
-  if (!canpopulate())
-    GTEST_SKIP() << "the kernel cannot populate pages for writing";
+TEST_F(PagesAhead, AnArrayThatMovedIsFollowedAtItsNewPlace) {
   const std::size_t room = 8 * kMiB;
   freshmemory first(room), second(room);
   ASSERT_TRUE(first.base() && second.base());
@@ -137,9 +140,7 @@ TEST(PagesAhead, AnArrayThatMovedIsFollowedAtItsNewPlace) {
   EXPECT_EQ(first.resident(3 * kMiB, room), 0u);
 }
 
-TEST(PagesAhead, MemoryThatIsGoneIsPassedOverAndLaterAsksStillWork) {
-  if (!canpopulate())
-    GTEST_SKIP() << "the kernel cannot populate pages for writing";
+TEST_F(PagesAhead, MemoryThatIsGoneIsPassedOverAndLaterAsksStillWork) {
   const std::size_t room = 4 * kMiB;
   freshmemory later(room);
   ASSERT_TRUE(later.base());
