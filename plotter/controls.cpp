@@ -6,6 +6,7 @@
 #include <QPixmap>
 #include <QRadioButton>
 #include <QStylePainter>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "engine/numeric.h"
@@ -48,7 +49,20 @@ char ShownSeparator() {
 RadioGroup::RadioGroup(const QString &caption, const QStringList &items, QWidget *parent)
     : QGroupBox(caption, parent), layout_(new QVBoxLayout(this)) {
   layout_->setAlignment(Qt::AlignTop);
-  connect(&group_, &QButtonGroup::idClicked, this, &RadioGroup::clicked);
+  connect(&group_, &QButtonGroup::idToggled, this, [this](int id, bool on) {
+    if (!on)
+      return;
+    toggledNow_ = id;
+    QTimer::singleShot(0, this, [this] { toggledNow_ = -1; });
+    emit clicked(id);
+  });
+  connect(&group_, &QButtonGroup::idClicked, this, [this](int id) {
+    if (id == toggledNow_) {
+      toggledNow_ = -1; // reported when it was toggled
+      return;
+    }
+    emit clicked(id);
+  });
   for (const QString &t : items)
     addItem(t);
   if (!buttons_.empty())

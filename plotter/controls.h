@@ -31,11 +31,16 @@ public:
   void setItemIndex(int i);
 
 signals:
-  // The user clicked an item.
+  // An item was chosen, however: a mouse click (also on the item already
+  // chosen), the keyboard, an accessibility action or setItemIndex.
   void clicked(int index);
 
 private:
   QButtonGroup group_;
+  // The item whose toggle has just been reported, so that the click that
+  // toggled it is not reported twice; cleared when control returns to the
+  // event loop.
+  int toggledNow_ = -1;
   QVBoxLayout *layout_;
   std::vector<QAbstractButton *> buttons_;
 };

@@ -326,6 +326,12 @@ void TFit::addDataset(std::unique_ptr<dataset> d, const QColor &colour) {
     LabelsClick(0);
   ShowLegendAsChosen();
   AddTr->setEnabled(true);
+  // The fit page works on the first dataset until another is chosen, so
+  // that every trend type (its estimate boxes, its point count) is ready.
+  if (TrDataset->currentIndex() < 0) {
+    TrDataset->setCurrentIndex(0);
+    TrTypeClick();
+  }
 
   // The track bar, the axis ranges and the log follow.
   TrackBarChange();
