@@ -240,6 +240,8 @@ void bfit::describeform(stringlist &lines, bool clear, const std::string &captio
   if (clear)
     lines.clear();
   lines.push_back(caption);
+  if (!sharing.empty())
+    lines.push_back(sharing);
   if (!xerrmethod.empty())
     lines.push_back("x errors included (" + xerrmethod + ")");
   if (hasverdict()) {

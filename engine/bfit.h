@@ -129,6 +129,10 @@ public:
   // ("York" or "effective variance"). Null and empty for other fits.
   std::unique_ptr<drow> xweights;
   std::string xerrmethod;
+  // What this line of a multi fit shares with the other lines (for example
+  // "The gradient a is shared with Dataset b"); the description carries it
+  // after its caption. Empty for every other fit.
+  std::string sharing;
   // The error the fit gave point i: sigma_eff for a fit with x errors,
   // otherwise the y error (0 where there is none).
   double effectiveerror(int i) const;

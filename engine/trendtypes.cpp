@@ -162,6 +162,33 @@ std::string multilinename(const std::string &multiname, const std::string &datas
   return multiname + "-" + datasetname;
 }
 
+std::string multifitname(multikind kind, const std::string &itemtext,
+                         const std::function<bool(const std::string &)> &taken) {
+  const std::string what = kind == multikind::sameintercept ? "Same intercept" : "Same gradient";
+  for (int k = 1;; ++k) {
+    const std::string name = (k == 1 ? what : what + " " + std::to_string(k)) + " -- " + itemtext;
+    if (!taken(name))
+      return name;
+  }
+}
+
+std::string multisharingtext(multikind kind, const std::vector<std::string> &names,
+                             std::size_t self) {
+  std::string others;
+  std::size_t listed = 0, count = names.size() - (self < names.size() ? 1 : 0);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i == self)
+      continue;
+    ++listed;
+    if (listed > 1)
+      others += listed == count ? " and " : ", ";
+    others += names[i].empty() ? "an unnamed dataset" : names[i];
+  }
+  return (kind == multikind::sameintercept ? "The intercept b is shared with "
+                                           : "The gradient a is shared with ") +
+         others;
+}
+
 std::string multifitlogline(multikind kind, const std::string &caption) {
   return "Multiple linear fits that share the same " + multikindtext(kind) +
          " for data displayed in the " + caption + " have been calculated";

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -94,6 +95,16 @@ std::string multikindtext(multikind kind);
 std::unique_ptr<multfit> makemultifit(multikind kind);
 // The name of one line: the multi fit's name, "-" and the dataset's name.
 std::string multilinename(const std::string &multiname, const std::string &datasetname);
+// The name the program proposes for a multi fit: what the lines share and
+// the trend type, e.g. "Same gradient -- Linear (y=ax+b)"; a second multi
+// fit of the same kind gets " 2" after the kind, and so on. taken tells
+// whether a proposed name is already the name of a multi fit's line.
+std::string multifitname(multikind kind, const std::string &itemtext,
+                         const std::function<bool(const std::string &)> &taken);
+// The line of the description of line `self` of a multi fit over the
+// datasets `names`: which parameter it shares with which datasets.
+std::string multisharingtext(multikind kind, const std::vector<std::string> &names,
+                             std::size_t self);
 // The log line of a finished multi fit, ending " have been calculated".
 std::string multifitlogline(multikind kind, const std::string &caption);
 

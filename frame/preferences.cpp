@@ -30,6 +30,8 @@ TPreferences::TPreferences(TMainForm &frame, QWidget *parent)
   setWindowTitle(QStringLiteral("Preferences"));
   SetOpenDir_->setObjectName(QStringLiteral("SetOpenDir"));
   dir_->setObjectName(QStringLiteral("dir"));
+  dir_->setAccessibleName(QStringLiteral("Initial Directory"));
+  solutionvia_->setAccessibleName(solutionvia_->title());
   solutionvia_->setObjectName(QStringLiteral("solutionvia"));
   CBsamples_->setObjectName(QStringLiteral("CBsamples"));
   CBTrayIcon_->setObjectName(QStringLiteral("CBTrayIcon"));

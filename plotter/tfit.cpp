@@ -278,13 +278,22 @@ QWidget *TFit::buildFitsPage() {
 
   Multfit = new QGroupBox(QStringLiteral("Multi Fit"), page);
   auto *mf = new QVBoxLayout(Multfit);
+  // The list is what the multi fit takes, not a choice: every dataset in
+  // it is fitted, so nothing in it can be highlighted.
+  auto *mulCaption = new QLabel(QStringLiteral("Every dataset listed is fitted:"), Multfit);
   MulList = new QListWidget(Multfit);
   MulList->setAccessibleName(QStringLiteral("Datasets of the multi fit"));
+  MulList->setAccessibleDescription(mulCaption->text());
+  MulList->setSelectionMode(QAbstractItemView::NoSelection);
+  MulList->setFocusPolicy(Qt::NoFocus);
+  mulCaption->setBuddy(MulList);
   MFitType =
       new RadioGroup(QStringLiteral("With Same"),
                      {QStringLiteral("Intercept (b)"), QStringLiteral("Gradient (a)")}, Multfit);
+  MFitType->setAccessibleName(QStringLiteral("With Same"));
   GoPlotBtn = new QPushButton(QStringLiteral("Fit && Plot"), Multfit);
   GoPlotBtn->setEnabled(false);
+  mf->addWidget(mulCaption);
   mf->addWidget(MulList);
   mf->addWidget(MFitType);
   mf->addWidget(GoPlotBtn);

@@ -289,6 +289,20 @@ void TFit::takeBackFit(dataset &target, const bfit *fit, int previousDetail,
 // ---------------------------------------------------------------------------
 // Straight lines through every dataset that share one parameter.
 
+std::string TFit::multiFitName(multikind kind) const {
+  // A name the user typed is kept; the program's own proposal says what
+  // the lines share rather than naming one dataset.
+  if (FitNamedByUser)
+    return TrName->currentText().toStdString();
+  const int index = TrType->itemIndex();
+  return multifitname(kind, trendItemText(index), [this](const std::string &name) {
+    const std::string prefix = name + "-";
+    bool taken = false;
+    Fits.each([&](bfit *f) { taken = taken || f->name.rfind(prefix, 0) == 0; });
+    return taken;
+  });
+}
+
 void TFit::GoPlotBtnClick() {
   const int key = 10 * TrType->itemIndex() + MFitType->itemIndex();
   if (key != 10 && key != 11)
@@ -300,10 +314,14 @@ void TFit::GoPlotBtnClick() {
   const int selected = CBoxDetails->currentIndex();
   try {
     std::unique_ptr<multfit> multi = makemultifit(kind);
-    multi->name = TrName->currentText().toStdString();
+    multi->name = multiFitName(kind);
     const int count = static_cast<int>(MultiSelection->datasets.count);
     multi->makelines(count);
-    MultiSelection->datasets.each([&](dataset *d) { multi->datasets.add(d); });
+    std::vector<std::string> names;
+    MultiSelection->datasets.each([&](dataset *d) {
+      multi->datasets.add(d);
+      names.push_back(d->name);
+    });
     for (int i = 0; i < count; ++i) {
       bfit *line = multi->line(i);
       dataset *d = MultiSelection->datasets.at(static_cast<unsigned>(i))->obj;
@@ -311,6 +329,7 @@ void TFit::GoPlotBtnClick() {
         throw engine_error(kFailedFit, "A multi fit needs one line per dataset");
       line->data = d;
       line->name = multilinename(multi->name, d->name);
+      line->sharing = multisharingtext(kind, names, static_cast<std::size_t>(i));
     }
     for (std::unique_ptr<bfit> &line : multi->takelines()) {
       const QString name = qs(line->name);
