@@ -165,7 +165,17 @@ void customfit::describe(stringlist &lines, bool clear) const {
   const int v = has ? verdict() : 0;
   const orvalle_verdict info{chisq(),           dof(), has ? 1 : 0, v, verdictwarning(v).c_str(),
                              decimalseparator()};
+  const std::size_t start = lines.size();
   lib_.customfit_describe(&p, &info, clear ? 1 : 0, appendline, &lines);
+  // How the x errors were used, after the plug-in's caption as for every
+  // other model: the plug-in cannot know.
+  if (!xerrmethod.empty()) {
+    const std::string line = "x errors included (" + xerrmethod + ")";
+    if (lines.size() > start)
+      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(start) + 1, line);
+    else
+      lines.push_back(line);
+  }
 }
 
 std::string customfit::formula(int index) const {

@@ -164,12 +164,9 @@ void lineronlym::fit(bool /*gauss*/) {
   cov = matr{{var}};
 }
 
+// The gradient follows the verdict's warning whatever the verdict: it is
+// the one number this fit is made for.
 void lineronlym::describe(stringlist &lines, bool clear) const {
-  const int v = verdict();
-  if (hasverdict() && (v == -2 || v == 2)) {
-    describeform(lines, clear, "Fit of the form y=mx with", {}, 3);
-    return;
-  }
   describeform(lines, clear, "Fit of the form y=mx with", {"m"}, 3);
 }
 

@@ -37,26 +37,37 @@ TEST(LineThroughOrigin, FitsGradientAndUncertainty) {
   EXPECT_EQ(f.verdict(), -2);
 }
 
-TEST(LineThroughOrigin, ParameterLineLeftOutForExtremeVerdicts) {
-  // Exact data: verdict -2, only the caption and the warning.
+TEST(LineThroughOrigin, ParameterLineFollowsEveryVerdict) {
+  // Exact data: verdict -2, the caption, the warning, then m itself, which
+  // a student reads even when the chi-square is implausible.
   auto exact = makedata({1, 2}, {2, 4}, {1, 1});
   lineronlym f;
   f.data = exact.get();
   f.fit(true);
   stringlist lines;
   f.describe(lines, true);
-  ASSERT_EQ(lines.size(), 2u);
+  ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "Fit of the form y=mx with");
   EXPECT_TRUE(startswith(lines[1], kSmall2Start));
+  {
+    const auto [v, e] = shownpair(2.0, 1.0 / std::sqrt(5.0), 3);
+    EXPECT_EQ(lines[2], "m = " + v + " +/- " + e);
+  }
 
-  // Far off the line: verdict 2, likewise without the m line.
+  // Far off the line: verdict 2, the warning and then m = sum(xy)/sum(x^2)
+  // = 27/14 with sigma 0.1/sqrt(14).
   auto off = makedata({1, 2, 3}, {1, 10, 2}, {0.1, 0.1, 0.1});
   lineronlym g;
   g.data = off.get();
   g.fit(true);
   ASSERT_EQ(g.verdict(), 2);
   g.describe(lines, true);
-  ASSERT_EQ(lines.size(), 2u);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_FALSE(startswith(lines[1], "m = "));
+  {
+    const auto [v, e] = shownpair(27.0 / 14.0, 0.1 / std::sqrt(14.0), 3);
+    EXPECT_EQ(lines[2], "m = " + v + " +/- " + e);
+  }
 
   // A good fit shows m with three places of its uncertainty.
   auto good = makedata({1, 2, 3, 4}, {1.1, 1.9, 3.05, 4.0}, {0.1, 0.1, 0.1, 0.1});

@@ -150,6 +150,42 @@ TEST(ExponentialPlugin, FitsThroughFitplot) {
   EXPECT_EQ(f.formula(3), "y3(x) = 5 *exp(-x/(2.5))");
 }
 
+// With x errors the plug-in's model is fitted by effective variance, and its
+// description says so on the line after its caption, as every model's does:
+// sigma_eff^2 = sigma_y^2 + (f'(x) sigma_x)^2 with f' = -(A/B) exp(-x/B).
+TEST(ExponentialPlugin, SaysHowItUsedTheXErrors) {
+  const PluginLibrary lib = load("libcustomfit.so");
+  const std::vector<double> x = range(0, 0.5, 12);
+  auto d = decaydata(x, 5.0, 2.0, 0.02);
+  for (std::size_t i = 0; i < x.size(); ++i) // a little scatter
+    (*d->y)[static_cast<int>(i)] *= 1.0 + 0.01 * std::sin(3.0 * static_cast<double>(i));
+  d->xerr = std::make_shared<drow>(d->x->n);
+  for (int i = 0; i < d->x->n; ++i)
+    (*d->xerr)[i] = 0.05;
+  recordingcanvas mainchart, devchart;
+  customfit f(lib);
+  f.data = d.get();
+  f.fitplot(mainchart, devchart, 1000, true);
+  EXPECT_EQ(f.xerrmethod, "effective variance");
+
+  // The chi-square is taken with the effective errors of the final curve.
+  long double chi = 0.0L;
+  for (int i = 0; i < d->x->n; ++i) {
+    const long double xi = (*d->x)[i], yi = (*d->y)[i];
+    const long double fx = f.par[0] * std::exp(-xi / f.par[1]);
+    const long double slope = -fx / f.par[1];
+    const long double s2 = std::pow((long double)(*d->yerr)[i], 2) + std::pow(slope * 0.05L, 2);
+    chi += (yi - fx) * (yi - fx) / s2;
+  }
+  EXPECT_NEAR(f.chisq() / static_cast<double>(chi), 1.0, 1e-6);
+
+  stringlist lines;
+  f.describe(lines, true);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "Fit of the form y=A*exp(-x/B) with ");
+  EXPECT_EQ(lines[1], "x errors included (effective variance)");
+}
+
 // On scattered data, growing as well as decaying, and with a point of zero
 // error (weight 0), the result is the chi-square minimum: any small change
 // of A or B raises the chi-square.
