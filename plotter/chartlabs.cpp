@@ -11,6 +11,7 @@
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QTabWidget>
 #include <QThread>
@@ -156,6 +157,14 @@ QWidget *TChartlabs::buildAxisPage() {
   Legend->setObjectName(QStringLiteral("Legend"));
   Legend->setAccessibleName(QStringLiteral("Legend"));
   Legend->setToolTip(QStringLiteral("Name every dataset and fit beside the main chart"));
+  LogX = new QCheckBox(QStringLiteral("Log Scale X"), page);
+  LogX->setObjectName(QStringLiteral("LogX"));
+  LogX->setAccessibleName(LogX->text());
+  LogX->setToolTip(QStringLiteral("Show the x axis on a logarithmic scale, in decades"));
+  LogY = new QCheckBox(QStringLiteral("Log Scale Y"), page);
+  LogY->setObjectName(QStringLiteral("LogY"));
+  LogY->setAccessibleName(LogY->text());
+  LogY->setToolTip(QStringLiteral("Show the y axis on a logarithmic scale, in decades"));
   ResetBtn = new QPushButton(QStringLiteral("Reset"), page);
   UpdateBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton),
                               QStringLiteral("Update"), page);
@@ -174,16 +183,20 @@ QWidget *TChartlabs::buildAxisPage() {
   grid->addWidget(xGrid, 4, 0);
   grid->addWidget(yGrid, 4, 1);
   grid->addWidget(Legend, 4, 2);
-  grid->addWidget(ResetBtn, 5, 0);
-  grid->addWidget(UpdateBtn, 5, 1);
-  grid->setRowStretch(6, 1);
-  grid->setRowMinimumHeight(6, 36); // room for the close button
+  grid->addWidget(LogX, 5, 0);
+  grid->addWidget(LogY, 5, 1);
+  grid->addWidget(ResetBtn, 6, 0);
+  grid->addWidget(UpdateBtn, 6, 1);
+  grid->setRowStretch(7, 1);
+  grid->setRowMinimumHeight(7, 36); // room for the close button
 
   // The check boxes answer every change of their state, as the plotter's
   // filling of the window relies on.
   connect(xGrid, &QCheckBox::toggled, this, [this] { guarded([this] { xGridClick(); }); });
   connect(yGrid, &QCheckBox::toggled, this, [this] { guarded([this] { yGridClick(); }); });
   connect(Legend, &QCheckBox::toggled, this, [this] { guarded([this] { LegendClick(); }); });
+  connect(LogX, &QCheckBox::toggled, this, [this] { guarded([this] { LogXClick(); }); });
+  connect(LogY, &QCheckBox::toggled, this, [this] { guarded([this] { LogYClick(); }); });
   connect(XOrgin, &QPushButton::clicked, this, [this] { guarded([this] { XOrginClick(); }); });
   connect(YOrgin, &QPushButton::clicked, this, [this] { guarded([this] { YOrginClick(); }); });
   connect(ResetBtn, &QPushButton::clicked, this, [this] { guarded([this] { ResetBtnClick(); }); });
@@ -259,6 +272,10 @@ void TChartlabs::LegendClick() {
   LegendFlag = !LegendFlag;
   sendCode(kLabsLegend);
 }
+
+void TChartlabs::LogXClick() { sendCode(kLabsLogX); }
+
+void TChartlabs::LogYClick() { sendCode(kLabsLogY); }
 
 void TChartlabs::SaveShownLimits() {
   if (!ShownLimits)
@@ -440,6 +457,8 @@ void TFit::LabelsClick(int page) {
   w->xGrid->setChecked(MChart->xAxis->grid()->visible());
   w->yGrid->setChecked(MChart->yAxis->grid()->visible());
   w->Legend->setChecked(ShowLegend);
+  w->LogX->setChecked(LogX);
+  w->LogY->setChecked(LogY);
 
   // After a short pause the window answers its controls again.
   QThread::msleep(40);
@@ -473,12 +492,21 @@ void TFit::TitlesChanged(int code) {
     RedrawCharts();
     break;
   case kLabsLimits:
-    XLow = w->XMinValue;
-    XHigh = w->XMaxValue;
-    YLow = w->YMinValue;
-    YHigh = w->YMaxValue;
+    TakeLimits(*w);
     RedrawCharts();
     break;
+  case kLabsLogX:
+  case kLabsLogY: {
+    const bool xaxis = code == kLabsLogX;
+    QCheckBox *box = xaxis ? w->LogX : w->LogY;
+    if (!SetLogAxis(xaxis, box->isChecked())) {
+      // Refused: the box shows the axis as it is, without a second change.
+      const QSignalBlocker quiet(box);
+      box->setChecked(xaxis ? LogX : LogY);
+    }
+    LabelsClick(0);
+    break;
+  }
   case kLabsXGrid:
     MChart->xAxis->grid()->setVisible(w->xGrid->isChecked());
     DevChart->xAxis->grid()->setVisible(w->xGrid->isChecked());
@@ -506,6 +534,34 @@ void TFit::TitlesChanged(int code) {
   default:
     RedrawCharts();
     break;
+  }
+}
+
+void TFit::TakeLimits(TChartlabs &w) {
+  // A logarithmic axis cannot show a limit at or below zero: the axis keeps
+  // the limits it had, and the window shows them again.
+  auto refuse = [&](bool xaxis) {
+    frame().LogEvent(kLogPlain, true,
+                     xaxis ? QStringLiteral("Error a logarithmic X axis needs Xmin above zero "
+                                            "restoring old values")
+                           : QStringLiteral("Error a logarithmic Y axis needs Ymin above zero "
+                                            "restoring old values"));
+    QLineEdit *low = xaxis ? w.xmin : w.ymin;
+    QLineEdit *high = xaxis ? w.xmax : w.ymax;
+    low->setText(TChartlabs::LimitText(xaxis ? XLow : YLow));
+    high->setText(TChartlabs::LimitText(xaxis ? XHigh : YHigh));
+  };
+  if (LogX && !(w.XMinValue > 0)) {
+    refuse(true);
+  } else {
+    XLow = w.XMinValue;
+    XHigh = w.XMaxValue;
+  }
+  if (LogY && !(w.YMinValue > 0)) {
+    refuse(false);
+  } else {
+    YLow = w.YMinValue;
+    YHigh = w.YMaxValue;
   }
 }
 

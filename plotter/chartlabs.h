@@ -35,6 +35,8 @@ enum ChartlabsCode : int {
   kLabsXGrid = 10,
   kLabsYGrid = 20,
   kLabsLegend = 30, // the main chart's legend from the "Legend" check box
+  kLabsLogX = 40,   // the main chart's x axis logarithmic or linear
+  kLabsLogY = 50,   // the main chart's y axis logarithmic or linear
   kLabsReset = 999,
 };
 
@@ -90,6 +92,8 @@ public:
   QCheckBox *xGrid = nullptr;
   QCheckBox *yGrid = nullptr;
   QCheckBox *Legend = nullptr;
+  QCheckBox *LogX = nullptr;
+  QCheckBox *LogY = nullptr;
   QPushButton *XOrgin = nullptr;
   QPushButton *YOrgin = nullptr;
   QPushButton *ResetBtn = nullptr;
@@ -108,6 +112,8 @@ public slots:
   void xGridClick();
   void yGridClick();
   void LegendClick();
+  void LogXClick();
+  void LogYClick();
   void UpdateBtnClick();
   void XOrginClick();
   void YOrginClick();

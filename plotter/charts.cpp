@@ -56,6 +56,33 @@ QString DecimalTicker::getTickLabel(double tick, const QLocale &locale, QChar, i
 
 // ---------------------------------------------------------------------------
 
+DecadeTicker::DecadeTicker() {
+  setLogBase(10.0);
+  setSubTickCount(8);
+}
+
+QString DecadeTicker::label(double tick, const QLocale &locale) {
+  if (!(tick > 0) || !std::isfinite(tick))
+    return QString();
+  const double k = std::round(std::log10(tick));
+  if (std::abs(tick / std::pow(10.0, k) - 1.0) < 1e-9) {
+    if (k == 0)
+      return QStringLiteral("1");
+    if (k == 1)
+      return QStringLiteral("10");
+    return QStringLiteral("10^") + QString::number(static_cast<int>(k));
+  }
+  QLocale l(locale);
+  l.setNumberOptions(l.numberOptions() | QLocale::OmitGroupSeparator);
+  return l.toString(tick, 'g', 6);
+}
+
+QString DecadeTicker::getTickLabel(double tick, const QLocale &locale, QChar, int) {
+  return label(tick, locale);
+}
+
+// ---------------------------------------------------------------------------
+
 graphhandle::~graphhandle() {
   if (plot_ && graph_)
     plot_->removePlottable(graph_.data());
@@ -193,6 +220,22 @@ std::unique_ptr<chartseries> Chart::makeerrorpoints(colour c, const std::string 
 }
 
 void Chart::setTitleText(const QString &text) { title_->setText(text); }
+
+void Chart::setLogarithmic(QCPAxis *axis, bool on) {
+  if (isLogarithmic(axis) == on)
+    return;
+  QSharedPointer<QCPAxisTicker> &linear = axis == xAxis ? linearX_ : linearY_;
+  if (on) {
+    linear = axis->ticker();
+    axis->setScaleType(QCPAxis::stLogarithmic);
+    axis->setTicker(QSharedPointer<QCPAxisTicker>(new DecadeTicker));
+  } else {
+    axis->setScaleType(QCPAxis::stLinear);
+    if (linear)
+      axis->setTicker(linear);
+    linear.reset();
+  }
+}
 
 namespace {
 

@@ -49,6 +49,19 @@ private:
   double step_ = 0.0; // the step of the ticks being labelled
 };
 
+// Tick labels of a logarithmic axis: the decades, read as 10^-2, 10^-1, 1,
+// 10, 10^2 ...; ticks between decades (on a range shorter than a few
+// decades) in the general number format.
+class DecadeTicker : public QCPAxisTickerLog {
+public:
+  DecadeTicker();
+  static QString label(double tick, const QLocale &locale);
+
+protected:
+  QString getTickLabel(double tick, const QLocale &locale, QChar formatChar,
+                       int precision) override;
+};
+
 // A handle that takes its graph off the plot when it is destroyed.
 class graphhandle : public chartseries {
 public:
@@ -99,6 +112,13 @@ public:
 
   void setTitleText(const QString &text);
   QString titleText() const;
+
+  // Switches the axis between its linear scale (with the ticker it was
+  // made with) and a logarithmic scale labelled in decades.
+  void setLogarithmic(QCPAxis *axis, bool on);
+  static bool isLogarithmic(const QCPAxis *axis) {
+    return axis->scaleType() == QCPAxis::stLogarithmic;
+  }
   QCPTextElement *title() const { return title_; }
 
   // The legend stands in a column right of the plot area, so it never
@@ -132,6 +152,9 @@ protected:
 
 private:
   QCPTextElement *title_ = nullptr;
+  // The linear tickers of the bottom and left axes while they are
+  // logarithmic.
+  QSharedPointer<QCPAxisTicker> linearX_, linearY_;
   QPointer<QCPLayoutGrid> legendColumn_; // owned by the plot layout
   QPointer<QCPLayoutElement> rightReserve_;
   QPointer<QCPMarginGroup> legendTop_;

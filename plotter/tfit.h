@@ -40,6 +40,7 @@ namespace orvalle {
 
 class bfit;
 class mbfit;
+class TChartlabs;
 class TFormulaPanel;
 class Chart;
 class ColourBox;
@@ -141,6 +142,10 @@ public:
   int LastTab = 0;
   // The user's choice in the titles and axes window: off at first.
   bool ShowLegend = false;
+  // The main chart's axes on a logarithmic scale: the user's choice in the
+  // titles and axes window, this plotter's own, off at first. The
+  // deviations chart's bottom axis follows LogX.
+  bool LogX = false, LogY = false;
   int TitleFontSize = 0;
   int LabelFontSize = 0;
   QTimer *FontTimer = nullptr;
@@ -227,6 +232,9 @@ public slots:
   // "Add Fits/TrendLines " and the fit details on "View Chart"; their
   // behaviour is the fitting front end's.
   void TrTypeClick();
+  // The name of the next multi fit of this kind: TrName's text when the
+  // user typed it, else the program's proposal.
+  std::string multiFitName(multikind kind) const;
   void TrDatasetChange();
   void WriteAutomaticName();
   void TrDatasetoldChange();
@@ -255,7 +263,17 @@ public slots:
   void PrintCharts();
   void LabelsClick(int page);
   void TitlesChanged(int code);
+  // Why the x (or y) axis cannot be logarithmic now (a value of the data
+  // at or below zero), or an empty text when it can.
+  QString LogAxisRefusal(bool xaxis) const;
+  // Puts the x (or y) axis on a logarithmic scale or back: a refusal is
+  // logged as an error and the axis stays as it was. Returns whether the
+  // axis has the scale asked for.
+  bool SetLogAxis(bool xaxis, bool on);
   void ApplyTitles(int code);
+  // The limits the titles and axes window read (kLabsLimits), refused on a
+  // logarithmic axis when they are not above zero.
+  void TakeLimits(TChartlabs &w);
 
 protected:
   bool command(CommandEvent &e) override;

@@ -2,8 +2,11 @@
 // that keeps axis labels short, and the filling of both charts.
 #include <QTabWidget>
 #include <cmath>
+#include <tuple>
+#include <utility>
 
 #include "engine/bfit.h"
+#include "frame/frameapi.h"
 #include "plotter/charts.h"
 #include "plotter/controls.h"
 #include "plotter/errpointseries.h"
@@ -71,10 +74,28 @@ struct axismap {
   double v(double y) const { return (y - yoffset) / yscale; }
 };
 
+// The fit's curve on a logarithmic x axis: 200 steps of equal ratio, so
+// that every decade is drawn as finely; on a logarithmic y axis a value at
+// or below zero breaks the line.
+void drawlogcurve(bfit &fit, double low, double high, const axismap &m, bool logy) {
+  const double ratio = std::pow(high / low, 0.005);
+  if (!(low > 0) || !(ratio > 1) || !std::isfinite(ratio))
+    return;
+  for (int k = 0; k <= 200; ++k) {
+    const double x = k == 200 ? high : low * std::pow(ratio, k);
+    const double y = fit.value(x);
+    fit.curve->addpoint(m.u(x), logy && !(y > 0) ? std::nan("") : m.v(y));
+  }
+}
+
 // The fit's curve from low to high in steps of a two-hundredth of the
 // range.
-void drawcurve(bfit &fit, double low, double high, const axismap &m) {
+void drawcurve(bfit &fit, double low, double high, const axismap &m, bool logx, bool logy) {
   fit.curve->clear();
+  if (logx) {
+    drawlogcurve(fit, low, high, m, logy);
+    return;
+  }
   const double h = low != 0 ? (high / low - 1) * low * 0.005 : 0.005 * high;
   // The loop relies on x growing by h: when h no longer moves x (a range
   // far below the precision of its limits) or is not positive, it stops.
@@ -82,7 +103,8 @@ void drawcurve(bfit &fit, double low, double high, const axismap &m) {
     return;
   int guard = 0;
   for (double x = low; x < high && guard < 100000; ++guard) {
-    fit.curve->addpoint(m.u(x), m.v(fit.value(x)));
+    const double y = fit.value(x);
+    fit.curve->addpoint(m.u(x), logy && !(y > 0) ? std::nan("") : m.v(y));
     const double next = x + h;
     if (!(next > x))
       break;
@@ -111,7 +133,67 @@ void drawdeviations(bfit &fit, const axismap &m) {
   }
 }
 
+// The whole decades around [low, high] (both above zero): 10^floor and
+// 10^ceil of their logarithms, at least one decade apart.
+std::pair<double, double> decades(double low, double high) {
+  const double a = std::floor(std::log10(low));
+  double b = std::ceil(std::log10(high));
+  if (b <= a)
+    b = a + 1;
+  return {std::pow(10.0, a), std::pow(10.0, b)};
+}
+
+// The smallest value and the largest value plus its error over every
+// dataset's x (or y) values, for a logarithmic axis.
+std::pair<double, double> logrange(const ownedlist<dataset> &sets, bool xaxis) {
+  double low = HUGE_VAL, high = -HUGE_VAL;
+  sets.each([&](const dataset *d) {
+    const drow *v = xaxis ? d->x.get() : d->y.get();
+    const drow *e = xaxis ? d->xerr.get() : d->yerr.get();
+    if (!v)
+      return;
+    for (int i = 0; i < v->n; ++i) {
+      low = std::min(low, (*v)[i]);
+      high = std::max(high, (*v)[i] + (e && i < e->n ? (*e)[i] : 0.0));
+    }
+  });
+  return {low, high};
+}
+
 } // namespace
+
+QString TFit::LogAxisRefusal(bool xaxis) const {
+  const auto [low, high] = logrange(Datasets, xaxis);
+  if (Datasets.count == 0 || !(low > 0) || !std::isfinite(high))
+    return xaxis ? QStringLiteral("A logarithmic x axis needs every x value above zero: the x "
+                                  "axis stays linear")
+                 : QStringLiteral("A logarithmic y axis needs every y value above zero: the y "
+                                  "axis stays linear");
+  return QString();
+}
+
+bool TFit::SetLogAxis(bool xaxis, bool on) {
+  bool &flag = xaxis ? LogX : LogY;
+  if (flag == on)
+    return true;
+  if (on) {
+    const QString why = LogAxisRefusal(xaxis);
+    if (!why.isEmpty()) {
+      frame().LogEvent(kLogPlain, true, why);
+      return false;
+    }
+  }
+  flag = on;
+  // Limits that a logarithmic axis cannot show are chosen anew from the
+  // data, in whole decades; a linear axis gets its usual limits back.
+  const double low = xaxis ? XLow : YLow;
+  if (!on || !(low > 0)) {
+    Replot();
+  } else {
+    RedrawCharts();
+  }
+  return true;
+}
 
 void TFit::Replot() {
   if (Datasets.count == 0)
@@ -147,6 +229,12 @@ void TFit::Replot() {
   if (!std::isfinite(xl) || !std::isfinite(xh) || !std::isfinite(yl) || !std::isfinite(yh))
     return;
   XLow = xl, XHigh = xh, YLow = yl, YHigh = yh;
+  if (LogX && LogAxisRefusal(true).isEmpty())
+    std::tie(XLow, XHigh) =
+        decades(logrange(Datasets, true).first, logrange(Datasets, true).second);
+  if (LogY && LogAxisRefusal(false).isEmpty())
+    std::tie(YLow, YHigh) =
+        decades(logrange(Datasets, false).first, logrange(Datasets, false).second);
   RedrawCharts();
 }
 
@@ -154,9 +242,12 @@ void TFit::RedrawCharts() {
   if (PageControl->currentIndex() != kChartPage)
     return;
 
-  // Rescale both axes.
-  const axisscale ax = rescaleaxis(XLow, XHigh, true, QStringLiteral("X"));
-  const axisscale ay = rescaleaxis(YLow, YHigh, false, QStringLiteral("Y"));
+  // Rescale both axes; a logarithmic axis shows its values as they are.
+  const axisscale ax = LogX ? axisscale{} : rescaleaxis(XLow, XHigh, true, QStringLiteral("X"));
+  const axisscale ay = LogY ? axisscale{} : rescaleaxis(YLow, YHigh, false, QStringLiteral("Y"));
+  MChart->setLogarithmic(MChart->xAxis, LogX);
+  MChart->setLogarithmic(MChart->yAxis, LogY);
+  DevChart->setLogarithmic(DevChart->xAxis, LogX);
   XScale = ax.scale, XOffset = ax.offset, XAxisSuffix = ax.suffix;
   YScale = ay.scale, YOffset = ay.offset, YAxisSuffix = ay.suffix;
   const axismap shown{XOffset, XScale, YOffset, YScale};
@@ -172,7 +263,7 @@ void TFit::RedrawCharts() {
     if (!fit || !fit->data)
       return;
     if (fit->curve)
-      drawcurve(*fit, XLow, XHigh, shown);
+      drawcurve(*fit, XLow, XHigh, shown, LogX, LogY);
     if (fit->devpoints)
       drawdeviations(*fit, shown);
   });
