@@ -65,6 +65,49 @@ std::string basename(const std::string &path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// gnuplot reads ^ _ @ & ~ { } in a title as enhanced-text markup (a file
+// name such as spring_two_temps would show a subscript): such a text gets
+// "noenhanced" after it, so that gnuplot shows it as it is written.
+std::string literally(std::string_view text) {
+  return text.find_first_of("^_@&~{}") == std::string_view::npos ? std::string()
+                                                                 : std::string("noenhanced ");
+}
+
+std::string rgb(colour c) {
+  static const char digits[] = "0123456789abcdef";
+  std::string s = "#";
+  for (int shift = 20; shift >= 0; shift -= 4)
+    s += digits[(c >> shift) & 0xf];
+  return s;
+}
+
+// An item's title and, with the legend on, its colour: " ti \"\"" as the
+// plain export writes it, or the name and "lc rgb" after the style.
+struct itemlook {
+  std::string title = " ti \"\"";
+  std::string colour;
+};
+
+itemlook lookof(const gnuplotchart &chart, const std::string &name,
+                const std::vector<colour> &colours, std::size_t k) {
+  itemlook look;
+  if (!chart.legend)
+    return look;
+  look.title = " ti " + quoted(name) + (literally(name).empty() ? "" : " noenhanced");
+  if (k < colours.size())
+    look.colour = " lc rgb \"" + rgb(colours[k]) + "\"";
+  return look;
+}
+
+// The error a deviation is drawn with: the y error, or for a fit with x
+// errors the effective error sqrt(sy^2 + (f'(x) sx)^2) the chart shows,
+// with f' the fit's slope by central difference (s<i>(x)).
+std::string deviationerror(const bfit &fit, const dataset *d, int i) {
+  if (!fit.xweights || !d || !d->hasxerrors())
+    return "3";
+  return "(sqrt($3**2+(s" + std::to_string(i) + "($1)*$4)**2))";
+}
+
 } // namespace
 
 std::string gnuplotdatapath(const std::string &scriptpath) {
@@ -144,25 +187,48 @@ std::string gnuplotscript(const gnuplotchart &chart, const std::string &datapath
   addline(out, "set origin 0.0,0.3");
   addline(out, "set linestyle 2 lt 1 pt 2");
   addline(out, "set linestyle 1 lt 1 lw 3");
-  addline(out, "set title " + quoted(chart.title) + " ");
-  addline(out, "set xlabel " + quoted(chart.xtitle) + " ");
-  addline(out, "set ylabel " + quoted(chart.ytitle) + " ");
+  addline(out, "set title " + quoted(chart.title) + " " + literally(chart.title));
+  addline(out, "set xlabel " + quoted(chart.xtitle) + " " + literally(chart.xtitle));
+  addline(out, "set ylabel " + quoted(chart.ytitle) + " " + literally(chart.ytitle));
+  if (chart.logx)
+    addline(out, "set logscale x 10");
+  if (chart.logy)
+    addline(out, "set logscale y 10");
   for (std::size_t i = 0; i < chart.fits.size(); ++i)
     if (chart.fits[i].fit)
       addline(out, chart.fits[i].fit->formula(static_cast<int>(i)));
+  // The slopes of the fits with x errors, for their deviations' errors.
+  for (std::size_t i = 0; i < chart.fits.size(); ++i) {
+    const gnuplotfit &f = chart.fits[i];
+    const dataset *d =
+        f.datasetindex >= 0 && f.datasetindex < static_cast<int>(chart.datasets.size())
+            ? chart.datasets[static_cast<std::size_t>(f.datasetindex)]
+            : nullptr;
+    if (f.fit && deviationerror(*f.fit, d, 0) != "3") {
+      const std::string n = std::to_string(i);
+      addline(out, "s" + n + "(x) = (y" + n + "(x+1e-6*(abs(x)+1))-y" + n +
+                       "(x-1e-6*(abs(x)+1)))/(2e-6*(abs(x)+1))");
+    }
+  }
 
   const std::string P = quoted(datapath);
   std::vector<std::string> items;
   for (std::size_t k = 0; k < chart.datasets.size(); ++k) {
     const dataset *d = chart.datasets[k];
     const bool xy = d && d->hasxerrors();
+    const itemlook look =
+        lookof(chart, d && !d->name.empty() ? d->name : "Data", chart.datasetcolours, k);
     items.push_back(P + " index " + std::to_string(k) + ":" + std::to_string(k) +
-                    (xy ? " using 1:2:4:3 ti \"\" with xyerrorbars linestyle 2"
-                        : " using 1:2:3 ti \"\" with yerrorbars linestyle 2"));
+                    (xy ? " using 1:2:4:3" : " using 1:2:3") + look.title +
+                    (xy ? " with xyerrorbars linestyle 2" : " with yerrorbars linestyle 2") +
+                    look.colour);
   }
   for (std::size_t i = 0; i < chart.fits.size(); ++i)
-    if (chart.fits[i].fit)
-      items.push_back(functionref(static_cast<int>(i)) + " ti \"\" with lines linestyle 1 ");
+    if (chart.fits[i].fit) {
+      const itemlook look = lookof(chart, chart.fits[i].fit->name, chart.fitcolours, i);
+      items.push_back(functionref(static_cast<int>(i)) + look.title + " with lines linestyle 1 " +
+                      look.colour);
+    }
   // "plot" without an item is an error in gnuplot: a chart with nothing on
   // it leaves its plot line out.
   if (!items.empty()) {
@@ -181,14 +247,23 @@ std::string gnuplotscript(const gnuplotchart &chart, const std::string &datapath
   addline(out, "set title \"Deviations in the Ordinates\" ");
   addline(out, "set xlabel \"\"");
   addline(out, "set ylabel \" \"");
+  // The deviations' axis is linear whatever the main chart's y axis.
+  if (chart.logy)
+    addline(out, "unset logscale y");
   std::string dev = "plot g(x) ti \"\" with lines linestyle 1";
   for (std::size_t i = 0; i < chart.fits.size(); ++i) {
     const int d = chart.fits[i].datasetindex;
     // A fit whose dataset is not exported has no points to compare with.
     if (!chart.fits[i].fit || d < 0 || d >= static_cast<int>(chart.datasets.size()))
       continue;
+    const std::string error = deviationerror(
+        *chart.fits[i].fit, chart.datasets[static_cast<std::size_t>(d)], static_cast<int>(i));
+    const std::string look =
+        chart.legend && static_cast<std::size_t>(d) < chart.datasetcolours.size()
+            ? " lc rgb \"" + rgb(chart.datasetcolours[static_cast<std::size_t>(d)]) + "\""
+            : "";
     dev += " , " + P + " index " + std::to_string(d) + ":" + std::to_string(d) + " using 1:($2-y" +
-           std::to_string(i) + "($1)):3 ti \"\" with yerrorbars linestyle 2";
+           std::to_string(i) + "($1)):" + error + " ti \"\" with yerrorbars linestyle 2" + look;
   }
   addline(out, dev);
   addline(out, "set nomultiplot");

@@ -29,6 +29,16 @@ struct gnuplotchart {
   std::string title;
   std::string xtitle = " ";
   std::string ytitle = " ";
+  // The main chart's logarithmic axes; the deviations chart's x axis
+  // follows logx.
+  bool logx = false;
+  bool logy = false;
+  // With the legend on, each dataset and curve is titled and drawn in the
+  // colour the chart shows (0xRRGGBB, one per dataset and one per fit, in
+  // their order); with it off the items have no title.
+  bool legend = false;
+  std::vector<colour> datasetcolours;
+  std::vector<colour> fitcolours;
 };
 
 inline constexpr const char *kGnuplotEol = "\r\n";

@@ -25,6 +25,7 @@
 #include "frame/dialogs.h"
 #include "frame/frameapi.h"
 #include "plotter/charts.h"
+#include "plotter/errpointseries.h"
 #include "plotter/tfit.h"
 
 namespace orvalle {
@@ -127,6 +128,20 @@ gnuplotchart gnuplotChartOf(TFit &p) {
   chart.title = title.toStdString();
   chart.xtitle = p.XAxisTitle.toStdString();
   chart.ytitle = p.YAxisTitle.toStdString();
+  chart.logx = p.LogX;
+  chart.logy = p.LogY;
+  // With the legend on, the script names and colours what the chart names.
+  chart.legend = p.ShowLegend;
+  if (chart.legend) {
+    p.Datasets.each([&](dataset *d) {
+      const TErrPointSeries *s = TFit::errorSeries(d->series.get());
+      chart.datasetcolours.push_back(s ? fromQColor(s->SeriesColour) : 0);
+    });
+    p.Fits.each([&](bfit *f) {
+      const auto *h = dynamic_cast<const graphhandle *>(f ? f->curve.get() : nullptr);
+      chart.fitcolours.push_back(h && h->graph() ? fromQColor(h->graph()->pen().color()) : 0);
+    });
+  }
   return chart;
 }
 

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -471,5 +472,147 @@ TEST(GnuplotConsumer, XErrorsAreDrawnWithXYErrorBars) {
   const auto r = rungnuplot(dir, dir + "/fit.gnu");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.errors, "");
+  std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// Titles that gnuplot would read as enhanced text (spring_two_temps would
+// show "two" as a subscript) are marked noenhanced; others stay as they
+// were.
+TEST(GnuplotExport, TitlesAreShownLiterally) {
+  gnuplotchart chart;
+  chart.title = "spring_two_temps";
+  chart.xtitle = "m^2";
+  chart.ytitle = "run1";
+  const auto lines = crlflines(gnuplotscript(chart, "/x.gdt"));
+  const auto at = [&](const std::string &head) {
+    for (const std::string &l : lines)
+      if (l.rfind(head, 0) == 0)
+        return l;
+    return std::string();
+  };
+  EXPECT_EQ(at("set title"), "set title \"spring_two_temps\" noenhanced ");
+  EXPECT_EQ(at("set xlabel \"m"), "set xlabel \"m^2\" noenhanced ");
+  EXPECT_EQ(at("set ylabel \"run1"), "set ylabel \"run1\" ");
+}
+
+// Log axes and the legend: "set logscale" for the main chart, the
+// deviations' y axis linear again, and with the legend each item titled
+// and coloured as on the chart. Without either, nothing of it appears.
+TEST(GnuplotExport, LogAxesAndLegend) {
+  auto d = named(makedata({1, 10, 100, 1000}, {2, 21, 198, 2010}, {0.2, 2, 20, 200}), "Dataset_a");
+  polynom line(1);
+  line.name = "Dataset a -- Linear (y=ax+b)";
+  line.data = d.get();
+  nullcanvas canvas;
+  line.fitplot(canvas, canvas, 1000, true);
+  gnuplotchart chart;
+  chart.datasets = {d.get()};
+  chart.fits = {{&line, 0}};
+  chart.title = "decades";
+  const std::string plain = gnuplotscript(chart, "/x.gdt");
+  EXPECT_EQ(plain.find("logscale"), std::string::npos);
+  EXPECT_EQ(plain.find("lc rgb"), std::string::npos);
+
+  chart.logx = chart.logy = true;
+  chart.legend = true;
+  chart.datasetcolours = {0xff0000};
+  chart.fitcolours = {0x008000};
+  const std::string script = gnuplotscript(chart, "/x.gdt");
+  const auto logx = script.find("set logscale x 10\r\n");
+  const auto logy = script.find("set logscale y 10\r\n");
+  const auto firstplot = script.find("\r\nplot ");
+  const auto unlogy = script.find("unset logscale y\r\n");
+  const auto devplot = script.find("plot g(x)");
+  ASSERT_NE(logx, std::string::npos);
+  ASSERT_NE(logy, std::string::npos);
+  EXPECT_LT(logy, firstplot);
+  EXPECT_LT(firstplot, unlogy);
+  EXPECT_LT(unlogy, devplot);
+  EXPECT_NE(script.find("using 1:2:3 ti \"Dataset_a\" noenhanced with yerrorbars linestyle 2 lc "
+                        "rgb \"#ff0000\""),
+            std::string::npos)
+      << script;
+  EXPECT_NE(script.find("y0(x)  ti \"Dataset a -- Linear (y=ax+b)\" with lines linestyle 1  lc "
+                        "rgb \"#008000\""),
+            std::string::npos)
+      << script;
+  if (!havegnuplot())
+    GTEST_SKIP() << "gnuplot is not installed (scripts/install-deps installs gnuplot-nox)";
+  const std::string dir = tempfolder();
+  std::string why;
+  ASSERT_TRUE(writegnuplotfiles(chart, dir + "/log.gnu", &why)) << why;
+  const auto r = rungnuplot(dir, dir + "/log.gnu");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.errors, "");
+  // gnuplot's own drawing of the axes (its text terminal): the main chart's
+  // y tick labels are the decades, equally far apart, and the deviations
+  // chart below keeps a linear axis with negative ticks.
+  const std::string text = dir + "/dumb.txt";
+  const std::string cmd = "cd / && gnuplot -e \"set terminal dumb 79 40\" '" + dir +
+                          "/log.gnu' > '" + text + "' 2>/dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  std::istringstream drawn(readall(text));
+  std::vector<int> decaderows;
+  bool negative = false;
+  int row = 0;
+  for (std::string line; std::getline(drawn, line); ++row) {
+    const auto first = line.find_first_not_of(' ');
+    if (first == std::string::npos)
+      continue;
+    const auto end = line.find(' ', first);
+    const std::string label = line.substr(first, end - first);
+    if (label == "1" || label == "10" || label == "100" || label == "1000" || label == "10000")
+      if (end != std::string::npos && line.find_first_of("|+", end) != std::string::npos &&
+          row < 28)
+        decaderows.push_back(row);
+    negative = negative || (label.size() > 1 && label[0] == '-' && std::isdigit(label[1]));
+  }
+  ASSERT_GE(decaderows.size(), 4u) << readall(text);
+  for (std::size_t k = 2; k < decaderows.size(); ++k)
+    EXPECT_LE(std::abs((decaderows[k] - decaderows[k - 1]) - (decaderows[1] - decaderows[0])), 1)
+        << readall(text);
+  EXPECT_TRUE(negative) << readall(text);
+  std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// With x errors the deviations are drawn with the effective errors the
+// chart shows, sqrt(sy^2 + (f'(x) sx)^2): gnuplot's own value of the slope
+// s0 and of a point's effective error agree with the fit's.
+TEST(GnuplotConsumer, DeviationsCarryTheEffectiveErrors) {
+  auto d = named(makedata({1, 2, 3, 4, 5}, {1.1, 3.9, 9.2, 15.8, 25.3}, {0.2, 0.3, 0.4, 0.5, 0.6}),
+                 "Dataset a");
+  d->xerr = std::make_shared<drow>(5);
+  d->xerr->data = {0.05, 0.05, 0.1, 0.1, 0.1};
+  polynom q(2);
+  q.name = "quadratic";
+  q.data = d.get();
+  nullcanvas canvas;
+  q.fitplot(canvas, canvas, 1000, true);
+  ASSERT_TRUE(q.xweights);
+  gnuplotchart chart;
+  chart.datasets = {d.get()};
+  chart.fits = {{&q, 0}};
+  chart.title = "effective";
+  const std::string script = gnuplotscript(chart, "/x.gdt");
+  EXPECT_NE(script.find("using 1:($2-y0($1)):(sqrt($3**2+(s0($1)*$4)**2)) ti \"\""),
+            std::string::npos)
+      << script;
+  if (!havegnuplot())
+    GTEST_SKIP() << "gnuplot is not installed (scripts/install-deps installs gnuplot-nox)";
+  const std::string dir = tempfolder();
+  std::string why;
+  ASSERT_TRUE(writegnuplotfiles(chart, dir + "/xe.gnu", &why)) << why;
+  const std::string probe = dir + "/probe.txt";
+  const std::string cmd = "cd / && gnuplot -e \"set terminal dumb\" '" + dir +
+                          "/xe.gnu' -e \"set print '" + probe +
+                          "'; print sprintf('%.12g %.12g', s0(3), sqrt(0.4**2+(s0(3)*0.1)**2))\" "
+                          "> /dev/null 2>&1";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  std::istringstream got(readall(probe));
+  double slope = 0, error = 0;
+  got >> slope >> error;
+  // y = a x^2 + b x + c: the slope at 3 is 6a + b.
+  EXPECT_NEAR(slope / (6 * q.par[0] + q.par[1]), 1.0, 1e-6);
+  EXPECT_NEAR(error / q.effectiveerror(2), 1.0, 1e-4);
   std::system(("rm -rf '" + dir + "'").c_str());
 }
