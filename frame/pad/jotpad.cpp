@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -20,6 +21,7 @@
 #include <stdexcept>
 
 #include "datatext/conversion.h"
+#include "datatext/conversion_hint.h"
 #include "frame/dialogs.h"
 #include "frame/frameapi.h"
 #include "frame/longwork.h"
@@ -275,9 +277,19 @@ TJotPad::TJotPad(FrameApi &frame, const QString &fileName, const QString &text, 
   Memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   fill(text);
   applyScrollBars();
+  Hint = new QLabel(this);
+  Hint->setObjectName(QStringLiteral("Hint"));
+  Hint->setAccessibleName(QStringLiteral("Why the text did not convert"));
+  Hint->setWordWrap(true);
+  Hint->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  Hint->setFrameShape(QFrame::StyledPanel);
+  Hint->setMargin(4);
+  Hint->hide();
+  connect(Memo, &QPlainTextEdit::textChanged, Hint, &QLabel::hide);
   auto *layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(Memo);
+  layout->addWidget(Hint);
   setWindowTitle(fileName.isEmpty() ? kNewCaption : fileName);
   setFocusProxy(Memo);
   Memo->installEventFilter(this);
@@ -505,9 +517,22 @@ bool TJotPad::eventFilter(QObject *watched, QEvent *e) {
   return MdiChild::eventFilter(watched, e);
 }
 
+void TJotPad::ShowHint(const QString &message, const QStringList &lines, int line, int field) {
+  // The encoding shows in the first lines; the rest need not be copied.
+  std::string start;
+  for (int k = 0; k < lines.size() && start.size() < 4096; ++k)
+    start += lines.at(k).toStdString() + '\n';
+  const std::string text = line >= 0 && line < lines.size() ? lines.at(line).toStdString() : "";
+  const failurecause cause = likelycause(message.toStdString(), text, field, start);
+  const std::string hint = causehint(cause, line >= 0 ? line + 1 : 0);
+  Hint->setText(QString::fromStdString(hint));
+  Hint->setVisible(!hint.empty());
+}
+
 void TJotPad::ShowFailure(const QString &message) {
   const QStringList lines = text().split(QLatin1Char('\n'));
   const textspot spot = locateFailure(lines, message);
+  ShowHint(message, lines, spot.line, spot.field);
   if (spot.line < 0)
     return;
   const TextLine at = lineAt(spot.line);

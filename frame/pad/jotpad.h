@@ -3,11 +3,13 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <string>
 
 #include "frame/mdichild.h"
 
+class QLabel;
 class QPlainTextEdit;
 
 namespace orvalle {
@@ -57,6 +59,9 @@ public:
   void loadFile();
 
   QPlainTextEdit *Memo = nullptr;
+  // Under the text after a failed Convert: what is likely wrong with the
+  // line selected and how data must look; hidden again by the next edit.
+  QLabel *Hint = nullptr;
 
 protected:
   bool command(CommandEvent &e) override;
@@ -71,6 +76,9 @@ private:
   // Puts a file's text into the editor as an unmodified document.
   void fill(const QString &fileText);
   void ShowFailure(const QString &message);
+  // Shows under the text the likely cause of a failed conversion whose
+  // message names text line `line` (from 0; -1: none) and its field.
+  void ShowHint(const QString &message, const QStringList &lines, int line, int field);
 
   QString fileName_;
 };

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
@@ -435,6 +436,50 @@ private slots:
     QCOMPARE(frame->log[0].text, message);
     QCOMPARE(frame->countOf<TFit>(), 0);
     QCOMPARE(frame->area.subWindowList().size(), 1);
+  }
+
+  // Beside the selected field the pad says what is likely wrong and how
+  // data must look; the log keeps the conversion's own message, and the
+  // next edit takes the hint away.
+  void failedConvertSaysTheLikelyCause_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("hint");
+    QTest::newRow("decimal comma")
+        << QStringLiteral("1 2 0.1\n2 3,5 0.1\n3 4 0.1")
+        << QStringLiteral("Unable to Convert to Chart error on row 2, column 2")
+        << QStringLiteral("A decimal comma? Write 1.5, not 1,5.");
+    QTest::newRow("header line")
+        << QStringLiteral("Time Voltage Error\n1 2 0.1\n2 3 0.1")
+        << QStringLiteral("Error Unable to Convert line 1  - ")
+        << QStringLiteral("A line of words, such as a header with names or units? Start it "
+                          "with # to make it a comment.");
+    QTest::newRow("comma-separated")
+        << QStringLiteral("t,V,dV\n1.0,2.0,0.1\n2.0,3.5,0.1\n3.0,4.5,0.1")
+        << QStringLiteral("Error Unable to Convert line 1  - ")
+        << QStringLiteral("A table separated by commas or semicolons");
+    QTest::newRow("zero error")
+        << QStringLiteral("1 2 0.1 a\n# c\n2  4\t0 a\n3 5 0.1 a")
+        << QStringLiteral("Y error points can not contain ZERO or MINIUS values - row 3, column 3")
+        << QStringLiteral("Line 3 holds an error of zero or below");
+  }
+  void failedConvertSaysTheLikelyCause() {
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    QFETCH(QString, hint);
+    TJotPad *pad = newPad({}, text);
+    frame->area.show();
+    QVERIFY(pad->Hint->isHidden());
+    QVERIFY(send(pad, UM_PROCESS));
+    QCOMPARE(frame->log.size(), std::size_t(1));
+    QCOMPARE(frame->log[0].text, message);
+    QVERIFY(!pad->Hint->isHidden());
+    QVERIFY2(pad->Hint->text().startsWith(hint), qPrintable(pad->Hint->text()));
+    QVERIFY(pad->Hint->text().contains(QStringLiteral("separated by spaces or tabs")));
+    // Typing mends the text: the hint goes.
+    QTest::keyClick(pad->Memo, Qt::Key_End);
+    QTest::keyClicks(pad->Memo, QStringLiteral(" "));
+    QVERIFY(pad->Hint->isHidden());
   }
 
   void failedConvertNamesTheFile() {
