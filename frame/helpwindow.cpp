@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTextBrowser>
@@ -272,9 +273,33 @@ void THelpWindow::Open(const QString &fileAndAnchor) {
   browser_->setSource(url);
 }
 
+void THelpWindow::PlaceOnScreen() {
+  // The first showing: the whole window inside the screen's available area
+  // (the desktop's panels left free), centred on the program's frame when
+  // there is one, and no larger than that area.
+  placed_ = true;
+  QScreen *screen = parentWidget() ? parentWidget()->screen() : this->screen();
+  if (!screen)
+    return;
+  const QRect area = screen->availableGeometry();
+  const QSize frame = frameGeometry().size() - geometry().size();
+  const QSize size(std::min(width(), area.width() - frame.width()),
+                   std::min(height(), area.height() - frame.height()));
+  resize(size);
+  QRect box(QPoint(0, 0), size + frame);
+  const QWidget *owner = parentWidget() ? parentWidget()->window() : nullptr;
+  box.moveCenter(owner ? owner->frameGeometry().center() : area.center());
+  box.moveLeft(std::clamp(box.left(), area.left(), area.right() + 1 - box.width()));
+  box.moveTop(std::clamp(box.top(), area.top(), area.bottom() + 1 - box.height()));
+  move(box.topLeft());
+}
+
 void THelpWindow::ShowWindow() {
   Load();
+  const bool first = !isVisible() && !placed_;
   show();
+  if (first)
+    PlaceOnScreen();
   if (isMinimized())
     showNormal();
   raise();

@@ -59,6 +59,8 @@ private:
   void Open(const QString &fileAndAnchor);
   void FillIndex(const QString &filter);
   void ShowWindow();
+  void PlaceOnScreen();
+  bool placed_ = false;
 
   bool loaded_ = false;
   QString folder_;
