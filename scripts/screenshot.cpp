@@ -13,12 +13,19 @@
 // window. "fits" (with "data") offers the sample trend types and shows the
 // plotter's "Add Fits/TrendLines " page; with $ORVALLE_CUSTOMFIT naming a
 // plug-in its model is listed too.
+// "rc" and "rclog" (with "file:PATH" of a four-column file: t, V, error
+// of V, error of t) make the first dataset by hand with the x errors picked
+// and fit the typed formula A*exp(-x/B) to it; "rclog" then puts the y axis
+// on a logarithmic scale with the legend on. "multi" (with "data") runs a
+// shared-gradient and a shared-intercept multi fit.
 // Run it under xvfb-run (scripts/screenshot does).
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTableView>
@@ -37,6 +44,7 @@
 #include "frame/preferences.h"
 #include "plotter/chartlabs.h"
 #include "plotter/controls.h"
+#include "plotter/formulapanel.h"
 #include "plotter/tfit.h"
 #if __has_include("frame/pad/jotpad.h")
 #include "frame/pad/jotpad.h"
@@ -125,6 +133,44 @@ int main(int argc, char *argv[]) {
           labs->move(screen.right() - labs->frameGeometry().width() - 4,
                      screen.bottom() - labs->frameGeometry().height() - 80);
         }
+      }
+    } else if (what == QLatin1String("rc") || what == QLatin1String("rclog")) {
+      for (QWidget *child : frame.childWindows())
+        if (auto *pad = qobject_cast<orvalle::TJotPad *>(child))
+          orvalle::SendCommand(pad, orvalle::UM_PROCESS);
+      for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
+        plotter->Xdata->setCurrentIndex(0);
+        plotter->Ydata->setCurrentIndex(1);
+        plotter->ErYdata->setCurrentIndex(2);
+        plotter->ErXdata->setCurrentIndex(4);
+        plotter->AddBtn->click();
+        plotter->showPage(2);
+        plotter->TrType->setItemIndex(plotter->TrType->count() - 1);
+        plotter->FormulaBox->FormulaEdit->setText(QStringLiteral("A*exp(-x/B)"));
+        plotter->FormulaBox->estimateBox(0)->setText(QStringLiteral("5"));
+        plotter->FormulaBox->estimateBox(1)->setText(QStringLiteral("2"));
+        plotter->AddTr->click();
+        if (what == QLatin1String("rclog")) {
+          orvalle::SendCommand(plotter, orvalle::UM_PROCESS, 2, 2);
+          if (auto *labs = qobject_cast<orvalle::TChartlabs *>(plotter->TitlesWindow.data())) {
+            labs->LogY->click();
+            labs->Legend->click();
+            const QRect screen = QGuiApplication::primaryScreen()->geometry();
+            labs->move(screen.right() - labs->frameGeometry().width() - 4,
+                       screen.bottom() - labs->frameGeometry().height() - 80);
+          }
+        }
+      }
+    } else if (what == QLatin1String("multi")) {
+      for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
+        plotter->showPage(2);
+        plotter->TrType->setItemIndex(1);
+        plotter->UpdateFrameCommands();
+        plotter->MFitType->setItemIndex(1);
+        plotter->GoPlotBtn->click();
+        plotter->showPage(2);
+        plotter->MFitType->setItemIndex(0);
+        plotter->GoPlotBtn->click();
       }
     } else if (what == QLatin1String("fits")) {
       for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>())

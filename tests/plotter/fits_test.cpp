@@ -29,6 +29,7 @@
 #include "plotter/charts.h"
 #include "plotter/controls.h"
 #include "plotter/errpointseries.h"
+#include "plotter/formulapanel.h"
 #include "tests/plotter/plotterfixture.h"
 
 using namespace orvalle;
@@ -232,6 +233,10 @@ private slots:
   void multiFitButtonNeedsTwoDatasets();
   void noDatasetChosenFitsTheFirst();
   void failedMultiFitLeavesNoLines();
+  void firstHandMadeDatasetTakesEveryType_data();
+  void firstHandMadeDatasetTakesEveryType();
+  void typeChosenWithoutAClickTakesEffect();
+  void multiFitNamesSayWhatIsShared();
   void detailsOfTheChosenFit();
   void noDegreesOfFreedomShowsNoLimits();
   void deleteFit();
@@ -906,13 +911,14 @@ void FitsTest::noDatasetChosenFitsTheFirst() {
   fit->Ydata->setCurrentIndex(1);
   QTest::mouseClick(fit->AddBtn, Qt::LeftButton);
   QCOMPARE(fit->Datasets.count, 2u);
-  QCOMPARE(fit->TrDataset->currentIndex(), -1);
+  // The first dataset made is chosen for the fit page as it is added; the
+  // second Add leaves that choice alone.
+  QCOMPARE(fit->TrDataset->currentIndex(), 0);
 
-  // Without a chosen dataset a type click neither names nor checks.
-  fit->TrName->setEditText(QStringLiteral("kept"));
+  // A type click names the fit after that dataset and checks its points.
   frame.log.clear();
   clickType(*fit, 1);
-  QCOMPARE(fit->TrName->currentText(), QStringLiteral("kept"));
+  QCOMPARE(fit->TrName->currentText(), QStringLiteral("DataSet A -- Linear (y=ax+b)"));
   QVERIFY(frame.log.empty());
 
   QVERIFY(fit->AddTr->isEnabled());
@@ -947,6 +953,173 @@ void FitsTest::failedMultiFitLeavesNoLines() {
   QCOMPARE(combo(fit->CBoxDetails).size(), 1);
   QCOMPARE(fit->CBoxDetails->currentIndex(), 0);
   QCOMPARE(fit->MChart->graphCount(), graphs);
+}
+
+// A four-column file: x, y = 3x + 1 with a little scatter, y errors and x
+// errors, made into one dataset on "Custom Add Dataset" with every error
+// column picked, as a student with stopwatch x errors does.
+std::unique_ptr<TFit> handMadeWithXErrors(FakeFrame &frame) {
+  Lines four;
+  for (int k = 1; k <= 8; ++k)
+    four.push_back(std::to_string(k) + " " + generaltext(3.0 * k + 1 + 0.05 * std::sin(k), 15) +
+                   " 0.2 0.05");
+  auto fit = makePlotter(frame, four);
+  if (!fit)
+    return nullptr;
+  fit->UpdateFrameCommands();
+  fit->Xdata->setCurrentIndex(0);
+  fit->Ydata->setCurrentIndex(1);
+  fit->ErYdata->setCurrentIndex(2);
+  fit->ErXdata->setCurrentIndex(4); // "None", then columns A to D
+  QTest::mouseClick(fit->AddBtn, Qt::LeftButton);
+  return fit;
+}
+
+void FitsTest::firstHandMadeDatasetTakesEveryType_data() {
+  QTest::addColumn<int>("type");
+  QTest::addColumn<int>("pluginEstimates");
+  QTest::addColumn<int>("shown");
+
+  // With samples and the plug-in: 0-3 lines and polynomials, 4-7 samples,
+  // 8 the plug-in, 9 the formula.
+  QTest::newRow("cosine") << 6 << 0 << 2;
+  QTest::newRow("damped cosine") << 7 << 0 << 4;
+  QTest::newRow("plug-in, three estimates") << 8 << 3 << 3;
+}
+
+void FitsTest::firstHandMadeDatasetTakesEveryType() {
+  QFETCH(int, type);
+  QFETCH(int, pluginEstimates);
+  QFETCH(int, shown);
+
+  gEstimates = pluginEstimates;
+  FakeFrame frame;
+  frame.gauss = true;
+  frame.sampleFits = true;
+  frame.pluginLibrary = &kFakePlugin;
+  auto fit = handMadeWithXErrors(frame);
+  QVERIFY(fit);
+  QCOMPARE(fit->Datasets.count, 1u);
+  QVERIFY(datasetOf(*fit, 0)->hasxerrors());
+  QCOMPARE(fit->TrDataset->currentIndex(), 0);
+  QCOMPARE(fit->TrDataset->currentText(), QStringLiteral("DataSet A"));
+
+  fit->showPage(2);
+  frame.log.clear();
+  clickType(*fit, type);
+  QVERIFY2(errors(frame).isEmpty(), qPrintable(errors(frame).join('\n')));
+  QVERIFY(!fit->Estimates->isHidden());
+  QLineEdit *boxes[] = {fit->EstA, fit->EstB, fit->EstC, fit->EstD, fit->EstE};
+  for (int i = 0; i < 5; ++i)
+    QCOMPARE(!boxes[i]->isHidden(), i < shown);
+  QVERIFY(fit->AddTr->isEnabled());
+  QCOMPARE(fit->TrName->currentText(), "DataSet A -- " + fit->TrType->itemText(type));
+
+  // The typed formula on the same first dataset: its "y =" box and its
+  // estimate boxes appear, and the fit takes the x errors.
+  const int formula = fit->TrType->count() - 1;
+  clickType(*fit, formula);
+  QVERIFY(!fit->FormulaBox->isHidden());
+  fit->FormulaBox->FormulaEdit->clear();
+  QTest::keyClicks(fit->FormulaBox->FormulaEdit, QStringLiteral("a*x+b"));
+  QVERIFY(!fit->FormulaBox->estimateBox(0)->isHidden());
+  QVERIFY(!fit->FormulaBox->estimateBox(1)->isHidden());
+  frame.log.clear();
+  pressFit(*fit);
+  QVERIFY2(errors(frame).isEmpty(), qPrintable(errors(frame).join('\n')));
+  QCOMPARE(fit->Fits.count, 1u);
+  const bfit &f = *fitAt(*fit, 0);
+  QCOMPARE(f.data, datasetOf(*fit, 0));
+  QVERIFY(!f.xerrmethod.empty());
+  // y = 3x + 1 with scatter of at most 0.05.
+  QVERIFY(std::abs(f.par[0] - 3) < 0.05 && std::abs(f.par[1] - 1) < 0.3);
+}
+
+void FitsTest::typeChosenWithoutAClickTakesEffect() {
+  FakeFrame frame;
+  frame.gauss = true;
+  frame.sampleFits = true;
+  // Three points: too few for the cubic.
+  auto fit = makePlotter(frame, {"1 2 0.1 a", "2 4.1 0.1 a", "3 5.9 0.1 a"});
+  QVERIFY(fit);
+
+  // Ticked as the keyboard or an accessibility "Toggle" action ticks it:
+  // no click reaches the button.
+  frame.log.clear();
+  typeButton(*fit, 3)->setChecked(true);
+  QCOMPARE(fit->TrType->itemIndex(), 3);
+  QCOMPARE(errors(frame), QStringList{QStringLiteral("You need at least 5 points in the dataset "
+                                                     "to fit Cubic (y=ax^3+bx^2+cx+d)")});
+  QVERIFY(!fit->AddTr->isEnabled());
+  QCOMPARE(fit->TrName->currentText(), QStringLiteral("Dataset a -- Cubic (y=ax^3+bx^2+cx+d)"));
+
+  // The cosine's estimate boxes follow a toggle too.
+  typeButton(*fit, 6)->setChecked(true);
+  QVERIFY(!fit->Estimates->isHidden());
+  QVERIFY(!fit->EstB->isHidden() && fit->EstC->isHidden());
+
+  // The straight line, then a fit: its name and its description agree.
+  typeButton(*fit, 1)->setChecked(true);
+  QVERIFY(fit->AddTr->isEnabled());
+  pressFit(*fit);
+  QCOMPARE(fit->Fits.count, 1u);
+  QCOMPARE(combo(fit->CBoxDetails), QStringList{"Dataset a -- Linear (y=ax+b)"});
+  stringlist lines;
+  fitAt(*fit, 0)->describe(lines, true);
+  QCOMPARE(QString::fromStdString(lines.at(0)), QStringLiteral("Fit of the form y=ax+b with "));
+
+  // A mouse click is still reported once, not once for the toggle and
+  // once for the click.
+  frame.log.clear();
+  clickType(*fit, 3);
+  QCOMPARE(errors(frame).size(), 1);
+}
+
+void FitsTest::multiFitNamesSayWhatIsShared() {
+  FakeFrame frame;
+  frame.gauss = true;
+  Lines lines = twoLines();
+  lines.push_back("3 9.5 1 c");
+  lines.push_back("4 11 1 c");
+  lines.push_back("5 13.5 1 c");
+  auto fit = makePlotter(frame, lines);
+  QVERIFY(fit);
+  clickType(*fit, 1);
+  fit->UpdateFrameCommands();
+
+  // The list is what the fit takes: nothing in it can be picked.
+  QCOMPARE(fit->MulList->selectionMode(), QAbstractItemView::NoSelection);
+  QCOMPARE(fit->MulList->count(), 3);
+
+  // Two multi fits of each kind, names proposed by the program.
+  auto buttons = fit->MFitType->findChildren<QRadioButton *>();
+  for (int with : {1, 1, 0, 0}) {
+    buttons.at(with)->setChecked(true);
+    fit->showPage(2);
+    pressMultiFit(*fit);
+  }
+  QCOMPARE(fit->Fits.count, 12u);
+  const QStringList kinds = {"Same gradient -- ", "Same gradient 2 -- ", "Same intercept -- ",
+                             "Same intercept 2 -- "};
+  QStringList expected;
+  for (const QString &k : kinds)
+    for (const char *d : {"Dataset a", "Dataset b", "Dataset c"})
+      expected << k + "Linear (y=ax+b)-" + d;
+  QCOMPARE(combo(fit->CBoxDetails), expected);
+
+  // Each line says what it shares, and with whom.
+  stringlist text;
+  fitAt(*fit, 1)->describe(text, true);
+  QCOMPARE(QString::fromStdString(text.at(1)),
+           QStringLiteral("The gradient a is shared with Dataset a and Dataset c"));
+  fitAt(*fit, 6)->describe(text, true);
+  QCOMPARE(QString::fromStdString(text.at(1)),
+           QStringLiteral("The intercept b is shared with Dataset b and Dataset c"));
+
+  // A name the user types is the name, as before.
+  typeName(*fit, QStringLiteral("N"));
+  pressMultiFit(*fit);
+  QCOMPARE(fit->CBoxDetails->itemText(12), QStringLiteral("N-Dataset a"));
 }
 
 // ---------------------------------------------------------------- details
