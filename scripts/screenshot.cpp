@@ -17,7 +17,8 @@
 // of V, error of t) make the first dataset by hand with the x errors picked
 // and fit the typed formula A*exp(-x/B) to it; "rclog" then puts the y axis
 // on a logarithmic scale with the legend on. "multi" (with "data") runs a
-// shared-gradient and a shared-intercept multi fit.
+// shared-gradient and a shared-intercept multi fit and shows the chart;
+// "multipage" shows the fits page after them.
 // Run it under xvfb-run (scripts/screenshot does).
 #include <QCheckBox>
 #include <QComboBox>
@@ -136,9 +137,12 @@ int main(int argc, char *argv[]) {
       }
     } else if (what == QLatin1String("rc") || what == QLatin1String("rclog")) {
       for (QWidget *child : frame.childWindows())
-        if (auto *pad = qobject_cast<orvalle::TJotPad *>(child))
+        if (auto *pad = qobject_cast<orvalle::TJotPad *>(child)) {
           orvalle::SendCommand(pad, orvalle::UM_PROCESS);
+          pad->setFocus(); // a failed conversion shows the pad's hint
+        }
       for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
+        plotter->UpdateFrameCommands();
         plotter->Xdata->setCurrentIndex(0);
         plotter->Ydata->setCurrentIndex(1);
         plotter->ErYdata->setCurrentIndex(2);
@@ -161,7 +165,7 @@ int main(int argc, char *argv[]) {
           }
         }
       }
-    } else if (what == QLatin1String("multi")) {
+    } else if (what == QLatin1String("multi") || what == QLatin1String("multipage")) {
       for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
         plotter->showPage(2);
         plotter->TrType->setItemIndex(1);
@@ -171,6 +175,11 @@ int main(int argc, char *argv[]) {
         plotter->showPage(2);
         plotter->MFitType->setItemIndex(0);
         plotter->GoPlotBtn->click();
+        // The second line of the first multi fit, with its description.
+        plotter->CBoxDetails->setCurrentIndex(1);
+        emit plotter->CBoxDetails->activated(1);
+        if (what == QLatin1String("multipage"))
+          plotter->showPage(2);
       }
     } else if (what == QLatin1String("fits")) {
       for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>())

@@ -476,6 +476,10 @@ private slots:
     QVERIFY(!pad->Hint->isHidden());
     QVERIFY2(pad->Hint->text().startsWith(hint), qPrintable(pad->Hint->text()));
     QVERIFY(pad->Hint->text().contains(QStringLiteral("separated by spaces or tabs")));
+    // The short text stays in view above the hint.
+    QCoreApplication::processEvents();
+    QCOMPARE(pad->Memo->cursorForPosition(QPoint(2, 2)).blockNumber(), 0);
+    QVERIFY(pad->Memo->viewport()->rect().contains(pad->Memo->cursorRect().center()));
     // Typing mends the text: the hint goes.
     QTest::keyClick(pad->Memo, Qt::Key_End);
     QTest::keyClicks(pad->Memo, QStringLiteral(" "));
