@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QImageReader>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
@@ -16,6 +18,7 @@
 #include "engine/trendtypes.h"
 #include "plotter/chartlabs.h"
 #include "plotter/charts.h"
+#include "plotter/errpointseries.h"
 #include "plotter/export.h"
 #include "plotter/printing.h"
 #include "tests/plotter/outputfixture.h"
@@ -75,6 +78,7 @@ private slots:
   void refusedLimitKeepsTheOldOnes();
   void logXAndTheDeviationsChart();
   void pngShowsTheLogScale();
+  void gnuplotExportKeepsScalesAndLegend();
 };
 
 void LogAxesTest::decadeLabels_data() {
@@ -252,6 +256,42 @@ void LogAxesTest::pngShowsTheLogScale() {
   if (!blue)
     png.save(QStringLiteral("/tmp/logaxes_fail.png"));
   QVERIFY2(blue, qPrintable(QStringLiteral("no point drawn near %1,%2").arg(px).arg(py)));
+}
+
+// Through the export dialog: the script sets the log scale the chart
+// shows, and with the legend on it names the dataset in the chart's colour;
+// gnuplot runs it.
+void LogAxesTest::gnuplotExportKeepsScalesAndLegend() {
+  Rig rig(dischargeLines());
+  TFit &p = *rig.plotter;
+  QTest::mouseClick(rig.w->LogY, Qt::LeftButton);
+  QTest::mouseClick(rig.w->Legend, Qt::LeftButton);
+  QVERIFY(p.LogY && p.ShowLegend);
+  QTemporaryDir dir;
+  const QString file = dir.filePath(QStringLiteral("rc_two.gnu"));
+  rig.dialogs.saveAnswer = file;
+  rig.dialogs.selectedFilter = QStringLiteral("Gnu Plot File (*.gnu)");
+  p.ExportChart();
+  QFile f(file);
+  QVERIFY(f.open(QIODevice::ReadOnly));
+  const QString script = QString::fromUtf8(f.readAll());
+  QVERIFY(script.contains(QStringLiteral("set logscale y 10\r\n")));
+  QVERIFY(!script.contains(QStringLiteral("set logscale x")));
+  QVERIFY(script.contains(QStringLiteral("set title \"rc\" \r\n")));
+  const auto *s = TFit::errorSeries(p.Datasets.at(0)->obj->series.get());
+  QVERIFY(s);
+  const QString colour = QStringLiteral("lc rgb \"%1\"").arg(s->SeriesColour.name());
+  // The tagged file's dataset "Dataset A", named as the legend names it.
+  QVERIFY2(script.contains(QStringLiteral("ti \"Dataset A\" with yerrorbars")), qPrintable(script));
+  QVERIFY2(script.contains(colour), qPrintable(colour + "\n" + script));
+  const QString gnuplot = QStandardPaths::findExecutable(QStringLiteral("gnuplot"));
+  if (gnuplot.isEmpty())
+    QSKIP("gnuplot is not installed");
+  QProcess run;
+  run.start(gnuplot, {QStringLiteral("-e"), QStringLiteral("set terminal dumb"), file});
+  QVERIFY(run.waitForFinished(20000));
+  QCOMPARE(run.exitCode(), 0);
+  QCOMPARE(QString::fromUtf8(run.readAllStandardError()).trimmed(), QString());
 }
 
 QTEST_MAIN(LogAxesTest)
