@@ -264,6 +264,7 @@ void LogAxesTest::pngShowsTheLogScale() {
 void LogAxesTest::gnuplotExportKeepsScalesAndLegend() {
   Rig rig(dischargeLines());
   TFit &p = *rig.plotter;
+  addFit<polynom>(p, 0, "straight", 1);
   QTest::mouseClick(rig.w->LogY, Qt::LeftButton);
   QTest::mouseClick(rig.w->Legend, Qt::LeftButton);
   QVERIFY(p.LogY && p.ShowLegend);
@@ -284,6 +285,8 @@ void LogAxesTest::gnuplotExportKeepsScalesAndLegend() {
   // The tagged file's dataset "Dataset A", named as the legend names it.
   QVERIFY2(script.contains(QStringLiteral("ti \"Dataset A\" with yerrorbars")), qPrintable(script));
   QVERIFY2(script.contains(colour), qPrintable(colour + "\n" + script));
+  QVERIFY2(script.contains(QStringLiteral("y0(x)  ti \"straight\" with lines linestyle 1  lc rgb")),
+           qPrintable(script));
   const QString gnuplot = QStandardPaths::findExecutable(QStringLiteral("gnuplot"));
   if (gnuplot.isEmpty())
     QSKIP("gnuplot is not installed");
