@@ -421,8 +421,15 @@ void customfit::fit(bool gauss) {
   const orvalle_points pts{data->x->data.data(), data->y->data.data(), data->yerr->data.data(),
                            data->w->data.data(), n};
   orvalle_params p = paramsof(par, err);
-  if (const int code = lib_.customfit_fit(&p, &pts, gauss ? 1 : 0); code != 0)
+  const std::string said = lib_.message();
+  if (const int code = lib_.customfit_fit(&p, &pts, gauss ? 1 : 0); code != 0) {
+    // The plug-in says why through its log link; when it said nothing new
+    // the failure is told here.
+    const std::string now = lib_.message();
+    if (!now.empty() && now != said)
+      throw engine_error(kFailedFit, now);
     failwith(who() + " could not fit the dataset (its fit returned " + std::to_string(code) + ")");
+  }
   // Every slot, used or not: the description and the export may show any.
   for (int k = 0; k < ORVALLE_MAX_PARAMS; ++k) {
     std::string slot(1, '[');
