@@ -238,7 +238,10 @@ void quietpost(void *, int, int) {}
   } else if (why.empty()) {
     why = "The plug-in library could not be bound";
   }
-  const std::string answer = "answer:" + why;
+  // The answer ends in a NUL: the parent need not wait for the end of
+  // the pipe, which a process the library started could hold open.
+  std::string answer = "answer:" + why;
+  answer += '\0';
   const char *p = answer.data();
   std::size_t left = answer.size();
   while (left > 0) {
@@ -253,8 +256,8 @@ void quietpost(void *, int, int) {}
   ::_exit(0);
 }
 
-// Reads what the child writes until it closes its end or the time is up.
-// False when the time ran out.
+// Reads what the child writes until its closing NUL, the end of the pipe
+// or the end of the time allowed. False when the time ran out.
 bool readanswer(int fd, int timeoutms, std::string &answer) {
   using clock = std::chrono::steady_clock;
   const auto deadline = clock::now() + std::chrono::milliseconds(timeoutms);
@@ -276,6 +279,10 @@ bool readanswer(int fd, int timeoutms, std::string &answer) {
     if (got <= 0)
       return true;
     answer.append(buffer, static_cast<std::size_t>(got));
+    if (answer.back() == '\0') {
+      answer.pop_back();
+      return true;
+    }
   }
 }
 
