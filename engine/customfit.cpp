@@ -1,9 +1,20 @@
 #include "engine/customfit.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/logchannel.h"
 
 namespace orvalle {
 
@@ -20,9 +31,120 @@ int PluginLibrary::estimates() const {
 
 int PluginLibrary::polydegree() const { return customispoly ? customispoly() : 0; }
 
+namespace {
+
+// The length of the UTF-8 sequence that starts at s[i] (at most n - i
+// bytes), or 0 when none does: overlong forms, surrogates and code points
+// beyond U+10FFFF are not UTF-8.
+std::size_t utf8length(const unsigned char *s, std::size_t i, std::size_t n) {
+  const unsigned char c = s[i];
+  if (c < 0x80)
+    return 1;
+  std::size_t len = 0;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    lo = c == 0xE0 ? 0xA0 : 0x80;
+    hi = c == 0xED ? 0x9F : 0xBF;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    lo = c == 0xF0 ? 0x90 : 0x80;
+    hi = c == 0xF4 ? 0x8F : 0xBF;
+  } else {
+    return 0;
+  }
+  if (i + len > n || s[i + 1] < lo || s[i + 1] > hi)
+    return 0;
+  for (std::size_t k = 2; k < len; ++k)
+    if (s[i + k] < 0x80 || s[i + k] > 0xBF)
+      return 0;
+  return len;
+}
+
+bool isvalidutf8(const std::string &text) {
+  const auto *s = reinterpret_cast<const unsigned char *>(text.data());
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t len = utf8length(s, i, text.size());
+    if (len == 0)
+      return false;
+    i += len;
+  }
+  return true;
+}
+
+bool hascontrol(const std::string &text) {
+  return std::any_of(text.begin(), text.end(), [](char ch) {
+    const auto c = static_cast<unsigned char>(ch);
+    return c < 0x20 || c == 0x7F;
+  });
+}
+
+// A text from a plug-in made fit for one line: bytes that are not UTF-8
+// become U+FFFD, control characters (line breaks among them) blanks, and
+// at most `limit` bytes are kept, never half a character.
+std::string oneline(const char *raw, std::size_t limit) {
+  std::string out;
+  if (!raw)
+    return out;
+  const std::size_t n = ::strnlen(raw, limit + 4);
+  const auto *s = reinterpret_cast<const unsigned char *>(raw);
+  for (std::size_t i = 0; i < n;) {
+    std::size_t len = utf8length(s, i, n);
+    std::string piece;
+    if (len == 0) {
+      piece = "\xEF\xBF\xBD";
+      len = 1;
+    } else if (len == 1 && (s[i] < 0x20 || s[i] == 0x7F)) {
+      piece = " ";
+    } else {
+      piece.assign(raw + i, len);
+    }
+    if (out.size() + piece.size() > limit)
+      break;
+    out += piece;
+    i += len;
+  }
+  return out;
+}
+
+// The longest text the program takes from a plug-in for one line.
+constexpr std::size_t kPluginTextBytes = 4096;
+
+} // namespace
+
 std::string PluginLibrary::message() const {
-  const char *s = messageis ? messageis() : nullptr;
-  return s ? std::string(s) : std::string();
+  return oneline(messageis ? messageis() : nullptr, kPluginTextBytes);
+}
+
+std::string pluginfault(const PluginLibrary &lib) {
+  if (!lib.customfitname)
+    return {};
+  const char *raw = lib.customfitname();
+  if (!raw)
+    return {};
+  const std::size_t n = ::strnlen(raw, kPluginNameBytes + 1);
+  if (n > kPluginNameBytes)
+    return "The plug-in library's model name is longer than " + std::to_string(kPluginNameBytes) +
+           " bytes";
+  const std::string name(raw, n);
+  if (name.empty())
+    return {};
+  if (!isvalidutf8(name))
+    return "The plug-in library's model name is not UTF-8 text";
+  if (hascontrol(name))
+    return "The plug-in library's model name holds a line break or another control character";
+  const std::string who = "The plug-in model \"" + name + "\"";
+  const int estimates = lib.customestimates ? lib.customestimates() : 0;
+  if (estimates < 0 || estimates > 5)
+    return who + " asks for " + std::to_string(estimates) +
+           " estimates (customestimates); a model takes 0 to 5";
+  const int degree = lib.customispoly ? lib.customispoly() : 0;
+  if (degree < 0 || degree > 9)
+    return who + " asks for a polynomial of degree " + std::to_string(degree) +
+           " (customispoly); the degree is 1 to 9, or 0 for the plug-in's own model";
+  return {};
 }
 
 namespace {
@@ -69,15 +191,25 @@ std::optional<PluginLibrary> bindplugin(const std::function<void *(const char *s
       !bindone(resolve, "customfit_describe", lib.customfit_describe, whyNot) ||
       !bindone(resolve, "customfit_formula", lib.customfit_formula, whyNot))
     return std::nullopt;
+  if (std::string fault = pluginfault(lib); !fault.empty()) {
+    if (whyNot)
+      *whyNot = std::move(fault);
+    return std::nullopt;
+  }
   return lib;
 }
 
-std::optional<PluginLibrary> loadpluginfile(const std::string &path, std::string *whyNot) {
-  if (path.empty() || path.front() != '/') {
-    if (whyNot)
-      *whyNot = "The plug-in library path is not absolute: \"" + path + "\"";
-    return std::nullopt;
-  }
+namespace {
+
+bool absolutepath(const std::string &path, std::string *whyNot) {
+  if (!path.empty() && path.front() == '/')
+    return true;
+  if (whyNot)
+    *whyNot = "The plug-in library path is not absolute: \"" + path + "\"";
+  return false;
+}
+
+std::optional<PluginLibrary> openlibrary(const std::string &path, std::string *whyNot) {
   void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     if (whyNot) {
@@ -91,6 +223,130 @@ std::optional<PluginLibrary> loadpluginfile(const std::string &path, std::string
   if (lib)
     lib->keepalive = std::move(keep);
   return lib;
+}
+
+void quietpost(void *, int, int) {}
+
+// The child's side of tryplugin: the library's first calls, then the
+// answer ("" when sound, else the reason) on fd. Never returns.
+[[noreturn]] void trialchild(const std::string &path, int fd) {
+  std::string why;
+  int dummy = 0;
+  if (auto lib = openlibrary(path, &why)) {
+    lib->setloghangle(&dummy, quietpost);
+    lib->setloghangle(nullptr, nullptr);
+  } else if (why.empty()) {
+    why = "The plug-in library could not be bound";
+  }
+  // The answer ends in a NUL: the parent need not wait for the end of
+  // the pipe, which a process the library started could hold open.
+  std::string answer = "answer:" + why;
+  answer += '\0';
+  const char *p = answer.data();
+  std::size_t left = answer.size();
+  while (left > 0) {
+    const ssize_t w = ::write(fd, p, left);
+    if (w < 0 && errno == EINTR)
+      continue;
+    if (w <= 0)
+      break;
+    p += w;
+    left -= static_cast<std::size_t>(w);
+  }
+  ::_exit(0);
+}
+
+// Reads what the child writes until its closing NUL, the end of the pipe
+// or the end of the time allowed. False when the time ran out.
+bool readanswer(int fd, int timeoutms, std::string &answer) {
+  using clock = std::chrono::steady_clock;
+  const auto deadline = clock::now() + std::chrono::milliseconds(timeoutms);
+  char buffer[4096];
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+    if (left <= 0)
+      return false;
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR)
+      continue;
+    if (ready <= 0)
+      return ready < 0;
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      return true;
+    answer.append(buffer, static_cast<std::size_t>(got));
+    if (answer.back() == '\0') {
+      answer.pop_back();
+      return true;
+    }
+  }
+}
+
+int waitfor(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+} // namespace
+
+bool tryplugin(const std::string &path, std::string *whyNot, int timeoutms) {
+  if (!absolutepath(path, whyNot))
+    return false;
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0)
+    return true;
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    ::close(fds[0]);
+    ::close(fds[1]);
+    return true;
+  }
+  if (pid == 0) {
+    ::close(fds[0]);
+    trialchild(path, fds[1]);
+  }
+  ::close(fds[1]);
+  std::string answer;
+  const bool intime = readanswer(fds[0], timeoutms, answer);
+  ::close(fds[0]);
+  if (!intime)
+    ::kill(pid, SIGKILL);
+  const int status = waitfor(pid);
+  const std::string what = "The plug-in library " + path;
+  const std::string when = " while it was loaded and asked for its model's name";
+  std::string why;
+  if (!intime) {
+    why = what + " did not answer within " +
+          (timeoutms % 1000 == 0 ? std::to_string(timeoutms / 1000) + " s"
+                                 : std::to_string(timeoutms) + " ms") +
+          when;
+  } else if (answer.rfind("answer:", 0) == 0) {
+    why = answer.substr(7);
+  } else if (WIFSIGNALED(status)) {
+    const char *name = ::strsignal(WTERMSIG(status));
+    why = what + " crashed (" + (name ? name : "signal " + std::to_string(WTERMSIG(status))) + ")" +
+          when;
+  } else {
+    why = what + " ended the program (exit status " +
+          std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ")" + when;
+  }
+  if (why.empty())
+    return true;
+  if (whyNot)
+    *whyNot = std::move(why);
+  return false;
+}
+
+std::optional<PluginLibrary> loadpluginfile(const std::string &path, std::string *whyNot) {
+  if (!absolutepath(path, whyNot) || !tryplugin(path, whyNot))
+    return std::nullopt;
+  return openlibrary(path, whyNot);
 }
 
 // ---------------------------------------------------------------- customfit
@@ -107,18 +363,36 @@ orvalle_params paramsof(const double *par, const double *err) {
 // Collects the lines a plug-in writes; nothing may escape into its C code.
 void appendline(void *ctx, const char *utf8) noexcept {
   try {
-    static_cast<stringlist *>(ctx)->emplace_back(utf8 ? utf8 : "");
+    auto *lines = static_cast<std::pair<stringlist *, std::size_t> *>(ctx);
+    if (lines->second++ < customfit::kPluginLines)
+      lines->first->push_back(oneline(utf8, kPluginTextBytes));
   } catch (...) {
   }
 }
 
+struct firstline {
+  std::string text;
+  bool given = false;
+  bool valid = true;
+};
+
 void keepfirst(void *ctx, const char *utf8) noexcept {
   try {
-    auto *s = static_cast<std::string *>(ctx);
-    if (s->empty() && utf8)
-      *s = utf8;
+    auto *s = static_cast<firstline *>(ctx);
+    if (s->given || !utf8)
+      return;
+    s->given = true;
+    const std::size_t n = ::strnlen(utf8, kPluginTextBytes + 1);
+    s->text.assign(utf8, n);
+    s->valid = n <= kPluginTextBytes && isvalidutf8(s->text) && !hascontrol(s->text);
   } catch (...) {
   }
+}
+
+std::string numbertext(double v) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%.17g", v);
+  return buffer;
 }
 
 } // namespace
@@ -128,6 +402,16 @@ customfit::customfit(PluginLibrary library) : lib_(std::move(library)) {
       !lib_.customfit_formula)
     throw engine_error(kFailedFit, "The plug-in library has no fit model");
   order = 1;
+}
+
+std::string customfit::who() const {
+  return "The plug-in model \"" +
+         oneline(lib_.customfitname ? lib_.customfitname() : nullptr, kPluginNameBytes) + "\"";
+}
+
+void customfit::failwith(const std::string &why) const {
+  logmessage(why);
+  throw engine_error(kFailedFit, why);
 }
 
 double customfit::value(double x) const {
@@ -144,15 +428,36 @@ void customfit::fit(bool gauss) {
   const orvalle_points pts{data->x->data.data(), data->y->data.data(), data->yerr->data.data(),
                            data->w->data.data(), n};
   orvalle_params p = paramsof(par, err);
-  if (lib_.customfit_fit(&p, &pts, gauss ? 1 : 0) != 0)
-    throw engine_error(kFailedFit, "The plug-in fit failed");
-  const int np = static_cast<int>(order) + 1;
-  for (int k = 0; k < np; ++k)
-    if (!std::isfinite(p.par[k]) || !std::isfinite(p.err[k]))
-      throw engine_error(kFailedFit, "The plug-in fit gave a value that is not a number");
-  for (int k = 0; k < np; ++k)
+  const std::string said = lib_.message();
+  if (const int code = lib_.customfit_fit(&p, &pts, gauss ? 1 : 0); code != 0) {
+    // The plug-in says why through its log link; when it said nothing new
+    // the failure is told here.
+    const std::string now = lib_.message();
+    if (!now.empty() && now != said)
+      throw engine_error(kFailedFit, now);
+    failwith(who() + " could not fit the dataset (its fit returned " + std::to_string(code) + ")");
+  }
+  // Every slot, used or not: the description and the export may show any.
+  for (int k = 0; k < ORVALLE_MAX_PARAMS; ++k) {
+    std::string slot(1, '[');
+    slot += std::to_string(k);
+    slot += ']';
+    if (!std::isfinite(p.par[k]))
+      failwith(who() + " gave parameter " + slot + " = " + numbertext(p.par[k]) +
+               ", which is not a finite number");
+    if (!std::isfinite(p.err[k]))
+      failwith(who() + " gave uncertainty " + slot + " = " + numbertext(p.err[k]) +
+               ", which is not a finite number");
     if (p.err[k] < 0.0)
-      throw engine_error(kFailedFit, "The plug-in fit gave a negative uncertainty");
+      failwith(who() + " gave the negative uncertainty " + slot + " = " + numbertext(p.err[k]));
+  }
+  // The model's values where the chi-square and the deviations need them.
+  for (int i = 0; i < n; ++i) {
+    const double v = lib_.customfit_value(&p, pts.x[i]);
+    if (!std::isfinite(v))
+      failwith(who() + " gives " + numbertext(v) + " at x = " + numbertext(pts.x[i]) +
+               ", which is not a finite number");
+  }
   std::copy(p.par, p.par + ORVALLE_MAX_PARAMS, par);
   std::copy(p.err, p.err + ORVALLE_MAX_PARAMS, err);
 }
@@ -166,7 +471,8 @@ void customfit::describe(stringlist &lines, bool clear) const {
   const orvalle_verdict info{chisq(),           dof(), has ? 1 : 0, v, verdictwarning(v).c_str(),
                              decimalseparator()};
   const std::size_t start = lines.size();
-  lib_.customfit_describe(&p, &info, clear ? 1 : 0, appendline, &lines);
+  std::pair<stringlist *, std::size_t> sink{&lines, 0};
+  lib_.customfit_describe(&p, &info, clear ? 1 : 0, appendline, &sink);
   // How the x errors were used, after the plug-in's caption as for every
   // other model: the plug-in cannot know.
   if (!xerrmethod.empty()) {
@@ -180,9 +486,15 @@ void customfit::describe(stringlist &lines, bool clear) const {
 
 std::string customfit::formula(int index) const {
   const orvalle_params p = paramsof(par, err);
-  std::string text;
-  lib_.customfit_formula(&p, index, keepfirst, &text);
-  return text;
+  firstline first;
+  lib_.customfit_formula(&p, index, keepfirst, &first);
+  const std::string head = formulahead(index);
+  if (!first.valid || first.text.compare(0, head.size(), head) != 0)
+    throw engine_error(kFailedFit, who() +
+                                       " wrote a gnuplot definition that is not one line "
+                                       "beginning \"" +
+                                       head + "\"");
+  return first.text;
 }
 
 } // namespace orvalle

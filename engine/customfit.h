@@ -6,6 +6,7 @@
 // loadpluginfile. The contract is engine/plugin_abi.h.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -41,14 +42,36 @@ struct PluginLibrary {
   std::string message() const;
 };
 
+// What is wrong with the library's description of its model, or empty when
+// nothing is: a name that is not one line of UTF-8 text of at most
+// kPluginNameBytes bytes, an estimate count outside 0 to 5, a degree
+// outside 0 to 9. A library without a model name ("") has nothing to check.
+std::string pluginfault(const PluginLibrary &lib);
+inline constexpr std::size_t kPluginNameBytes = 200;
+
 // Binds the plug-in functions through resolve(symbol). Returns the table,
 // or nothing with the reason in *whyNot (when given) if a function is
-// missing or the library reports another contract version.
+// missing, the library reports another contract version or its model's
+// description breaks the contract (pluginfault).
 std::optional<PluginLibrary> bindplugin(const std::function<void *(const char *symbol)> &resolve,
                                         std::string *whyNot);
 
+// How long the trial of a plug-in library may take.
+inline constexpr int kPluginTrialMs = 5000;
+
+// Tries the library at path in a child process before the program trusts
+// it: the child opens it, binds it (so the library's own start-up code,
+// its contract version, name, estimate count and degree are asked for) and
+// registers and unregisters a log link. A library that crashes, ends the
+// process or hangs there (beyond timeoutms) ends only the child. Returns
+// true when the library answered and keeps the contract; otherwise false
+// with the reason in *whyNot. When no child process can be made the
+// library cannot be tried and true is returned.
+bool tryplugin(const std::string &path, std::string *whyNot, int timeoutms = kPluginTrialMs);
+
 // Opens the library at path (which must be absolute; nothing is searched
-// for in the current folder) with dlopen and binds it.
+// for in the current folder) with dlopen and binds it, after tryplugin has
+// found it sound.
 std::optional<PluginLibrary> loadpluginfile(const std::string &path, std::string *whyNot);
 
 // The plug-in's own model: order 1 (dof is the number of points minus 2).
@@ -58,15 +81,28 @@ public:
   explicit customfit(PluginLibrary library);
 
   double value(double x) const override;
-  // Raises engine_error(kFailedFit) when the library reports failure or
-  // returns parameters that are not finite; par stays as it was then.
+  // Raises engine_error(kFailedFit) when the library reports failure, or
+  // returns a parameter or uncertainty (of all ORVALLE_MAX_PARAMS) that is
+  // not finite, a negative uncertainty, or a model whose value at a point
+  // of the dataset is not finite; the reason, naming the model, is logged
+  // first. par stays as it was then.
   void fit(bool gauss) override;
+  // The lines the library writes, each made one line of valid UTF-8
+  // (control characters become blanks), at most kPluginLines of them.
   void describe(stringlist &lines, bool clear) const override;
+  // Raises engine_error(kFailedFit) when the library's definition is not
+  // one line that begins with formulahead(index).
   std::string formula(int index) const override;
 
   const PluginLibrary &library() const { return lib_; }
 
+  static constexpr std::size_t kPluginLines = 100;
+
 private:
+  // "The plug-in model \"<name>\"" for the reasons of a failure.
+  std::string who() const;
+  [[noreturn]] void failwith(const std::string &why) const;
+
   PluginLibrary lib_;
 };
 

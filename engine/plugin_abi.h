@@ -6,6 +6,7 @@
  *
  *   const char *customfitname(void);
  *       The model's name, shown as the last trend type; "" means no model.
+ *       One line of UTF-8 text, at most 200 bytes.
  *   int customestimates(void);
  *       How many starting estimates (par[0] ...) the model needs, 0 to 5.
  *   int customispoly(void);
@@ -46,6 +47,18 @@
  *
  * The program calls every function on its one user-interface thread. No
  * function may let a C++ exception escape.
+ *
+ * Before the program binds a library it tries it in a child process: the
+ * library is loaded there and asked for its contract version, name,
+ * estimates and degree, and its log link is set and cleared. A library that
+ * crashes, ends that process or takes more than a few seconds there is not
+ * used, and the program says why. So these first calls may happen twice,
+ * in two processes. A library whose answers break the contract (a name
+ * that is not one line of UTF-8, estimates outside 0 to 5, a degree outside
+ * 0 to 9) is not used either. After a fit every parameter and uncertainty
+ * (all ORVALLE_MAX_PARAMS of them) must be finite, the uncertainties not
+ * negative, and the model finite at every point of the dataset; otherwise
+ * the fit fails with the reason in the log.
  */
 #ifndef ORVALLE_PLUGIN_ABI_H
 #define ORVALLE_PLUGIN_ABI_H

@@ -2,8 +2,16 @@
 
 #include "engine/fits.h"
 #include "engine/formulafit.h"
+#include "engine/logchannel.h"
 
 namespace orvalle {
+
+namespace {
+
+// The highest degree of a polynomial a plug-in may ask for.
+constexpr int kMaxPluginDegree = 9;
+
+} // namespace
 
 std::vector<trendtype> trendtypelist(bool samplefits, const PluginLibrary *plugin) {
   std::vector<trendtype> list = {trendtype::linearorigin, trendtype::linear, trendtype::quadratic,
@@ -45,7 +53,7 @@ std::string trendtext(trendtype type, const PluginLibrary *plugin) {
 
 int fewestpoints(trendtype type, const PluginLibrary *plugin) {
   if (type == trendtype::custom && plugin)
-    if (const int degree = plugin->polydegree(); degree > 0)
+    if (const int degree = plugin->polydegree(); degree > 0 && degree <= kMaxPluginDegree)
       return degree + 2;
   switch (type) {
   case trendtype::linearorigin:
@@ -113,8 +121,16 @@ std::unique_ptr<bfit> bare(trendtype type, const PluginLibrary *plugin) {
   case trendtype::custom:
     if (!plugin || plugin->name().empty())
       throw engine_error(kFailedFit, "There is no plug-in fit model");
-    if (const int degree = plugin->polydegree(); degree != 0)
+    if (const int degree = plugin->polydegree(); degree != 0) {
+      if (degree < 0 || degree > kMaxPluginDegree) {
+        const std::string why = "The plug-in model \"" + plugin->name() +
+                                "\" asks for a polynomial of degree " + std::to_string(degree) +
+                                "; the degree is 1 to 9";
+        logmessage(why);
+        throw engine_error(kFailedFit, why);
+      }
       return std::make_unique<polynom>(degree);
+    }
     return std::make_unique<customfit>(*plugin);
   case trendtype::formula:
     throw engine_error(kFailedFit, "A formula fit is made from its text");

@@ -1,5 +1,7 @@
 #include "frame/application.h"
 
+#include <signal.h>
+
 #include <exception>
 #include <new>
 #include <utility>
@@ -19,7 +21,19 @@ bool &reporting() {
 }
 } // namespace
 
-OrvalleApplication::OrvalleApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+OrvalleApplication::OrvalleApplication(int &argc, char **argv) : QApplication(argc, argv) {
+  IgnoreFileSizeSignal();
+}
+
+void IgnoreFileSizeSignal() {
+  // Beyond a file size limit (ulimit -f) the system would end the program
+  // with SIGXFSZ in the middle of a save; ignored, the write fails with
+  // EFBIG instead, which a save reports while the old file stays whole.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGXFSZ, &ignore, nullptr);
+}
 
 bool OrvalleApplication::notify(QObject *receiver, QEvent *event) {
   try {

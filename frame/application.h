@@ -12,9 +12,14 @@ namespace orvalle {
 
 class OrvalleApplication : public QApplication {
 public:
+  // Also ignores SIGXFSZ (IgnoreFileSizeSignal).
   OrvalleApplication(int &argc, char **argv);
   bool notify(QObject *receiver, QEvent *event) override;
 };
+
+// Makes writes beyond the file size limit fail (EFBIG) rather than end the
+// program (SIGXFSZ). The application's constructor calls it.
+void IgnoreFileSizeSignal();
 
 // Shows "what failed" in the program's error box (through the dialog seam).
 // Never throws.

@@ -59,20 +59,19 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent) {
   // hint) lands in the status line.
 
   // 3 to 6: settings, user name, timer, open folder and teaching pages.
+  bool damaged = false;
   try {
     ReadSettings();
-    userName_ = PlatformUserName();
-    menuTimer_.setObjectName(QStringLiteral("menuTimer"));
-    menuTimer_.setInterval(200);
-    connect(&menuTimer_, &QTimer::timeout, this, &TMainForm::TimerTick);
-    SetInitDir(initdirbool_);
-    lessonFolder_ = qEnvironmentVariable("ORVALLE_LESSONBASE");
-    if (lessonFolder_.isEmpty())
-      lessonFolder_ = QStringLiteral("/srv/lessonbase");
-    lessonFound_ = QFileInfo(lessonFolder_).isDir();
+    FinishStart();
   } catch (...) {
-    SettingsErrorPath();
-    return;
+    damaged = true;
+  }
+  if (damaged) {
+    if (!SettingsErrorPath())
+      return;
+    // The damaged key stays: the program runs as on a first run.
+    UseFirstRunValues();
+    FinishStart();
   }
   constructing_ = false;
   // 7, 8.
@@ -80,6 +79,18 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent) {
   setTrayIconShown(trayicon_);
   BindPlugin();
   menuTimer_.start();
+}
+
+void TMainForm::FinishStart() {
+  userName_ = PlatformUserName();
+  menuTimer_.setObjectName(QStringLiteral("menuTimer"));
+  menuTimer_.setInterval(200);
+  connect(&menuTimer_, &QTimer::timeout, this, &TMainForm::TimerTick, Qt::UniqueConnection);
+  SetInitDir(initdirbool_);
+  lessonFolder_ = qEnvironmentVariable("ORVALLE_LESSONBASE");
+  if (lessonFolder_.isEmpty())
+    lessonFolder_ = QStringLiteral("/srv/lessonbase");
+  lessonFound_ = QFileInfo(lessonFolder_).isDir();
 }
 
 TMainForm::~TMainForm() {
@@ -259,6 +270,11 @@ void TMainForm::FileOpen() {
 void TMainForm::OpenFile(const QString &file) {
   const QFileInfo info(file);
   if (!info.isFile()) {
+    // What the name is and why it was not opened, then the frame's own
+    // message (the error entry, with its beep).
+    const QString why = WhyNotAFile(file);
+    if (!why.isEmpty())
+      LogEvent(kLogPlain, false, why);
     LogEvent(kLogPlain, true, QStringLiteral("File Not Found!"));
     return;
   }

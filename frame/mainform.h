@@ -32,6 +32,11 @@ namespace orvalle {
 class TAboutBox;
 class THelpWindow;
 
+// Why file is not a regular file that File Open can read: what the name is
+// (a folder, a named pipe, a device, a symbolic link loop, missing) with
+// its full path; empty when it is one.
+QString WhyNotAFile(const QString &file);
+
 class TMainForm : public QMainWindow, public FrameApi {
   Q_OBJECT
 public:
@@ -189,8 +194,14 @@ private:
 
   // mainform_settings.cpp
   void ReadSettings();
+  // Steps 4 to 6 of the construction, after the settings.
+  void FinishStart();
+  // The values of a first run, kept in the frame only.
+  void UseFirstRunValues();
   void SettingsFailure(const QString &text);
-  void SettingsErrorPath();
+  // A damaged key: deleted, and the program ends (false); or, when it
+  // cannot be deleted, said so, and the program goes on (true).
+  bool SettingsErrorPath();
   void SettingsNotWritten(const QString &why, bool firstRun);
   void BindPlugin();
 

@@ -5,9 +5,56 @@
 #include <QMimeData>
 #include <QUrl>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+
 #include "frame/mainform.h"
 
 namespace orvalle {
+
+QString WhyNotAFile(const QString &file) {
+  const QString name = QDir::toNativeSeparators(QFileInfo(file).absoluteFilePath());
+  const QByteArray path = QFile::encodeName(name);
+  struct stat link {};
+  if (file.isEmpty())
+    return QStringLiteral("No file name was given");
+  if (::lstat(path.constData(), &link) != 0 && errno == ENOENT)
+    return QStringLiteral("%1 does not exist").arg(name);
+  if (::lstat(path.constData(), &link) != 0)
+    return QStringLiteral("%1 cannot be opened: %2")
+        .arg(name, QString::fromLocal8Bit(std::strerror(errno)));
+  struct stat target {};
+  if (::stat(path.constData(), &target) != 0) {
+    const int err = errno;
+    if (err == ELOOP)
+      return QStringLiteral("%1 is a loop of symbolic links that leads to no file").arg(name);
+    if (S_ISLNK(link.st_mode) && err == ENOENT)
+      return QStringLiteral("%1 is a symbolic link to %2, which does not exist")
+          .arg(name, QFileInfo(name).symLinkTarget());
+    return QStringLiteral("%1 cannot be opened: %2")
+        .arg(name, QString::fromLocal8Bit(std::strerror(err)));
+  }
+  const mode_t m = target.st_mode;
+  if (S_ISDIR(m))
+    return QStringLiteral("%1 is a folder, not a file").arg(name);
+  if (S_ISFIFO(m))
+    return QStringLiteral("%1 is a named pipe (FIFO), not a file: it is not read, as reading "
+                          "it could wait for ever")
+        .arg(name);
+  if (S_ISCHR(m) || S_ISBLK(m))
+    return QStringLiteral("%1 is a device, not a file").arg(name);
+  if (S_ISSOCK(m))
+    return QStringLiteral("%1 is a socket, not a file").arg(name);
+  if (S_ISREG(m))
+    return {};
+  return QStringLiteral("%1 is not a regular file").arg(name);
+}
 
 namespace {
 

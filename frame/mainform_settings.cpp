@@ -3,10 +3,12 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <stdexcept>
 
+#include "engine/customfit.h"
 #include "engine/pluginpath.h"
 #include "frame/application.h"
 #include "frame/dialogs.h"
@@ -107,16 +109,46 @@ void TMainForm::SettingsFailure(const QString &text) {
   LogEvent(kLogPlain, true, text);
 }
 
-void TMainForm::SettingsErrorPath() {
-  startFailed_ = true;
-  menuTimer_.stop();
+bool TMainForm::SettingsErrorPath() {
   Beep();
+  const QString damaged = QStringLiteral(
+      "Registry Key for VTRL has missing/bad components. This may be due to an old entry from beta "
+      "editions. ");
+  QString why;
+  if (SettingsKey::remove(&why)) {
+    startFailed_ = true;
+    menuTimer_.stop();
+    Dialogs::get().message(nullptr, QStringLiteral("VTRL - Registry Error"),
+                           damaged + QStringLiteral("The key will be rebuilt now. Try running the "
+                                                    "program again."));
+    return false;
+  }
+  // The file cannot be deleted (a read-only folder): telling the user to
+  // run the program again would end every start the same way.
+  const QString file = QDir::toNativeSeparators(SettingsKey::fileName());
   Dialogs::get().message(
       nullptr, QStringLiteral("VTRL - Registry Error"),
-      QStringLiteral("Registry Key for VTRL has missing/bad components. This may be due to an old "
-                     "entry from beta editions. The key will be rebuilt now. Try running the "
-                     "program again."));
-  SettingsKey::remove();
+      damaged + QStringLiteral("The key cannot be rebuilt: the settings file %1 cannot be removed "
+                               "(%2). Orvalle starts with the first-run settings; changes to the "
+                               "preferences will not be kept.")
+                    .arg(file, why));
+  LogEvent(kLogPlain, false,
+           QStringLiteral("The settings in %1 are damaged and cannot be rebuilt (%2). Orvalle "
+                          "runs with the first-run settings.")
+               .arg(file, why));
+  return true;
+}
+
+void TMainForm::UseFirstRunValues() {
+  initdirbool_ = false;
+  invmatr_ = true;
+  timesrun_ = 1;
+  upchi_ = 100.0f;
+  lowchi_ = 0.1f;
+  lastrun_ = 0;
+  isbasic_ = false;
+  samplefits_ = false;
+  trayicon_ = false;
 }
 
 void TMainForm::SetInitDir(bool enabled) {
@@ -172,6 +204,13 @@ void TMainForm::BindPlugin() {
              no + (QFileInfo::exists(path) ? QStringLiteral("%1 is not a regular file")
                                            : QStringLiteral("%1 was not found"))
                       .arg(path));
+    return;
+  }
+  // Its first calls are tried in a child process: a library that crashes or
+  // hangs there is left out, and the program goes on without it.
+  std::string trial;
+  if (!tryplugin(QFile::encodeName(path).toStdString(), &trial)) {
+    LogEvent(kLogPlain, false, no + QString::fromStdString(trial));
     return;
   }
   pluginFile_.setFileName(path);

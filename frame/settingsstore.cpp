@@ -4,14 +4,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
-
-#include "engine/gnuplotexport.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -49,7 +49,7 @@ std::unique_ptr<SettingsKey> SettingsKey::open(bool create) {
   return std::make_unique<SettingsKey>(create);
 }
 
-bool SettingsKey::remove() {
+bool SettingsKey::remove(QString *why) {
   const QString file = fileName();
   {
     // Drop QSettings' cached copy as well, so the next open starts empty.
@@ -57,7 +57,12 @@ bool SettingsKey::remove() {
     s->clear();
     s->sync();
   }
-  return !QFileInfo::exists(file) || QFile::remove(file);
+  const QByteArray path = QFile::encodeName(file);
+  if (::unlink(path.constData()) == 0 || errno == ENOENT)
+    return true;
+  if (why)
+    *why = QString::fromLocal8Bit(std::strerror(errno));
+  return false;
 }
 
 SettingsKey::SettingsKey(bool) : settings_(makeSettings()) {
@@ -197,23 +202,41 @@ QByteArray SettingsKey::iniText() const {
   return out;
 }
 
+bool replaceFile(const QString &file, const QByteArray &bytes, QString *why) {
+  // QSaveFile writes beside the file's final target (through a symbolic
+  // link) and gives the new file the old one's permissions. Leaving without
+  // commit() discards the new file: the old one stays whole.
+  QSaveFile out(file);
+  errno = 0;
+  const auto fail = [&] {
+    const int err = errno;
+    if (why)
+      *why = err ? QString::fromLocal8Bit(std::strerror(err)) : out.errorString();
+    out.cancelWriting();
+    return false;
+  };
+  if (!out.open(QIODevice::WriteOnly))
+    return fail();
+  // commit() does not report every short write (a full disk, a file size
+  // limit), so the flush and the size are checked first.
+  const auto size = static_cast<qint64>(bytes.size());
+  if (out.write(bytes) != size || !out.flush() || out.size() != size)
+    return fail();
+  if (!out.commit())
+    return fail();
+  return true;
+}
+
 bool SettingsKey::flush() {
   const QString file = fileName();
   writeError_.clear();
-  std::string why;
   const QByteArray text = iniText();
   QDir().mkpath(QFileInfo(file).absolutePath());
   const std::string path = QFile::encodeName(file).toStdString();
   struct stat before {};
   const bool existed = ::stat(path.c_str(), &before) == 0;
-  if (!writetextfile(
-          path, std::string_view(text.constData(), static_cast<std::size_t>(text.size())), &why)) {
-    // The system's reason alone; the callers name the file.
-    const std::string prefix = "Could not write " + path + ": ";
-    writeError_ = QString::fromLocal8Bit(
-        why.compare(0, prefix.size(), prefix) == 0 ? why.substr(prefix.size()) : why);
+  if (!replaceFile(file, text, &writeError_))
     return false;
-  }
   dirty_ = false;
   // QSettings keeps what it read and reads the file again only when its
   // size or its time (to the millisecond) changed. File times follow a

@@ -31,8 +31,9 @@ public:
   // Opens the key. Without create, returns null when the key does not exist.
   static std::unique_ptr<SettingsKey> open(bool create);
   static bool exists();
-  // Deletes the key with all its values. True when it is gone.
-  static bool remove();
+  // Deletes the key with all its values. True when it is gone; otherwise
+  // the system's reason in *why (when given).
+  static bool remove(QString *why = nullptr);
   // The file that holds the key.
   static QString fileName();
 
@@ -69,6 +70,11 @@ private:
   bool dirty_ = false;
   QString writeError_;
 };
+
+// Writes bytes to file whole or not at all, as editors do: through a
+// symbolic link to its target, keeping the old file's permissions. False
+// with the system's reason in *why when it could not be written.
+bool replaceFile(const QString &file, const QByteArray &bytes, QString *why);
 
 // Date-times as the store keeps them: days since 30 December 1899, the time
 // of day as the fraction (local time).

@@ -2,12 +2,14 @@
 // plug-ins built beside the program.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <map>
 #include <string>
 
 #include "engine/customfit.h"
 #include "engine/fits.h"
+#include "engine/logchannel.h"
 #include "engine/trendtypes.h"
 #include "tests/engine/fit_helpers.h"
 #include "tests/engine/recordingseries.h"
@@ -301,8 +303,12 @@ TEST(MisbehavingPlugin, NegativeUncertaintyOrNaNValueFailsTheFit) {
       f.fitplot(mainchart, devchart, 1000, true);
       ADD_FAILURE() << "no failure";
     } catch (const engine_error &e) {
+      // The plug-in's own check names the model and the point, before the
+      // chi-square could only say that it is not a number.
       EXPECT_EQ(e.code(), kFailedFit);
-      EXPECT_EQ(std::string(e.what()), "The fit gave a chi-square that is not a finite number");
+      EXPECT_EQ(std::string(e.what()),
+                "The plug-in model \"Exponential decay y=A*exp(-x/B)\" gives nan at x = 0, "
+                "which is not a finite number");
     }
     EXPECT_FALSE(f.curve);
   }
@@ -318,4 +324,185 @@ TEST(QuarticPlugin, NeedsTwoPointsMoreThanItsDegree) {
             "You need at least 6 points in the dataset to fit Quartic y=ax^4+bx^3+cx^2+dx+e");
   const PluginLibrary own = load("libcustomfit.so");
   EXPECT_EQ(fewestpoints(trendtype::custom, &own), 3);
+}
+
+// ------------------------------------------------------------------------
+// Plug-ins that break the contract on purpose (tests/plugins/hostile.c),
+// each built as its own library.
+
+namespace {
+
+std::string hostile(const std::string &kind) {
+  return std::string(ORVALLE_TEST_PLUGIN_DIR) + "/libtestplugin_" + kind + ".so";
+}
+
+// What the engine logs while it lives.
+struct enginelog {
+  std::vector<std::string> lines;
+  enginelog() {
+    setlogwindow([this](int, int) { lines.push_back(pendingmessage()); });
+  }
+  ~enginelog() { setlogwindow(nullptr); }
+};
+
+const std::string kHostileName = "Hostile straight line y=A+B*x";
+
+} // namespace
+
+// A library that crashes, ends the process or breaks the contract while it
+// is loaded and asked for its name is tried in a child process: this
+// process goes on, and the reason names the library.
+TEST(HostilePlugin, RefusedAtLoadWithItsReason) {
+  struct row {
+    const char *kind;
+    std::vector<std::string> says; // any one of them
+  };
+  const std::string crash = " while it was loaded and asked for its model's name";
+  const std::vector<row> table = {
+      // A sanitizer build reports the fault and ends the child with status 1.
+      {"crashname", {"crashed (Segmentation fault)" + crash, "ended the program" + std::string()}},
+      {"crashload", {"crashed (Segmentation fault)" + crash, "ended the program"}},
+      {"crashlog", {"crashed (Segmentation fault)" + crash, "ended the program"}},
+      {"exitname", {"ended the program (exit status 3)" + crash}},
+      {"badestimates",
+       {"The plug-in model \"" + kHostileName +
+        "\" asks for 7 estimates (customestimates); a model takes 0 to 5"}},
+      {"baddegree",
+       {"The plug-in model \"" + kHostileName + "\" asks for a polynomial of degree -3"}},
+      {"badname", {"model name holds a line break"}},
+      {"notutf8", {"model name is not UTF-8 text"}},
+  };
+  for (const row &r : table) {
+    SCOPED_TRACE(r.kind);
+    const std::string path = hostile(r.kind);
+    std::string why;
+    EXPECT_FALSE(loadpluginfile(path, &why));
+    bool said = false;
+    for (const std::string &s : r.says)
+      said = said || why.find(s) != std::string::npos;
+    EXPECT_TRUE(said) << why;
+    // The faults of the process are named with the library's path.
+    if (r.says.front().find(crash) != std::string::npos) {
+      EXPECT_NE(why.find(path), std::string::npos) << why;
+    }
+  }
+  // The sound one of the same source passes the trial and loads.
+  std::string why;
+  EXPECT_TRUE(tryplugin(hostile("sound"), &why)) << why;
+  auto sound = loadpluginfile(hostile("sound"), &why);
+  ASSERT_TRUE(sound) << why;
+  EXPECT_EQ(sound->name(), kHostileName);
+  EXPECT_EQ(sound->estimates(), 2);
+}
+
+// A library that never answers is given up after the time allowed.
+TEST(HostilePlugin, OneThatHangsIsGivenUp) {
+  const auto start = std::chrono::steady_clock::now();
+  std::string why;
+  EXPECT_FALSE(tryplugin(hostile("hangname"), &why, 300));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_NE(why.find(hostile("hangname") + " did not answer within 300 ms"), std::string::npos)
+      << why;
+  EXPECT_LT(took, std::chrono::seconds(20)); // not waited on for ever
+}
+
+// What a fit returns is checked: every parameter and uncertainty, and the
+// model's value at every point. The fit fails with a reason that names the
+// model, logged before it is raised; par stays as it was.
+TEST(HostilePlugin, FitResultsAreCheckedAndTheReasonNamesTheModel) {
+  struct row {
+    const char *kind;
+    std::string reason;
+  };
+  const std::string who = "The plug-in model \"" + kHostileName + "\"";
+  const std::vector<row> table = {
+      {"nanfit", who + " gave parameter [1] = nan, which is not a finite number"},
+      {"inferr", who + " gave uncertainty [0] = inf, which is not a finite number"},
+      {"nanvalue", who + " gives nan at x = 3, which is not a finite number"},
+      {"threeestimates", who + " gave parameter [2] = nan, which is not a finite number"},
+      {"failsilent", who + " could not fit the dataset (its fit returned 5)"},
+  };
+  auto d = makedata({0, 1, 2, 3, 4}, {1, 3, 5, 7, 9}, {0.1, 0.1, 0.1, 0.1, 0.1});
+  for (const row &r : table) {
+    SCOPED_TRACE(r.kind);
+    std::string why;
+    auto lib = loadpluginfile(hostile(r.kind), &why);
+    ASSERT_TRUE(lib) << why;
+    enginelog log;
+    recordingcanvas mainchart, devchart;
+    customfit f(*lib);
+    f.par[0] = 7;
+    f.data = d.get();
+    try {
+      f.fitplot(mainchart, devchart, 1000, true);
+      ADD_FAILURE() << "no failure";
+    } catch (const engine_error &e) {
+      EXPECT_EQ(e.code(), kFailedFit);
+      EXPECT_EQ(std::string(e.what()), r.reason);
+    }
+    EXPECT_EQ(log.lines, std::vector<std::string>{r.reason});
+    EXPECT_EQ(f.par[0], 7);
+    EXPECT_TRUE(mainchart.made.empty());
+  }
+}
+
+// The sound fixture fits y = 1 + 2x: the weighted least-squares line,
+// computed here in long double from its normal equations.
+TEST(HostilePlugin, TheSoundFixtureFits) {
+  std::string why;
+  auto lib = loadpluginfile(hostile("sound"), &why);
+  ASSERT_TRUE(lib) << why;
+  const std::vector<double> x = {-3e3, -1e3, 2e3, 5e3, 9e3}, y = {-5e3, -1e3, 4.5e3, 1.1e4, 1.9e4};
+  const std::vector<double> e = {10, 20, 10, 40, 10};
+  auto d = makedata(x, y, e);
+  customfit f(*lib);
+  f.data = d.get();
+  recordingcanvas mainchart, devchart;
+  f.fitplot(mainchart, devchart, 1000, true);
+  long double s = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    const long double w = 1.0L / (static_cast<long double>(e[i]) * e[i]);
+    s += w, sx += w * x[i], sy += w * y[i], sxx += w * x[i] * x[i], sxy += w * x[i] * y[i];
+  }
+  const long double det = s * sxx - sx * sx;
+  EXPECT_NEAR(f.par[0], static_cast<double>((sxx * sy - sx * sxy) / det), 1e-9);
+  EXPECT_NEAR(f.par[1], static_cast<double>((s * sxy - sx * sy) / det), 1e-12);
+  EXPECT_EQ(f.formula(12), "y12(x) = a+b*x");
+}
+
+// Texts from a plug-in are one line of UTF-8 each; a gnuplot definition
+// that is not one line beginning "y<index>(x) = " is refused.
+TEST(HostilePlugin, TextsAreOneLineEachAndABadDefinitionIsRefused) {
+  std::string why;
+  auto lib = loadpluginfile(hostile("badformula"), &why);
+  ASSERT_TRUE(lib) << why;
+  auto d = makedata({0, 1, 2}, {1, 3, 5}, {0.1, 0.2, 0.1});
+  customfit f(*lib);
+  f.data = d.get();
+  f.fit(true);
+  stringlist lines;
+  f.describe(lines, true);
+  EXPECT_EQ(lines, (stringlist{"Fit of the form y=A+B*x", "two lines \xEF\xBF\xBD"}));
+  try {
+    (void)f.formula(1);
+    ADD_FAILURE() << "no failure";
+  } catch (const engine_error &e) {
+    EXPECT_EQ(std::string(e.what()), "The plug-in model \"" + kHostileName +
+                                         "\" wrote a gnuplot definition that is not one line "
+                                         "beginning \"y1(x) = \"");
+  }
+}
+
+// A library whose degree turns bad after it was bound: the fit is refused
+// with the reason in the log, and the point count does not overflow.
+TEST(HostilePlugin, ABadDegreeAtFitTimeIsLoggedWithTheReason) {
+  const PluginLibrary good = load("libcustomfit_poly4.so");
+  PluginLibrary bad = good;
+  bad.customispoly = [] { return 2147483647; };
+  enginelog log;
+  EXPECT_THROW(makefit(trendtype::custom, &bad), engine_error);
+  ASSERT_EQ(log.lines.size(), 1u);
+  EXPECT_EQ(log.lines[0], "The plug-in model \"Quartic y=ax^4+bx^3+cx^2+dx+e\" asks for a "
+                          "polynomial of degree 2147483647; the degree is 1 to 9");
+  EXPECT_EQ(fewestpoints(trendtype::custom, &bad), 3);
 }

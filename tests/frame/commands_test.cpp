@@ -690,7 +690,11 @@ void CommandsTest::fileOpenLoadsAPadOrLogsFileNotFound() {
   rig.frame->FileOpen();
   settle();
   QCOMPARE(made.size(), std::size_t(1));
-  QCOMPARE(rig.frame->log()->lines().size(), before + 1);
+  // What happened to the name, then the frame's message.
+  QCOMPARE(rig.frame->log()->lines().size(), before + 2);
+  QVERIFY(rig.frame->log()->lines()[before].endsWith(QStringLiteral(" - ") +
+                                                     dir.filePath(QStringLiteral("vanished.txt")) +
+                                                     QStringLiteral(" does not exist")));
   QVERIFY(rig.frame->log()->lines().last().endsWith(QStringLiteral(" - File Not Found!")));
   QCOMPARE(rig.beeps.count, beeps + 1);
   // The batch command's reader: a byte-order mark is not part of the text.

@@ -96,6 +96,25 @@ void LogTest::aPluginThatCannotBeUsedIsToldOnce_data() {
                                  << "is not absolute";
   QTest::newRow("missing functions") << "poly4-renamed"
                                      << "";
+  // Built from tests/plugins/hostile.c. A library that crashes while it is
+  // loaded or asked for its name is tried in a child process first: the
+  // program goes on without it.
+  QTest::newRow("crashes when asked for its name")
+      << "hostile:crashname"
+      << " while it was loaded and asked for its model's name";
+  QTest::newRow("crashes when it is loaded")
+      << "hostile:crashload"
+      << " while it was loaded and asked for its model's name";
+  QTest::newRow("crashes when given the log link")
+      << "hostile:crashlog"
+      << " while it was loaded and asked for its model's name";
+  QTest::newRow("asks for 7 estimates") << "hostile:badestimates"
+                                        << "asks for 7 estimates (customestimates); a model takes "
+                                           "0 to 5";
+  QTest::newRow("asks for degree -3") << "hostile:baddegree"
+                                      << "asks for a polynomial of degree -3";
+  QTest::newRow("a name of two lines") << "hostile:badname"
+                                       << "model name holds a line break";
 }
 
 void LogTest::aPluginThatCannotBeUsedIsToldOnce() {
@@ -107,6 +126,10 @@ void LogTest::aPluginThatCannotBeUsedIsToldOnce() {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write("this is not a shared library\n");
+  } else if (kind.startsWith(QLatin1String("hostile:"))) {
+    path = QStringLiteral(ORVALLE_TEST_PLUGIN_DIR "/libtestplugin_") + kind.mid(8) +
+           QStringLiteral(".so");
+    QVERIFY(QFileInfo::exists(path));
   } else if (kind == QLatin1String("relative")) {
     path = QStringLiteral("libcustomfit.so");
   } else {
@@ -122,6 +145,8 @@ void LogTest::aPluginThatCannotBeUsedIsToldOnce() {
   QVERIFY(lines[0].endsWith(QStringLiteral(" - Orvalle Program has started ")));
   QVERIFY2(lines[1].contains(QStringLiteral(" - No plug-in fit model: ")), qPrintable(lines[1]));
   QVERIFY2(lines[1].contains(says), qPrintable(lines[1]));
+  if (says.contains(QStringLiteral("while it was loaded")))
+    QVERIFY2(lines[1].contains(path), qPrintable(lines[1])); // the library is named
   QCOMPARE(rig.beeps.count, 0);
 }
 

@@ -2,6 +2,7 @@
 // files dropped on the frame open as scratch pads exactly as File Open
 // opens them; --help and --version answer without a window (app/main.cpp).
 // Covers frame/mainform_open.cpp.
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
@@ -73,6 +74,8 @@ private slots:
   void eachFileOpensAsAPadAndAMissingOneIsLogged();
   void filesReadInPartsOpenAsPadsAndWhatIsNoFileIsLogged();
   void droppedFilesOpenAsPads();
+  void namesThatAreNoFileAreExplained_data();
+  void namesThatAreNoFileAreExplained();
   void helpAndVersionNeedNoWindow_data();
   void helpAndVersionNeedNoWindow();
   void commandLineFilesOpenInTheProgram();
@@ -98,9 +101,13 @@ void OpenFilesTest::eachFileOpensAsAPadAndAMissingOneIsLogged() {
   QVERIFY(!pads[0]->modified());
   QCOMPARE(pads[1]->windowTitle(), b);
   QCOMPARE(pads[1]->Memo->toPlainText(), QStringLiteral("1 5 0.2 x\n"));
-  // The missing file: the frame's own message, as an error (one beep).
+  // The missing file: what is wrong with the name, then the frame's own
+  // message, as an error (one beep).
   const QStringList lines = rig.frame->log()->lines();
-  QCOMPARE(lines.size(), before + 1);
+  QCOMPARE(lines.size(), before + 2);
+  QVERIFY2(
+      lines[before].endsWith(QStringLiteral(" - ") + missing + QStringLiteral(" does not exist")),
+      qPrintable(lines[before]));
   QVERIFY(lines.last().endsWith(QStringLiteral(" - File Not Found!")));
   QCOMPARE(rig.beeps.count, beeps + 1);
 }
@@ -125,9 +132,12 @@ void OpenFilesTest::filesReadInPartsOpenAsPadsAndWhatIsNoFileIsLogged() {
   QCOMPARE(pads[0]->Memo->toPlainText(), QStringLiteral("1 2 0.1\n2 4 0.1\n"));
   QVERIFY(!pads[0]->modified());
   QCOMPARE(pads[1]->Memo->toPlainText(), QString::fromUtf8("# L\u00e4nge\n1 2 0.1\n"));
-  // The FIFO is no file to read (nor to wait on): the frame's message.
+  // The FIFO is no file to read (nor to wait on): what it is, then the
+  // frame's message.
   const QStringList lines = rig.frame->log()->lines();
-  QCOMPARE(lines.size(), before + 1);
+  QCOMPARE(lines.size(), before + 2);
+  QVERIFY2(lines[before].contains(fifo + QStringLiteral(" is a named pipe (FIFO), not a file")),
+           qPrintable(lines[before]));
   QVERIFY2(lines.last().endsWith(QStringLiteral(" - File Not Found!")), qPrintable(lines.last()));
   QCOMPARE(rig.beeps.count, beeps + 1);
 }
@@ -160,6 +170,59 @@ void OpenFilesTest::droppedFilesOpenAsPads() {
   refused.setAccepted(false);
   QCoreApplication::sendEvent(rig.frame.get(), &refused);
   QVERIFY(!refused.isAccepted());
+}
+
+void OpenFilesTest::namesThatAreNoFileAreExplained_data() {
+  QTest::addColumn<QString>("kind");
+  QTest::addColumn<QString>("says"); // after the full name
+  QTest::newRow("folder") << "folder"
+                          << " is a folder, not a file";
+  QTest::newRow("fifo") << "fifo"
+                        << " is a named pipe (FIFO), not a file: it is not read, as reading it "
+                           "could wait for ever";
+  QTest::newRow("device") << "device"
+                          << " is a device, not a file";
+  QTest::newRow("symlink loop") << "loop"
+                                << " is a loop of symbolic links that leads to no file";
+  QTest::newRow("dangling symlink") << "dangling"
+                                    << " is a symbolic link to %1, which does not exist";
+  QTest::newRow("missing") << "missing"
+                           << " does not exist";
+}
+
+void OpenFilesTest::namesThatAreNoFileAreExplained() {
+  QFETCH(QString, kind);
+  QFETCH(QString, says);
+  Rig rig;
+  rig.frame->setFilePadFactory(&OpenScratchPad);
+  QString name = rig.dir.filePath(kind);
+  const QByteArray encoded = QFile::encodeName(name);
+  if (kind == QLatin1String("folder")) {
+    QVERIFY(QDir(rig.dir.path()).mkdir(kind));
+  } else if (kind == QLatin1String("fifo")) {
+    QCOMPARE(::mkfifo(encoded.constData(), 0600), 0);
+  } else if (kind == QLatin1String("device")) {
+    name = QStringLiteral("/dev/null");
+  } else if (kind == QLatin1String("loop")) {
+    QVERIFY(QFile::link(rig.dir.filePath(QStringLiteral("other")), name));
+    QVERIFY(QFile::link(name, rig.dir.filePath(QStringLiteral("other"))));
+  } else if (kind == QLatin1String("dangling")) {
+    const QString gone = rig.dir.filePath(QStringLiteral("gone.txt"));
+    QVERIFY(QFile::link(gone, name));
+    says = says.arg(gone);
+  }
+  const qsizetype before = rig.frame->log()->lines().size();
+  const int beeps = rig.beeps.count;
+
+  rig.frame->OpenFiles({name});
+  settle();
+
+  QVERIFY(rig.pads().empty());
+  const QStringList lines = rig.frame->log()->lines();
+  QCOMPARE(lines.size(), before + 2);
+  QVERIFY2(lines[before].endsWith(QStringLiteral(" - ") + name + says), qPrintable(lines[before]));
+  QVERIFY(lines.last().endsWith(QStringLiteral(" - File Not Found!")));
+  QCOMPARE(rig.beeps.count, beeps + 1); // the one error entry
 }
 
 void OpenFilesTest::helpAndVersionNeedNoWindow_data() {

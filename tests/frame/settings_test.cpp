@@ -5,6 +5,8 @@
 // frame/preferences.cpp, frame/aboutbox.cpp and frame/localetext.cpp.
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,7 +19,12 @@
 #include <csignal>
 #include <memory>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "frame/aboutbox.h"
 #include "frame/localetext.h"
@@ -89,6 +96,8 @@ private slots:
   void fullDiskKeepsTheOldFileAndSaysSo();
   void blockedFolderStartsWithTheFirstRunValues();
   void valuesWithOddCharactersReadBack();
+  void rewritesKeepTheModeAndWriteThroughASymbolicLink();
+  void damagedKeyInAReadOnlyFolderStartsWithTheFirstRunValues();
 };
 
 void SettingsTest::storedDatesCountDaysFrom1899() {
@@ -477,3 +486,134 @@ void SettingsTest::valuesWithOddCharactersReadBack() {
 
 QTEST_MAIN(SettingsTest)
 #include "settings_test.moc"
+
+namespace {
+
+mode_t modeOf(const QString &path) {
+  struct stat st {};
+  return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Makes a folder read-only for this process while it lives: its mode for a
+// user, the immutable attribute for root (whom modes do not stop). ok() is
+// false when neither takes effect.
+class ReadOnlyFolder {
+public:
+  explicit ReadOnlyFolder(const QString &path) : path_(QFile::encodeName(path)) {
+    if (::geteuid() != 0) {
+      chmodded_ = ::chmod(path_.constData(), 0555) == 0;
+    } else {
+      fd_ = ::open(path_.constData(), O_RDONLY | O_DIRECTORY);
+      int flags = 0;
+      if (fd_ >= 0 && ::ioctl(fd_, FS_IOC_GETFLAGS, &flags) == 0) {
+        flags |= FS_IMMUTABLE_FL;
+        immutable_ = ::ioctl(fd_, FS_IOC_SETFLAGS, &flags) == 0;
+      }
+    }
+    // Whatever was done, nothing may be created there now.
+    const QByteArray probe = path_ + "/probe";
+    const int f = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    ok_ = (chmodded_ || immutable_) && f < 0;
+    if (f >= 0) {
+      ::close(f);
+      ::unlink(probe.constData());
+    }
+  }
+  ~ReadOnlyFolder() {
+    if (chmodded_)
+      ::chmod(path_.constData(), 0755);
+    if (immutable_) {
+      int flags = 0;
+      if (::ioctl(fd_, FS_IOC_GETFLAGS, &flags) == 0) {
+        flags &= ~FS_IMMUTABLE_FL;
+        ::ioctl(fd_, FS_IOC_SETFLAGS, &flags);
+      }
+    }
+    if (fd_ >= 0)
+      ::close(fd_);
+  }
+  ReadOnlyFolder(const ReadOnlyFolder &) = delete;
+  ReadOnlyFolder &operator=(const ReadOnlyFolder &) = delete;
+  bool ok() const { return ok_; }
+
+private:
+  QByteArray path_;
+  int fd_ = -1;
+  bool chmodded_ = false;
+  bool immutable_ = false;
+  bool ok_ = false;
+};
+
+} // namespace
+
+void SettingsTest::rewritesKeepTheModeAndWriteThroughASymbolicLink() {
+  SettingsFolder folder;
+  DialogScope dialogs;
+  Start().run(); // a sound key
+  // The user keeps the real file elsewhere, readable by its owner alone,
+  // and links it into place.
+  QTemporaryDir elsewhere;
+  const QString real = elsewhere.filePath(QStringLiteral("vantrel-settings.ini"));
+  QVERIFY(QFile::copy(folder.file(), real));
+  QVERIFY(QFile::remove(folder.file()));
+  QCOMPARE(::chmod(QFile::encodeName(real).constData(), 0600), 0);
+  QVERIFY(QFile::link(real, folder.file()));
+
+  auto frame = Start().run(); // writes "lastrun" and "timesrun"
+  QVERIFY(!frame->startFailed());
+  QVERIFY(QFileInfo(folder.file()).isSymLink());
+  QCOMPARE(QFileInfo(folder.file()).symLinkTarget(), real);
+  QCOMPARE(modeOf(real), mode_t(0600));
+  QCOMPARE(rawText(QStringLiteral("timesrun")), QStringLiteral("dword:2"));
+  QVERIFY(fileBytes(real).contains("timesrun=\"dword:2\""));
+
+  // A write from the Preferences goes the same way.
+  frame->SetInvMatr(false);
+  QVERIFY(QFileInfo(folder.file()).isSymLink());
+  QCOMPARE(modeOf(real), mode_t(0600));
+  QCOMPARE(rawText(QStringLiteral("invmatr")), QStringLiteral("dword:0"));
+  QCOMPARE(QDir(folder.dir.filePath(QStringLiteral("Halvorn")))
+               .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System),
+           QStringList{QStringLiteral("Vantrel.ini")}); // nothing left beside it
+}
+
+void SettingsTest::damagedKeyInAReadOnlyFolderStartsWithTheFirstRunValues() {
+  SettingsFolder folder;
+  DialogScope dialogs;
+  BeepCounter beeps;
+  Start().run(); // a sound key, then damaged
+  setRaw(QStringLiteral("isbasic"), QVariant());
+  const QByteArray damaged = fileBytes(folder.file());
+  ReadOnlyFolder readOnly(folder.dir.filePath(QStringLiteral("Halvorn")));
+  if (!readOnly.ok())
+    QSKIP("the settings folder cannot be made read-only here");
+
+  // Every start alike: none ends, none changes the file.
+  for (std::size_t run = 1; run <= 2; ++run) {
+    auto frame = Start().run();
+    QVERIFY(!frame->startFailed());
+    QCOMPARE(dialogs.fake.messages.size(), run);
+    QCOMPARE(dialogs.fake.messages.back().title, kErrorTitle);
+    const QString text = dialogs.fake.messages.back().text;
+    QVERIFY2(text.startsWith(QStringLiteral("Registry Key for VTRL has missing/bad components. "
+                                            "This may be due to an old entry from beta editions. "
+                                            "The key cannot be rebuilt: the settings file ") +
+                             folder.file() + QStringLiteral(" cannot be removed (")),
+             qPrintable(text));
+    QVERIFY(text.endsWith(QStringLiteral("Orvalle starts with the first-run settings; changes to "
+                                         "the preferences will not be kept.")));
+    QCOMPARE(beeps.count, static_cast<int>(run));
+    // The first-run values.
+    QCOMPARE(frame->timesrun(), quint32(1));
+    QVERIFY(frame->invmatr());
+    QCOMPARE(frame->lastrun(), 0.0);
+    QVERIFY(!frame->samplefits());
+    QVERIFY(!frame->initdirbool());
+    QCOMPARE(frame->upchi(), 100.0f);
+    QCOMPARE(frame->lowchi(), 0.1f);
+    settle();
+    const QString line = frame->log()->lines().filter(QStringLiteral("cannot be rebuilt")).value(0);
+    QVERIFY2(line.contains(folder.file()), qPrintable(frame->log()->lines().join('\n')));
+    QCOMPARE(fileBytes(folder.file()), damaged);
+  }
+}

@@ -227,6 +227,8 @@ private slots:
   void solverSettingReadAtEachFit();
   void nonConvergingCosineAddsNothing();
   void nonFiniteChiSquareIsAFailedFit();
+  void hostilePluginFitsFailWithTheirReason_data();
+  void hostilePluginFitsFailWithTheirReason();
   void failureAfterListingTakesTheFitBack();
   void multiFit_data();
   void multiFit();
@@ -748,6 +750,53 @@ void FitsTest::nonFiniteChiSquareIsAFailedFit() {
   QCOMPARE(frame.log[0].kind, kEngineLogKind);
   QCOMPARE(frame.log[0].text,
            QStringLiteral("The fit gave a chi-square that is not a finite number"));
+  QVERIFY(frame.log[1].error);
+  QCOMPARE(frame.log[1].text,
+           QStringLiteral("Critical Failure Occurred In Fitted The Chosen Line"));
+  QCOMPARE(fit->Fits.count, 0u);
+  QCOMPARE(datasetOf(*fit, 0)->currentfit(), nullptr);
+}
+
+void FitsTest::hostilePluginFitsFailWithTheirReason_data() {
+  QTest::addColumn<QString>("kind");
+  QTest::addColumn<QString>("reason");
+  const QString who = QStringLiteral("The plug-in model \"Hostile straight line y=A+B*x\"");
+  QTest::newRow("NaN parameter") << "nanfit"
+                                 << who + " gave parameter [1] = nan, which is not a finite number";
+  QTest::newRow("infinite uncertainty")
+      << "inferr" << who + " gave uncertainty [0] = inf, which is not a finite number";
+  QTest::newRow("a third parameter it never fits")
+      << "threeestimates" << who + " gave parameter [2] = nan, which is not a finite number";
+  QTest::newRow("NaN value") << "nanvalue"
+                             << who + " gives nan at x = 3, which is not a finite number";
+  QTest::newRow("fails saying nothing")
+      << "failsilent" << who + " could not fit the dataset (its fit returned 5)";
+}
+
+void FitsTest::hostilePluginFitsFailWithTheirReason() {
+  // Plug-in libraries built from tests/plugins/hostile.c, bound as the
+  // program binds one: the reason, naming the model, comes before the
+  // plotter's own message, and nothing is added.
+  QFETCH(QString, kind);
+  QFETCH(QString, reason);
+  std::string why;
+  const auto lib =
+      loadpluginfile(ORVALLE_TEST_PLUGIN_DIR "/libtestplugin_" + kind.toStdString() + ".so", &why);
+  QVERIFY2(lib, why.c_str());
+  FakeFrame frame;
+  frame.gauss = true;
+  frame.pluginLibrary = &*lib;
+  EngineLog engine(frame);
+  auto fit = makePlotter(frame, {"0 1 0.1", "1 3 0.1", "2 5 0.1", "3 7 0.1", "4 9 0.1"});
+  QVERIFY(fit);
+  clickType(*fit, 4);
+  QCOMPARE(fit->TrType->itemText(4), QStringLiteral("Hostile straight line y=A+B*x"));
+  QVERIFY(fit->AddTr->isEnabled());
+  frame.log.clear();
+  pressFit(*fit);
+  QCOMPARE(frame.log.size(), std::size_t(2));
+  QCOMPARE(frame.log[0].kind, kEngineLogKind);
+  QCOMPARE(frame.log[0].text, reason);
   QVERIFY(frame.log[1].error);
   QCOMPARE(frame.log[1].text,
            QStringLiteral("Critical Failure Occurred In Fitted The Chosen Line"));
