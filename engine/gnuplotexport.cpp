@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -97,6 +98,23 @@ itemlook lookof(const gnuplotchart &chart, const std::string &name,
   if (k < colours.size())
     look.colour = " lc rgb \"" + rgb(colours[k]) + "\"";
   return look;
+}
+
+// The band of fit i as an inline data block "$band<i>" (x, lower, upper),
+// or nothing when the fit has no covariance or the chart no x range.
+bool addbandblock(std::string &out, const gnuplotchart &chart, const bfit &fit, std::size_t i) {
+  if (chart.band == bandlevel::none || !(chart.xhigh > chart.xlow))
+    return false;
+  const auto band =
+      confidenceband(fit, chart.band, chart.xlow, chart.xhigh, 101, chart.logx && chart.xlow > 0);
+  if (band.empty() || std::isnan(band.front().lower))
+    return false;
+  addline(out, "$band" + std::to_string(i) + " << EOD");
+  for (const bandpoint &p : band)
+    addline(out, generaltext(p.x, 10, '.') + " " + generaltext(p.lower, 10, '.') + " " +
+                     generaltext(p.upper, 10, '.'));
+  addline(out, "EOD");
+  return true;
 }
 
 // The error a deviation is drawn with: the y error, or for a fit with x
@@ -211,8 +229,17 @@ std::string gnuplotscript(const gnuplotchart &chart, const std::string &datapath
     }
   }
 
-  const std::string P = quoted(datapath);
+  // The bands first, so that the points and curves are drawn over them.
   std::vector<std::string> items;
+  for (std::size_t i = 0; i < chart.fits.size(); ++i) {
+    if (!chart.fits[i].fit || !addbandblock(out, chart, *chart.fits[i].fit, i))
+      continue;
+    const colour c = i < chart.fitcolours.size() ? chart.fitcolours[i] : 0x808080;
+    items.push_back("$band" + std::to_string(i) +
+                    " using 1:2:3 ti \"\" with filledcurves fc rgb \"" + rgb(c) +
+                    "\" fs transparent solid 0.25 noborder");
+  }
+  const std::string P = quoted(datapath);
   for (std::size_t k = 0; k < chart.datasets.size(); ++k) {
     const dataset *d = chart.datasets[k];
     const bool xy = d && d->hasxerrors();

@@ -11,6 +11,7 @@
 
 #include "engine/bfit.h"
 #include "engine/dataset.h"
+#include "engine/report.h"
 
 namespace orvalle {
 
@@ -39,6 +40,12 @@ struct gnuplotchart {
   bool legend = false;
   std::vector<colour> datasetcolours;
   std::vector<colour> fitcolours;
+  // The fits' confidence band, drawn with filledcurves behind the curves
+  // from xlow to xhigh (the chart's x range); none leaves the script as
+  // without it.
+  bandlevel band = bandlevel::none;
+  double xlow = 0.0;
+  double xhigh = 0.0;
 };
 
 inline constexpr const char *kGnuplotEol = "\r\n";

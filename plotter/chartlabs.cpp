@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include <QThread>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "frame/accessiblenames.h"
 #include "frame/application.h"
@@ -165,6 +167,15 @@ QWidget *TChartlabs::buildAxisPage() {
   LogY->setObjectName(QStringLiteral("LogY"));
   LogY->setAccessibleName(LogY->text());
   LogY->setToolTip(QStringLiteral("Show the y axis on a logarithmic scale, in decades"));
+  BandLevel = new QComboBox(page);
+  BandLevel->setObjectName(QStringLiteral("BandLevel"));
+  BandLevel->addItems(
+      {QStringLiteral("No Band"), QStringLiteral("1 \u03c3 Band"), QStringLiteral("95 % Band")});
+  BandLevel->setAccessibleName(QStringLiteral("Confidence band"));
+  BandLevel->setToolTip(QStringLiteral(
+      "Shade where each fitted curve lies: one standard deviation (68.3 %) or 95 % either side, "
+      "from the fit's covariance. It shows how well the curve is known, not where new points "
+      "fall."));
   ResetBtn = new QPushButton(QStringLiteral("Reset"), page);
   UpdateBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton),
                               QStringLiteral("Update"), page);
@@ -185,6 +196,7 @@ QWidget *TChartlabs::buildAxisPage() {
   grid->addWidget(Legend, 4, 2);
   grid->addWidget(LogX, 5, 0);
   grid->addWidget(LogY, 5, 1);
+  grid->addWidget(BandLevel, 5, 2);
   grid->addWidget(ResetBtn, 6, 0);
   grid->addWidget(UpdateBtn, 6, 1);
   grid->setRowStretch(7, 1);
@@ -197,6 +209,8 @@ QWidget *TChartlabs::buildAxisPage() {
   connect(Legend, &QCheckBox::toggled, this, [this] { guarded([this] { LegendClick(); }); });
   connect(LogX, &QCheckBox::toggled, this, [this] { guarded([this] { LogXClick(); }); });
   connect(LogY, &QCheckBox::toggled, this, [this] { guarded([this] { LogYClick(); }); });
+  connect(BandLevel, &QComboBox::currentIndexChanged, this,
+          [this] { guarded([this] { BandLevelChange(); }); });
   connect(XOrgin, &QPushButton::clicked, this, [this] { guarded([this] { XOrginClick(); }); });
   connect(YOrgin, &QPushButton::clicked, this, [this] { guarded([this] { YOrginClick(); }); });
   connect(ResetBtn, &QPushButton::clicked, this, [this] { guarded([this] { ResetBtnClick(); }); });
@@ -276,6 +290,8 @@ void TChartlabs::LegendClick() {
 void TChartlabs::LogXClick() { sendCode(kLabsLogX); }
 
 void TChartlabs::LogYClick() { sendCode(kLabsLogY); }
+
+void TChartlabs::BandLevelChange() { sendCode(kLabsBand); }
 
 void TChartlabs::SaveShownLimits() {
   if (!ShownLimits)
@@ -459,6 +475,7 @@ void TFit::LabelsClick(int page) {
   w->Legend->setChecked(ShowLegend);
   w->LogX->setChecked(LogX);
   w->LogY->setChecked(LogY);
+  w->BandLevel->setCurrentIndex(static_cast<int>(Band));
 
   // After a short pause the window answers its controls again.
   QThread::msleep(40);
@@ -493,6 +510,10 @@ void TFit::TitlesChanged(int code) {
     break;
   case kLabsLimits:
     TakeLimits(*w);
+    RedrawCharts();
+    break;
+  case kLabsBand:
+    Band = static_cast<bandlevel>(std::clamp(w->BandLevel->currentIndex(), 0, 2));
     RedrawCharts();
     break;
   case kLabsLogX:

@@ -15,6 +15,7 @@
 #include <optional>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -37,6 +38,7 @@ enum ChartlabsCode : int {
   kLabsLegend = 30, // the main chart's legend from the "Legend" check box
   kLabsLogX = 40,   // the main chart's x axis logarithmic or linear
   kLabsLogY = 50,   // the main chart's y axis logarithmic or linear
+  kLabsBand = 60,   // the fits' confidence band: none, 1 sigma or 95 %
   kLabsReset = 999,
 };
 
@@ -94,6 +96,9 @@ public:
   QCheckBox *Legend = nullptr;
   QCheckBox *LogX = nullptr;
   QCheckBox *LogY = nullptr;
+  // The confidence band of the fitted curves: "No Band", "1 σ Band" (68.3 %),
+  // "95 % Band", in the order of bandlevel.
+  QComboBox *BandLevel = nullptr;
   QPushButton *XOrgin = nullptr;
   QPushButton *YOrgin = nullptr;
   QPushButton *ResetBtn = nullptr;
@@ -114,6 +119,7 @@ public slots:
   void LegendClick();
   void LogXClick();
   void LogYClick();
+  void BandLevelChange();
   void UpdateBtnClick();
   void XOrginClick();
   void YOrginClick();

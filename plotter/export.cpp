@@ -132,7 +132,10 @@ gnuplotchart gnuplotChartOf(TFit &p) {
   chart.logy = p.LogY;
   // With the legend on, the script names and colours what the chart names.
   chart.legend = p.ShowLegend;
-  if (chart.legend) {
+  chart.band = p.Band;
+  chart.xlow = p.XLow;
+  chart.xhigh = p.XHigh;
+  if (chart.legend || chart.band != bandlevel::none) {
     p.Datasets.each([&](dataset *d) {
       const TErrPointSeries *s = TFit::errorSeries(d->series.get());
       chart.datasetcolours.push_back(s ? fromQColor(s->SeriesColour) : 0);

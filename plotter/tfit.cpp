@@ -12,12 +12,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <functional>
 
@@ -367,7 +369,35 @@ QWidget *TFit::buildChartPage() {
   p->addWidget(Txtnpoints, 2, 2);
   p->addWidget(ChartListBox, 0, 3, 3, 1);
   p->setColumnStretch(3, 1);
+  // The chosen fit's results for a report: copied rounded to their
+  // uncertainties, its residuals, and its details (covariance, correlation,
+  // reduced chi-square and p-value).
+  ResultsBtn = new QToolButton(Panel1);
+  ResultsBtn->setText(QStringLiteral("Results"));
+  ResultsBtn->setAccessibleName(QStringLiteral("Results"));
+  ResultsBtn->setToolTip(QStringLiteral("Copy the chosen fit's results for a report, or show its "
+                                        "details"));
+  ResultsBtn->setPopupMode(QToolButton::InstantPopup);
+  auto *results = new QMenu(ResultsBtn);
+  CopyResultsText = results->addAction(QStringLiteral("Copy Results"));
+  CopyResultsMarkdown = results->addAction(QStringLiteral("Copy Results as Markdown"));
+  CopyResultsLatex = results->addAction(QStringLiteral("Copy Results as LaTeX"));
+  CopyResiduals = results->addAction(QStringLiteral("Copy Residuals"));
+  results->addSeparator();
+  ShowDetails = results->addAction(QStringLiteral("Details..."));
+  ResultsBtn->setMenu(results);
+  p->addWidget(ResultsBtn, 0, 4);
   v->addWidget(Panel1);
+  connect(CopyResultsText, &QAction::triggered, this,
+          [this] { guarded([this] { CopyResults(reportformat::text); }); });
+  connect(CopyResultsMarkdown, &QAction::triggered, this,
+          [this] { guarded([this] { CopyResults(reportformat::markdown); }); });
+  connect(CopyResultsLatex, &QAction::triggered, this,
+          [this] { guarded([this] { CopyResults(reportformat::latex); }); });
+  connect(CopyResiduals, &QAction::triggered, this,
+          [this] { guarded([this] { CopyResidualTable(); }); });
+  connect(ShowDetails, &QAction::triggered, this,
+          [this] { guarded([this] { ShowFitDetails(); }); });
 
   connect(Deletetr, &QPushButton::clicked, this, [this] { guarded([this] { DeletetrClick(); }); });
   connect(CBoxDetails, &QComboBox::activated, this,

@@ -19,9 +19,12 @@
 #include "engine/chartseries.h"
 #include "engine/dataset.h"
 #include "engine/numeric.h"
+#include "engine/report.h"
 #include "engine/trendtypes.h"
 #include "frame/mdichild.h"
 
+class QCPGraph;
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -34,6 +37,7 @@ class QSlider;
 class QTabWidget;
 class QTableView;
 class QTimer;
+class QToolButton;
 class QWidget;
 
 namespace orvalle {
@@ -109,6 +113,11 @@ public:
   // never has one but keeps its plot area lined up with the main chart's.
   // Returns whether the charts changed.
   bool ShowLegendAsChosen();
+  // The confidence band of every fit that has a covariance, drawn behind
+  // its curve in its colour at the level chosen in Band (none: no bands).
+  void DrawBands();
+  // Takes the band of one fit off the main chart (before the fit goes).
+  void RemoveBand(const bfit *fit);
   void ShowDatasetTable();
   // The information text of all fits (name, chi-square, degrees of freedom,
   // description, a blank line each), with the locale's decimal separator.
@@ -157,6 +166,15 @@ public:
   QString XAxisTitle = " ", YAxisTitle = " ";
   QString XAxisSuffix, YAxisSuffix;
   QPointer<QWidget> TitlesWindow;
+  // The confidence band's level: the user's choice in the titles and axes
+  // window, this plotter's own, none at first.
+  bandlevel Band = bandlevel::none;
+  // The band graphs on the main chart: per fit its upper and lower edge.
+  struct BandGraphs {
+    const bfit *fit;
+    QPointer<QCPGraph> upper, lower;
+  };
+  std::vector<BandGraphs> Bands;
   std::unique_ptr<chartseries> ZeroLine;
 
   // --- Controls (named as in the form) ------------------------------------
@@ -181,6 +199,9 @@ public:
   ColourBox *DataColorBox = nullptr;
   QPushButton *AddBtn = nullptr;
   QPlainTextEdit *temo = nullptr;
+  QToolButton *ResultsBtn = nullptr;
+  QAction *CopyResultsText = nullptr, *CopyResultsMarkdown = nullptr, *CopyResultsLatex = nullptr;
+  QAction *CopyResiduals = nullptr, *ShowDetails = nullptr;
 
   QTableView *StringGridM = nullptr;
   DatasetTableModel *StringGridMModel = nullptr;
@@ -242,6 +263,13 @@ public slots:
   void GoPlotBtnClick();
   void CBoxDetailsChange();
   void DeletetrClick();
+  // The chosen fit's results rounded to their uncertainties (with its
+  // details in the plain text), its residual table, and its details shown
+  // in a window. Without a chosen fit they say so on the status line.
+  void CopyResults(reportformat format);
+  void CopyResidualTable();
+  void ShowFitDetails();
+  QString ResultsText(reportformat format) const;
   void UpdateMultiFitButton();
   void CheckPointCount();
   void ShowEstimates(int n);

@@ -280,6 +280,7 @@ void TFit::RedrawCharts() {
   MChart->yAxis->setRange(shown.v(YLow), shown.v(YHigh));
   MChart->xAxis->setRange(shown.u(XLow), shown.u(XHigh));
 
+  DrawBands();
   ShowLegendAsChosen();
 
   // The deviations chart's value axis is automatic; its bottom axis follows
@@ -288,6 +289,60 @@ void TFit::RedrawCharts() {
   DevChart->xAxis->setRange(MChart->xAxis->range());
   MChart->replot();
   DevChart->replot();
+}
+
+void TFit::RemoveBand(const bfit *fit) {
+  for (auto it = Bands.begin(); it != Bands.end();) {
+    if (it->fit == fit) {
+      for (QCPGraph *g : {it->upper.data(), it->lower.data()})
+        if (g)
+          MChart->removeGraph(g);
+      it = Bands.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void TFit::DrawBands() {
+  for (const BandGraphs &b : Bands)
+    for (QCPGraph *g : {b.upper.data(), b.lower.data()})
+      if (g)
+        MChart->removeGraph(g);
+  Bands.clear();
+  if (Band == bandlevel::none)
+    return;
+  // Bands lie on a layer of their own under the points and curves.
+  if (!MChart->layer(QStringLiteral("band")))
+    MChart->addLayer(QStringLiteral("band"), MChart->layer(QStringLiteral("main")),
+                     QCustomPlot::limBelow);
+  const axismap shown{XOffset, XScale, YOffset, YScale};
+  Fits.each([&](bfit *fit) {
+    const auto *curve = dynamic_cast<const graphhandle *>(fit ? fit->curve.get() : nullptr);
+    if (!curve || !curve->graph() || std::isnan(curvesigma(*fit, XLow)))
+      return;
+    const auto band = confidenceband(*fit, Band, XLow, XHigh, 201, LogX);
+    if (band.empty())
+      return;
+    auto *lower = new QCPGraph(MChart->xAxis, MChart->yAxis); // owned by the chart
+    auto *upper = new QCPGraph(MChart->xAxis, MChart->yAxis);
+    for (QCPGraph *g : {lower, upper}) {
+      g->setLayer(QStringLiteral("band"));
+      g->setPen(Qt::NoPen);
+      g->setSelectable(QCP::stNone);
+      g->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+    }
+    QColor colour = curve->graph()->pen().color();
+    colour.setAlpha(60);
+    upper->setBrush(colour);
+    upper->setChannelFillGraph(lower);
+    for (const bandpoint &p : band) {
+      const bool off = LogY && !(p.lower > 0);
+      lower->addData(shown.u(p.x), off ? std::nan("") : shown.v(p.lower));
+      upper->addData(shown.u(p.x), LogY && !(p.upper > 0) ? std::nan("") : shown.v(p.upper));
+    }
+    Bands.push_back({fit, upper, lower});
+  });
 }
 
 bool TFit::ShowLegendAsChosen() {

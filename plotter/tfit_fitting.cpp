@@ -267,7 +267,8 @@ void TFit::takeBackFit(dataset &target, const bfit *fit, int previousDetail,
     detach(target, fit);
     const int at = Fits.indexof(fit);
     if (at < 0)
-      return;                                 // never listed: the caller's pointer still owns it
+      return; // never listed: the caller's pointer still owns it
+    RemoveBand(fit);
     Fits.removeat(static_cast<unsigned>(at)); // its series leave the charts
     CBoxDetails->removeItem(at);
     CBoxDetails->setCurrentIndex(previousDetail < CBoxDetails->count() ? previousDetail : -1);
@@ -353,6 +354,7 @@ void TFit::GoPlotBtnClick() {
     try {
       while (static_cast<int>(Fits.count) > firstLine) {
         const int last = static_cast<int>(Fits.count) - 1;
+        RemoveBand(fitAt(Fits, last));
         Fits.removeat(static_cast<unsigned>(last));
         if (last < CBoxDetails->count())
           CBoxDetails->removeItem(last);
@@ -401,6 +403,7 @@ void TFit::DeletetrClick() {
     // The dataset has no current fit any more, whichever fit it was.
     if (fit->data)
       fit->data->attach(nullptr);
+    RemoveBand(fit);
     Fits.removeat(static_cast<unsigned>(index)); // its series leave the charts
   }
   ShowLegendAsChosen();
