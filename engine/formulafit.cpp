@@ -1,17 +1,21 @@
 // The formula fit: Levenberg-Marquardt with MINPACK's diagonal scaling of
 // the parameters (Eigen's port of lmder, the routine behind scipy's
-// least_squares(method='lm')) on the weighted residuals sqrt(w) (f(x) - y),
-// scaled by a power of two to order one. The Jacobian is exact: the
-// formula's derivatives come from its expression tree by forward-mode
-// automatic differentiation (typedformula::derivatives), so neither the
-// steps nor the covariance depend on a difference step, however large a
-// parameter is against the curve's width.
+// least_squares(method='lm')) on the weighted residuals sqrt(w) (f(x) - y).
+// The residuals are scaled by a power of two to order one, and so is each
+// parameter, so that data from 1e-30 to 1e30 and parameters 1e30 apart
+// meet the same arithmetic. The Jacobian is exact: the formula's
+// derivatives come from its expression tree by forward-mode automatic
+// differentiation (typedformula::derivatives), so neither the steps nor
+// the covariance depend on a difference step, however large a parameter
+// is against the curve's width.
 //
 // Where the iteration ends, Gauss-Newton steps polish the point and a test
-// decides whether it is a minimum: the Gauss-Newton step must promise no
-// reduction of the chi-square beyond a 1e-12 part of it (or rounding). A
-// point that fails is the start of a new iteration from the best point
-// seen; a fit that does not reach a minimum that way fails with the reason.
+// decides whether it is a minimum: the Gauss-Newton step must promise to
+// lower the chi-square by no more than a 1e-12 part of it (or rounding).
+// A point that fails is the start of a new iteration from the best point
+// seen; should that not reach a minimum either, the iteration starts again
+// from the estimates with a shorter first step. A fit that reaches no
+// minimum fails and says where it stopped.
 #include "engine/formulafit.h"
 
 #include <Eigen/Dense>
@@ -101,11 +105,34 @@ public:
     return finite && std::isfinite(r.squaredNorm());
   }
 
-  // Eigen's function call. The start must evaluate; a trial step that
+  // The iteration's own variables are u = p / c, with c a power of two per
+  // parameter that brings the columns of the Jacobian to order one where
+  // the iteration starts: the QR factorisation inside Levenberg-Marquardt
+  // decides rank from the sizes of its columns, and would take a parameter
+  // whose column is 1e-16 of another's for one the data do not determine.
+  void setcolumns(const vector &p) {
+    columns_ = vector::Ones(p.size());
+    matrix J;
+    if (!jacobian(p, J))
+      return;
+    for (Eigen::Index k = 0; k < p.size(); ++k) {
+      const double n = J.col(k).norm();
+      if (n > 0.0 && std::isfinite(n)) {
+        int e = 0;
+        (void)std::frexp(n, &e);
+        columns_[k] = std::ldexp(1.0, -e);
+      }
+    }
+  }
+  vector touser(const vector &p) const { return p.cwiseQuotient(columns_); }
+  vector fromuser(const vector &u) const { return u.cwiseProduct(columns_); }
+
+  // Eigen's function call at u. The start must evaluate; a trial step that
   // leaves the formula's domain is answered with a huge residual, so that
   // the iteration rejects it and shortens its step. The best point seen is
   // kept.
-  int operator()(const vector &p, vector &r) {
+  int operator()(const vector &u, vector &r) {
+    const vector p = fromuser(u);
     if (evaluate(p, r)) {
       const double norm = r.squaredNorm();
       if (best_.size() == 0 || norm < bestnorm_) {
@@ -122,12 +149,13 @@ public:
     return 0;
   }
 
-  // Eigen's Jacobian, exact. Returns 0, or -1 on a fault.
-  int df(const vector &p, matrix &J) {
-    if (!jacobian(p, J)) {
+  // Eigen's Jacobian at u, exact. Returns 0, or -1 on a fault.
+  int df(const vector &u, matrix &J) {
+    if (!jacobian(fromuser(u), J)) {
       fault_ = true;
       return -1;
     }
+    J = J * columns_.asDiagonal();
     return 0;
   }
 
@@ -191,6 +219,7 @@ private:
   bool fault_ = false;
   vector best_;
   double bestnorm_ = 0.0;
+  vector columns_;
 };
 
 [[noreturn]] void fail(const std::string &message) {
@@ -301,7 +330,9 @@ bool descend(residuals &r, vector &p, gaussnewton &gn, int &iterations, double f
   lm.parameters.xtol = 1e-14;
   lm.parameters.gtol = 0.0;
   lm.parameters.maxfev = 200 * (static_cast<int>(p.size()) + 1);
-  (void)lm.minimize(p);
+  r.setcolumns(p);
+  vector u = r.touser(p);
+  (void)lm.minimize(u);
   iterations += static_cast<int>(lm.iter);
   if (r.fault() || r.best().size() != p.size())
     return false;
