@@ -358,3 +358,292 @@ TEST(TortureNonlinear, EveryReportedFormulaFitIsTheMinimumWithItsCovariance) {
   EXPECT_EQ(failed, 0) << "of " << all.size();
   EXPECT_GT(succeeded, 150);
 }
+
+// ------------------------------------------------ the built-in iterative models
+
+namespace {
+
+// A built-in model with its derivatives and second derivatives.
+struct builtin {
+  const char *name;
+  int np;
+  std::function<ld(ld x, const params &p, params &g, std::array<params, kMax> &h)> f;
+};
+
+const builtin kCosine{"periodic", 2,
+                      [](ld x, const params &p, params &g, std::array<params, kMax> &h) {
+                        const ld c = std::cos(p[1] * x), s = std::sin(p[1] * x);
+                        g[0] = c, g[1] = -p[0] * x * s;
+                        h[0][0] = 0, h[0][1] = h[1][0] = -x * s, h[1][1] = -p[0] * x * x * c;
+                        return p[0] * c;
+                      }};
+const builtin kDamped{
+    "periodicdecay", 4, [](ld x, const params &p, params &g, std::array<params, kMax> &h) {
+      const ld E = std::exp(p[1] * x), c = std::cos(p[2] * x + p[3]), s = std::sin(p[2] * x + p[3]);
+      const ld A = p[0];
+      g[0] = E * c, g[1] = A * x * E * c, g[2] = -A * x * E * s, g[3] = -A * E * s;
+      h[0][0] = 0, h[0][1] = x * E * c, h[0][2] = -x * E * s, h[0][3] = -E * s;
+      h[1][1] = A * x * x * E * c, h[1][2] = -A * x * x * E * s, h[1][3] = -A * x * E * s;
+      h[2][2] = -A * x * x * E * c, h[2][3] = -A * x * E * c, h[3][3] = -A * E * c;
+      for (int a = 0; a < 4; ++a)
+        for (int b = 0; b < a; ++b)
+          h[a][b] = h[b][a];
+      return A * E * c;
+    }};
+
+// Newton's iteration on the gradient of the chi-square in long double from
+// the reported values to the stationary point, with the chi-square there
+// and the uncertainties H^-1 (J^T W J) H^-1 that the iterative models
+// report (H the derivative of the gradient).
+reference newton(const builtin &m, const problem &q, const params &reported) {
+  const int n = m.np;
+  reference ref;
+  ref.p = reported;
+  std::vector<std::vector<ld>> H, S;
+  for (int it = 0; it < 30; ++it) {
+    H.assign(n, std::vector<ld>(n, 0));
+    S = H;
+    std::vector<ld> F(n, 0);
+    ld chi = 0;
+    for (std::size_t i = 0; i < q.x.size(); ++i) {
+      params g{};
+      std::array<params, kMax> h{};
+      const ld r = m.f(q.x[i], ref.p, g, h) - q.y[i];
+      const ld w = 1 / (static_cast<ld>(q.sy[i]) * q.sy[i]);
+      chi += w * r * r;
+      for (int a = 0; a < n; ++a) {
+        F[a] -= w * r * g[a];
+        for (int b = 0; b < n; ++b) {
+          H[a][b] += w * (g[a] * g[b] + r * h[a][b]);
+          S[a][b] += w * g[a] * g[b];
+        }
+      }
+    }
+    ref.chisq = chi;
+    if (!solve(H, F))
+      return ref;
+    for (int a = 0; a < n; ++a)
+      ref.p[a] += F[a];
+  }
+  // H^-1 S H^-1, column by column.
+  std::vector<std::vector<ld>> Hi(n, std::vector<ld>(n, 0));
+  for (int a = 0; a < n; ++a) {
+    std::vector<ld> e(n, 0);
+    e[a] = 1;
+    if (!solve(H, e))
+      return ref;
+    for (int b = 0; b < n; ++b)
+      Hi[b][a] = e[b];
+  }
+  ref.sigma.assign(n, 0);
+  for (int a = 0; a < n; ++a) {
+    ld v = 0;
+    for (int b = 0; b < n; ++b)
+      for (int c = 0; c < n; ++c)
+        v += Hi[a][b] * S[b][c] * Hi[a][c];
+    ref.sigma[a] = std::sqrt(v);
+  }
+  ref.ok = std::isfinite(static_cast<double>(ref.chisq));
+  return ref;
+}
+
+// Weighted least squares of 1, u, u^2, ... (n terms) in long double:
+// the coefficients, lowest power first, and their covariance.
+void polyfit(const std::vector<ld> &u, const std::vector<ld> &v, const std::vector<ld> &w, int n,
+             std::vector<ld> &c, std::vector<std::vector<ld>> &cov) {
+  std::vector<std::vector<ld>> M(n, std::vector<ld>(n, 0));
+  std::vector<ld> b(n, 0);
+  for (std::size_t i = 0; i < u.size(); ++i)
+    for (int a = 0; a < n; ++a) {
+      b[a] += w[i] * v[i] * std::pow(u[i], a);
+      for (int k = 0; k < n; ++k)
+        M[a][k] += w[i] * std::pow(u[i], a + k);
+    }
+  c = b;
+  ASSERT_TRUE(solve(M, c));
+  cov.assign(n, std::vector<ld>(n, 0));
+  for (int a = 0; a < n; ++a) {
+    std::vector<ld> e(n, 0);
+    e[a] = 1;
+    ASSERT_TRUE(solve(M, e));
+    for (int k = 0; k < n; ++k)
+      cov[k][a] = e[k];
+  }
+}
+
+std::unique_ptr<dataset> plain(const problem &q) { return makedata(q.x, q.y, q.sy); }
+
+// Fits f to q; false when it failed (with the engine's error).
+bool fitted(bfit &f, dataset &d, const std::vector<double> &start) {
+  for (std::size_t k = 0; k < start.size(); ++k)
+    f.par[k] = start[k];
+  f.data = &d;
+  nullcanvas canvas;
+  try {
+    f.fitplot(canvas, canvas, 1000, true);
+  } catch (const engine_error &e) {
+    ADD_FAILURE() << "the fit failed: " << e.what();
+    return false;
+  }
+  return true;
+}
+
+void expectclose(const bfit &f, const std::vector<ld> &p, const std::vector<ld> &sigma,
+                 double within) {
+  for (std::size_t k = 0; k < p.size(); ++k) {
+    const double s = static_cast<double>(sigma[k]);
+    EXPECT_LE(std::fabs(f.par[k] - static_cast<double>(p[k])), within * s) << "parameter " << k;
+    EXPECT_LE(std::fabs(f.err[k] - s), 1e-3 * s) << "uncertainty " << k;
+  }
+}
+
+} // namespace
+
+TEST(TortureNonlinear, TheIterativeModelsReachTheStationaryPointAtEveryScale) {
+  source rnd(4242);
+  setlogwindow(nullptr);
+  int runs = 0;
+  for (const double K : {1e-30, 1e-16, 1e-3, 1.0, 1e7, 1e16, 1e30})
+    for (int round = 0; round < 3; ++round) {
+      const int n = 12 + rnd.below(20);
+      {
+        const double B = rnd.uniform(1, 5);
+        params t{K * rnd.uniform(1, 9), B};
+        problem q;
+        q.m = nullptr;
+        q.x = spread(0.1, 0.1 + 6 * M_PI / B, n);
+        for (double x : q.x) {
+          params g{};
+          std::array<params, kMax> h{};
+          const double e = 0.02 * K * std::pow(10.0, rnd.uniform());
+          q.sy.push_back(e);
+          q.y.push_back(static_cast<double>(kCosine.f(x, t, g, h)) + e * rnd.normal());
+        }
+        SCOPED_TRACE(std::string("periodic K=") + std::to_string(K));
+        auto d = plain(q);
+        periodic f;
+        if (fitted(f, *d, {static_cast<double>(t[0]) * 1.03, B * 1.004})) {
+          const reference ref = newton(kCosine, q, {f.par[0], f.par[1]});
+          ASSERT_TRUE(ref.ok);
+          expectclose(f, {ref.p[0], ref.p[1]}, ref.sigma, 1e-3);
+          EXPECT_LE(std::fabs(f.chisq() - static_cast<double>(ref.chisq)),
+                    1e-6 * static_cast<double>(ref.chisq));
+          ++runs;
+        }
+      }
+      {
+        params t{K * rnd.uniform(1, 9), -rnd.uniform(0.05, 0.5), rnd.uniform(1, 5),
+                 rnd.uniform(-1, 1)};
+        problem q;
+        q.x = spread(0, 6 * M_PI / static_cast<double>(t[2]), n + 8);
+        for (double x : q.x) {
+          params g{};
+          std::array<params, kMax> h{};
+          const double v = static_cast<double>(kDamped.f(x, t, g, h));
+          const double e = 0.02 * K * std::pow(10.0, rnd.uniform());
+          q.sy.push_back(e);
+          q.y.push_back(v + e * rnd.normal());
+        }
+        SCOPED_TRACE(std::string("periodicdecay K=") + std::to_string(K));
+        auto d = plain(q);
+        periodicdecay f;
+        const std::vector<double> start = {
+            static_cast<double>(t[0]) * 1.02, static_cast<double>(t[1]) * 1.02,
+            static_cast<double>(t[2]) * 1.003, static_cast<double>(t[3]) + 0.01};
+        if (fitted(f, *d, start)) {
+          const reference ref = newton(kDamped, q, {f.par[0], f.par[1], f.par[2], f.par[3]});
+          ASSERT_TRUE(ref.ok);
+          expectclose(f, {ref.p[0], ref.p[1], ref.p[2], ref.p[3]}, ref.sigma, 1e-3);
+          EXPECT_LE(std::fabs(f.chisq() - static_cast<double>(ref.chisq)),
+                    1e-6 * static_cast<double>(ref.chisq));
+          ++runs;
+        }
+      }
+    }
+  EXPECT_EQ(runs, 42);
+}
+
+TEST(TortureNonlinear, TheLinearisedModelsAreTheirTransformedFitsAtEveryScale) {
+  // Power: a weighted line through (log10 x^2, log10 y) with errors
+  // sigma / (y ln 10); resonance: a weighted parabola through (x, 1/y)
+  // with errors sigma / y^2, about the mean x. Both in long double here.
+  source rnd(777);
+  const ld ln10 = std::log(10.0L);
+  for (const double K : {1e-30, 1e-16, 1e-3, 1.0, 1e7, 1e16, 1e30})
+    for (const double xs : {1e-3, 1.0, 1e3}) {
+      const int n = 8 + rnd.below(20);
+      {
+        const double A = K * rnd.uniform(1, 9), B = rnd.uniform(-2.5, 2.5);
+        problem q;
+        q.x = spread(xs, 10 * xs, n);
+        std::vector<ld> u, v, w;
+        for (double x : q.x) {
+          const double f = A * std::pow(x * x, B / 2);
+          const double e = 0.02 * f * rnd.uniform(0.5, 3);
+          q.sy.push_back(e);
+          q.y.push_back(f + e * 0.5 * rnd.normal());
+          u.push_back(std::log10(static_cast<ld>(x) * x));
+          v.push_back(std::log10(static_cast<ld>(q.y.back())));
+          const ld s = e / (q.y.back() * ln10);
+          w.push_back(1 / (s * s));
+        }
+        SCOPED_TRACE("power K=" + std::to_string(K) + " x~" + std::to_string(xs));
+        auto d = plain(q);
+        powersq f;
+        std::vector<ld> c;
+        std::vector<std::vector<ld>> cov;
+        polyfit(u, v, w, 2, c, cov);
+        if (fitted(f, *d, {})) {
+          const ld Aref = std::pow(10.0L, c[0]), Bref = 2 * c[1];
+          const std::vector<ld> sigma = {Aref * ln10 * std::sqrt(cov[0][0]),
+                                         2 * std::sqrt(cov[1][1])};
+          expectclose(f, {Aref, Bref}, sigma, 1e-6);
+        }
+      }
+      {
+        const double width = rnd.uniform(0.5, 3) * xs, C = width * width;
+        // Centres up to 1e9 from x = 0.
+        const double offset = std::pow(10.0, 3 * rnd.below(4));
+        const double B = offset + xs * rnd.uniform(2, 8), A = K * C * rnd.uniform(1, 9);
+        problem q;
+        q.x = spread(B - 3 * width, B + 3 * width, n);
+        const double x0 = (q.x.front() + q.x.back()) / 2;
+        std::vector<ld> u, v, w;
+        for (double x : q.x) {
+          const double f = A / ((B - x) * (B - x) + C);
+          const double e = 0.02 * f * rnd.uniform(0.5, 3);
+          q.sy.push_back(e);
+          q.y.push_back(f + e * 0.5 * rnd.normal());
+          u.push_back(static_cast<ld>(x) - x0);
+          v.push_back(1 / static_cast<ld>(q.y.back()));
+          const ld s = e / (static_cast<ld>(q.y.back()) * q.y.back());
+          w.push_back(1 / (s * s));
+        }
+        SCOPED_TRACE("resonance K=" + std::to_string(K) + " x~" + std::to_string(B));
+        auto d = plain(q);
+        resonance f;
+        std::vector<ld> c;
+        std::vector<std::vector<ld>> cov;
+        polyfit(u, v, w, 3, c, cov);
+        if (fitted(f, *d, {})) {
+          // 1/y = a u^2 + b u + c: A = 1/a, B = x0 - b/(2a), C = c/a - (b/(2a))^2,
+          // carried to first order with the covariance of (c, b, a).
+          const ld a = c[2], b = c[1], c0 = c[0], h = b / (2 * a);
+          const ld Aref = 1 / a, Bref = x0 - h, Cref = c0 / a - h * h;
+          // d(A, B, C)/d(c0, b, a)
+          const ld D[3][3] = {{0, 0, -1 / (a * a)},
+                              {0, -1 / (2 * a), h / a},
+                              {1 / a, -h / a, -c0 / (a * a) + 2 * h * h / a}};
+          std::vector<ld> sigma(3);
+          for (int r = 0; r < 3; ++r) {
+            ld s = 0;
+            for (int k = 0; k < 3; ++k)
+              for (int l = 0; l < 3; ++l)
+                s += D[r][k] * cov[k][l] * D[r][l];
+            sigma[r] = std::sqrt(s);
+          }
+          expectclose(f, {Aref, Bref, Cref}, sigma, 1e-6);
+        }
+      }
+    }
+}
