@@ -368,6 +368,8 @@ struct builtin {
   const char *name;
   int np;
   std::function<ld(ld x, const params &p, params &g, std::array<params, kMax> &h)> f;
+  // df/dx, for the effective variance with x errors.
+  std::function<ld(ld x, const params &p)> dx;
 };
 
 const builtin kCosine{"periodic", 2,
@@ -376,9 +378,11 @@ const builtin kCosine{"periodic", 2,
                         g[0] = c, g[1] = -p[0] * x * s;
                         h[0][0] = 0, h[0][1] = h[1][0] = -x * s, h[1][1] = -p[0] * x * x * c;
                         return p[0] * c;
-                      }};
+                      },
+                      [](ld x, const params &p) { return -p[0] * p[1] * std::sin(p[1] * x); }};
 const builtin kDamped{
-    "periodicdecay", 4, [](ld x, const params &p, params &g, std::array<params, kMax> &h) {
+    "periodicdecay", 4,
+    [](ld x, const params &p, params &g, std::array<params, kMax> &h) {
       const ld E = std::exp(p[1] * x), c = std::cos(p[2] * x + p[3]), s = std::sin(p[2] * x + p[3]);
       const ld A = p[0];
       g[0] = E * c, g[1] = A * x * E * c, g[2] = -A * x * E * s, g[3] = -A * E * s;
@@ -389,6 +393,10 @@ const builtin kDamped{
         for (int b = 0; b < a; ++b)
           h[a][b] = h[b][a];
       return A * E * c;
+    },
+    [](ld x, const params &p) {
+      const ld ph = p[2] * x + p[3];
+      return p[0] * std::exp(p[1] * x) * (p[1] * std::cos(ph) - p[2] * std::sin(ph));
     }};
 
 // Newton's iteration on the gradient of the chi-square in long double from
@@ -471,7 +479,32 @@ void polyfit(const std::vector<ld> &u, const std::vector<ld> &v, const std::vect
   }
 }
 
-std::unique_ptr<dataset> plain(const problem &q) { return makedata(q.x, q.y, q.sy); }
+std::unique_ptr<dataset> plain(const problem &q) {
+  auto d = makedata(q.x, q.y, q.sy);
+  if (!q.sx.empty())
+    d->xerr = makerow(q.sx);
+  return d;
+}
+
+// With x errors, the problem with every y error replaced by the effective
+// error at the values p, which the effective-variance rounds settle at.
+problem effective(const builtin &m, problem q, const params &p) {
+  for (std::size_t i = 0; i < q.sx.size(); ++i) {
+    const ld s = m.dx(q.x[i], p) * q.sx[i];
+    q.sy[i] = static_cast<double>(std::sqrt(static_cast<ld>(q.sy[i]) * q.sy[i] + s * s));
+  }
+  q.sx.clear();
+  return q;
+}
+
+// x errors of a tenth of the spacing, for every third round.
+void addxerrors(source &rnd, problem &q, int round) {
+  if (round % 3 != 2)
+    return;
+  const double spacing = (q.x.back() - q.x.front()) / static_cast<double>(q.x.size());
+  for (std::size_t i = 0; i < q.x.size(); ++i)
+    q.sx.push_back(0.1 * spacing * rnd.uniform(0.5, 1.5));
+}
 
 // Fits f to q; false when it failed (with the engine's error).
 bool fitted(bfit &f, dataset &d, const std::vector<double> &start) {
@@ -519,11 +552,14 @@ TEST(TortureNonlinear, TheIterativeModelsReachTheStationaryPointAtEveryScale) {
           q.sy.push_back(e);
           q.y.push_back(static_cast<double>(kCosine.f(x, t, g, h)) + e * rnd.normal());
         }
-        SCOPED_TRACE(std::string("periodic K=") + std::to_string(K));
+        addxerrors(rnd, q, round);
+        SCOPED_TRACE(std::string("periodic K=") + std::to_string(K) +
+                     (q.sx.empty() ? "" : " with x errors"));
         auto d = plain(q);
         periodic f;
         if (fitted(f, *d, {static_cast<double>(t[0]) * 1.03, B * 1.004})) {
-          const reference ref = newton(kCosine, q, {f.par[0], f.par[1]});
+          const params at{f.par[0], f.par[1]};
+          const reference ref = newton(kCosine, effective(kCosine, q, at), at);
           ASSERT_TRUE(ref.ok);
           expectclose(f, {ref.p[0], ref.p[1]}, ref.sigma, 1e-3);
           EXPECT_LE(std::fabs(f.chisq() - static_cast<double>(ref.chisq)),
@@ -544,14 +580,17 @@ TEST(TortureNonlinear, TheIterativeModelsReachTheStationaryPointAtEveryScale) {
           q.sy.push_back(e);
           q.y.push_back(v + e * rnd.normal());
         }
-        SCOPED_TRACE(std::string("periodicdecay K=") + std::to_string(K));
+        addxerrors(rnd, q, round);
+        SCOPED_TRACE(std::string("periodicdecay K=") + std::to_string(K) +
+                     (q.sx.empty() ? "" : " with x errors"));
         auto d = plain(q);
         periodicdecay f;
         const std::vector<double> start = {
             static_cast<double>(t[0]) * 1.02, static_cast<double>(t[1]) * 1.02,
             static_cast<double>(t[2]) * 1.003, static_cast<double>(t[3]) + 0.01};
         if (fitted(f, *d, start)) {
-          const reference ref = newton(kDamped, q, {f.par[0], f.par[1], f.par[2], f.par[3]});
+          const params at{f.par[0], f.par[1], f.par[2], f.par[3]};
+          const reference ref = newton(kDamped, effective(kDamped, q, at), at);
           ASSERT_TRUE(ref.ok);
           expectclose(f, {ref.p[0], ref.p[1], ref.p[2], ref.p[3]}, ref.sigma, 1e-3);
           EXPECT_LE(std::fabs(f.chisq() - static_cast<double>(ref.chisq)),
