@@ -105,10 +105,11 @@ struct node {
 
 // A value with its derivatives with respect to the parameters and, last,
 // x: at most kMaxParameters + 1 of them.
-struct dual {
-  double v = 0.0;
-  std::array<double, typedformula::kMaxParameters + 1> d{};
+template <typename T> struct dualof {
+  T v = 0;
+  std::array<T, typedformula::kMaxParameters + 1> d{};
 };
+using dual = dualof<double>;
 
 } // namespace
 
@@ -125,6 +126,7 @@ struct typedformula::impl {
   // The expression tree in postfix order, and the stack it runs on.
   std::vector<node> program;
   std::vector<dual> stack;
+  std::vector<dualof<long double>> longstack;
 
   // Splits source into tokens, gathering the parameters' names.
   void tokenize();
@@ -146,7 +148,7 @@ struct typedformula::impl {
   std::size_t primary(std::size_t i);
   // Runs program with derivatives in n components; the result is
   // stack.front().
-  void run(int n);
+  template <typename T> void run(std::vector<dualof<T>> &on, int n) const;
   int positionofmu(int mupos) const;
   [[noreturn]] void muerror(const mu::Parser::exception_type &e) const;
 };
@@ -412,6 +414,7 @@ void typedformula::impl::buildtree() {
     throw formula_error("The formula cannot be read" + at(tokens[end].position),
                         tokens[end].position);
   stack.assign(program.size(), dual{});
+  longstack.assign(program.size(), dualof<long double>{});
 }
 
 std::size_t typedformula::impl::sum(std::size_t i) {
@@ -498,48 +501,48 @@ namespace {
 
 // d = s * d over n components, where a component that does not depend on
 // what changes stays 0 even when s is infinite or NaN (sqrt at 0).
-void chain(std::array<double, typedformula::kMaxParameters + 1> &d, double s, int n) {
+template <typename T> void chain(std::array<T, typedformula::kMaxParameters + 1> &d, T s, int n) {
   for (int k = 0; k < n; ++k)
-    d[k] = d[k] == 0.0 ? 0.0 : s * d[k];
+    d[k] = d[k] == 0 ? T(0) : s * d[k];
 }
 
 // a * b with the same care: a component of b that is 0 adds nothing.
-double times(double s, double d) { return d == 0.0 ? 0.0 : s * d; }
+template <typename T> T times(T s, T d) { return d == 0 ? T(0) : s * d; }
 
 // The derivative of function f (its index in kFunctions) at a, where its
 // value is v.
-double slopeof(std::string_view f, double a, double v) {
+template <typename T> T slopeof(std::string_view f, T a, T v) {
   if (f == "exp")
     return v;
   if (f == "log" || f == "ln")
-    return 1.0 / a;
+    return 1 / a;
   if (f == "log10")
-    return 1.0 / (a * std::numbers::ln10);
+    return 1 / (a * std::numbers::ln10_v<T>);
   if (f == "sqrt")
-    return 0.5 / v;
+    return T(0.5) / v;
   if (f == "sin")
     return std::cos(a);
   if (f == "cos")
     return -std::sin(a);
   if (f == "tan")
-    return 1.0 + v * v;
+    return 1 + v * v;
   if (f == "asin")
-    return 1.0 / std::sqrt(1.0 - a * a);
+    return 1 / std::sqrt(1 - a * a);
   if (f == "acos")
-    return -1.0 / std::sqrt(1.0 - a * a);
+    return -1 / std::sqrt(1 - a * a);
   if (f == "atan")
-    return 1.0 / (1.0 + a * a);
+    return 1 / (1 + a * a);
   if (f == "sinh")
     return std::cosh(a);
   if (f == "cosh")
     return std::sinh(a);
   if (f == "tanh")
-    return 1.0 - v * v;
+    return 1 - v * v;
   // abs
-  return a > 0.0 ? 1.0 : (a < 0.0 ? -1.0 : 0.0);
+  return a > 0 ? T(1) : (a < 0 ? T(-1) : T(0));
 }
 
-double valueof(std::string_view f, double a) {
+template <typename T> T valueof(std::string_view f, T a) {
   if (f == "exp")
     return std::exp(a);
   if (f == "log" || f == "ln")
@@ -570,7 +573,7 @@ double valueof(std::string_view f, double a) {
 }
 
 // a = a op b for the binary steps.
-void binary(step s, dual &a, const dual &b, int n) {
+template <typename T> void binary(step s, dualof<T> &a, const dualof<T> &b, int n) {
   switch (s) {
   case step::add:
     a.v += b.v;
@@ -588,16 +591,16 @@ void binary(step s, dual &a, const dual &b, int n) {
     a.v *= b.v;
     break;
   case step::divide: {
-    const double q = a.v / b.v;
+    const T q = a.v / b.v;
     for (int k = 0; k < n; ++k)
       a.d[k] = (a.d[k] - times(q, b.d[k])) / b.v;
     a.v = q;
     break;
   }
   default: { // power: d(a^b) = b a^(b-1) da + a^b ln(a) db
-    const double v = std::pow(a.v, b.v);
-    const double base = b.v * std::pow(a.v, b.v - 1.0);
-    const double exponent = v * std::log(a.v);
+    const T v = std::pow(a.v, b.v);
+    const T base = b.v * std::pow(a.v, b.v - 1);
+    const T exponent = v * std::log(a.v);
     for (int k = 0; k < n; ++k)
       a.d[k] = times(base, a.d[k]) + times(exponent, b.d[k]);
     a.v = v;
@@ -607,44 +610,46 @@ void binary(step s, dual &a, const dual &b, int n) {
 
 } // namespace
 
-void typedformula::impl::run(int n) {
+template <typename T> void typedformula::impl::run(std::vector<dualof<T>> &on, int n) const {
   std::size_t top = 0;
   for (const node &e : program) {
     switch (e.what) {
     case step::number:
     case step::variable:
     case step::parameter: {
-      dual &t = stack[top++];
-      t.d.fill(0.0);
+      dualof<T> &t = on[top++];
+      t.d.fill(0);
       if (e.what == step::number) {
-        t.v = e.number;
+        t.v = static_cast<T>(e.number);
       } else if (e.what == step::variable) {
-        t.v = x;
-        t.d[static_cast<std::size_t>(n - 1)] = 1.0;
+        t.v = static_cast<T>(x);
+        if (n > 0) // with no components, values alone
+          t.d[static_cast<std::size_t>(n - 1)] = 1;
       } else {
-        t.v = p[static_cast<std::size_t>(e.index)];
-        t.d[static_cast<std::size_t>(e.index)] = 1.0;
+        t.v = static_cast<T>(p[static_cast<std::size_t>(e.index)]);
+        if (e.index < n)
+          t.d[static_cast<std::size_t>(e.index)] = 1;
       }
       break;
     }
     case step::negate: {
-      dual &t = stack[top - 1];
+      dualof<T> &t = on[top - 1];
       t.v = -t.v;
       for (int k = 0; k < n; ++k)
         t.d[k] = -t.d[k];
       break;
     }
     case step::function: {
-      dual &t = stack[top - 1];
+      dualof<T> &t = on[top - 1];
       const std::string_view f = kFunctions[static_cast<std::size_t>(e.index)];
-      const double v = valueof(f, t.v);
+      const T v = valueof(f, t.v);
       chain(t.d, slopeof(f, t.v, v), n);
       t.v = v;
       break;
     }
     default:
       --top;
-      binary(e.what, stack[top - 1], stack[top], n);
+      binary(e.what, on[top - 1], on[top], n);
     }
   }
 }
@@ -703,12 +708,19 @@ double typedformula::derivatives(double x, std::span<const double> p, std::span<
   std::copy_n(p.begin(), std::min(p.size(), np), d->p.begin());
   d->x = x;
   const int n = static_cast<int>(np) + 1;
-  d->run(n);
+  d->run(d->stack, n);
   const dual &r = d->stack.front();
   std::copy_n(r.d.begin(), std::min(dp.size(), np), dp.begin());
   if (dx)
     *dx = r.d[np];
   return r.v;
+}
+
+long double typedformula::longvalue(double x, std::span<const double> p) const {
+  std::copy_n(p.begin(), std::min(p.size(), d->names.size()), d->p.begin());
+  d->x = x;
+  d->run(d->longstack, 0);
+  return d->longstack.front().v;
 }
 
 std::string typedformula::gnuplottext(std::span<const double> p) const {

@@ -66,6 +66,9 @@ public:
   // and p. NaN or an infinity come back as they are.
   double derivatives(double x, std::span<const double> p, std::span<double> dp,
                      double *dx = nullptr) const;
+  // f(x) from the same tree in long double, for residuals that keep their
+  // digits where f and y nearly cancel.
+  long double longvalue(double x, std::span<const double> p) const;
 
   // The formula in gnuplot's syntax with the values p in place of the
   // parameters: ^ becomes **, ln becomes log, every number is written as a

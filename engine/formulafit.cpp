@@ -127,6 +127,25 @@ public:
   vector touser(const vector &p) const { return p.cwiseQuotient(columns_); }
   vector fromuser(const vector &u) const { return u.cwiseProduct(columns_); }
 
+  // r(p) as evaluate() does, but with f in long double from the formula's
+  // own tree: near the minimum f and y agree in many digits, and the
+  // residuals then keep theirs.
+  bool evaluatelong(const vector &p, vector &r) {
+    ++evaluations_;
+    const std::span<const double> ps(p.data(), static_cast<std::size_t>(p.size()));
+    r.resize(m_);
+    bool finite = true;
+    for (int i = 0; i < m_; ++i) {
+      const auto k = static_cast<std::size_t>(i);
+      const long double f = f_.longvalue(x_[k], ps);
+      buf_[k] = static_cast<double>(f);
+      const double v = static_cast<double>((f - y_[k]) * sw_[k] * scale_);
+      finite = finite && std::isfinite(v);
+      r[i] = v;
+    }
+    return finite && std::isfinite(r.squaredNorm());
+  }
+
   // Eigen's function call at u. The start must evaluate; a trial step that
   // leaves the formula's domain is answered with a huge residual, so that
   // the iteration rejects it and shortens its step. The best point seen is
@@ -239,17 +258,23 @@ struct gaussnewton {
   double predicted = 0.0;
   // Rounding's share of chisq, below which no reduction means anything.
   double rounding = 0.0;
+  // The same for residuals from long double values, where the polish
+  // stops.
+  double longrounding = 0.0;
   // The norm of the scaled sqrt(w) f.
   double modelnorm = 0.0;
 
   // False where the residuals or the Jacobian are not finite.
   bool at(residuals &res, const vector &p) {
-    if (!res.evaluate(p, r) || !res.jacobian(p, J))
+    if (!res.evaluatelong(p, r) || !res.jacobian(p, J))
       return false;
     chisq = r.squaredNorm();
     const double size =
         kRoundingUnits * std::numeric_limits<double>::epsilon() * res.roundingsize();
     rounding = size * size;
+    const double longsize =
+        kRoundingUnits * std::numeric_limits<long double>::epsilon() * res.roundingsize();
+    longrounding = longsize * longsize;
     modelnorm = res.modelnorm();
     norms = J.colwise().norm();
     vector inverse = norms;
@@ -277,11 +302,11 @@ struct gaussnewton {
 bool polish(residuals &res, vector &p, gaussnewton &gn) {
   if (!gn.at(res, p))
     return false;
-  for (int k = 0; k < kPolishSteps && !(gn.predicted <= gn.rounding); ++k) {
+  for (int k = 0; k < kPolishSteps && !(gn.predicted <= gn.longrounding); ++k) {
     const vector s = gn.step();
     const vector q = p + s;
     vector rq;
-    if (!s.allFinite() || q == p || !res.evaluate(q, rq))
+    if (!s.allFinite() || q == p || !res.evaluatelong(q, rq))
       break;
     if (!(rq.squaredNorm() <= gn.chisq * (1.0 + 4 * std::numeric_limits<double>::epsilon())))
       break;
