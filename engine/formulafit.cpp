@@ -51,6 +51,8 @@ constexpr int kRestarts = 4;
 // Gauss-Newton steps that polish the end of an iteration.
 constexpr int kPolishSteps = 6;
 
+constexpr long double kLargest = std::numeric_limits<double>::max();
+
 using vector = Eigen::VectorXd;
 using matrix = Eigen::MatrixXd;
 
@@ -138,10 +140,13 @@ public:
     for (int i = 0; i < m_; ++i) {
       const auto k = static_cast<std::size_t>(i);
       const long double f = f_.longvalue(x_[k], ps);
-      buf_[k] = static_cast<double>(f);
-      const double v = static_cast<double>((f - y_[k]) * sw_[k] * scale_);
-      finite = finite && std::isfinite(v);
-      r[i] = v;
+      const long double v = (f - y_[k]) * sw_[k] * scale_;
+      // Beyond the range of double (which long double exceeds) counts as
+      // infinite; the conversion itself would be undefined.
+      const bool fits = std::fabs(f) <= kLargest && std::fabs(v) <= kLargest;
+      finite = finite && fits;
+      buf_[k] = fits ? static_cast<double>(f) : kLargest;
+      r[i] = fits ? static_cast<double>(v) : kLargest;
     }
     return finite && std::isfinite(r.squaredNorm());
   }
