@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/fits.h"
 #include "engine/formula.h"
 #include "engine/formulafit.h"
 #include "engine/logchannel.h"
@@ -416,5 +417,42 @@ TEST(FormulaFitExact, NistStrdProblemsFromBothStarts) {
             << f.model().parameters()[static_cast<std::size_t>(k)];
       EXPECT_GE(digits(f.chisq(), p.rss), 9.0);
     }
+  }
+}
+
+TEST(FormulaFitExact, TheIterativeModelsGiveExactSlopesForTheEffectiveVariance) {
+  // df/dx from the closed forms, far from x = 0 too, where a difference
+  // over a millionth of |x| spans many periods or the whole peak.
+  powersq pw;
+  pw.par[0] = 3, pw.par[1] = 1.7;
+  resonance rs;
+  rs.par[0] = 2, rs.par[1] = 1e6, rs.par[2] = 0.25;
+  periodic pc;
+  pc.par[0] = 2, pc.par[1] = 3;
+  periodicdecay pd;
+  pd.par[0] = 2, pd.par[1] = -0.2, pd.par[2] = 3, pd.par[3] = 0.4;
+  struct {
+    const bfit *f;
+    double x;
+    std::function<ld(ld)> slope;
+  } cases[] = {
+      {&pw, 2.5, [](ld x) { return 3 * 1.7L * std::pow(x, 0.7L); }},
+      {&pw, -1e7, [](ld x) { return -3 * 1.7L * std::pow(-x, 0.7L); }},
+      {&rs, 1e6 + 0.3,
+       [](ld x) {
+         const ld d = 1e6L - x, q = d * d + 0.25L;
+         return 2 * 2 * d / (q * q);
+       }},
+      {&pc, 1e3 + 0.1, [](ld x) { return -2 * 3 * std::sin(3 * x); }},
+      {&pd, 7.3,
+       [](ld x) {
+         const ld ph = 3 * x + 0.4L;
+         return 2 * std::exp(-0.2L * x) * (-0.2L * std::cos(ph) - 3 * std::sin(ph));
+       }},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.x);
+    const double want = static_cast<double>(c.slope(c.x));
+    EXPECT_NEAR(c.f->slope(c.x, 1.0), want, 1e-9 * std::fabs(want));
   }
 }
