@@ -370,6 +370,83 @@ bool descend(residuals &r, vector &p, gaussnewton &gn, int &iterations, double f
   return polish(r, p, gn);
 }
 
+// Levenberg-Marquardt from p, then again from the best point while the
+// end is not a minimum and the chi-square still falls. Should that not
+// reach a minimum, the same from the start with a first step bound a
+// hundred and then ten thousand times smaller: a long first step may have
+// crossed into a region where a parameter no longer changes the curve.
+// p and gn become the best end, a minimum where one was reached; false
+// when no iteration ended at a point where the formula and its
+// derivatives have values.
+bool minimise(residuals &r, vector &p, gaussnewton &gn, int &iterations) {
+  bool ok = false;
+  const vector start = p;
+  for (const double factor : {100.0, 1.0, 0.01}) {
+    gaussnewton here;
+    vector q = start;
+    r.forgetbest();
+    bool done = descend(r, q, here, iterations, factor);
+    for (int k = 0; done && k < kRestarts && !here.minimum(); ++k) {
+      const double before = here.chisq;
+      done = descend(r, q, here, iterations, factor);
+      if (done && !(here.chisq < before))
+        break;
+    }
+    if (r.fault())
+      break;
+    const bool better = !ok || (here.minimum() && !gn.minimum()) ||
+                        (here.minimum() == gn.minimum() && here.chisq < gn.chisq);
+    if (done && better) {
+      ok = true;
+      p = q;
+      gn = here;
+    }
+    if (ok && gn.minimum())
+      break;
+  }
+  return ok;
+}
+
+// Why the data do not determine a parameter at p, or empty. A parameter
+// whose change over a small step is no more than the rounding of the
+// formula's values does not change the curve at all. The rank test on the
+// other columns, scaled to unit length so that parameters of very
+// different sizes compare fairly: a column that the others make to within
+// the tolerance is a parameter the data do not determine; named is the
+// first parameter, in the formula's order, that adds nothing to those
+// before it.
+std::string whatisundetermined(const gaussnewton &gn, const vector &p,
+                               const std::vector<std::string> &names) {
+  const double noise = 1e3 * std::numeric_limits<double>::epsilon() * gn.modelnorm;
+  const double small = 2.0 * std::cbrt(std::numeric_limits<double>::epsilon());
+  const std::string head = "The data do not determine the parameter";
+  int still = -1;
+  matrix Jn(gn.J.rows(), 0);
+  for (Eigen::Index k = 0; k < p.size(); ++k) {
+    const double span = small * (p[k] != 0.0 ? std::fabs(p[k]) : 1.0);
+    if (!(gn.norms[k] * span > noise)) {
+      if (still < 0)
+        still = static_cast<int>(k);
+      continue;
+    }
+    Jn.conservativeResize(Eigen::NoChange, Jn.cols() + 1);
+    Jn.col(Jn.cols() - 1) = gn.J.col(k) / gn.norms[k];
+    Eigen::ColPivHouseholderQR<matrix> qr(Jn);
+    qr.setThreshold(kRankTolerance);
+    if (qr.rank() < Jn.cols())
+      return head + " " + names[static_cast<std::size_t>(k)] +
+             ": other parameters change the curve in the same way";
+  }
+  if (still >= 0) {
+    const std::string &name = names[static_cast<std::size_t>(still)];
+    return head + " " + name + ": at " + name + " = " + generaltext(p[still], 8) +
+           " the curve does not change with it";
+  }
+  if (gn.qr.rank() < p.size())
+    return head + "s: other parameters change the curve in the same way";
+  return {};
+}
+
 // The message of a fit that stopped short of the minimum, in numbers of the
 // fit itself.
 std::string notminimum(const gaussnewton &gn, double scale) {
@@ -398,78 +475,18 @@ void formulafit::fit(bool /*gauss*/) {
   if (!p.allFinite() || !r.setscale(p))
     fail(kNotConverged);
 
-  // Levenberg-Marquardt, then again from the best point while the end is
-  // not a minimum and the chi-square still falls. Should that not reach a
-  // minimum, the same from the start with a first step bound a hundred and
-  // then ten thousand times smaller: a long first step may have crossed
-  // into a region where a parameter no longer changes the curve.
   gaussnewton gn;
-  bool ok = false;
-  const vector start = p;
-  for (const double factor : {100.0, 1.0, 0.01}) {
-    gaussnewton here;
-    vector q = start;
-    r.forgetbest();
-    bool done = descend(r, q, here, iterations, factor);
-    for (int k = 0; done && k < kRestarts && !here.minimum(); ++k) {
-      const double before = here.chisq;
-      done = descend(r, q, here, iterations, factor);
-      if (done && !(here.chisq < before))
-        break;
-    }
-    if (r.fault())
-      break;
-    if (done && (!ok || (here.minimum() && !gn.minimum()) ||
-                 (here.minimum() == gn.minimum() && here.chisq < gn.chisq))) {
-      ok = true;
-      p = q;
-      gn = here;
-    }
-    if (ok && gn.minimum())
-      break;
-  }
+  const bool ok = minimise(r, p, gn, iterations);
   evaluations = r.evaluations();
   if (!ok || !p.allFinite())
     fail(kNotConverged);
 
-  // A parameter whose change over a small step is no more than the
-  // rounding of the formula's values does not change the curve at all.
-  const double noise = 1e3 * std::numeric_limits<double>::epsilon() * gn.modelnorm;
-  const double small = 2.0 * std::cbrt(std::numeric_limits<double>::epsilon());
-  std::vector<int> moving;
-  int still = -1;
-  for (int k = 0; k < np; ++k) {
-    const double span = small * (p[k] != 0.0 ? std::fabs(p[k]) : 1.0);
-    if (gn.norms[k] * span > noise)
-      moving.push_back(k);
-    else if (still < 0)
-      still = k;
-  }
-
-  // The rank test on the other columns, scaled to unit length so that
-  // parameters of very different sizes compare fairly: a column that the
-  // others make to within the tolerance is a parameter the data do not
-  // determine. Named is the first parameter, in the formula's order, that
-  // adds nothing to those before it. Both tests come before the verdict on
-  // the iteration, since such a parameter is also the likely reason why an
-  // iteration did not converge.
-  matrix Jn(gn.J.rows(), 0);
-  for (const int k : moving) {
-    Jn.conservativeResize(Eigen::NoChange, Jn.cols() + 1);
-    Jn.col(Jn.cols() - 1) = gn.J.col(k) / gn.norms[k];
-    Eigen::ColPivHouseholderQR<matrix> head(Jn);
-    head.setThreshold(kRankTolerance);
-    if (head.rank() < Jn.cols())
-      fail("The data do not determine the parameter " + model_.parameters()[k] +
-           ": other parameters change the curve in the same way");
-  }
-  if (still >= 0)
-    fail("The data do not determine the parameter " + model_.parameters()[still] + ": at " +
-         model_.parameters()[still] + " = " + generaltext(p[still], 8) +
-         " the curve does not change with it");
-  if (gn.qr.rank() < np)
-    fail("The data do not determine the parameters: other parameters change the curve in the "
-         "same way");
+  // A parameter the data do not determine comes before the verdict on the
+  // iteration: it is also the likely reason why the iteration found no
+  // minimum.
+  const std::string undetermined = whatisundetermined(gn, p, model_.parameters());
+  if (!undetermined.empty())
+    fail(undetermined);
   if (!gn.minimum())
     fail(notminimum(gn, r.scale()));
 
