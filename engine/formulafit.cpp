@@ -221,7 +221,6 @@ public:
   const vector &best() const { return best_; }
   // Forgets the best point, for an iteration from another start.
   void forgetbest() { best_.resize(0); }
-  double bestnorm() const { return bestnorm_; }
   // Takes p as the best point when its residuals r are lower.
   void offer(const vector &p, const vector &r) {
     const double norm = r.squaredNorm();
