@@ -290,6 +290,9 @@ struct gaussnewton {
     predicted = qtr.head(qr.rank()).squaredNorm();
     return true;
   }
+  // The test also bounds the scaled gradient: the cosine between the
+  // residuals and any column of J is at most sqrt(predicted / chisq), so
+  // no parameter sees a slope of more than a millionth of that.
   bool minimum() const { return predicted <= kPredictedTolerance * chisq + rounding; }
   // The Gauss-Newton step in the parameters.
   vector step() const {
