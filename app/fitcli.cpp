@@ -33,11 +33,20 @@ Options:
                           quadratic       y = a x^2 + b x + c
                           cubic           y = a x^3 + b x^2 + c x + d
                           poly:N          polynomial of degree N (1 to 9)
-                          power           y = A (x^2)^(B/2)
-                          resonance       y = A / ((B - x)^2 + C)
+                          power           y = A (x^2)^(B/2); "B = " is B, the
+                                          power of |x|; a straight line
+                                          fitted through log10 y against
+                                          log10 x^2 (linearised)
+                          resonance       y = A / ((B - x)^2 + C); a parabola
+                                          fitted through 1/y (linearised)
                           periodic        y = A cos(B x)        (needs -e A,B)
                           periodic-decay  y = A exp(B x) cos(C x + D)
                                                                 (needs -e A,B,C,D)
+                                          both periodic models give the
+                                          uncertainties H^-1 (J^T W J) H^-1
+                                          (H: the derivative of the gradient
+                                          of the chi-square), not the usual
+                                          (J^T W J)^-1 that a formula gives
                           custom          the plug-in model (libcustomfit.so)
                           formula:TEXT    a formula in x typed by you, e.g.
                                           'formula:A*(1-exp(-x/B))' with

@@ -268,6 +268,13 @@ double bfit::effectiveerror(int i) const {
 
 void bfit::fitxerrors(bool gauss) { effectivevariance(gauss); }
 
+double bfit::slope(double x, double span) const {
+  double h = 1e-6 * std::max(std::fabs(x), span);
+  if (h == 0.0)
+    h = 1e-6;
+  return (value(x + h) - value(x - h)) / (2.0 * h);
+}
+
 namespace {
 
 // Puts back the dataset's own y errors and ordinary weights however the
@@ -314,12 +321,7 @@ void bfit::effectivevariance(bool gauss) {
           (*eff)[i] = 0.0;
           continue;
         }
-        // f'(x) by a central difference a millionth of the data's width.
-        double h = 1e-6 * std::max(std::fabs(X[i]), span);
-        if (h == 0.0)
-          h = 1e-6;
-        const double slope = checked((value(X[i] + h) - value(X[i] - h)) / (2.0 * h), "slope");
-        const double sx = SX[i] * slope;
+        const double sx = SX[i] * checked(slope(X[i], span), "slope");
         (*eff)[i] = checked(std::sqrt(SY[i] * SY[i] + sx * sx), "effective error");
       }
       d.yerr = eff;

@@ -64,6 +64,11 @@ public:
 
   // The model at x with the current parameters.
   virtual double value(double x) const = 0;
+  // df/dx at x with the current parameters, for the effective variance of
+  // a fit with x errors. This one is a central difference over a millionth
+  // of span (the data's width, or |x| when larger); models that know their
+  // derivative give it exactly.
+  virtual double slope(double x, double span) const;
   // value(x[i]) for i from 0 to n - 1 into out: the same numbers, which a
   // fit may compute without a call per point.
   virtual void values(const double *x, double *out, int n) const;

@@ -58,6 +58,7 @@ class powersq : public bfit {
 public:
   explicit powersq(int order = 1);
   double value(double x) const override;
+  double slope(double x, double span) const override;
   void fit(bool gauss) override;
   void describe(stringlist &lines, bool clear) const override;
   std::string formula(int index) const override;
@@ -68,6 +69,7 @@ class resonance : public bfit {
 public:
   explicit resonance(int order = 2);
   double value(double x) const override;
+  double slope(double x, double span) const override;
   void fit(bool gauss) override;
   void describe(stringlist &lines, bool clear) const override;
   std::string formula(int index) const override;
@@ -78,6 +80,7 @@ class periodic : public bfit {
 public:
   explicit periodic(int order = 1);
   double value(double x) const override;
+  double slope(double x, double span) const override;
   void fit(bool gauss) override;
   void describe(stringlist &lines, bool clear) const override;
   std::string formula(int index) const override;
@@ -88,6 +91,7 @@ class periodicdecay : public bfit {
 public:
   explicit periodicdecay(int order = 3);
   double value(double x) const override;
+  double slope(double x, double span) const override;
   void fit(bool gauss) override;
   void describe(stringlist &lines, bool clear) const override;
   std::string formula(int index) const override;

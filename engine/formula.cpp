@@ -82,6 +82,35 @@ std::string describechar(const std::string &ch) {
   return "character " + quoted(ch);
 }
 
+// One step of the formula's expression tree in postfix order, which the
+// derivatives run on a stack.
+enum class step {
+  number,
+  variable,
+  parameter,
+  negate,
+  add,
+  subtract,
+  multiply,
+  divide,
+  power,
+  function
+};
+
+struct node {
+  step what;
+  double number = 0.0; // step::number
+  int index = 0;       // the parameter, or the function in kFunctions
+};
+
+// A value with its derivatives with respect to the parameters and, last,
+// x: at most kMaxParameters + 1 of them.
+template <typename T> struct dualof {
+  T v = 0;
+  std::array<T, typedformula::kMaxParameters + 1> d{};
+};
+using dual = dualof<double>;
+
 } // namespace
 
 struct typedformula::impl {
@@ -94,6 +123,10 @@ struct typedformula::impl {
   double x = 0.0;
   std::array<double, kMaxParameters> p{};
   mu::Parser parser;
+  // The expression tree in postfix order, and the stack it runs on.
+  std::vector<node> program;
+  std::vector<dual> stack;
+  std::vector<dualof<long double>> longstack;
 
   // Splits source into tokens, gathering the parameters' names.
   void tokenize();
@@ -105,6 +138,17 @@ struct typedformula::impl {
   // The index of parameter name, taken into names when new.
   int parameterindex(const std::string &name, int pos);
   void compile();
+  // Builds program from tokens, which muparser has accepted, with its
+  // precedences: + - below * / and the signs, below ^ (from the right).
+  void buildtree();
+  std::size_t sum(std::size_t i);
+  std::size_t product(std::size_t i);
+  std::size_t signed_(std::size_t i);
+  std::size_t power(std::size_t i);
+  std::size_t primary(std::size_t i);
+  // Runs program with derivatives in n components; the result is
+  // stack.front().
+  template <typename T> void run(std::vector<dualof<T>> &on, int n) const;
   int positionofmu(int mupos) const;
   [[noreturn]] void muerror(const mu::Parser::exception_type &e) const;
 };
@@ -357,6 +401,259 @@ void typedformula::impl::compile() {
   }
 }
 
+namespace {
+
+bool isop(const token &t, const char *text) { return t.what == kind::op && t.text == text; }
+
+} // namespace
+
+void typedformula::impl::buildtree() {
+  program.clear();
+  const std::size_t end = sum(0);
+  if (end != tokens.size())
+    throw formula_error("The formula cannot be read" + at(tokens[end].position),
+                        tokens[end].position);
+  stack.assign(program.size(), dual{});
+  longstack.assign(program.size(), dualof<long double>{});
+}
+
+std::size_t typedformula::impl::sum(std::size_t i) {
+  i = product(i);
+  while (i < tokens.size() && (isop(tokens[i], "+") || isop(tokens[i], "-"))) {
+    const step s = tokens[i].text == "+" ? step::add : step::subtract;
+    i = product(i + 1);
+    program.push_back({s});
+  }
+  return i;
+}
+
+std::size_t typedformula::impl::product(std::size_t i) {
+  i = signed_(i);
+  while (i < tokens.size() && (isop(tokens[i], "*") || isop(tokens[i], "/"))) {
+    const step s = tokens[i].text == "*" ? step::multiply : step::divide;
+    i = signed_(i + 1);
+    program.push_back({s});
+  }
+  return i;
+}
+
+// A sign binds less tightly than a power: -x^2 is -(x^2).
+std::size_t typedformula::impl::signed_(std::size_t i) {
+  if (i < tokens.size() && (isop(tokens[i], "-") || isop(tokens[i], "+"))) {
+    const bool minus = tokens[i].text == "-";
+    i = signed_(i + 1);
+    if (minus)
+      program.push_back({step::negate});
+    return i;
+  }
+  return power(i);
+}
+
+// a^b^c is a^(b^c), and an exponent may carry a sign: 2^-x.
+std::size_t typedformula::impl::power(std::size_t i) {
+  i = primary(i);
+  if (i < tokens.size() && (isop(tokens[i], "^") || isop(tokens[i], "**"))) {
+    i = signed_(i + 1);
+    program.push_back({step::power});
+  }
+  return i;
+}
+
+std::size_t typedformula::impl::primary(std::size_t i) {
+  if (i >= tokens.size())
+    throw formula_error("The formula ends too soon" + at(positionofmu(-1)), positionofmu(-1));
+  const token &t = tokens[i];
+  switch (t.what) {
+  case kind::number:
+    program.push_back({step::number, t.number});
+    return i + 1;
+  case kind::constant:
+    program.push_back({step::number, std::numbers::pi});
+    return i + 1;
+  case kind::variable:
+    program.push_back({step::variable});
+    return i + 1;
+  case kind::parameter:
+    program.push_back({step::parameter, 0.0, t.parameter});
+    return i + 1;
+  case kind::function:
+  case kind::open: {
+    const bool call = t.what == kind::function;
+    const std::size_t open = call ? i + 1 : i;
+    if (open >= tokens.size() || tokens[open].what != kind::open)
+      break;
+    const std::size_t close = sum(open + 1);
+    if (close >= tokens.size() || tokens[close].what != kind::close)
+      break;
+    if (call) {
+      const auto f = std::find(kFunctions.begin(), kFunctions.end(), t.text);
+      program.push_back({step::function, 0.0, static_cast<int>(f - kFunctions.begin())});
+    }
+    return close + 1;
+  }
+  default:
+    break;
+  }
+  throw formula_error("The formula cannot be read" + at(t.position), t.position);
+}
+
+namespace {
+
+// d = s * d over n components, where a component that does not depend on
+// what changes stays 0 even when s is infinite or NaN (sqrt at 0).
+template <typename T> void chain(std::array<T, typedformula::kMaxParameters + 1> &d, T s, int n) {
+  for (int k = 0; k < n; ++k)
+    d[k] = d[k] == 0 ? T(0) : s * d[k];
+}
+
+// a * b with the same care: a component of b that is 0 adds nothing.
+template <typename T> T times(T s, T d) { return d == 0 ? T(0) : s * d; }
+
+// The derivative of function f (its index in kFunctions) at a, where its
+// value is v.
+template <typename T> T slopeof(std::string_view f, T a, T v) {
+  if (f == "exp")
+    return v;
+  if (f == "log" || f == "ln")
+    return 1 / a;
+  if (f == "log10")
+    return 1 / (a * std::numbers::ln10_v<T>);
+  if (f == "sqrt")
+    return T(0.5) / v;
+  if (f == "sin")
+    return std::cos(a);
+  if (f == "cos")
+    return -std::sin(a);
+  if (f == "tan")
+    return 1 + v * v;
+  if (f == "asin")
+    return 1 / std::sqrt(1 - a * a);
+  if (f == "acos")
+    return -1 / std::sqrt(1 - a * a);
+  if (f == "atan")
+    return 1 / (1 + a * a);
+  if (f == "sinh")
+    return std::cosh(a);
+  if (f == "cosh")
+    return std::sinh(a);
+  if (f == "tanh")
+    return 1 - v * v;
+  // abs
+  return a > 0 ? T(1) : (a < 0 ? T(-1) : T(0));
+}
+
+template <typename T> T valueof(std::string_view f, T a) {
+  if (f == "exp")
+    return std::exp(a);
+  if (f == "log" || f == "ln")
+    return std::log(a);
+  if (f == "log10")
+    return std::log10(a);
+  if (f == "sqrt")
+    return std::sqrt(a);
+  if (f == "sin")
+    return std::sin(a);
+  if (f == "cos")
+    return std::cos(a);
+  if (f == "tan")
+    return std::tan(a);
+  if (f == "asin")
+    return std::asin(a);
+  if (f == "acos")
+    return std::acos(a);
+  if (f == "atan")
+    return std::atan(a);
+  if (f == "sinh")
+    return std::sinh(a);
+  if (f == "cosh")
+    return std::cosh(a);
+  if (f == "tanh")
+    return std::tanh(a);
+  return std::fabs(a);
+}
+
+// a = a op b for the binary steps.
+template <typename T> void binary(step s, dualof<T> &a, const dualof<T> &b, int n) {
+  switch (s) {
+  case step::add:
+    a.v += b.v;
+    for (int k = 0; k < n; ++k)
+      a.d[k] += b.d[k];
+    break;
+  case step::subtract:
+    a.v -= b.v;
+    for (int k = 0; k < n; ++k)
+      a.d[k] -= b.d[k];
+    break;
+  case step::multiply:
+    for (int k = 0; k < n; ++k)
+      a.d[k] = times(b.v, a.d[k]) + times(a.v, b.d[k]);
+    a.v *= b.v;
+    break;
+  case step::divide: {
+    const T q = a.v / b.v;
+    for (int k = 0; k < n; ++k)
+      a.d[k] = (a.d[k] - times(q, b.d[k])) / b.v;
+    a.v = q;
+    break;
+  }
+  default: { // power: d(a^b) = b a^(b-1) da + a^b ln(a) db
+    const T v = std::pow(a.v, b.v);
+    const T base = b.v * std::pow(a.v, b.v - 1);
+    const T exponent = v * std::log(a.v);
+    for (int k = 0; k < n; ++k)
+      a.d[k] = times(base, a.d[k]) + times(exponent, b.d[k]);
+    a.v = v;
+  }
+  }
+}
+
+} // namespace
+
+template <typename T> void typedformula::impl::run(std::vector<dualof<T>> &on, int n) const {
+  std::size_t top = 0;
+  for (const node &e : program) {
+    switch (e.what) {
+    case step::number:
+    case step::variable:
+    case step::parameter: {
+      dualof<T> &t = on[top++];
+      t.d.fill(0);
+      if (e.what == step::number) {
+        t.v = static_cast<T>(e.number);
+      } else if (e.what == step::variable) {
+        t.v = static_cast<T>(x);
+        if (n > 0) // with no components, values alone
+          t.d[static_cast<std::size_t>(n - 1)] = 1;
+      } else {
+        t.v = static_cast<T>(p[static_cast<std::size_t>(e.index)]);
+        if (e.index < n)
+          t.d[static_cast<std::size_t>(e.index)] = 1;
+      }
+      break;
+    }
+    case step::negate: {
+      dualof<T> &t = on[top - 1];
+      t.v = -t.v;
+      for (int k = 0; k < n; ++k)
+        t.d[k] = -t.d[k];
+      break;
+    }
+    case step::function: {
+      dualof<T> &t = on[top - 1];
+      const std::string_view f = kFunctions[static_cast<std::size_t>(e.index)];
+      const T v = valueof(f, t.v);
+      chain(t.d, slopeof(f, t.v, v), n);
+      t.v = v;
+      break;
+    }
+    default:
+      --top;
+      binary(e.what, on[top - 1], on[top], n);
+    }
+  }
+}
+
 typedformula::typedformula(const std::string &input) : d(std::make_unique<impl>()) {
   d->source = input;
   const auto first = input.find_first_not_of(" \t");
@@ -368,6 +665,7 @@ typedformula::typedformula(const std::string &input) : d(std::make_unique<impl>(
                         static_cast<int>(kMaxLength) + 1);
   d->tokenize();
   d->compile();
+  d->buildtree();
 }
 
 typedformula::typedformula(typedformula &&) noexcept = default;
@@ -402,6 +700,27 @@ void typedformula::values(std::span<const double> x, std::span<const double> p,
   } catch (const mu::Parser::exception_type &) {
     std::fill(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(m), std::nan(""));
   }
+}
+
+double typedformula::derivatives(double x, std::span<const double> p, std::span<double> dp,
+                                 double *dx) const {
+  const std::size_t np = d->names.size();
+  std::copy_n(p.begin(), std::min(p.size(), np), d->p.begin());
+  d->x = x;
+  const int n = static_cast<int>(np) + 1;
+  d->run(d->stack, n);
+  const dual &r = d->stack.front();
+  std::copy_n(r.d.begin(), std::min(dp.size(), np), dp.begin());
+  if (dx)
+    *dx = r.d[np];
+  return r.v;
+}
+
+long double typedformula::longvalue(double x, std::span<const double> p) const {
+  std::copy_n(p.begin(), std::min(p.size(), d->names.size()), d->p.begin());
+  d->x = x;
+  d->run(d->longstack, 0);
+  return d->longstack.front().v;
 }
 
 std::string typedformula::gnuplottext(std::span<const double> p) const {

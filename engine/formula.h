@@ -59,6 +59,17 @@ public:
   // f at every x, into out (as long as x).
   void values(std::span<const double> x, std::span<const double> p, std::span<double> out) const;
 
+  // f(x) and its exact derivatives: dp[k] = df/dp[k] for every parameter
+  // (dp as long as parameters()) and, when dx is given, *dx = df/dx. They
+  // come from the formula's own expression tree by forward-mode automatic
+  // differentiation, so they are exact to rounding whatever the sizes of x
+  // and p. NaN or an infinity come back as they are.
+  double derivatives(double x, std::span<const double> p, std::span<double> dp,
+                     double *dx = nullptr) const;
+  // f(x) from the same tree in long double, for residuals that keep their
+  // digits where f and y nearly cancel.
+  long double longvalue(double x, std::span<const double> p) const;
+
   // The formula in gnuplot's syntax with the values p in place of the
   // parameters: ^ becomes **, ln becomes log, every number is written as a
   // floating-point number (gnuplot divides integers as integers) and a

@@ -17,9 +17,13 @@ public:
   explicit formulafit(const std::string &text);
 
   double value(double x) const override;
+  // df/dx at x, exact (from the formula's expression tree).
+  double slope(double x, double span) const override;
   // Logs and raises engine_error(kFailedFit) when the dataset has too few
   // points, when the iteration fails or meets NaN or an infinity ("Fit
-  // failed to converge try improving estimates"), and when the data do not
+  // failed to converge try improving estimates"), when it stops short of
+  // a minimum of the chi-square (the same words, then where it stopped and
+  // what a further step would still take off), and when the data do not
   // determine a parameter (the message names it). par is then unchanged.
   void fit(bool gauss) override;
   // "Fit of the form y=<formula> with", the verdict's warning, then one

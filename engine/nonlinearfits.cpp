@@ -51,6 +51,11 @@ powersq::powersq(int) { order = 1; }
 
 double powersq::value(double x) const { return par[0] * xpow(x * x, par[1] / 2.0); }
 
+// dy/dx = B y / x, away from x = 0.
+double powersq::slope(double x, double span) const {
+  return x != 0.0 ? par[1] * value(x) / x : bfit::slope(x, span);
+}
+
 void powersq::fit(bool /*gauss*/) {
   requireerrors(data);
   const drow &X = *data->x;
@@ -108,6 +113,13 @@ resonance::resonance(int) { order = 2; }
 double resonance::value(double x) const {
   const double d = par[1] - x;
   return par[0] / (d * d + par[2]);
+}
+
+// dy/dx = 2 A (B - x) / ((B - x)^2 + C)^2.
+double resonance::slope(double x, double /*span*/) const {
+  const double d = par[1] - x;
+  const double q = d * d + par[2];
+  return 2.0 * par[0] * d / (q * q);
 }
 
 void resonance::fit(bool /*gauss*/) {
@@ -185,6 +197,10 @@ std::string resonance::formula(int index) const {
 periodic::periodic(int) { order = 1; }
 
 double periodic::value(double x) const { return par[0] * std::cos(par[1] * x); }
+
+double periodic::slope(double x, double /*span*/) const {
+  return -par[0] * par[1] * std::sin(par[1] * x);
+}
 
 void periodic::fit(bool /*gauss*/) {
   const dataset *d = data;
@@ -268,6 +284,12 @@ periodicdecay::periodicdecay(int) { order = 3; }
 
 double periodicdecay::value(double x) const {
   return par[0] * std::exp(par[1] * x) * std::cos(par[2] * x + par[3]);
+}
+
+// dy/dx = A exp(B x) (B cos(C x + D) - C sin(C x + D)).
+double periodicdecay::slope(double x, double /*span*/) const {
+  const double ph = par[2] * x + par[3];
+  return par[0] * std::exp(par[1] * x) * (par[1] * std::cos(ph) - par[2] * std::sin(ph));
 }
 
 namespace {
