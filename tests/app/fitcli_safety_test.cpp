@@ -369,3 +369,28 @@ TEST(FitCommandCsv, EveryRowHasAStatusAndEveryVerdictAWord) {
   const outcome pairs = fit(dir, {"--csv", "--multi", "same-gradient", dir / "pairs.txt"});
   EXPECT_NE(pairs.out.find(",0,n/a,n/a,,n/a,fitted,\r\n"), std::string::npos) << pairs.out;
 }
+
+TEST(FitCommandOutputs, AFullDiskIsAFailedWrite) {
+  folder dir;
+  const std::string disk = dir / "disk";
+  std::filesystem::create_directory(disk);
+  // A small file system of its own, where the system lets us make one.
+  if (std::system(("mount -t tmpfs -o size=64k tmpfs " + quoted(disk) + " 2>/dev/null").c_str()) !=
+      0)
+    GTEST_SKIP() << "no tmpfs can be mounted here";
+  struct unmount {
+    std::string command;
+    ~unmount() { std::system(command.c_str()); }
+  } mounted{"umount " + quoted(disk)};
+  linefile(dir / "line.txt", 2000); // residuals of about 120 kB
+  std::ofstream(disk + "/keep.res") << "old residuals\n";
+  const outcome o = fit(dir, {"--residuals", disk + "/keep.res", dir / "line.txt"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err,
+            "Cannot write the residuals to " + disk + "/keep.res: No space left on device\n");
+  EXPECT_EQ(readall(disk + "/keep.res"), "old residuals\n");
+  std::vector<std::string> left;
+  for (const auto &e : std::filesystem::directory_iterator(disk))
+    left.push_back(e.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"keep.res"});
+}
