@@ -308,14 +308,14 @@ TEST(FitCommandSafety, ALineOfMillionsOfNumbersIsRefusedAtOnce) {
   folder dir;
   {
     std::ofstream out(dir / "wide.txt");
-    for (int k = 0; k < 70000; ++k)
+    for (int k = 0; k < 480000; ++k)
       out << "1.5 ";
     out << "1.5\n";
   }
   const outcome o = fit(dir, {dir / "wide.txt"});
   EXPECT_EQ(o.status, 2);
-  EXPECT_EQ(o.err, "Unable to Convert to Chart error on row 1, column 65537: a line may hold at "
-                   "most 65536 numbers\n");
+  EXPECT_EQ(o.err, "Unable to Convert to Chart error on row 1, column 475255: a line may hold "
+                   "at most 475254 numbers\n");
 }
 
 TEST(FitCommandCsv, EveryRowHasAStatusAndEveryVerdictAWord) {

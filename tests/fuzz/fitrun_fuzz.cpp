@@ -8,6 +8,7 @@
 // Failures the command reports are expected; crashes, hangs and undefined
 // behaviour are findings.
 #include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -24,29 +25,41 @@ namespace {
 
 constexpr std::size_t kMostArguments = 24;
 
-void clearfolder();
-
-// The run's folder, made once and made the current folder; removed when
-// the fuzzer ends.
+// The run's folder, made once.
 const std::string &workfolder() {
   static const std::string folder = [] {
     const char *tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/orvalle-fitrun-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    if (!::mkdtemp(name.data()) || ::chdir(name.data()) != 0)
+    if (!::mkdtemp(name.data()))
       std::abort();
     // Plug-ins come from nowhere but the program's own folder.
     ::unsetenv("ORVALLE_CUSTOMFIT");
-    std::atexit([] {
-      clearfolder();
-      if (::chdir("/") == 0)
-        ::rmdir(workfolder().c_str());
-    });
     return std::string(name.data());
   }();
   return folder;
 }
+
+// The work folder as the current folder while it lives: libFuzzer reads
+// its corpus by the names it was given, from the folder it started in.
+class inworkfolder {
+public:
+  inworkfolder() : back_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (back_ < 0 || ::chdir(workfolder().c_str()) != 0)
+      std::abort();
+  }
+  ~inworkfolder() {
+    if (::fchdir(back_) != 0)
+      std::abort();
+    ::close(back_);
+  }
+  inworkfolder(const inworkfolder &) = delete;
+  inworkfolder &operator=(const inworkfolder &) = delete;
+
+private:
+  int back_;
+};
 
 // Empties the folder: every run starts from the data file alone.
 void clearfolder() {
@@ -109,7 +122,19 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   if (size > 4096)
     return 0;
-  workfolder();
+  static const bool cleanup = [] {
+    // The folder goes when the fuzzer ends.
+    std::atexit([] {
+      {
+        inworkfolder in;
+        clearfolder();
+      }
+      ::rmdir(workfolder().c_str());
+    });
+    return true;
+  }();
+  (void)cleanup;
+  inworkfolder in;
   clearfolder();
   const std::string_view input(reinterpret_cast<const char *>(data), size);
   const auto nul = input.find('\0');
