@@ -174,6 +174,12 @@ const char *const kTwoPoints =
     "Minumm of two points in a dataset is required to convert a file to a chart";
 const char *const kBadError = "Y error points can not contain ZERO or MINIUS values - ";
 
+// A row of more cells than a grid may have columns.
+std::string toowide(std::size_t row) {
+  return rowcolumn(kBadField, row, kMaxColumns + 1) + ": a line may hold at most " +
+         std::to_string(kMaxColumns) + " numbers";
+}
+
 std::string badline(std::size_t line, const std::string &filename) {
   return kBadLine + std::to_string(line) + "  - " + filename;
 }
@@ -404,8 +410,7 @@ bool chartconverter::state::columnline(std::string_view raw, std::size_t j) {
   const int r1 = static_cast<int>(row);
   for (int c = 0; !rest.empty(); ++c) {
     if (c == kMaxColumns)
-      return fail(rowcolumn(kBadField, row, c + 1) + ": a line may hold at most " +
-                  std::to_string(kMaxColumns) + " numbers");
+      return fail(toowide(row));
     const std::string_view field = nextfield(rest);
     double v;
     bool over15;
@@ -422,6 +427,9 @@ bool chartconverter::state::columnline(std::string_view raw, std::size_t j) {
       width = static_cast<std::size_t>(c) + 1;
       for (std::string_view more = rest; !more.empty() && width <= kMaxColumns; ++width)
         nextfield(more);
+      // A line too wide is refused before any of its columns is made.
+      if (width > static_cast<std::size_t>(kMaxColumns))
+        return fail(toowide(row));
       const std::size_t cells = bytes / 2 + 1;
       width = std::min(width, cells);
       mostrows = std::min<std::size_t>(cells / width + 1, std::numeric_limits<int>::max());

@@ -123,7 +123,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   if (size > 4096)
     return 0;
   static const bool cleanup = [] {
-    // The folder goes when the fuzzer ends.
+    // The folder goes when the fuzzer ends (its name is made first, so that
+    // it outlives the handler).
+    workfolder();
     std::atexit([] {
       {
         inworkfolder in;
