@@ -80,7 +80,8 @@ Options:
       --csv             print one CSV row per fit (RFC 4180) under a header
                         row: file, dataset, model, each parameter and its
                         uncertainty, chi-square, degrees of freedom, reduced
-                        chi-square, p-value, verdict and verdict word
+                        chi-square, p-value, verdict, verdict word, status
+                        (fitted, fit failed, not read) and reason
       --covariance      print the covariance and correlation matrices of the
                         parameters after each fit's description
       --scale-errors    multiply the uncertainties by sqrt(chi-square / degrees
@@ -110,8 +111,9 @@ Exit status: 0 when every fit succeeded; 1 when a fit failed (the reason is
 on standard error) or a file could not be written; 2 for a wrong command line
 or a data file that cannot be used (the reason is on standard error). With
 several files, a file that fails does not stop the others: its messages go
-to standard error (each line after the file's name), its CSV row is empty
-but for the file and the model, and the exit status is the worst of all.
+to standard error (each line after the file's name), its CSV row holds the
+file, the model, its status and the reason, and the exit status is the worst
+of all.
 
 Examples:
   orvalle-fit run1.txt

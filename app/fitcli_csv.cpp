@@ -1,6 +1,7 @@
 // orvalle-fit --csv: one RFC 4180 record per fit under a header record.
 #include <charconv>
 #include <cmath>
+#include <string_view>
 
 #include "app/fitcli_output.h"
 #include "app/fitcli_report.h"
@@ -18,6 +19,12 @@ std::string csvfield(const std::string &text) {
     s += c;
   }
   return s + '"';
+}
+
+std::string csvtext(const std::string &text) {
+  if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos)
+    return "'" + text;
+  return text;
 }
 
 std::string csvrecord(const std::vector<std::string> &fields) {
@@ -44,6 +51,8 @@ namespace {
 
 // The columns after the parameters.
 const char *const kTail[] = {"chisq", "dof", "reduced_chisq", "p_value", "verdict", "verdict_word"};
+// The last columns, after uncertainty_scale when it is there.
+const char *const kStatus[] = {"status", "reason"};
 
 } // namespace
 
@@ -57,12 +66,27 @@ std::string csvheader(const std::vector<std::string> &labels, bool scaled) {
     f.emplace_back(t);
   if (scaled)
     f.emplace_back("uncertainty_scale");
+  for (const char *t : kStatus)
+    f.emplace_back(t);
+  for (auto &field : f)
+    field = csvtext(field);
   return csvrecord(f);
+}
+
+std::string csvverdictword(const bfit &fit, int verdict) {
+  if (!fit.hasverdict())
+    return "n/a";
+  if (verdict == -1)
+    return "small";
+  if (verdict == -2)
+    return "too small";
+  return verdictwordof(verdict);
 }
 
 std::string csvfitrecord(const bfit &fit, const std::string &model, const fitnotes &notes,
                          std::size_t labels) {
-  std::vector<std::string> f = {notes.file, fit.data ? fit.data->name : "", model};
+  std::vector<std::string> f = {csvtext(notes.file), csvtext(fit.data ? fit.data->name : ""),
+                                csvtext(model)};
   const std::size_t np = static_cast<std::size_t>(fit.order) + 1;
   for (std::size_t i = 0; i < labels; ++i) {
     f.push_back(i < np && i < 10 ? csvnumber(fit.par[i]) : "");
@@ -77,17 +101,21 @@ std::string csvfitrecord(const bfit &fit, const std::string &model, const fitnot
   f.push_back(has ? csvnumber(chisquaretail(chisq, dof)) : "n/a");
   const int verdict = has ? fit.verdictfor(chisq) : 0;
   f.push_back(has ? std::to_string(verdict) : "");
-  f.push_back(has ? verdictwordof(verdict) : "");
+  f.push_back(csvverdictword(fit, verdict));
   if (notes.scaleasked)
     f.push_back(std::isfinite(notes.scale) ? csvnumber(notes.scale) : "n/a");
+  f.emplace_back("fitted");
+  f.emplace_back();
   return csvrecord(f);
 }
 
 std::string csvfailedrecord(const std::string &file, const std::string &model, std::size_t labels,
-                            bool scaled) {
-  std::vector<std::string> f = {file, "", model};
+                            bool scaled, const std::string &status, const std::string &reason) {
+  std::vector<std::string> f = {csvtext(file), "", csvtext(model)};
   const std::size_t empty = 2 * labels + std::size(kTail) + (scaled ? 1 : 0);
   f.insert(f.end(), empty, "");
+  f.push_back(csvtext(status));
+  f.push_back(csvtext(reason));
   return csvrecord(f);
 }
 

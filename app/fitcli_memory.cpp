@@ -4,7 +4,9 @@
 // up to a size, and used again as arrays are freed.
 #include <malloc.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -35,7 +37,11 @@ void reserveheap(std::size_t filebytes) {
     return;
   // The column layout needs about three times the file at its peak; the
   // room is address space only until it is used.
-  const std::size_t bytes = filebytes > kLargest / 4 ? kLargest : 4 * filebytes;
+  std::size_t bytes = filebytes > kLargest / 4 ? kLargest : 4 * filebytes;
+  // Under a limit on the address space the room is kept to a quarter of
+  // it, so that the heap grown here leaves the rest for what the run needs.
+  if (rlimit limit{}; ::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+    bytes = std::min<std::size_t>(bytes, limit.rlim_cur / 4);
   void *block = std::malloc(bytes);
   if (!block)
     return;

@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 #include "app/fitcli_report.h"
 
@@ -35,7 +34,7 @@ std::string oneline(std::string text) {
 
 } // namespace
 
-void writeresiduals(std::FILE *out, const bfit &fit, const std::string &file) {
+void writeresiduals(const textsink &out, const bfit &fit, const std::string &file) {
   std::string s = "# file: " + oneline(file) + "\n# fit: " + oneline(fit.name) +
                   "\n# x\ty\terror\tfitted\tdeviation\tnormalised_deviation\n";
   const dataset *d = fit.data;
@@ -58,11 +57,11 @@ void writeresiduals(std::FILE *out, const bfit &fit, const std::string &file) {
     }
     s += '\n';
     if (s.size() >= kChunk) {
-      std::fwrite(s.data(), 1, s.size(), out);
+      out(s);
       s.clear();
     }
   }
-  std::fwrite(s.data(), 1, s.size(), out);
+  out(s);
 }
 
 } // namespace orvalle::cli

@@ -17,6 +17,7 @@
 #include "app/fitcli_pages.h"
 #include "app/fitcli_report.h"
 #include "datatext/conversion.h"
+#include "engine/atomicfile.h"
 #include "engine/customfit.h"
 #include "engine/fits.h"
 #include "engine/formula.h"
@@ -232,6 +233,18 @@ std::unique_ptr<dataset> columndataset(numericgrid &grid, const options &o) {
   return d;
 }
 
+// True when text is one well-formed UTF-8 sequence of two to four bytes.
+bool onecharacter(const std::string &text) {
+  const auto lead = text.empty() ? 0u : static_cast<unsigned char>(text[0]);
+  const std::size_t size = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+  if (size == 0 || text.size() != size || lead > 0xF4)
+    return false;
+  for (std::size_t k = 1; k < size; ++k)
+    if ((static_cast<unsigned char>(text[k]) & 0xC0) != 0x80)
+      return false;
+  return true;
+}
+
 int findtagged(const std::vector<std::unique_ptr<dataset>> &sets, const std::string &want) {
   for (std::size_t i = 0; i < sets.size(); ++i)
     if (sets[i]->name == want)
@@ -239,6 +252,12 @@ int findtagged(const std::vector<std::unique_ptr<dataset>> &sets, const std::str
   if (want.size() == 1)
     for (std::size_t i = 0; i < sets.size(); ++i)
       if (sets[i]->tag == want[0])
+        return static_cast<int>(i);
+  // A tag that is not ASCII is one UTF-8 character of up to four bytes;
+  // its dataset is named after it.
+  if (onecharacter(want))
+    for (std::size_t i = 0; i < sets.size(); ++i)
+      if (sets[i]->name == "Dataset " + want)
         return static_cast<int>(i);
   std::string names;
   for (const auto &d : sets)
@@ -265,6 +284,7 @@ struct fitrun {
   std::string title;
   std::optional<PluginLibrary> plugin;
   std::optional<gnuplottexts> gnuplot; // the script and data texts to write
+  bool read = false;                   // the file was read and converted
 };
 
 // A polynomial fit reads the errors of y only through their weights. When
@@ -429,6 +449,7 @@ void fitfile(const options &o, const std::string &file, const std::string &scrip
     throw stop{kExitUsage, conv.error};
   ConversionResult &result = *conv.result;
   run.title = result.title;
+  run.read = true;
 
   if (result.layout == textlayout::tagged) {
     if (o.xerr)
@@ -498,34 +519,94 @@ std::vector<std::string> modellabels(const options &o) {
   }
 }
 
-// Where --residuals writes: a file of its own or standard output.
+// Where --residuals writes: a file of its own or standard output. The file
+// is written beside its place and put there whole at the end of the run; it
+// is begun only once a fit has been made, so a run that fits nothing leaves
+// an old file as it was.
 struct residualsink {
-  std::FILE *out = nullptr;
   std::string name;
-  bool own = false;
+  bool tostdout = false;
+  atomicfile file;
   bool written = false; // a block has been written
-  ~residualsink() {
-    if (own && out)
-      std::fclose(out);
-  }
-  void write(const bfit &fit, const std::string &file) {
+  void write(const bfit &fit, const std::string &datafile) {
+    if (!tostdout && !file.isopen() && !written)
+      if (const int err = file.open(name))
+        throw stop{kExitFitFailed, "Cannot write " + name + ": " + std::strerror(err)};
+    const textsink out = [this](std::string_view text) {
+      if (tostdout)
+        std::fwrite(text.data(), 1, text.size(), stdout);
+      else
+        file.write(text);
+    };
     if (written)
-      std::fputs("\n\n", out); // blocks apart as gnuplot's index expects
-    writeresiduals(out, fit, file);
+      out("\n\n"); // blocks apart as gnuplot's index expects
+    writeresiduals(out, fit, datafile);
     written = true;
   }
-  // Closes the file; false when anything failed to reach it.
-  bool finish() {
-    if (!out)
-      return true;
-    bool ok = std::fflush(out) == 0 && !std::ferror(out);
-    if (own) {
-      ok = std::fclose(out) == 0 && ok;
-      out = nullptr;
+  // Puts the file in place; false with the reason in *why when anything
+  // failed to reach it.
+  bool finish(std::string *why) {
+    if (tostdout) {
+      if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return true;
+      *why = "Cannot write the residuals to standard output";
+      return false;
     }
-    return ok;
+    if (!written)
+      return true;
+    const int err = file.commit();
+    if (err)
+      *why = "Cannot write the residuals to " + name + ": " + std::strerror(err);
+    return err == 0;
   }
 };
+
+// A file as the command compares it with the others: the file itself when
+// it exists, and its full path with the symbolic links resolved.
+struct fileidentity {
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::string resolved;
+  explicit fileidentity(const std::string &path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+      exists = true;
+      device = info.st_dev;
+      inode = info.st_ino;
+    }
+    std::error_code ec;
+    const auto p = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
+    resolved = ec ? path : p.string();
+  }
+  bool operator==(const fileidentity &o) const {
+    return (exists && o.exists && device == o.device && inode == o.inode) || resolved == o.resolved;
+  }
+};
+
+// Refuses outputs that would replace a data file or one another.
+void checkoutputs(const options &o, const std::string &script) {
+  std::vector<std::pair<std::string, std::string>> outputs; // option, file
+  if (o.residuals && *o.residuals != "-")
+    outputs.emplace_back("--residuals", *o.residuals);
+  if (!script.empty()) {
+    outputs.emplace_back("--gnuplot", script);
+    outputs.emplace_back("--gnuplot", gnuplotdatapath(script));
+  }
+  std::vector<fileidentity> seen;
+  for (const auto &[option, path] : outputs) {
+    const fileidentity out(path);
+    for (const auto &file : o.files)
+      if (out == fileidentity(file))
+        throw stop{kExitUsage, "orvalle-fit: " + option + " " + path + " is the data file " + file +
+                                   ": choose another file to write"};
+    for (const auto &other : seen)
+      if (out == other)
+        throw stop{kExitUsage, "orvalle-fit: " + option + " " + path +
+                                   " is also written by another option: choose another file"};
+    seen.push_back(out);
+  }
+}
 
 int execute(const options &o) {
   // The engine's messages (for instance why an iteration failed) go to
@@ -548,17 +629,11 @@ int execute(const options &o) {
                                  ": the script may not end in .gdt, which names its data file"};
   }
 
+  checkoutputs(o, script);
   residualsink residuals;
   if (o.residuals) {
     residuals.name = *o.residuals;
-    if (*o.residuals == "-") {
-      residuals.out = stdout;
-    } else {
-      residuals.out = std::fopen(o.residuals->c_str(), "w");
-      if (!residuals.out)
-        throw stop{kExitFitFailed, "Cannot write " + *o.residuals + ": " + std::strerror(errno)};
-      residuals.own = true;
-    }
+    residuals.tostdout = *o.residuals == "-";
   }
   // --residuals - puts the residuals on standard output instead.
   const bool report = !(o.residuals && *o.residuals == "-");
@@ -571,6 +646,8 @@ int execute(const options &o) {
   struct csvitem {
     std::string records;
     std::string failedfile;
+    std::string status; // of a failed file: "fit failed" or "not read"
+    std::string reason;
   };
   std::vector<csvitem> csvitems;
   std::optional<std::vector<std::string>> labels;
@@ -636,16 +713,19 @@ int execute(const options &o) {
       jsonfailed += std::string(jsonfailed.empty() ? "" : ", ") + "{\"file\": " + jsonstring(file) +
                     ", \"status\": " + std::to_string(s.status) + ", \"messages\": [" + messages +
                     "]}";
-      csvitems.push_back({"", file});
+      std::string reason;
+      for (const auto &m : filemessages)
+        reason += (reason.empty() ? "" : "; ") + m;
+      csvitems.push_back({"", file, run.read ? "fit failed" : "not read", reason});
       continue;
     }
     messageprefix.clear();
 
-    if (residuals.out)
+    if (o.residuals)
       for (const bfit *f : fits)
         residuals.write(*f, file);
     if (o.csv)
-      csvitems.push_back({out, ""});
+      csvitems.push_back({out, "", "", ""});
     else if (o.json)
       jsonfits += out;
     else if (report)
@@ -658,18 +738,17 @@ int execute(const options &o) {
       labels = modellabels(o);
     std::string out = csvheader(*labels, o.scaleerrors);
     for (const auto &item : csvitems)
-      out += item.failedfile.empty()
-                 ? item.records
-                 : csvfailedrecord(item.failedfile, o.model.key, labels->size(), o.scaleerrors);
+      out += item.failedfile.empty() ? item.records
+                                     : csvfailedrecord(item.failedfile, o.model.key, labels->size(),
+                                                       o.scaleerrors, item.status, item.reason);
     writeout(out);
   } else if (report && o.json && (several || worst == kExitOk)) {
     // One file that failed prints no result, as ever.
     writeout("{\"fits\": [" + jsonfits + (jsonfits.empty() ? "" : "\n") + "],\n \"failed\": [" +
              jsonfailed + "]}\n");
   }
-  if (!residuals.finish())
-    throw stop{kExitFitFailed, "Cannot write the residuals to " +
-                                   (residuals.own ? residuals.name : "standard output")};
+  if (std::string why; !residuals.finish(&why))
+    throw stop{kExitFitFailed, why};
   return worst;
 }
 

@@ -1,4 +1,5 @@
 // orvalle-fit: fits a model to a data text without a window.
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -6,6 +7,9 @@
 
 int main(int argc, char **argv) {
   orvalle::cli::tuneheap();
+  // A file-size limit makes a write fail with EFBIG, which is reported and
+  // leaves the old file, rather than ending the program half way.
+  std::signal(SIGXFSZ, SIG_IGN);
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i)
     args.emplace_back(argv[i]);

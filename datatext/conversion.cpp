@@ -166,11 +166,19 @@ ConversionOutcome failure(std::string text) {
 }
 
 const char *const kNoData = "No data found to create chart ";
+// Lines read before the room for the columns is made from their length.
+constexpr std::size_t kEstimateAfter = 4096;
 const char *const kBadLine = "Error Unable to Convert line ";
 const char *const kBadField = "Unable to Convert to Chart error on ";
 const char *const kTwoPoints =
     "Minumm of two points in a dataset is required to convert a file to a chart";
 const char *const kBadError = "Y error points can not contain ZERO or MINIUS values - ";
+
+// A row of more cells than a grid may have columns.
+std::string toowide(std::size_t row) {
+  return rowcolumn(kBadField, row, kMaxColumns + 1) + ": a line may hold at most " +
+         std::to_string(kMaxColumns) + " numbers";
+}
 
 std::string badline(std::size_t line, const std::string &filename) {
   return kBadLine + std::to_string(line) + "  - " + filename;
@@ -224,6 +232,11 @@ struct chartconverter::state {
   // Column layout.
   std::size_t skipped = 0; // blank and comment lines so far
   bool reserved = false;
+  bool estimated = false;   // the room was made again from the lines so far
+  std::size_t width = 0;    // the first counted row's cells
+  std::size_t mostrows = 0; // the most rows the text can hold at that width
+  void reserverows(std::size_t rows) noexcept;
+  void reestimate() noexcept;
 
   // Tagged layout, read in one pass: the points of each tag are gathered as
   // they come. A value that does not convert is kept as the message and
@@ -396,6 +409,8 @@ bool chartconverter::state::columnline(std::string_view raw, std::size_t j) {
   const std::size_t row = j - skipped + 1;
   const int r1 = static_cast<int>(row);
   for (int c = 0; !rest.empty(); ++c) {
+    if (c == kMaxColumns)
+      return fail(toowide(row));
     const std::string_view field = nextfield(rest);
     double v;
     bool over15;
@@ -405,21 +420,50 @@ bool chartconverter::state::columnline(std::string_view raw, std::size_t j) {
       // The first counted row tells how wide the grid will likely be. The
       // room made is bounded by what the text can hold (a cell takes at
       // least two bytes: a digit and a separator), never by the product of
-      // the line count and that width. Without a line count, lines are
-      // taken to be at least half as long as this one.
-      std::size_t width = static_cast<std::size_t>(c) + 1;
-      for (std::string_view more = rest; !more.empty(); ++width)
+      // the line count and that width. Without a line count, room is made
+      // for the first few thousand lines, and made again from their mean
+      // length once they have been read (reestimate), so that a short
+      // first line does not ask for more than the text needs.
+      width = static_cast<std::size_t>(c) + 1;
+      for (std::string_view more = rest; !more.empty() && width <= kMaxColumns; ++width)
         nextfield(more);
+      // A line too wide is refused before any of its columns is made.
+      if (width > static_cast<std::size_t>(kMaxColumns))
+        return fail(toowide(row));
       const std::size_t cells = bytes / 2 + 1;
-      std::size_t rows = cells / width + 1;
-      rows = std::min(rows, lines ? lines + 1 : 2 * bytes / (raw.size() + 1) + 16);
-      rows = std::min<std::size_t>(rows, std::numeric_limits<int>::max());
-      grid.reserve(static_cast<int>(std::min<std::size_t>(width, cells)), static_cast<int>(rows));
+      width = std::min(width, cells);
+      mostrows = std::min<std::size_t>(cells / width + 1, std::numeric_limits<int>::max());
+      reserverows(lines ? lines + 1 : 2 * kEstimateAfter);
       reserved = true;
     }
     gridwriter::put(grid, c, r1, over15 ? roundto15(v) : v);
   }
   return true;
+}
+
+void chartconverter::state::reserverows(std::size_t rows) noexcept {
+  rows = std::min(rows, mostrows);
+  // Room is a hint: where the address space will not give it, the columns
+  // grow as they fill, from a smaller room or none.
+  for (const std::size_t tried : {rows, rows * 4 / 5, std::size_t(0)}) {
+    try {
+      r.grid.reserve(static_cast<int>(width), static_cast<int>(tried));
+      return;
+    } catch (const std::bad_alloc &) {
+    } catch (const std::length_error &) {
+    }
+  }
+}
+
+void chartconverter::state::reestimate() noexcept {
+  estimated = true;
+  if (lines || fed == 0 || next == 0)
+    return;
+  // The lines to come taken as long as the mean of those read, with a
+  // quarter more room for longer ones.
+  const std::size_t mean = std::max<std::size_t>(fed / next, 1);
+  const std::size_t rows = bytes / mean + 1;
+  reserverows(rows + rows / 4 + 64);
 }
 
 std::size_t chartconverter::state::findtag(std::string_view tag) {
@@ -524,6 +568,8 @@ bool chartconverter::feed(std::string_view raw) {
       return s.taggedline(raw, j);
     }
     case state::phase::column:
+      if (s.next == kEstimateAfter && s.reserved && !s.estimated)
+        s.reestimate();
       return s.columnline(raw, j);
     case state::phase::tagged:
       return s.taggedline(raw, j);

@@ -51,6 +51,11 @@ private:
   std::vector<std::size_t> starts_;
 };
 
+// The most numbers a line of the column layout may hold, as many columns as
+// names of up to four letters give ("Col A" to "Col ZZZZ"): a grid of more
+// is refused rather than built.
+inline constexpr int kMaxColumns = 26 + 26 * 26 + 26 * 26 * 26 + 26 * 26 * 26 * 26;
+
 // The most a data text file may hold: 4 GiB.
 inline constexpr std::size_t kMaxTextBytes = std::size_t(4) << 30;
 

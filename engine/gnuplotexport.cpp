@@ -1,9 +1,5 @@
 #include "engine/gnuplotexport.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -11,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/atomicfile.h"
 #include "engine/information.h"
 
 namespace orvalle {
@@ -303,65 +300,10 @@ std::string failuretext(const std::string &path, int err) {
   return "Could not write " + path + ": " + std::strerror(err);
 }
 
-// Writes text to a new temporary file in path's folder, with the usual
-// permissions, flushed to the disk. Returns its name, or an empty string
-// with the error in *err.
-std::string writetemporary(const std::string &path, std::string_view text, int *err) {
-  const auto slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  std::string temp = folder + "." + basename(path) + ".XXXXXX";
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  const int fd = ::mkstemp(name.data());
-  if (fd < 0) {
-    *err = errno;
-    return {};
-  }
-  temp.assign(name.data());
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      *err = errno;
-      ::close(fd);
-      ::unlink(temp.c_str());
-      return {};
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  // Files get the usual permissions (mkstemp makes them private).
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  // A full disk may only show when the data reach it: fsync and close are
-  // checked as well as write.
-  if (::fsync(fd) != 0) {
-    *err = errno;
-    ::close(fd);
-    ::unlink(temp.c_str());
-    return {};
-  }
-  if (::close(fd) != 0) {
-    *err = errno;
-    ::unlink(temp.c_str());
-    return {};
-  }
-  return temp;
-}
-
 } // namespace
 
 bool writetextfile(const std::string &path, std::string_view text, std::string *why) {
-  int err = 0;
-  if (path.empty())
-    err = ENOENT;
-  const std::string temp = err ? std::string() : writetemporary(path, text, &err);
-  if (!temp.empty() && ::rename(temp.c_str(), path.c_str()) != 0) {
-    err = errno;
-    ::unlink(temp.c_str());
-  }
+  const int err = writefilewhole(path, text);
   if (err && why)
     *why = failuretext(path, err);
   return err == 0;
@@ -389,57 +331,36 @@ bool writegnuplottexts(const gnuplottexts &t, std::string *why) {
   }
   if (t.scriptpath.empty())
     return fail(t.scriptpath, ENOENT);
-  // Both files are written whole beside their places first; only then are
-  // they renamed into place, and the data file goes back to what it was
-  // when the script cannot follow it. Neither changes unless both do.
-  struct stat st {};
-  if (::stat(t.scriptpath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-    return fail(t.scriptpath, EISDIR);
-  if (::stat(t.datapath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-    return fail(t.datapath, EISDIR);
-  int err = 0;
-  const std::string data = writetemporary(t.datapath, t.data, &err);
-  if (data.empty())
+  // Both files are written whole beside their places first (what earlier
+  // writes left there half done is removed); only then are they renamed
+  // into place, the data file first and the script, which names it, last.
+  // The data file goes back to what it was when the script cannot follow
+  // it, so neither changes unless both do. Should the machine stop between
+  // the two renames, the new data file stands beside the old script.
+  atomicfile data;
+  atomicfile script;
+  if (const int err = data.open(t.datapath))
     return fail(t.datapath, err);
-  const std::string script = writetemporary(t.scriptpath, t.script, &err);
-  if (script.empty()) {
-    ::unlink(data.c_str());
+  if (const int err = script.open(t.scriptpath))
+    return fail(t.scriptpath, err);
+  if (script.target() == data.target()) {
+    if (why)
+      *why = "The gnuplot script " + t.scriptpath + " would overwrite its own data file";
+    return false;
+  }
+  data.write(t.data);
+  if (const int err = data.finish())
+    return fail(t.datapath, err);
+  script.write(t.script);
+  if (const int err = script.finish())
+    return fail(t.scriptpath, err);
+  if (const int err = data.place(true))
+    return fail(t.datapath, err);
+  if (const int err = script.place()) {
+    data.undo();
     return fail(t.scriptpath, err);
   }
-  // Keep the old data file under a spare name (a second link to it) until
-  // the script is in place.
-  std::string spare;
-  if (::lstat(t.datapath.c_str(), &st) == 0) {
-    spare = data + ".old";
-    if (::link(t.datapath.c_str(), spare.c_str()) != 0 &&
-        ::rename(t.datapath.c_str(), spare.c_str()) != 0) {
-      err = errno;
-      ::unlink(data.c_str());
-      ::unlink(script.c_str());
-      return fail(t.datapath, err);
-    }
-  }
-  auto restore = [&] {
-    if (spare.empty())
-      ::unlink(t.datapath.c_str());
-    else
-      ::rename(spare.c_str(), t.datapath.c_str());
-  };
-  if (::rename(data.c_str(), t.datapath.c_str()) != 0) {
-    err = errno;
-    restore();
-    ::unlink(data.c_str());
-    ::unlink(script.c_str());
-    return fail(t.datapath, err);
-  }
-  if (::rename(script.c_str(), t.scriptpath.c_str()) != 0) {
-    err = errno;
-    restore();
-    ::unlink(script.c_str());
-    return fail(t.scriptpath, err);
-  }
-  if (!spare.empty())
-    ::unlink(spare.c_str());
+  data.settle();
   return true;
 }
 

@@ -70,8 +70,9 @@ std::string gnuplotdatafile(const std::vector<const dataset *> &datasets);
 std::string gnuplotscript(const gnuplotchart &chart, const std::string &datapath);
 
 // Writes text to path through a temporary file in the same folder that is
-// renamed over path, so that a failed write leaves no half file. Returns
-// false with the reason in *why.
+// renamed over path, so that a failed write leaves no half file (see
+// atomicfile.h: a symbolic link is written through, an existing file keeps
+// its permissions). Returns false with the reason in *why.
 bool writetextfile(const std::string &path, std::string_view text, std::string *why);
 
 // The two files of an export: where they go and what they hold.
@@ -87,9 +88,13 @@ struct gnuplottexts {
 gnuplottexts gnuplotfiletexts(const gnuplotchart &chart, const std::string &scriptpath);
 
 // Writes the pair: both texts go to temporary files first and are renamed
-// into place only when both are whole; when the second rename fails the
-// data file is put back as it was. So either both files change or neither
-// does. Returns false with the reason in *why.
+// into place only when both are whole, the data file first and the script
+// last; when the script's rename fails the data file is put back as it
+// was. So either both files change or neither does. Only should the
+// machine stop between the two renames does the new data file stand beside
+// the old script (whose plot items name it); the temporary files such a
+// stop leaves are removed by the next write. Returns false with the reason
+// in *why.
 bool writegnuplottexts(const gnuplottexts &texts, std::string *why);
 
 // gnuplotfiletexts, then writegnuplottexts. scriptpath should be absolute,

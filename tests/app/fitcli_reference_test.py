@@ -326,10 +326,14 @@ class ManyFiles(Folder):
         self.assertIn('"' + good2.replace('"', '""') + '"', r.stdout)
         rows = list(csv.reader(io.StringIO(r.stdout, newline="")))
         self.assertEqual(rows[0], ["file", "dataset", "model", "a", "a_uncertainty", "b", "b_uncertainty",
-                                   "chisq", "dof", "reduced_chisq", "p_value", "verdict", "verdict_word"])
+                                   "chisq", "dof", "reduced_chisq", "p_value", "verdict", "verdict_word",
+                                   "status", "reason"])
         self.assertEqual([row[0] for row in rows[1:]], [good1, bad, good2])
         self.assertTrue(all(len(row) == len(rows[0]) for row in rows))
-        self.assertEqual(rows[2], [bad, "", "linear"] + [""] * 10)
+        # The failed file: its fields empty, then its status and its reason.
+        self.assertEqual(rows[2], [bad, "", "linear"] + [""] * 10 +
+                         ["fit failed", "Y error points can not contain ZERO or MINIUS values"])
+        self.assertEqual([rows[1][13], rows[3][13]], ["fitted", "fitted"])
         for row, path in ((rows[1], good1), (rows[3], good2)):
             (f,) = fitjson(path)
             self.assertEqual(float(row[3]), f["parameters"][0]["value"])
