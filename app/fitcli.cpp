@@ -98,6 +98,18 @@ Options:
       --gnuplot FILE    also write a gnuplot script FILE (.gnu) and its data
                         file (.gdt), as the plotter exports them (one data
                         file only)
+      --band FILE       write the fitted curve's confidence band to FILE (-
+                        for standard output in place of the report): x,
+                        fitted y, lower and upper limit at 201 points across
+                        the data's x range, one block per fit; the curve's
+                        uncertainty from the fit's covariance, not where new
+                        points fall (scaled too with --scale-errors)
+      --band-level L    the band's width: 1sigma (68.3 %) or 95 (default)
+      --report FORMAT   print every parameter rounded to its uncertainty (two
+                        significant digits, the value to the same place), the
+                        chi-square, degrees of freedom, reduced chi-square
+                        and p-value, as text, markdown or latex (siunitx
+                        \num{4.695(23)}) in place of the description
   -h, --help            show this help and exit
       --version         show the version and exit
 
@@ -372,6 +384,38 @@ std::optional<options> parseoptions(const std::vector<std::string> &args, std::s
       if (!value(&v))
         return std::nullopt;
       o.name = v;
+    } else if (a == "--band") {
+      if (!value(&v))
+        return std::nullopt;
+      if (v.empty()) {
+        *error = "--band needs a file name, or - for standard output";
+        return std::nullopt;
+      }
+      o.band = v;
+    } else if (a == "--band-level") {
+      if (!value(&v))
+        return std::nullopt;
+      if (v == "1sigma")
+        o.bandat = bandlevel::onesigma;
+      else if (v == "95")
+        o.bandat = bandlevel::ninetyfive;
+      else {
+        *error = "unknown band level \"" + v + "\" (choose 1sigma or 95)";
+        return std::nullopt;
+      }
+    } else if (a == "--report") {
+      if (!value(&v))
+        return std::nullopt;
+      if (v == "text")
+        o.report = reportformat::text;
+      else if (v == "markdown")
+        o.report = reportformat::markdown;
+      else if (v == "latex")
+        o.report = reportformat::latex;
+      else {
+        *error = "unknown report format \"" + v + "\" (choose text, markdown or latex)";
+        return std::nullopt;
+      }
     } else if (a == "--gnuplot") {
       if (!value(&v))
         return std::nullopt;
@@ -392,6 +436,14 @@ std::optional<options> parseoptions(const std::vector<std::string> &args, std::s
   }
   if (o.help || o.version)
     return o;
+  if (o.report && (o.json || o.csv)) {
+    *error = "--report cannot be combined with --json or --csv";
+    return std::nullopt;
+  }
+  if (o.band && o.residuals && *o.band == "-" && *o.residuals == "-") {
+    *error = "--band - and --residuals - cannot both take standard output";
+    return std::nullopt;
+  }
   if (files.empty()) {
     *error = "no data file given";
     return std::nullopt;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/report.h"
 #include "engine/trendtypes.h"
 
 namespace orvalle::cli {
@@ -59,6 +60,13 @@ struct options {
   bool scaleerrors = false;             // --scale-errors: uncertainties times sqrt(chisq/dof)
   std::optional<std::string> residuals; // --residuals FILE, "-" for stdout
   std::optional<std::string> gnuplot;
+  // --band FILE: the fitted curve's confidence band at --band-level (95 %
+  // unless told), "-" for stdout.
+  std::optional<std::string> band;
+  bandlevel bandat = bandlevel::ninetyfive;
+  // --report text|markdown|latex: the results rounded to their
+  // uncertainties in place of the description.
+  std::optional<reportformat> report;
   bool help = false;
   bool version = false;
 };

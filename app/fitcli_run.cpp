@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <system_error>
 
@@ -25,6 +27,7 @@
 #include "engine/logchannel.h"
 #include "engine/nullcanvas.h"
 #include "engine/pluginpath.h"
+#include "engine/report.h"
 
 namespace orvalle::cli {
 
@@ -523,8 +526,14 @@ std::vector<std::string> modellabels(const options &o) {
 // is written beside its place and put there whole at the end of the run; it
 // is begun only once a fit has been made, so a run that fits nothing leaves
 // an old file as it was.
+// --band writes the same way, one block of the band per fit.
 struct residualsink {
+  using writer = std::function<void(const textsink &, const bfit &, const std::string &)>;
   std::string name;
+  std::string what = "the residuals";
+  writer block = [](const textsink &out, const bfit &fit, const std::string &datafile) {
+    writeresiduals(out, fit, datafile);
+  };
   bool tostdout = false;
   atomicfile file;
   bool written = false; // a block has been written
@@ -540,7 +549,7 @@ struct residualsink {
     };
     if (written)
       out("\n\n"); // blocks apart as gnuplot's index expects
-    writeresiduals(out, fit, datafile);
+    block(out, fit, datafile);
     written = true;
   }
   // Puts the file in place; false with the reason in *why when anything
@@ -549,17 +558,48 @@ struct residualsink {
     if (tostdout) {
       if (std::fflush(stdout) == 0 && !std::ferror(stdout))
         return true;
-      *why = "Cannot write the residuals to standard output";
+      *why = "Cannot write " + what + " to standard output";
       return false;
     }
     if (!written)
       return true;
     const int err = file.commit();
     if (err)
-      *why = "Cannot write the residuals to " + name + ": " + std::strerror(err);
+      *why = "Cannot write " + what + " to " + name + ": " + std::strerror(err);
     return err == 0;
   }
 };
+
+// The band of one fit across its dataset's x range: x, fitted y, lower and
+// upper limit at 201 points, under '#' comment lines.
+void writeband(const textsink &out, const bfit &fit, const std::string &datafile, bandlevel level) {
+  const dataset *d = fit.data;
+  double low = 0.0, high = 0.0;
+  if (d && d->x && d->x->n > 0) {
+    low = high = (*d->x)[0];
+    for (int i = 1; i < d->x->n; ++i) {
+      low = std::min(low, (*d->x)[i]);
+      high = std::max(high, (*d->x)[i]);
+    }
+  }
+  const auto band = confidenceband(fit, level, low, high, 201);
+  if (band.empty() || std::isnan(band.front().lower))
+    throw stop{kExitFitFailed, "orvalle-fit: the fit " + fit.name +
+                                   " gives no covariance, so it has no confidence band"};
+  std::string s = "# file: " + datafile + "\n# fit: " + fit.name +
+                  "\n# band: " + bandleveltext(level) + "\n# x\tfitted\tlower\tupper\n";
+  for (const bandpoint &p : band) {
+    const double values[4] = {p.x, p.y, p.lower, p.upper};
+    for (int k = 0; k < 4; ++k) {
+      char buf[40];
+      const auto r = std::to_chars(buf, buf + sizeof buf, values[k]);
+      s += k ? "\t" : "";
+      s.append(buf, r.ptr);
+    }
+    s += '\n';
+  }
+  out(s);
+}
 
 // A file as the command compares it with the others: the file itself when
 // it exists, and its full path with the symbolic links resolved.
@@ -589,6 +629,8 @@ void checkoutputs(const options &o, const std::string &script) {
   std::vector<std::pair<std::string, std::string>> outputs; // option, file
   if (o.residuals && *o.residuals != "-")
     outputs.emplace_back("--residuals", *o.residuals);
+  if (o.band && *o.band != "-")
+    outputs.emplace_back("--band", *o.band);
   if (!script.empty()) {
     outputs.emplace_back("--gnuplot", script);
     outputs.emplace_back("--gnuplot", gnuplotdatapath(script));
@@ -635,8 +677,18 @@ int execute(const options &o) {
     residuals.name = *o.residuals;
     residuals.tostdout = *o.residuals == "-";
   }
-  // --residuals - puts the residuals on standard output instead.
-  const bool report = !(o.residuals && *o.residuals == "-");
+  residualsink band;
+  if (o.band) {
+    band.name = *o.band;
+    band.tostdout = *o.band == "-";
+    band.what = "the band";
+    const bandlevel level = o.bandat;
+    band.block = [level](const textsink &out, const bfit &fit, const std::string &datafile) {
+      writeband(out, fit, datafile, level);
+    };
+  }
+  // --residuals - and --band - put their table on standard output instead.
+  const bool report = !(o.residuals && *o.residuals == "-") && !(o.band && *o.band == "-");
   const bool several = o.files.size() > 1;
 
   int worst = kExitOk;
@@ -690,8 +742,12 @@ int execute(const options &o) {
                    jsonfit(*f, o.model.key, notes);
         } else {
           out = several ? "==> " + file + " <==\n" : "";
-          out += o.covariance || o.scaleerrors ? detailreport(fits, notes, o.covariance)
-                                               : textreport(fits);
+          if (o.report)
+            for (const bfit *f : fits)
+              out += resultstext(*f, *o.report);
+          else
+            out += o.covariance || o.scaleerrors ? detailreport(fits, notes, o.covariance)
+                                                 : textreport(fits);
         }
       } catch (const std::bad_alloc &) {
         throw stop{kExitFitFailed, outofmemory("describe the fit")};
@@ -724,6 +780,9 @@ int execute(const options &o) {
     if (o.residuals)
       for (const bfit *f : fits)
         residuals.write(*f, file);
+    if (o.band)
+      for (const bfit *f : fits)
+        band.write(*f, file);
     if (o.csv)
       csvitems.push_back({out, "", "", ""});
     else if (o.json)
@@ -744,10 +803,15 @@ int execute(const options &o) {
     writeout(out);
   } else if (report && o.json && (several || worst == kExitOk)) {
     // One file that failed prints no result, as ever.
+    // With --band the level of the band written beside the report.
+    const std::string bandjson =
+        o.band ? ",\n \"band\": {\"level\": " + jsonstring(bandleveltext(o.bandat)) +
+                     ", \"factor\": " + jsonnumber(bandfactor(o.bandat)) + "}"
+               : "";
     writeout("{\"fits\": [" + jsonfits + (jsonfits.empty() ? "" : "\n") + "],\n \"failed\": [" +
-             jsonfailed + "]}\n");
+             jsonfailed + "]" + bandjson + "}\n");
   }
-  if (std::string why; !residuals.finish(&why))
+  if (std::string why; !residuals.finish(&why) || !band.finish(&why))
     throw stop{kExitFitFailed, why};
   return worst;
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 
 #include "engine/chisquaretail.h"
 #include "engine/fits.h"
@@ -388,6 +389,12 @@ double curvesigma(const bfit &fit, double x) {
       g[k] = power;
       power *= x;
     }
+    return quadratic(fit.cov, g, np);
+  }
+  if (const auto *typed = dynamic_cast<const formulafit *>(&fit)) {
+    // The formula's own exact derivatives.
+    typed->model().derivatives(x, std::span<const double>(fit.par, static_cast<std::size_t>(np)),
+                               std::span<double>(g, static_cast<std::size_t>(np)));
     return quadratic(fit.cov, g, np);
   }
   numericgradient(fit, x, np, g);

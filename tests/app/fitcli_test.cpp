@@ -22,6 +22,7 @@
 #include "engine/gnuplotexport.h"
 #include "engine/information.h"
 #include "engine/nullcanvas.h"
+#include "engine/report.h"
 #include "engine/trendtypes.h"
 
 using namespace orvalle;
@@ -798,4 +799,64 @@ TEST(FitCommand, ALargeFileFitsAsItsNumbersSay) {
       << numbers("chisq")[0] << " against " << static_cast<double>(chisq);
   EXPECT_EQ(numbers("dof"), std::vector<double>{449998});
   std::filesystem::remove_all(dir);
+}
+
+// ------------------------------------------------------------ the report
+
+// --report prints the fit's parameters rounded to their uncertainties,
+// as the engine rounds them for the same fit made here; --band writes the
+// band x, fitted, lower, upper, whose half-width is 1.96 sigma of the
+// closed form of a weighted straight line.
+TEST(FitCommand, ReportAndBand) {
+  const std::string file = data("line3.txt");
+  auto d = firstdataset(file);
+  d->makeweights();
+  polynom f(1);
+  f.name = "Linear (y=ax+b)"; // the one dataset of a three-column file has no name
+  f.data = d.get();
+  nullcanvas canvas;
+  f.fitplot(canvas, canvas, 1000, true);
+  for (const auto &[format, kind] :
+       {std::pair{"text", reportformat::text}, std::pair{"markdown", reportformat::markdown},
+        std::pair{"latex", reportformat::latex}}) {
+    SCOPED_TRACE(format);
+    const result r = runfit({"--report", format, file});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, resultstext(f, kind));
+  }
+
+  const std::string dir = tempfolder();
+  const result r = runfit({"--band", dir + "/band.txt", "--json", file});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"band\": {\"level\": \"95 %\""), std::string::npos) << r.out;
+  std::istringstream band(readall(dir + "/band.txt"));
+  long double S = 0, Sx = 0, Sxx = 0;
+  for (int i = 0; i < d->x->n; ++i) {
+    const long double w = (*d->w)[i], x = (*d->x)[i];
+    S += w, Sx += w * x, Sxx += w * x * x;
+  }
+  const long double D = S * Sxx - Sx * Sx;
+  int rows = 0;
+  for (std::string line; std::getline(band, line);) {
+    if (line.empty() || line[0] == '#')
+      continue;
+    std::istringstream row(line);
+    double x, y, lo, hi;
+    row >> x >> y >> lo >> hi;
+    const double sigma = std::sqrt(static_cast<double>((S * x * x - 2 * Sx * x + Sxx) / D));
+    EXPECT_NEAR((hi - y) / (1.959963984540054 * sigma), 1.0, 1e-9) << line;
+    EXPECT_NEAR((y - lo) / (1.959963984540054 * sigma), 1.0, 1e-9) << line;
+    ++rows;
+  }
+  EXPECT_EQ(rows, 201);
+  const result one = runfit({"--band", "-", "--band-level", "1sigma", file});
+  ASSERT_EQ(one.status, 0) << one.err;
+  EXPECT_NE(one.out.find("# band: 1 sigma (68.3 %)"), std::string::npos) << one.out;
+  EXPECT_EQ(one.out.find("ChiSqu"), std::string::npos); // the band in place of the report
+
+  // Refusals: unknown words, and --report with --json.
+  EXPECT_EQ(runfit({"--report", "html", file}).status, 2);
+  EXPECT_EQ(runfit({"--band-level", "2sigma", "--band", "-", file}).status, 2);
+  EXPECT_EQ(runfit({"--report", "text", "--json", file}).status, 2);
+  std::system(("rm -rf " + shellquoted(dir)).c_str());
 }

@@ -253,7 +253,7 @@ TEST(ConfidenceBand, FormulaAgainstTheDeltaMethod) {
     for (int r = 0; r < 2; ++r)
       for (int c = 0; c < 2; ++c)
         var += g[r] * f->cov(r, c) * g[c];
-    EXPECT_NEAR(curvesigma(*f, u) / std::sqrt(var), 1.0, 1e-5) << u;
+    EXPECT_NEAR(curvesigma(*f, u) / std::sqrt(var), 1.0, 1e-12) << u;
   }
 }
 
