@@ -16,10 +16,9 @@
 // "rc" and "rclog" (with "file:PATH" of a four-column file: t, V, error
 // of V, error of t) make the first dataset by hand with the x errors picked
 // and fit the typed formula A*exp(-x/B) to it; "rclog" then puts the y axis
-// on a logarithmic scale with the legend on. "multi" (with "data") runs a
-// shared-gradient and a shared-intercept multi fit and shows the chart;
-// "multipage" shows the fits page after them.
-// Run it under xvfb-run (scripts/screenshot does).
+// on a logarithmic scale with the legend on, "rcband" adds the 95 % band. "multi" (with "data")
+// runs a shared-gradient and a shared-intercept multi fit and shows the chart; "multipage" shows
+// the fits page after them. Run it under xvfb-run (scripts/screenshot does).
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGuiApplication>
@@ -135,7 +134,8 @@ int main(int argc, char *argv[]) {
                      screen.bottom() - labs->frameGeometry().height() - 80);
         }
       }
-    } else if (what == QLatin1String("rc") || what == QLatin1String("rclog")) {
+    } else if (what == QLatin1String("rc") || what == QLatin1String("rclog") ||
+               what == QLatin1String("rcband")) {
       for (QWidget *child : frame.childWindows())
         if (auto *pad = qobject_cast<orvalle::TJotPad *>(child)) {
           orvalle::SendCommand(pad, orvalle::UM_PROCESS);
@@ -154,11 +154,13 @@ int main(int argc, char *argv[]) {
         plotter->FormulaBox->estimateBox(0)->setText(QStringLiteral("5"));
         plotter->FormulaBox->estimateBox(1)->setText(QStringLiteral("2"));
         plotter->AddTr->click();
-        if (what == QLatin1String("rclog")) {
+        if (what != QLatin1String("rc")) {
           orvalle::SendCommand(plotter, orvalle::UM_PROCESS, 2, 2);
           if (auto *labs = qobject_cast<orvalle::TChartlabs *>(plotter->TitlesWindow.data())) {
             labs->LogY->click();
             labs->Legend->click();
+            if (what == QLatin1String("rcband"))
+              labs->BandLevel->setCurrentIndex(2);
             const QRect screen = QGuiApplication::primaryScreen()->geometry();
             labs->move(screen.right() - labs->frameGeometry().width() - 4,
                        screen.bottom() - labs->frameGeometry().height() - 80);

@@ -2,6 +2,7 @@
 // index, full-text search, the page on using help, and a missing book.
 // Covers frame/helpwindow.cpp.
 #include <QLineEdit>
+#include <QScreen>
 #include <QListWidget>
 #include <QTabWidget>
 #include <QTest>
@@ -23,6 +24,7 @@ private slots:
   void searchFindsPagesWithAllWords();
   void howToUseHelp();
   void aMissingBookIsSaidSo();
+  void opensInsideTheScreen();
 };
 
 void HelpTest::theBookIsBesideTheProgram() {
@@ -94,6 +96,25 @@ void HelpTest::aMissingBookIsSaidSo() {
   SetHelpFile(QStringLiteral("VTRL.hlp"));
   QVERIFY(help.browser()->toPlainText().contains(QStringLiteral("Help is not available")));
   QVERIFY(help.browser()->toPlainText().contains(QStringLiteral("/nonexistent/VTRL.hlp")));
+}
+
+// A frame near a corner of the screen, or a screen smaller than the help
+// window: the help window still opens whole inside the available area.
+void HelpTest::opensInsideTheScreen() {
+  QWidget owner;
+  const QRect area = owner.screen()->availableGeometry();
+  owner.setGeometry(area.right() - 60, area.bottom() - 60, 50, 50);
+  owner.show();
+  THelpWindow help(&owner);
+  help.ShowContents();
+  const QRect got = help.frameGeometry();
+  QVERIFY2(area.contains(got), qPrintable(QStringLiteral("%1,%2 %3x%4 outside %5x%6")
+                                              .arg(got.x())
+                                              .arg(got.y())
+                                              .arg(got.width())
+                                              .arg(got.height())
+                                              .arg(area.width())
+                                              .arg(area.height())));
 }
 
 QTEST_MAIN(HelpTest)
