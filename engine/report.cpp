@@ -444,11 +444,15 @@ std::vector<bandpoint> confidenceband(const bfit &fit, bandlevel level, double l
   return band;
 }
 
-std::string residualtable(const bfit &fit) {
-  std::string s = "# x\ty\terror\tfitted\tdeviation\tnormalised_deviation\n";
+void residualrows(const bfit &fit, std::string head,
+                  const std::function<void(std::string_view)> &out) {
+  std::string s = std::move(head);
   const dataset *d = fit.data;
   const int n = d && d->x && d->y && d->yerr ? std::min({d->x->n, d->y->n, d->yerr->n}) : 0;
+  constexpr std::size_t kChunk = 1 << 16;
+  s.reserve(kChunk + 256);
   for (int i = 0; i < n; ++i) {
+    // A fit with x errors measures each deviation in its effective error.
     const double x = (*d->x)[i], y = (*d->y)[i];
     const double e = fit.xweights ? fit.effectiveerror(i) : (*d->yerr)[i];
     const double fitted = fit.value(x);
@@ -460,8 +464,19 @@ std::string residualtable(const bfit &fit) {
       s += shortest(values[k]);
     }
     s += '\n';
+    if (s.size() >= kChunk) {
+      out(s);
+      s.clear();
+    }
   }
-  return s;
+  out(s);
+}
+
+std::string residualtable(const bfit &fit) {
+  std::string table;
+  residualrows(fit, "# x\ty\terror\tfitted\tdeviation\tnormalised_deviation\n",
+               [&table](std::string_view text) { table.append(text); });
+  return table;
 }
 
 } // namespace orvalle

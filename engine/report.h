@@ -7,7 +7,9 @@
 // These add to the fit descriptions, which keep their own number format.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/bfit.h"
@@ -75,7 +77,13 @@ std::vector<bandpoint> confidenceband(const bfit &fit, bandlevel level, double l
 
 // The residual table of a fit: x, y, error (the effective error with x
 // errors), fitted value, residual y - f(x), residual / error; one line a
-// point, tab-separated, with a header line.
+// point, tab-separated, numbers in the shortest form that reads back, with
+// a header line "# x\ty\terror\tfitted\tdeviation\tnormalised_deviation".
 std::string residualtable(const bfit &fit);
+// The same table's point lines without the header, handed to out in
+// chunks of about 64 KiB, so that a million points need no more memory
+// than a few thousand. head goes first, in the first chunk.
+void residualrows(const bfit &fit, std::string head,
+                  const std::function<void(std::string_view)> &out);
 
 } // namespace orvalle

@@ -14,42 +14,19 @@
 
 #include "engine/gnuplotexport.h"
 #include "tests/engine/fit_helpers.h"
+#include "tests/engine/scratchfolder.h"
 
 using namespace orvalle;
 using namespace orvalle::testing;
 
 namespace {
 
-struct folder {
-  std::filesystem::path path;
-  folder() {
-    char name[] = "/tmp/orvalle-gnuplot-pair-XXXXXX";
-    path = ::mkdtemp(name);
-  }
-  ~folder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  std::string operator/(const char *name) const { return (path / name).string(); }
-  std::vector<std::string> names() const {
-    std::vector<std::string> out;
-    for (const auto &e : std::filesystem::directory_iterator(path))
-      out.push_back(e.path().filename().string());
-    std::sort(out.begin(), out.end());
-    return out;
-  }
+struct folder : scratchfolder {
+  folder() : scratchfolder("orvalle-gnuplot-pair") {}
 };
 
-std::string readall(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void writeall(const std::string &path, const std::string &text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+std::string readall(const std::string &path) { return readwhole(path); }
+void writeall(const std::string &path, const std::string &text) { writewhole(path, text); }
 
 // A chart whose script is far longer than its data file.
 struct chartfixture {
