@@ -20,11 +20,11 @@ public:
   std::string formula(int index) const override;
 };
 
-// y = par[0] x^N + par[1] x^(N-1) + ... + par[N], degree N from 1 to 9.
+// y = par[0] x^N + par[1] x^(N-1) + ... + par[N], degree N from 1 to 10.
 class polynom : public bfit {
 public:
-  static constexpr int kMaxDegree = 9;
-  // Raises engine_error(kFailedFit) for a degree outside 1 to 9.
+  static constexpr int kMaxDegree = 10;
+  // Raises engine_error(kFailedFit) for a degree outside 1 to 10.
   explicit polynom(int degree);
   double value(double x) const override;
   void values(const double *x, double *out, int n) const override;

@@ -2,11 +2,13 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "engine/exactpoly.h"
 #include "engine/fits.h"
 #include "engine/logchannel.h"
 
@@ -181,7 +183,7 @@ std::string lineronlym::formula(int index) const {
 
 polynom::polynom(int degree) {
   if (degree < 1 || degree > kMaxDegree)
-    throw engine_error(kFailedFit, "A polynomial fit needs a degree from 1 to 9");
+    throw engine_error(kFailedFit, "A polynomial fit needs a degree from 1 to 10");
   order = static_cast<std::uint16_t>(degree);
 }
 
@@ -269,9 +271,10 @@ template <class F> void bydegree(int N, F f) {
 // values x' = (x - xm) rfx, y' = (y - ym) rfy, added to sxk and syk.
 template <int N>
 void powersums(const drow &X, const drow &Y, const drow &W, double xm, double ym, double drfx,
-               double drfy, long double *sxk, long double *syk) {
+               double drfy, long double *sxk, long double *syk, long double *syy) {
   long double sx[2 * N + 1] = {};
   long double sy[N + 1] = {};
+  long double yy = 0.0L;
   const int n = W.n;
   for (int i = 0; i < n; ++i) {
     const double w = W[i];
@@ -281,6 +284,7 @@ void powersums(const drow &X, const drow &Y, const drow &W, double xm, double ym
     const double yv = (Y[i] - ym) * drfy;
     const long double lw = w;
     const long double lwy = lw * yv;
+    yy += lwy * yv;
     double up = 1.0; // u^k, with 0^0 = 1
     for (int k = 0; k <= N; ++k) {
       sx[k] += lw * up;
@@ -296,6 +300,7 @@ void powersums(const drow &X, const drow &Y, const drow &W, double xm, double ym
     sxk[k] += sx[k];
   for (int k = 0; k <= N; ++k)
     syk[k] += sy[k];
+  *syy += yy;
 }
 
 // Sums of w r x'^k (k to N) of the exact residuals r = (y - p(x)) rfy,
@@ -358,6 +363,8 @@ struct polyscale {
   long double fy = 1.0L;  // 10^sy
   long double rfx = 1.0L; // 1 / fx
   long double rfy = 1.0L; // 1 / fy
+  double xreach = 0.0;    // the largest |x - xm|
+  double yreach = 0.0;    // the largest |y - ym|
 };
 
 polyscale scaleof(const dataset &d, const polypoints &pts) {
@@ -372,6 +379,8 @@ polyscale scaleof(const dataset &d, const polypoints &pts) {
     ylo = std::min(ylo, yc);
     yhi = std::max(yhi, yc);
   }
+  sc.xreach = std::max(-xlo, xhi);
+  sc.yreach = std::max(-ylo, yhi);
   const int sx = scaleexponent(xhi - xlo);
   const int sy = scaleexponent(yhi - ylo);
   sc.fx = std::pow(10.0L, sx);
@@ -386,6 +395,7 @@ polyscale scaleof(const dataset &d, const polypoints &pts) {
 struct polynormal {
   long double Al[kTerms][kTerms];
   long double vl[kTerms];
+  long double syy; // sum of w y'^2
   matr A;
   vec v;
 };
@@ -398,11 +408,12 @@ polynormal normalequations(const polypoints &pts, const polyscale &sc) {
   // Sums of w x'^k (k to 2N) and w y' x'^k (k to N).
   long double sxk[2 * polynom::kMaxDegree + 1] = {};
   long double syk[kTerms] = {};
+  long double syy = 0.0L;
   bydegree(N, [&](auto degree) {
-    powersums<degree>(pts.X, pts.Y, pts.W, sc.xm, sc.ym, drfx, drfy, sxk, syk);
+    powersums<degree>(pts.X, pts.Y, pts.W, sc.xm, sc.ym, drfx, drfy, sxk, syk, &syy);
   });
   const long double ln = pts.n;
-  polynormal ne{{}, {}, matr(np, np), vec(np)};
+  polynormal ne{{}, {}, syy, matr(np, np), vec(np)};
   for (int s = 0; s < np; ++s) {
     ne.vl[s] = syk[N - s] / ln;
     ne.v[s] = checked(static_cast<double>(ne.vl[s]), "polynom");
@@ -588,31 +599,104 @@ void polynom::values(const double *x, double *out, int count) const {
   });
 }
 
-// Weighted least squares on centred, scaled copies of the data, with the
-// sums, the normal equations and the de-centring carried in long double:
+namespace {
+
+// The solution of the double path before it is written into the fit, with
+// its chi-square.
+struct cheappoly {
+  double p[kTerms];
+  double c[kTerms];
+  polyuncertainty u;
+  double chisq;
+  bool trusted;
+  bool keepchisq; // chisq rather than the sum over value()
+};
+
+constexpr long double kDoubleEps = 2.3e-16L;
+constexpr long double kLongEps = 1.1e-19L;
+
+// Whether the double path's coefficients lie certainly within a thousandth
+// of their uncertainties of the exact least-squares solution: the error of
+// the centred solution (the rounding of the scaled data and the solve, at
+// most the double precision times the normal matrix's condition times the
+// largest coefficient) carried through the de-centring, plus the
+// de-centring's own rounding.
+bool coefficientstrusted(const long double *a, const long double *f, const long double *c,
+                         long double t, long double cond, const polyuncertainty &u, int N) {
+  if (!(cond * kDoubleEps <= 1e-4L))
+    return false;
+  long double amax = 0.0L;
+  for (int s = 0; s <= N; ++s)
+    amax = std::max(amax, std::fabs(a[s]));
+  for (int r = 0; r <= N; ++r) {
+    long double spread = 0.0L, size = 0.0L, tp = 1.0L;
+    for (int o = r; o >= 0; --o) {
+      const auto b = static_cast<long double>(binom(N - o, r - o));
+      spread += b * f[o] * tp;
+      size += b * std::fabs(c[o]) * tp;
+      tp *= std::fabs(t);
+    }
+    const long double bound = kDoubleEps * cond * amax * spread + 8.0L * kLongEps * size;
+    if (!(bound <= 1e-3L * u.e[r]))
+      return false;
+  }
+  return true;
+}
+
+// The chi-square of the centred solution from the normal equations,
+// sum w y'^2 - n a.v, with the bound of what its cancellation and the long
+// double sums may have lost; 0 where it cannot be trusted to 6 digits (the
+// exact path then computes it). Far from x = 0 the curve's values rounded
+// to double can move the deviations by more than that, so the fit keeps
+// this one.
+long double normalchisquare(const polynormal &ne, const long double *a, const polyscale &sc,
+                            long double cond, int N, int n) {
+  long double av = 0.0L;
+  for (int s = 0; s <= N; ++s)
+    av += a[s] * ne.vl[s];
+  const long double ln = n;
+  const long double scaled = ne.syy - ln * av;
+  const long double lost = kLongEps * (8.0L * std::sqrt(ln) + 4.0L * cond) * ne.syy;
+  if (!(scaled > 0.0L) || !(lost <= 1e-8L * scaled))
+    return 0.0L;
+  return scaled * sc.fy * sc.fy;
+}
+
+// Whether the chi-square that value() gives, from the centred coefficients
+// rounded to double, keeps 7 digits of `chisq`: the rounding moves every
+// deviation by at most a few units of the largest term of the curve, which
+// must stay far below the deviations themselves.
+bool valueschisquareholds(const polynormal &ne, const polyscale &sc, const double *cp,
+                          long double chisq, int N, int n) {
+  long double curve = std::fabs(static_cast<long double>(sc.ym)) + sc.yreach, xp = 1.0L;
+  for (int k = N; k >= 0; --k) {
+    curve += std::fabs(static_cast<long double>(cp[k])) * xp;
+    xp *= sc.xreach;
+  }
+  const long double sumw = ne.Al[N][N] * static_cast<long double>(n);
+  const long double moved = 4.0L * kDoubleEps * curve * std::sqrt(sumw);
+  return 2.0L * moved * std::sqrt(chisq) + moved * moved <= 1e-7L * chisq;
+}
+
+// The double path: the normal equations on centred, scaled copies of the
+// data, with the sums, the normal equations and the de-centring carried in
+// long double:
 // 1. the normal equations are solved with the chosen solver and the
 //    solution refined twice against their long double form;
-// 2. the centred coefficients are de-centred into par;
-// 3. one step of iterative refinement on the data: the residuals of par,
-//    computed exactly enough that the cancelling terms of a polynomial far
-//    from x = 0 lose nothing, are fitted by the same solver and the
-//    correction is added to par.
-// The uncertainties are those of the coefficients as shown (par), from the
+// 2. the centred coefficients are de-centred into p;
+// 3. where the de-centring's magnification and the normal matrix's
+//    condition call for it, one step of iterative refinement on the data:
+//    the residuals of p, computed exactly enough that the cancelling terms
+//    of a polynomial far from x = 0 lose nothing, are fitted by the same
+//    solver and the correction is added to p.
+// The uncertainties are those of the expanded coefficients, from the
 // inverse of the normal matrix (every weight is 1 / error^2, so carrying
 // each point's error through the solution gives that inverse), formed in
-// the scaled units and un-scaled only in the square root, so that neither
-// the variances nor their factors leave the range of a double.
-void polynom::fit(bool gauss) {
-  requirepoints(data);
-  if (data->yerr ? data->yerr->n != data->w->n : !data->weightsonly())
-    throw engine_error(kRowLengths, "The y errors and the weights differ in length");
-  const int N = order;
+// the scaled units and un-scaled only in the square root. `trusted` says
+// whether the error bounds above hold the results to the fit's accuracy.
+cheappoly cheapfit(const polypoints &pts, const polyscale &sc, bool gauss) {
+  const int N = pts.N;
   const int np = N + 1;
-  const polypoints pts{*data->x, *data->y, *data->w, data->w->n, N};
-  if (pts.n <= N)
-    throw engine_error(kFailedFit, "A polynomial of degree " + std::to_string(N) +
-                                       " needs at least " + std::to_string(N + 1) + " points");
-  const polyscale sc = scaleof(*data, pts);
   const polynormal ne = normalequations(pts, sc);
   const linearsystem sys(ne.A, gauss);
   long double a[kTerms];
@@ -627,30 +711,81 @@ void polynom::fit(bool gauss) {
     c[s] = a[s] * f[s];
   c[N] += sc.ym;
 
-  // De-centring: par is the same polynomial in powers of x.
+  // De-centring: p is the same polynomial in powers of x.
   const long double t = -static_cast<long double>(sc.xm);
   long double pl[kTerms];
   shiftcentre(c, N, t, pl);
-  double p[kTerms];
+  cheappoly r{};
   for (int s = 0; s < np; ++s)
-    p[s] = checked(static_cast<double>(pl[s]), "polynom");
+    r.p[s] = checked(static_cast<double>(pl[s]), "polynom");
   const matr inv = sys.inverse();
+  const long double cond = normalcondition(ne, inv, np);
 
   // Refinement on the data where the de-centring's magnification times the
   // normal matrix's condition may leave fewer than about 11 digits.
-  if (!(decentringgrowth(c, pl, t, N) * normalcondition(ne, inv, np) <= kRefineAbove))
-    refineondata(pts, sc, sys, f, t, p);
+  if (!(decentringgrowth(c, pl, t, N) * cond <= kRefineAbove))
+    refineondata(pts, sc, sys, f, t, r.p);
 
-  const polyuncertainty u = uncertainties(inv, t, sc, N, pts.n);
-  for (int s = 0; s < np; ++s) {
-    par[s] = p[s];
-    err[s] = u.e[s];
-    cpar_[s] = static_cast<double>(c[s]);
+  r.u = uncertainties(inv, t, sc, N, pts.n);
+  for (int s = 0; s < np; ++s)
+    r.c[s] = checked(static_cast<double>(c[s]), "polynom");
+  const long double chisq = normalchisquare(ne, a, sc, cond, N, pts.n);
+  r.chisq = static_cast<double>(chisq);
+  r.trusted =
+      chisq > 0.0L && std::isfinite(r.chisq) && coefficientstrusted(a, f, c, t, cond, r.u, N);
+  r.keepchisq = !valueschisquareholds(ne, sc, r.c, chisq, N, pts.n);
+  return r;
+}
+
+} // namespace
+
+// Weighted least squares: the double path where its error bounds hold the
+// results to within a thousandth of their uncertainties and the chi-square
+// to 7 digits, otherwise (or where it faults) the exact path in
+// multiple-precision arithmetic, which fails with its reason where no
+// result exists or a double cannot hold one.
+void polynom::fit(bool gauss) {
+  requirepoints(data);
+  if (data->yerr ? data->yerr->n != data->w->n : !data->weightsonly())
+    throw engine_error(kRowLengths, "The y errors and the weights differ in length");
+  const int N = order;
+  const int np = N + 1;
+  const polypoints pts{*data->x, *data->y, *data->w, data->w->n, N};
+  if (pts.n <= N)
+    throw engine_error(kFailedFit, "A polynomial of degree " + std::to_string(N) +
+                                       " needs at least " + std::to_string(N + 1) + " points");
+  const polyscale sc = scaleof(*data, pts);
+  std::optional<cheappoly> cheap;
+  try {
+    cheap = cheapfit(pts, sc, gauss);
+  } catch (const engine_error &) {
+    cheap.reset(); // the exact path decides
   }
-  cov = u.C;
-  centredcov = u.CC;
-  centre_ = sc.xm;
+  if (cheap && cheap->trusted) {
+    for (int s = 0; s < np; ++s) {
+      par[s] = cheap->p[s];
+      err[s] = cheap->u.e[s];
+      cpar_[s] = cheap->c[s];
+    }
+    cov = cheap->u.C;
+    centredcov = cheap->u.CC;
+    centre_ = sc.xm;
+    centred_ = true;
+    if (cheap->keepchisq)
+      keepchisq(cheap->chisq);
+    return;
+  }
+  const exactpoly r = exactpolyfit(pts.X, pts.Y, pts.W, N, sc.xm, gauss);
+  for (int s = 0; s < np; ++s) {
+    par[s] = r.par[s];
+    err[s] = r.err[s];
+    cpar_[s] = r.cpar[s];
+  }
+  cov = r.cov;
+  centredcov = r.centredcov;
+  centre_ = r.centre;
   centred_ = true;
+  keepchisq(r.chisq);
 }
 
 void polynom::fitxerrors(bool gauss) {
