@@ -46,6 +46,12 @@ public:
   const double *centredpar() const { return cpar_; }
   // The covariance of the centred coefficients.
   matr centredcov;
+  // For a straight line whose par the caller set (a line of a multi fit):
+  // the same line about `centre`, where its value is `atcentre`, and its
+  // chi-square as the caller computed it from the exact solution.
+  void setlinecentre(double centre, double atcentre, double chisq);
+  // Back to par alone, as before any fit.
+  void dropcentre();
 
 private:
   bool centred_ = false;

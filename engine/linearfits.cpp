@@ -788,6 +788,19 @@ void polynom::fit(bool gauss) {
   keepchisq(r.chisq);
 }
 
+void polynom::setlinecentre(double centre, double atcentre, double chisq) {
+  centre_ = centre;
+  cpar_[0] = par[0];
+  cpar_[1] = atcentre;
+  centred_ = true;
+  keepchisq(chisq);
+}
+
+void polynom::dropcentre() {
+  centred_ = false;
+  centre_ = 0.0;
+}
+
 void polynom::fitxerrors(bool gauss) {
   if (order != 1) {
     bfit::fitxerrors(gauss);
