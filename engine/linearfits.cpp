@@ -31,10 +31,6 @@ int scaleexponent(double range) {
   return static_cast<int>(std::floor(slog10(range)));
 }
 
-// Above this product of the de-centring's magnification and the normal
-// matrix's condition the polynomial fit refines its solution on the data.
-constexpr long double kRefineAbove = 1e5L;
-
 // A long double that must be a finite number.
 long double checkedl(long double x) {
   if (!std::isfinite(x))
@@ -202,32 +198,6 @@ double expandedvalue(const double *par, int n, double x) {
   return sum;
 }
 
-// s + e = a + b exactly (Knuth's two-sum).
-inline void twosum(double a, double b, double &s, double &e) {
-  s = a + b;
-  const double bb = s - a;
-  e = (a - (s - bb)) + (b - bb);
-}
-
-// y - p(x) for the expanded polynomial par[0..n], with p(x) evaluated by
-// Horner's rule in double-double arithmetic (products split exactly by
-// fma), so that terms far larger than the result cancel without loss.
-// This file is built without floating-point contraction, which would
-// break the exact splits.
-inline long double exactresidual(const double *par, int n, double x, double y) {
-  double hi = par[0], lo = 0.0;
-  for (int k = 1; k <= n; ++k) {
-    const double ph = hi * x;
-    const double pl = std::fma(hi, x, -ph) + lo * x;
-    double sum, e;
-    twosum(ph, par[k], sum, e);
-    e += pl;
-    hi = sum + e;
-    lo = e - (hi - sum);
-  }
-  return (static_cast<long double>(y) - hi) - lo;
-}
-
 // The coefficients of sum c[o] (x + t)^(N-o) in powers of x, highest
 // first: coefficient c gathers binom(N-o, c-o) c[o] t^(c-o) for o <= c.
 void shiftcentre(const long double *c, int N, long double t, long double *out) {
@@ -242,17 +212,6 @@ void shiftcentre(const long double *c, int N, long double t, long double *out) {
     out[r] = sum;
   }
 }
-
-// On x86-64 the pass that computes exact residuals is also built for
-// processors with FMA and chosen at load time: std::fma is then one
-// instruction rather than a call into the C library. fma rounds once
-// either way, and contraction is off in this file, so the results are the
-// same.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define ORVALLE_FMA_CLONES __attribute__((target_clones("fma", "default")))
-#else
-#define ORVALLE_FMA_CLONES
-#endif
 
 constexpr int kMaxFitDegree = polynom::kMaxDegree;
 
@@ -301,30 +260,6 @@ void powersums(const drow &X, const drow &Y, const drow &W, double xm, double ym
   for (int k = 0; k <= N; ++k)
     syk[k] += sy[k];
   *syy += yy;
-}
-
-// Sums of w r x'^k (k to N) of the exact residuals r = (y - p(x)) rfy,
-// x' = (x - lxm) rfx, added to rk.
-template <int N>
-ORVALLE_FMA_CLONES void residualsums(const double *p, const drow &X, const drow &Y, const drow &W,
-                                     long double lxm, long double rfx, long double rfy,
-                                     long double *rk) {
-  long double sums[N + 1] = {};
-  const int n = W.n;
-  for (int i = 0; i < n; ++i) {
-    const double w = W[i];
-    if (w == 0.0)
-      continue;
-    const long double r = exactresidual(p, N, X[i], Y[i]) * rfy;
-    const long double u = (static_cast<long double>(X[i]) - lxm) * rfx;
-    long double term = w * r;
-    for (int k = 0; k <= N; ++k) {
-      sums[k] += term;
-      term *= u;
-    }
-  }
-  for (int k = 0; k <= N; ++k)
-    rk[k] += sums[k];
 }
 
 } // namespace
@@ -450,25 +385,6 @@ void solvenormal(const linearsystem &sys, const polynormal &ne, int np, long dou
   }
 }
 
-// How far the de-centring by t can have magnified the errors of the centred
-// coefficients c: the largest ratio of the size of a term of the expanded
-// coefficient pl[r] to pl[r] itself.
-long double decentringgrowth(const long double *c, const long double *pl, long double t, int N) {
-  long double tp[kTerms];
-  tp[0] = 1.0L;
-  for (int k = 1; k <= N; ++k)
-    tp[k] = tp[k - 1] * std::fabs(t);
-  long double growth = 0.0L;
-  for (int r = 0; r <= N; ++r) {
-    long double size = 0.0L;
-    for (int o = 0; o <= r; ++o)
-      size += static_cast<long double>(binom(N - o, r - o)) * std::fabs(c[o]) * tp[r - o];
-    if (size > 0.0L)
-      growth = std::max(growth, size / std::fabs(pl[r]));
-  }
-  return growth;
-}
-
 // The condition of the normal matrix in the 1-norm: |Al| |Al^-1|.
 long double normalcondition(const polynormal &ne, const matr &inv, int np) {
   long double anorm = 0.0L, inorm = 0.0L;
@@ -482,48 +398,6 @@ long double normalcondition(const polynormal &ne, const matr &inv, int np) {
     inorm = std::max(inorm, is);
   }
   return anorm * inorm;
-}
-
-// Sums of w r u^k (k to N) over the points, r the residual of the expanded
-// polynomial p, computed exactly enough that its cancelling terms lose
-// nothing, and u and r centred and scaled as the normal equations are.
-void residualsums(const polypoints &pts, const polyscale &sc, const double *p, long double *rk) {
-  const long double lxm = sc.xm;
-  bydegree(pts.N, [&](auto degree) {
-    residualsums<degree>(p, pts.X, pts.Y, pts.W, lxm, sc.rfx, sc.rfy, rk);
-  });
-}
-
-// One step of iterative refinement on the data: the residuals of p are
-// fitted by the same solver, and the correction, un-scaled by f and
-// de-centred by t, is added to p. Where the residuals cannot be formed
-// (they overflow) p stays as it is, and so does any coefficient whose sum
-// would not be finite.
-void refineondata(const polypoints &pts, const polyscale &sc, const linearsystem &sys,
-                  const long double *f, long double t, double *p) {
-  const int N = pts.N;
-  const int np = N + 1;
-  long double rk[kTerms] = {};
-  residualsums(pts, sc, p, rk);
-  const long double ln = pts.n;
-  vec rv(np);
-  bool usable = true;
-  for (int s = 0; s < np; ++s) {
-    rv[s] = static_cast<double>(rk[N - s] / ln);
-    usable = usable && std::isfinite(rv[s]);
-  }
-  if (!usable)
-    return;
-  const vec d = sys.solve(rv);
-  long double dc[kTerms], dp[kTerms];
-  for (int s = 0; s < np; ++s)
-    dc[s] = d[s] * f[s];
-  shiftcentre(dc, N, t, dp);
-  for (int s = 0; s < np; ++s) {
-    const double refined = static_cast<double>(static_cast<long double>(p[s]) + dp[s]);
-    if (std::isfinite(refined))
-      p[s] = refined;
-  }
 }
 
 // The uncertainties of the expanded coefficients and the covariances of
@@ -683,12 +557,7 @@ bool valueschisquareholds(const polynormal &ne, const polyscale &sc, const doubl
 // long double:
 // 1. the normal equations are solved with the chosen solver and the
 //    solution refined twice against their long double form;
-// 2. the centred coefficients are de-centred into p;
-// 3. where the de-centring's magnification and the normal matrix's
-//    condition call for it, one step of iterative refinement on the data:
-//    the residuals of p, computed exactly enough that the cancelling terms
-//    of a polynomial far from x = 0 lose nothing, are fitted by the same
-//    solver and the correction is added to p.
+// 2. the centred coefficients are de-centred into p.
 // The uncertainties are those of the expanded coefficients, from the
 // inverse of the normal matrix (every weight is 1 / error^2, so carrying
 // each point's error through the solution gives that inverse), formed in
@@ -720,11 +589,6 @@ cheappoly cheapfit(const polypoints &pts, const polyscale &sc, bool gauss) {
     r.p[s] = checked(static_cast<double>(pl[s]), "polynom");
   const matr inv = sys.inverse();
   const long double cond = normalcondition(ne, inv, np);
-
-  // Refinement on the data where the de-centring's magnification times the
-  // normal matrix's condition may leave fewer than about 11 digits.
-  if (!(decentringgrowth(c, pl, t, N) * cond <= kRefineAbove))
-    refineondata(pts, sc, sys, f, t, r.p);
 
   r.u = uncertainties(inv, t, sc, N, pts.n);
   for (int s = 0; s < np; ++s)
