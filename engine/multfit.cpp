@@ -2,6 +2,8 @@
 
 #include "engine/logchannel.h"
 
+#include <gmpxx.h>
+
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -49,58 +51,76 @@ jointparts partsof(const multfit &m) {
   return parts;
 }
 
+// The arithmetic of the joint solution: long double, or GMP floats of the
+// default precision where long double cannot carry a line's chi-square.
+inline double todouble(long double v) { return static_cast<double>(v); }
+inline double todouble(const mpf_class &v) { return v.get_d(); }
+inline long double tolong(long double v) { return v; }
+inline long double tolong(const mpf_class &v) {
+  // The leading 53 bits and the rest: a long double's 64 bits.
+  const double hi = v.get_d();
+  const mpf_class rest = v - hi;
+  return static_cast<long double>(hi) + rest.get_d();
+}
+
 // One dataset's sums about its own centre (xc, yc), its weighted means
 // rounded to double: S = sum w, Sd = sum w d, Sdd = sum w d^2, Sy = sum w y',
-// Sdy = sum w d y' with d = x - xc and y' = y - yc. Centred, they keep
-// their digits however far the data lie from x = 0.
-struct linesums {
+// Sdy = sum w d y', Syy = sum w y'^2 with d = x - xc and y' = y - yc.
+// Centred, they keep their digits however far the data lie from x = 0.
+template <class T> struct linesums {
   double xc = 0.0, yc = 0.0;
-  long double S = 0.0L, Sd = 0.0L, Sdd = 0.0L, Sy = 0.0L, Sdy = 0.0L;
+  T S = 0, Sd = 0, Sdd = 0, Sy = 0, Sdy = 0, Syy = 0;
 };
 
-linesums sumsof(const dataset &d) {
+template <class T> linesums<T> sumsof(const dataset &d) {
   if (!d.w || !d.x || !d.y || d.x->n != d.w->n || d.y->n != d.w->n)
     throw engine_error(kRowLengths, "The weights, x values and y values differ in length");
   const drow &X = *d.x;
   const drow &Y = *d.y;
   const drow &W = *d.w;
-  linesums s;
-  long double sx = 0.0L, sy = 0.0L;
+  linesums<T> s;
+  long double S = 0.0L, sx = 0.0L, sy = 0.0L;
   for (int i = 0; i < W.n; ++i) {
-    s.S += W[i];
+    S += W[i];
     sx += W[i] * static_cast<long double>(X[i]);
     sy += W[i] * static_cast<long double>(Y[i]);
   }
-  if (!(s.S > 0.0L))
+  if (!(S > 0.0L))
     throw engine_error(kFailedFit, "A dataset of the multi fit has no point with a weight");
-  s.xc = checked(static_cast<double>(sx / s.S), "multfit");
-  s.yc = checked(static_cast<double>(sy / s.S), "multfit");
+  s.xc = checked(static_cast<double>(sx / S), "multfit");
+  s.yc = checked(static_cast<double>(sy / S), "multfit");
+  T dx = 0, dy = 0, w = 0, t = 0;
   for (int i = 0; i < W.n; ++i) {
-    const long double dx = static_cast<long double>(X[i]) - s.xc;
-    const long double dy = static_cast<long double>(Y[i]) - s.yc;
-    const long double w = W[i];
-    s.Sd += w * dx;
-    s.Sdd += w * dx * dx;
-    s.Sy += w * dy;
-    s.Sdy += w * dx * dy;
+    dx = X[i];
+    dx -= s.xc;
+    dy = Y[i];
+    dy -= s.yc;
+    w = W[i];
+    s.S += w;
+    t = w * dx;
+    s.Sd += t;
+    s.Sdy += t * dy;
+    s.Sdd += t * dx;
+    t = w * dy;
+    s.Sy += t;
+    s.Syy += t * dy;
   }
   return s;
 }
 
 // The joint solution: the shared parameter q0, each line's own parameter,
 // and the covariances that the lines need, all from the datasets' current
-// weights. The joint normal matrix is an arrow (the shared parameter meets
-// every line's own one, the lines' own ones never meet): eliminating the
-// lines' own parameters leaves one equation for the shared one (its Schur
-// complement), solved by the chosen solver, and each line's own parameter
-// then follows from it. Everything is formed from centred sums, so that
-// nothing cancels far from x = 0.
+// weights, with each line's form about its centre and its chi-square. The
+// joint normal matrix is an arrow (the shared parameter meets every line's
+// own one, the lines' own ones never meet): eliminating the lines' own
+// parameters leaves one equation for the shared one (its Schur complement),
+// and each line's own parameter then follows from it. Everything is formed
+// from centred sums, so that nothing cancels far from x = 0.
 struct jointsolution {
   long double q0 = 0.0L, var0 = 0.0L;
   std::vector<long double> own, varown, cov; // per line: value, variance, covariance with q0
-  std::vector<linesums> sums;
-  // The line's value at its centre less yc, in its centred form.
-  std::vector<long double> beta;
+  std::vector<double> xc, atcentre, chisq;   // per line: its centre, value there, chi-square
+  bool chisqheld = true;                     // whether every chi-square keeps its digits
   double var(int k) const {
     return static_cast<double>(k == 0 ? var0 : varown[static_cast<std::size_t>(k - 1)]);
   }
@@ -114,32 +134,36 @@ struct jointsolution {
 // elimination and Cramer's rule agree on a 1 x 1 system: both are the one
 // division, which faults on a zero s (a singular joint system), so the
 // solver choice changes nothing here.
-long double solveshared(long double s, long double r) {
-  divide(1.0, checked(static_cast<double>(s), "multfit"), "multfit");
-  checked(static_cast<double>(r), "multfit");
-  return r / s;
+template <class T> T solveshared(const T &s, const T &r) {
+  divide(1.0, checked(todouble(s), "multfit"), "multfit");
+  checked(todouble(r), "multfit");
+  return T(r / s);
 }
 
 // Lines y - yc = m d + beta sharing m: the arrow's corner is sum Sdd, its
-// arms Sd, its diagonal S.
-void sharedgradient(jointsolution &js) {
-  long double s = 0.0L, r = 0.0L;
-  for (const linesums &l : js.sums) {
+// arms Sd, its diagonal S. Gives each line's beta.
+template <class T>
+std::vector<T> sharedgradient(const std::vector<linesums<T>> &sums, jointsolution &js,
+                              std::vector<T> &slopes) {
+  T s = 0, r = 0;
+  for (const linesums<T> &l : sums) {
     s += l.Sdd - l.Sd * l.Sd / l.S;
     r += l.Sdy - l.Sd * l.Sy / l.S;
   }
-  const long double m = solveshared(s, r);
-  js.q0 = m;
-  js.var0 = 1.0L / s;
-  for (std::size_t j = 0; j < js.sums.size(); ++j) {
-    const linesums &l = js.sums[j];
-    const long double beta = (l.Sy - l.Sd * m) / l.S;
-    const long double lever = l.Sd / l.S + l.xc; // d b / d m, with the sign turned
-    js.beta[j] = beta;
-    js.own[j] = l.yc + beta - m * l.xc;
-    js.varown[j] = 1.0L / l.S + lever * lever / s;
-    js.cov[j] = -lever / s;
+  const T m = solveshared(s, r);
+  js.q0 = tolong(m);
+  js.var0 = tolong(T(1 / s));
+  slopes.assign(sums.size(), m);
+  std::vector<T> beta(sums.size());
+  for (std::size_t j = 0; j < sums.size(); ++j) {
+    const linesums<T> &l = sums[j];
+    beta[j] = (l.Sy - l.Sd * m) / l.S;
+    const T lever = l.Sd / l.S + l.xc; // d b / d m, with the sign turned
+    js.own[j] = tolong(T(l.yc + beta[j] - m * l.xc));
+    js.varown[j] = tolong(T(1 / l.S + lever * lever / s));
+    js.cov[j] = tolong(T(-lever / s));
   }
+  return beta;
 }
 
 // Lines y = m x + c sharing c. Each dataset alone gives its own line
@@ -149,36 +173,96 @@ void sharedgradient(jointsolution &js) {
 // Schur complement of the arrow; a dataset at one x value alone says
 // nothing about it), and each slope is then the best one through the
 // shared intercept: (Sx (yc - c) + xc Sy + Sdy) / Sxx with Sx = S xc + Sd.
-void sharedintercept(jointsolution &js) {
-  const std::size_t K = js.sums.size();
-  std::vector<long double> sxx(K), arm(K);
-  long double s = 0.0L, r = 0.0L;
+// Gives each line's beta and slope.
+template <class T>
+std::vector<T> sharedintercept(const std::vector<linesums<T>> &sums, jointsolution &js,
+                               std::vector<T> &slopes) {
+  const std::size_t K = sums.size();
+  std::vector<T> sxx(K), arm(K);
+  T s = 0, r = 0;
   for (std::size_t j = 0; j < K; ++j) {
-    const linesums &l = js.sums[j];
+    const linesums<T> &l = sums[j];
     arm[j] = l.S * l.xc + l.Sd;
-    sxx[j] = l.Sdd + l.xc * (2.0L * l.Sd + l.xc * l.S);
-    divide(1.0, static_cast<double>(sxx[j]), "multfit"); // every x value 0
-    const long double det = l.S * l.Sdd - l.Sd * l.Sd;
-    if (!(det > 0.0L))
+    sxx[j] = l.Sdd + l.xc * (2 * l.Sd + l.xc * l.S);
+    divide(1.0, todouble(sxx[j]), "multfit"); // every x value 0
+    const T det = l.S * l.Sdd - l.Sd * l.Sd;
+    if (!(det > 0))
       continue;
-    const long double beta = (l.Sdd * l.Sy - l.Sd * l.Sdy) / det;
-    const long double slope = (l.S * l.Sdy - l.Sd * l.Sy) / det;
-    const long double weight = det / sxx[j];
+    const T beta = (l.Sdd * l.Sy - l.Sd * l.Sdy) / det;
+    const T slope = (l.S * l.Sdy - l.Sd * l.Sy) / det;
+    const T weight = det / sxx[j];
     s += weight;
     r += weight * (l.yc + beta - slope * l.xc);
   }
-  const long double c = solveshared(s, r);
-  js.q0 = c;
-  js.var0 = 1.0L / s;
+  const T c = solveshared(s, r);
+  js.q0 = tolong(c);
+  js.var0 = tolong(T(1 / s));
+  std::vector<T> beta(K);
+  slopes.assign(K, T(0));
   for (std::size_t j = 0; j < K; ++j) {
-    const linesums &l = js.sums[j];
-    const long double m = (arm[j] * (l.yc - c) + l.xc * l.Sy + l.Sdy) / sxx[j];
-    const long double lever = arm[j] / sxx[j];
-    js.own[j] = m;
-    js.beta[j] = c + m * l.xc - l.yc;
-    js.varown[j] = 1.0L / sxx[j] + lever * lever / s;
-    js.cov[j] = -lever / s;
+    const linesums<T> &l = sums[j];
+    const T m = (arm[j] * (l.yc - c) + l.xc * l.Sy + l.Sdy) / sxx[j];
+    const T lever = arm[j] / sxx[j];
+    slopes[j] = m;
+    js.own[j] = tolong(m);
+    beta[j] = c + m * l.xc - l.yc;
+    js.varown[j] = tolong(T(1 / sxx[j] + lever * lever / s));
+    js.cov[j] = tolong(T(-lever / s));
   }
+  return beta;
+}
+
+// Each line's chi-square over its dataset's current weights, from its
+// centred form: the sum of w (y' - beta - m d)^2. Where it is less than
+// 10^-18 of sum w y'^2, the deviations are so small beside the data that
+// long double may not have carried them: chisqheld turns false.
+template <class T>
+void linechisquares(const std::vector<dataset *> &sets, const std::vector<linesums<T>> &sums,
+                    const std::vector<T> &beta, const std::vector<T> &slopes, jointsolution &js) {
+  T r = 0, sum = 0;
+  for (std::size_t j = 0; j < sums.size(); ++j) {
+    const linesums<T> &l = sums[j];
+    const dataset &d = *sets[j];
+    const drow &X = *d.x;
+    const drow &Y = *d.y;
+    const drow &W = *d.w;
+    sum = 0;
+    for (int i = 0; i < W.n; ++i) {
+      r = Y[i];
+      r -= l.yc;
+      r -= beta[j];
+      r -= slopes[j] * (T(X[i]) - l.xc);
+      sum += W[i] * r * r;
+    }
+    js.xc[j] = l.xc;
+    js.atcentre[j] = todouble(T(l.yc + beta[j]));
+    js.chisq[j] = todouble(sum);
+    if (!(sum > l.Syy * 1e-18))
+      js.chisqheld = false;
+  }
+}
+
+template <class T> jointsolution solvearrow(const std::vector<dataset *> &sets, bool samem) {
+  const std::size_t K = sets.size();
+  std::vector<linesums<T>> sums;
+  sums.reserve(K);
+  for (const dataset *d : sets)
+    sums.push_back(sumsof<T>(*d));
+  jointsolution js;
+  js.own.assign(K, 0.0L);
+  js.varown.assign(K, 0.0L);
+  js.cov.assign(K, 0.0L);
+  js.xc.assign(K, 0.0);
+  js.atcentre.assign(K, 0.0);
+  js.chisq.assign(K, 0.0);
+  std::vector<T> slopes, beta;
+  if (samem) {
+    beta = sharedgradient(sums, js, slopes);
+  } else {
+    beta = sharedintercept(sums, js, slopes);
+  }
+  linechisquares(sets, sums, beta, slopes, js);
+  return js;
 }
 
 // Up to this many datasets the fit also keeps the dense joint normal
@@ -206,20 +290,26 @@ void keepnormal(multfit &m, const std::vector<dataset *> &sets, bool samem) {
   m.rhs = v;
 }
 
+// Sets GMP's default float precision for as long as it lives.
+struct widefloats {
+  mp_bitcnt_t before;
+  explicit widefloats(mp_bitcnt_t bits) : before(mpf_get_default_prec()) {
+    mpf_set_default_prec(bits);
+  }
+  ~widefloats() { mpf_set_default_prec(before); }
+  widefloats(const widefloats &) = delete;
+  widefloats &operator=(const widefloats &) = delete;
+};
+
+// The joint solution in long double, or where a line's chi-square is too
+// small for it to carry (lines through their points to within the
+// rounding of the data), in 320-bit floats.
 jointsolution solvejoint(multfit &m, const std::vector<dataset *> &sets, bool samem) {
-  const std::size_t K = sets.size();
-  jointsolution js;
-  js.sums.reserve(K);
-  for (const dataset *d : sets)
-    js.sums.push_back(sumsof(*d));
-  js.own.assign(K, 0.0L);
-  js.varown.assign(K, 0.0L);
-  js.cov.assign(K, 0.0L);
-  js.beta.assign(K, 0.0L);
-  if (samem)
-    sharedgradient(js);
-  else
-    sharedintercept(js);
+  jointsolution js = solvearrow<long double>(sets, samem);
+  if (!js.chisqheld) {
+    const widefloats wide(320);
+    js = solvearrow<mpf_class>(sets, samem);
+  }
   keepnormal(m, sets, samem);
   return js;
 }
@@ -318,23 +408,6 @@ void restorelines(const std::vector<bfit *> &lines, const std::vector<savedline>
   }
 }
 
-// Line j's chi-square over its own points with the weights it reports
-// (the effective ones with x errors), from its centred form.
-long double linechisquare(const bfit &line, const linesums &l, long double slope,
-                          long double beta) {
-  const dataset &d = *line.data;
-  const drow &W = line.xweights ? *line.xweights : *d.w;
-  const drow &X = *d.x;
-  const drow &Y = *d.y;
-  long double sum = 0.0L;
-  for (int i = 0; i < W.n && i < X.n && i < Y.n; ++i) {
-    const long double r = (static_cast<long double>(Y[i]) - l.yc) - beta -
-                          slope * (static_cast<long double>(X[i]) - l.xc);
-    sum += W[i] * r * r;
-  }
-  return sum;
-}
-
 // Writes the joint solution into the lines: the shared value, each line's
 // own value, their uncertainties, the line's block of the joint covariance,
 // with x errors the effective weights, and the line about its centre with
@@ -361,12 +434,8 @@ void writelines(const std::vector<bfit *> &lines, const jointsolution &s, bool s
     line.cov(own, own) = s.var(k);
     line.cov(1 - own, 1 - own) = s.var(0);
     line.cov(0, 1) = line.cov(1, 0) = c;
-    if (auto *p = dynamic_cast<polynom *>(&line)) {
-      const linesums &l = s.sums[j];
-      const long double slope = samem ? s.q0 : s.own[j];
-      const long double chisq = linechisquare(line, l, slope, s.beta[j]);
-      p->setlinecentre(l.xc, static_cast<double>(l.yc + s.beta[j]), static_cast<double>(chisq));
-    }
+    if (auto *p = dynamic_cast<polynom *>(&line))
+      p->setlinecentre(s.xc[j], s.atcentre[j], s.chisq[j]);
   }
 }
 

@@ -121,8 +121,8 @@ std::vector<polyfixture> polyfixtures() {
       p.y.push_back(2.0 + 0.5 * i + 0.013 * scatter(i));
       p.e.push_back(i == 17 ? 1.1e-11 : 0.013 + 0.0001 * (i % 4));
     }
-    v.push_back({xs == 1.0 ? "line, one error of 1.1e-11" : "line, one error of 1.1e-11, x * 1e6",
-                 1, p});
+    v.push_back(
+        {xs == 1.0 ? "line, one error of 1.1e-11" : "line, one error of 1.1e-11, x * 1e6", 1, p});
   }
   return v;
 }
@@ -300,8 +300,8 @@ TEST(ExactMulti, HundredThousandDatasets) {
   m.makelines(K);
   auto lines = m.takelines();
   for (int j = 0; j < K; ++j) {
-    sets.push_back(makedata({1.0 * j, 1.0 * j + 1}, {2.0 * j + 0.5 * (j % 3), 2.0 * j + 2},
-                            {1.0, 1.0}));
+    sets.push_back(
+        makedata({1.0 * j, 1.0 * j + 1}, {2.0 * j + 0.5 * (j % 3), 2.0 * j + 2}, {1.0, 1.0}));
     m.datasets.add(sets.back().get());
     lines[static_cast<std::size_t>(j)]->data = sets.back().get();
   }
