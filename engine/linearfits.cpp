@@ -46,6 +46,8 @@ long double checkedl(long double x) {
 // 0, as in every fit.
 struct yorkline {
   long double slope = 0.0L, intercept = 0.0L;
+  long double xbar = 0.0L, ybar = 0.0L; // the weighted centroid
+  long double chisq = 0.0L;             // sum W (y - ybar - slope (x - xbar))^2
   long double vslope = 0.0L, vintercept = 0.0L, covariance = 0.0L;
 };
 
@@ -112,6 +114,12 @@ yorkline york(const dataset &d, bool through0, double slope, drow &W) {
   yorkline r;
   r.slope = b;
   r.intercept = Yb - b * Xb;
+  r.xbar = Xb;
+  r.ybar = Yb;
+  for (int i = 0; i < n; ++i) {
+    const long double dev = (Y[i] - Yb) - b * (X[i] - Xb);
+    r.chisq += W[i] * dev * dev;
+  }
   // The adjusted abscissae Xb + beta about their weighted mean give the
   // slope's variance; the intercept's follows from the centroid.
   long double sxa = 0.0L;
@@ -145,6 +153,7 @@ void lineronlym::fitxerrors(bool gauss) {
   cov = matr{{static_cast<double>(r.vslope)}};
   xweights = std::make_unique<drow>(std::move(W));
   xerrmethod = "York";
+  keepchisq(checked(static_cast<double>(r.chisq), "york"));
 }
 
 lineronlym::lineronlym() { order = 0; }
@@ -686,13 +695,13 @@ void polynom::fitxerrors(bool gauss) {
   C(0, 1) = C(1, 0) = static_cast<double>(r.covariance);
   cov = C;
   centredcov = C;
-  // The line is evaluated from par itself.
-  centred_ = false;
-  centre_ = 0.0;
-  cpar_[0] = a;
-  cpar_[1] = b;
   xweights = std::make_unique<drow>(std::move(W));
   xerrmethod = "York";
+  // The line about its weighted centroid, where it passes through ybar, and
+  // its chi-square from there: far from x = 0 a x + b cancels.
+  const double xbar = static_cast<double>(r.xbar);
+  setlinecentre(xbar, static_cast<double>(r.ybar + r.slope * (xbar - r.xbar)),
+                checked(static_cast<double>(r.chisq), "york"));
 }
 
 void polynom::describe(stringlist &lines, bool clear) const {

@@ -342,4 +342,145 @@ TEST(TortureLinear, MultiLineFitsFarFromZero) {
   EXPECT_LE(t.failed * 20, t.cases) << t.failed << " of " << t.cases << " failed";
 }
 
+// ------------------------------------------------------------ York's line
+
+// York's straight line in wide floats: the slope b that makes
+// sum W (y - a - b x)^2, W = 1 / (sy^2 + b^2 sx^2), least, by York's
+// iteration from the ordinary slope until it moves by less than 10^-60 of
+// itself; the variances from the adjusted abscissae.
+struct yorkref {
+  wide b = 0, a = 0, vb = 0, va = 0, chisq = 0;
+  bool settled = false;
+
+  yorkref(const std::vector<double> &x, const std::vector<double> &y, const std::vector<double> &sx,
+          const std::vector<double> &sy, bool through0) {
+    const std::size_t n = x.size();
+    std::vector<wide> W(n), beta(n);
+    wide X = 0, Y = 0, sw = 0;
+    // The ordinary slope starts the iteration.
+    {
+      wide sxx = 0, sxy = 0, s0 = 0, s1 = 0, s2 = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        const wide w = 1 / (wide(sy[i]) * sy[i]);
+        s0 += w;
+        s1 += w * x[i];
+        s2 += w * y[i];
+        sxx += w * x[i] * x[i];
+        sxy += w * x[i] * y[i];
+      }
+      b = through0 ? wide(sxy / sxx) : wide((s0 * sxy - s1 * s2) / (s0 * sxx - s1 * s1));
+    }
+    auto pass = [&]() {
+      sw = 0;
+      wide swx = 0, swy = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        W[i] = 1 / (wide(sy[i]) * sy[i] + b * b * sx[i] * sx[i]);
+        sw += W[i];
+        swx += W[i] * x[i];
+        swy += W[i] * y[i];
+      }
+      X = through0 ? wide(0) : wide(swx / sw);
+      Y = through0 ? wide(0) : wide(swy / sw);
+      for (std::size_t i = 0; i < n; ++i)
+        beta[i] = W[i] * ((x[i] - X) * sy[i] * sy[i] + b * (y[i] - Y) * sx[i] * sx[i]);
+    };
+    for (int round = 0; round < 5000 && !settled; ++round) {
+      pass();
+      wide num = 0, den = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        num += W[i] * beta[i] * (y[i] - Y);
+        den += W[i] * beta[i] * (x[i] - X);
+      }
+      const wide next = num / den;
+      settled = abs(next - b) <= abs(next) * wide(1e-60);
+      b = next;
+    }
+    pass();
+    a = Y - b * X;
+    wide sxa = 0;
+    for (std::size_t i = 0; i < n; ++i)
+      sxa += W[i] * (X + beta[i]);
+    const wide xbar = through0 ? wide(0) : wide(sxa / sw);
+    wide suu = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const wide u = X + beta[i] - xbar;
+      suu += W[i] * u * u;
+    }
+    vb = 1 / suu;
+    va = through0 ? wide(0) : wide(1 / sw + xbar * xbar * vb);
+    for (std::size_t i = 0; i < n; ++i) {
+      const wide d = y[i] - a - b * x[i];
+      chisq += W[i] * d * d;
+    }
+  }
+};
+
+void checkyork(tally &t, const std::string &what, double got, double err, const wide &v,
+               const wide &var) {
+  const double sigma = std::sqrt(var.get_d());
+  const double off = sigmasoff(got, asrational(v), sigma);
+  const double eoff = relativeoff(err, rational(sigma));
+  if (!(off <= kSigmas) || !(eoff <= kUncertain))
+    t.miss(what + ": " + fmt(got) + " +/- " + fmt(err) + " vs " + fmt(v.get_d()) + " +/- " +
+           fmt(sigma) + " (" + fmt(off) + " sigma, uncertainty " + fmt(eoff) + " off)");
+}
+
+TEST(TortureLinear, YorkLinesWithXErrorsFarFromZero) {
+  const widebits bits(512);
+  draws r(1969);
+  tally t;
+  const int count = scaled(200);
+  for (int c = 0; c < count; ++c) {
+    const bool through0 = r.integer(0, 3) == 0;
+    const double x0 = through0 ? 0.0 : r.pick({0.0, 1e3, 1e6, 1e9}) * (r.integer(0, 1) ? 1 : -1);
+    const double span = r.power10(-2, 3);
+    const double scale = r.power10(-30, 30);
+    const double eratio = r.power10(0, 3);
+    const double slope = scale * r.uniform(0.2, 3) * (r.integer(0, 1) ? 1 : -1) / span;
+    const int n = r.integer(4, 12);
+    std::vector<double> x, y, sx, sy;
+    for (int i = 0; i < n; ++i) {
+      const double xi = x0 + span * ((i + r.uniform(-0.3, 0.3)) / n + (through0 ? 0.2 : -0.5));
+      const double ey = scale * 0.02 * std::pow(eratio, r.uniform(-0.5, 0.5));
+      const double ex = span * 0.02 * std::pow(eratio, r.uniform(-0.5, 0.5));
+      x.push_back(xi);
+      y.push_back(slope * (xi - x0) + scale + ey * r.uniform(-1.5, 1.5) +
+                  slope * ex * r.uniform(-1.5, 1.5));
+      sx.push_back(ex);
+      sy.push_back(ey);
+    }
+    const std::string what = std::string(through0 ? "York y=mx" : "York y=ax+b") +
+                             " x0=" + fmt(x0) + " span=" + fmt(span) + " scale=" + fmt(scale) +
+                             " eratio=" + fmt(eratio) + " n=" + std::to_string(n);
+    const yorkref ref(x, y, sx, sy, through0);
+    if (!ref.settled)
+      continue;
+    for (bool gauss : {true, false}) {
+      ++t.cases;
+      auto d = makedata(x, y, sy);
+      d->xerr = makerow(sx);
+      std::unique_ptr<bfit> f;
+      if (through0)
+        f = std::make_unique<lineronlym>();
+      else
+        f = std::make_unique<polynom>(1);
+      f->data = d.get();
+      recordingcanvas mainchart, devchart;
+      try {
+        f->fitplot(mainchart, devchart, 1000, gauss);
+      } catch (const engine_error &err) {
+        t.failure(what, err.what());
+        continue;
+      }
+      checkyork(t, what + " slope", f->par[0], f->err[0], ref.b, ref.vb);
+      if (!through0)
+        checkyork(t, what + " intercept", f->par[1], f->err[1], ref.a, ref.va);
+      checkchisq(t, what, f->chisq(), asrational(ref.chisq), rational(0));
+    }
+  }
+  EXPECT_GE(t.cases, count); // York's iteration settled for at least half
+  EXPECT_EQ(t.missed, 0) << t.report;
+  EXPECT_LE(t.failed * 20, t.cases) << t.failed << " of " << t.cases << " failed";
+}
+
 } // namespace
