@@ -139,7 +139,7 @@ void bfit::makeseries(chartcanvas &mainchart, chartcanvas &devchart) {
   devpoints = devchart.makeerrorpoints(0, "");
 }
 
-void bfit::keepchisq(double c) {
+void bfit::keepchisq(double c) const {
   haskept_ = true;
   keptchisq_ = c;
   std::copy(std::begin(par), std::end(par), keptpar_);
@@ -175,7 +175,7 @@ double bfit::chisq() const {
       sum += w[from + k] * (d == 0.0 ? 0.0 : d * d);
     }
   }
-  return sum;
+  return correctedchisq(sum);
 }
 
 void bfit::values(const double *x, double *out, int n) const {

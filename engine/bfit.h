@@ -134,11 +134,11 @@ public:
   std::string xerrmethod;
 
 private:
-  double keptchisq_ = 0.0;
-  bool haskept_ = false;
-  double keptpar_[kMaxParams] = {};
-  const dataset *keptdata_ = nullptr;
-  const drow *keptweights_ = nullptr;
+  mutable double keptchisq_ = 0.0;
+  mutable bool haskept_ = false;
+  mutable double keptpar_[kMaxParams] = {};
+  mutable const dataset *keptdata_ = nullptr;
+  mutable const drow *keptweights_ = nullptr;
   bool keptvalid() const;
 
 public:
@@ -151,7 +151,10 @@ protected:
   // parameters can reproduce it (far from x = 0 their rounding moves the
   // curve by more than the deviations). chisq() returns it for as long as
   // par, the dataset and xweights are those it was computed for.
-  void keepchisq(double c);
+  void keepchisq(double c) const;
+  // The chi-square c summed over value(), as chisq() returns it; a fit that
+  // knows c may have lost its digits computes the right one instead.
+  virtual double correctedchisq(double c) const { return c; }
   // The common description: caption, the verdict's warning, then one line
   // "<label> = v +/- e" per label for parameters 0, 1, ...
   void describeform(stringlist &lines, bool clear, const std::string &caption,

@@ -53,9 +53,14 @@ public:
   // Back to par alone, as before any fit.
   void dropcentre();
 
+protected:
+  double correctedchisq(double c) const override;
+
 private:
   bool centred_ = false;
   double centre_ = 0.0;
+  // How far rounding may have moved the sum over value() (0: not asked).
+  double valuesmoved_ = 0.0;
   double cpar_[kMaxDegree + 1] = {};
 };
 

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -237,7 +238,7 @@ template <class F> void bydegree(int N, F f) {
 
 // Sums of w x'^k (k to 2N) and w y' x'^k (k to N) on the centred, scaled
 // values x' = (x - xm) rfx, y' = (y - ym) rfy, added to sxk and syk.
-template <int N>
+template <int N, bool YY>
 void powersums(const drow &X, const drow &Y, const drow &W, double xm, double ym, double drfx,
                double drfy, long double *sxk, long double *syk, long double *syy) {
   long double sx[2 * N + 1] = {};
@@ -252,7 +253,8 @@ void powersums(const drow &X, const drow &Y, const drow &W, double xm, double ym
     const double yv = (Y[i] - ym) * drfy;
     const long double lw = w;
     const long double lwy = lw * yv;
-    yy += lwy * yv;
+    if constexpr (YY)
+      yy += lwy * yv;
     double up = 1.0; // u^k, with 0^0 = 1
     for (int k = 0; k <= N; ++k) {
       sx[k] += lw * up;
@@ -309,6 +311,10 @@ struct polyscale {
   long double rfy = 1.0L; // 1 / fy
   double xreach = 0.0;    // the largest |x - xm|
   double yreach = 0.0;    // the largest |y - ym|
+  // Whether the data lie so far from x = 0 or y = 0 that the curve's values
+  // rounded to double may not give the chi-square: the normal equations
+  // then give it, from sum w y'^2 as well.
+  bool far = false;
 };
 
 polyscale scaleof(const dataset &d, const polypoints &pts) {
@@ -325,6 +331,7 @@ polyscale scaleof(const dataset &d, const polypoints &pts) {
   }
   sc.xreach = std::max(-xlo, xhi);
   sc.yreach = std::max(-ylo, yhi);
+  sc.far = !(std::fabs(sc.xm) <= 1e4 * sc.xreach && std::fabs(sc.ym) <= 1e4 * sc.yreach);
   const int sx = scaleexponent(xhi - xlo);
   const int sy = scaleexponent(yhi - ylo);
   sc.fx = std::pow(10.0L, sx);
@@ -354,7 +361,10 @@ polynormal normalequations(const polypoints &pts, const polyscale &sc) {
   long double syk[kTerms] = {};
   long double syy = 0.0L;
   bydegree(N, [&](auto degree) {
-    powersums<degree>(pts.X, pts.Y, pts.W, sc.xm, sc.ym, drfx, drfy, sxk, syk, &syy);
+    if (sc.far)
+      powersums<degree, true>(pts.X, pts.Y, pts.W, sc.xm, sc.ym, drfx, drfy, sxk, syk, &syy);
+    else
+      powersums<degree, false>(pts.X, pts.Y, pts.W, sc.xm, sc.ym, drfx, drfy, sxk, syk, &syy);
   });
   const long double ln = pts.n;
   polynormal ne{{}, {}, syy, matr(np, np), vec(np)};
@@ -490,7 +500,8 @@ struct cheappoly {
   double p[kTerms];
   double c[kTerms];
   polyuncertainty u;
-  double chisq;
+  double chisq; // from the normal equations, where the data are far
+  double moved; // valuesmoved()
   bool trusted;
   bool keepchisq; // chisq rather than the sum over value()
 };
@@ -545,19 +556,21 @@ long double normalchisquare(const polynormal &ne, const long double *a, const po
   return scaled * sc.fy * sc.fy;
 }
 
-// Whether the chi-square that value() gives, from the centred coefficients
-// rounded to double, keeps 7 digits of `chisq`: the rounding moves every
-// deviation by at most a few units of the largest term of the curve, which
-// must stay far below the deviations themselves.
-bool valueschisquareholds(const polynormal &ne, const polyscale &sc, const double *cp,
-                          long double chisq, int N, int n) {
+// How far the rounding of the centred coefficients to double and of the
+// curve's values can move the chi-square that value() gives: every
+// deviation moves by at most a few units of the largest term of the curve,
+// so the chi-square c by at most 2 m sqrt(c) + m^2 with m this bound times
+// the square root of the sum of the weights.
+long double valuesmoved(const polyscale &sc, const double *cp, int N, long double sumw) {
   long double curve = std::fabs(static_cast<long double>(sc.ym)) + sc.yreach, xp = 1.0L;
   for (int k = N; k >= 0; --k) {
     curve += std::fabs(static_cast<long double>(cp[k])) * xp;
     xp *= sc.xreach;
   }
-  const long double sumw = ne.Al[N][N] * static_cast<long double>(n);
-  const long double moved = 4.0L * kDoubleEps * curve * std::sqrt(sumw);
+  return 4.0L * kDoubleEps * curve * std::sqrt(sumw);
+}
+
+bool valuesholds(long double chisq, long double moved) {
   return 2.0L * moved * std::sqrt(chisq) + moved * moved <= 1e-7L * chisq;
 }
 
@@ -602,21 +615,32 @@ cheappoly cheapfit(const polypoints &pts, const polyscale &sc, bool gauss) {
   r.u = uncertainties(inv, t, sc, N, pts.n);
   for (int s = 0; s < np; ++s)
     r.c[s] = checked(static_cast<double>(c[s]), "polynom");
-  const long double chisq = normalchisquare(ne, a, sc, cond, N, pts.n);
-  r.chisq = static_cast<double>(chisq);
-  r.trusted =
-      chisq > 0.0L && std::isfinite(r.chisq) && coefficientstrusted(a, f, c, t, cond, r.u, N);
-  r.keepchisq = !valueschisquareholds(ne, sc, r.c, chisq, N, pts.n);
+  r.moved =
+      static_cast<double>(valuesmoved(sc, r.c, N, ne.Al[N][N] * static_cast<long double>(pts.n)));
+  r.trusted = coefficientstrusted(a, f, c, t, cond, r.u, N);
+  if (sc.far) {
+    // The chi-square from the normal equations, kept where the values'
+    // rounding may move the sum over them by more than 10^-7.
+    const long double chisq = normalchisquare(ne, a, sc, cond, N, pts.n);
+    r.chisq = static_cast<double>(chisq);
+    r.trusted = r.trusted && chisq > 0.0L && std::isfinite(r.chisq);
+    r.keepchisq = !valuesholds(chisq, r.moved);
+  }
   return r;
 }
 
 } // namespace
 
-// Weighted least squares: the double path where its error bounds hold the
-// results to within a thousandth of their uncertainties and the chi-square
-// to 7 digits, otherwise (or where it faults) the exact path in
-// multiple-precision arithmetic, which fails with its reason where no
-// result exists or a double cannot hold one.
+// Up to this many points times coefficients the exact path costs no more
+// than a few milliseconds, and every fit takes it.
+constexpr int kExactWork = 16384;
+
+// Weighted least squares: the exact path in multiple-precision arithmetic
+// for all but large datasets, and for those too where the double path's
+// error bounds do not hold the results to within a thousandth of their
+// uncertainties and the chi-square to 7 digits (or where it faults). The
+// exact path fails with its reason where no result exists or a double
+// cannot hold one.
 void polynom::fit(bool gauss) {
   requirepoints(data);
   if (data->yerr ? data->yerr->n != data->w->n : !data->weightsonly())
@@ -629,10 +653,12 @@ void polynom::fit(bool gauss) {
                                        " needs at least " + std::to_string(N + 1) + " points");
   const polyscale sc = scaleof(*data, pts);
   std::optional<cheappoly> cheap;
-  try {
-    cheap = cheapfit(pts, sc, gauss);
-  } catch (const engine_error &) {
-    cheap.reset(); // the exact path decides
+  if (pts.n * np > kExactWork) {
+    try {
+      cheap = cheapfit(pts, sc, gauss);
+    } catch (const engine_error &) {
+      cheap.reset(); // the exact path decides
+    }
   }
   if (cheap && cheap->trusted) {
     for (int s = 0; s < np; ++s) {
@@ -646,6 +672,10 @@ void polynom::fit(bool gauss) {
     centred_ = true;
     if (cheap->keepchisq)
       keepchisq(cheap->chisq);
+    // Near x = 0 the sum over value() holds unless the deviations are as
+    // small as the rounding (data on the curve): chisq() then asks for the
+    // exact one.
+    valuesmoved_ = sc.far ? 0.0 : cheap->moved;
     return;
   }
   const exactpoly r = exactpolyfit(pts.X, pts.Y, pts.W, N, sc.xm, gauss);
@@ -658,10 +688,31 @@ void polynom::fit(bool gauss) {
   centredcov = r.centredcov;
   centre_ = r.centre;
   centred_ = true;
-  keepchisq(r.chisq);
+  valuesmoved_ = 0.0;
+  // The sum over value() where it holds 7 digits of the exact chi-square,
+  // otherwise the exact one.
+  long double sumw = 0.0L;
+  for (int i = 0; i < pts.n; ++i)
+    sumw += pts.W[i];
+  if (!valuesholds(r.chisq, valuesmoved(sc, cpar_, N, sumw)))
+    keepchisq(r.chisq);
+}
+
+double polynom::correctedchisq(double c) const {
+  if (valuesmoved_ == 0.0 || valuesholds(c, valuesmoved_) || !data || !data->x || !data->y ||
+      !data->w)
+    return c;
+  try {
+    const exactpoly r = exactpolyfit(*data->x, *data->y, *data->w, order, centre_, true);
+    keepchisq(r.chisq);
+    return r.chisq;
+  } catch (const engine_error &) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
 }
 
 void polynom::setlinecentre(double centre, double atcentre, double chisq) {
+  valuesmoved_ = 0.0;
   centre_ = centre;
   cpar_[0] = par[0];
   cpar_[1] = atcentre;

@@ -200,6 +200,47 @@ TEST(TortureLinear, PolynomialsOfEveryDegreeFarFromZeroAtOddScales) {
   EXPECT_LE(t.failed * 20, t.cases) << t.failed << " of " << t.cases << " failed";
 }
 
+// Large datasets, which the polynomial fit solves in double precision
+// where its error bounds allow: low degrees, far from x = 0, at odd scales.
+TEST(TortureLinear, LargePolynomialFitsTakeTheDoublePathSafely) {
+  const widebits bits(1024);
+  draws r(31337);
+  tally t;
+  const int count = scaled(8);
+  for (int i = 0; i < count; ++i) {
+    polycase c;
+    c.degree = r.integer(1, 3);
+    c.n = 16384 / (c.degree + 1) + r.integer(1, 400);
+    c.x0 = r.pick({0.0, 0.0, 1e3, 1e6, 1e9});
+    c.span = r.power10(0, 3);
+    c.scale = r.power10(-30, 30);
+    c.eratio = r.power10(0, 3);
+    c.noisy = true;
+    std::vector<double> coef(static_cast<std::size_t>(c.degree + 1));
+    for (double &v : coef)
+      v = r.uniform(-1, 1);
+    for (int k = 0; k < c.n; ++k) {
+      const double u = (k + r.uniform(-0.3, 0.3)) / (c.n - 1) - 0.5;
+      double v = 0.0;
+      for (double q : coef)
+        v = v * u + q;
+      const double e = c.scale * 0.01 * std::pow(c.eratio, r.uniform(-0.5, 0.5));
+      c.x.push_back(c.x0 + c.span * u);
+      c.y.push_back(c.scale * v + e * r.uniform(-1.7, 1.7));
+      c.e.push_back(e);
+    }
+    c.what = "large poly:" + std::to_string(c.degree) + " n=" + std::to_string(c.n) +
+             " x0=" + fmt(c.x0) + " span=" + fmt(c.span) + " scale=" + fmt(c.scale);
+    const exactdata d = polyrows(c, c.degree);
+    const widels ref(d.rows, d.y, d.w);
+    ASSERT_FALSE(ref.singular) << c.what;
+    for (bool gauss : {true, false})
+      runpoly(c, d, ref, gauss, t);
+  }
+  EXPECT_EQ(t.missed, 0) << t.report;
+  EXPECT_EQ(t.failed, 0);
+}
+
 // ------------------------------------------------------------ y = m x
 
 TEST(TortureLinear, LineThroughTheOriginAtOddScales) {
