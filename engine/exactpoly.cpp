@@ -84,6 +84,28 @@ bool tooflat(const mpf &smallest, const mpf &largest, mp_bitcnt_t bits) {
   return smallest < bound;
 }
 
+// The row at or below j with the largest |a(s, j)|.
+int pivotrow(const mpmatrix &a, int j) {
+  int p = j;
+  for (int s = j + 1; s < a.rows(); ++s)
+    if (abs(a(s, j)) > abs(a(p, j)))
+      p = s;
+  return p;
+}
+
+void swaprows(mpmatrix &a, int p, int j) {
+  for (int c = 0; c < a.cols(); ++c)
+    swap(a(p, c), a(j, c));
+}
+
+// Row s less f times row j, from column `from` on.
+void subtractrow(mpmatrix &a, int s, int j, const mpf &f, int from, mpf &t) {
+  for (int c = from; c < a.cols(); ++c) {
+    t = a(j, c) * f;
+    a(s, c) -= t;
+  }
+}
+
 // Eliminates a (square, order n) with partial pivoting, carrying the
 // columns of r along; on success a is upper triangular and r transformed.
 // det receives the determinant.
@@ -92,17 +114,12 @@ mpstatus eliminate(mpmatrix &a, mpmatrix &r, mpf &det, mp_bitcnt_t bits) {
   det = 1;
   mpf f(0, bits), t(0, bits), big(0, bits), small(0, bits);
   for (int j = 0; j < n; ++j) {
-    int p = j;
-    for (int s = j + 1; s < n; ++s)
-      if (abs(a(s, j)) > abs(a(p, j)))
-        p = s;
+    const int p = pivotrow(a, j);
     if (sgn(a(p, j)) == 0)
       return mpstatus::zero;
     if (p != j) {
-      for (int c = 0; c < n; ++c)
-        swap(a(p, c), a(j, c));
-      for (int c = 0; c < r.cols(); ++c)
-        swap(r(p, c), r(j, c));
+      swaprows(a, p, j);
+      swaprows(r, p, j);
       det = -det;
     }
     const mpf piv = abs(a(j, j));
@@ -115,15 +132,9 @@ mpstatus eliminate(mpmatrix &a, mpmatrix &r, mpf &det, mp_bitcnt_t bits) {
       if (sgn(a(s, j)) == 0)
         continue;
       f = a(s, j) / a(j, j);
-      for (int c = j + 1; c < n; ++c) {
-        t = a(j, c) * f;
-        a(s, c) -= t;
-      }
+      subtractrow(a, s, j, f, j + 1, t);
       a(s, j) = 0;
-      for (int c = 0; c < r.cols(); ++c) {
-        t = r(j, c) * f;
-        r(s, c) -= t;
-      }
+      subtractrow(r, s, j, f, 0, t);
     }
   }
   return tooflat(small, big, bits) ? mpstatus::tight : mpstatus::ok;
@@ -310,6 +321,26 @@ int distinctweighted(const drow &X, const drow &W) {
   return static_cast<int>(std::unique(xs.begin(), xs.end()) - xs.begin());
 }
 
+// G cc G^T, G lower triangular.
+mpmatrix expandedcovariance(const mpmatrix &G, const mpmatrix &cc, mp_bitcnt_t bits) {
+  const int np = G.rows();
+  mpmatrix gc(np, np, mpf(0, bits)), out(np, np, mpf(0, bits));
+  mpf term(0, bits);
+  for (int row = 0; row < np; ++row)
+    for (int q = 0; q < np; ++q)
+      for (int o = 0; o <= row; ++o) {
+        term = G(row, o) * cc(o, q);
+        gc(row, q) += term;
+      }
+  for (int row = 0; row < np; ++row)
+    for (int q = 0; q < np; ++q)
+      for (int o = 0; o <= q; ++o) {
+        term = gc(row, o) * G(q, o);
+        out(row, q) += term;
+      }
+  return out;
+}
+
 // Writes the solution a (scaled, centred) into r: the centred coefficients,
 // the expanded ones, and both covariances.
 void expand(const mpsolution &sol, int N, double centre, long shift, mp_bitcnt_t bits,
@@ -337,16 +368,10 @@ void expand(const mpsolution &sol, int N, double centre, long shift, mp_bitcnt_t
       tp *= t;
     }
   }
-  mpmatrix gc(np, np, zero);
-  mpf term(0, bits);
-  for (int row = 0; row < np; ++row)
-    for (int q = 0; q < np; ++q)
-      for (int o = 0; o <= row; ++o) {
-        term = G(row, o) * cc(o, q);
-        gc(row, q) += term;
-      }
+  const mpmatrix C = expandedcovariance(G, cc, bits);
   r.cov = matr(np, np);
   r.centredcov = matr(np, np);
+  mpf term(0, bits);
   for (int row = 0; row < np; ++row) {
     mpf p(0, bits);
     for (int o = 0; o <= row; ++o) {
@@ -356,19 +381,13 @@ void expand(const mpsolution &sol, int N, double centre, long shift, mp_bitcnt_t
     r.par[row] = todouble(p, "coefficient");
     r.cpar[row] = todouble(c[static_cast<std::size_t>(row)], "coefficient");
     for (int q = 0; q < np; ++q) {
-      mpf v(0, bits);
-      for (int o = 0; o <= q; ++o) {
-        term = gc(row, o) * G(q, o);
-        v += term;
-      }
-      r.cov(row, q) = todouble(v, "covariance");
+      r.cov(row, q) = todouble(C(row, q), "covariance");
       r.centredcov(row, q) = todouble(cc(row, q), "covariance");
-      if (row == q) {
-        if (v < 0)
-          v = 0;
-        r.err[row] = todouble(sqrt(v), "uncertainty");
-      }
     }
+    mpf v = C(row, row);
+    if (v < 0)
+      v = 0;
+    r.err[row] = todouble(sqrt(v), "uncertainty");
   }
 }
 

@@ -54,6 +54,17 @@ struct yorkline {
 
 constexpr int kMaxYorkRounds = 500;
 
+// sum W (y - ybar - slope (x - xbar))^2, the line taken about its centroid.
+long double centredchisq(const drow &X, const drow &Y, const drow &W, long double xbar,
+                         long double ybar, long double slope) {
+  long double sum = 0.0L;
+  for (int i = 0; i < W.n; ++i) {
+    const long double dev = (Y[i] - ybar) - slope * (X[i] - xbar);
+    sum += W[i] * dev * dev;
+  }
+  return sum;
+}
+
 yorkline york(const dataset &d, bool through0, double slope, drow &W) {
   if (!d.x || !d.y || !d.yerr || !d.xerr)
     throw engine_error(kFailedFit, "The fit has no dataset with x and y errors");
@@ -117,10 +128,7 @@ yorkline york(const dataset &d, bool through0, double slope, drow &W) {
   r.intercept = Yb - b * Xb;
   r.xbar = Xb;
   r.ybar = Yb;
-  for (int i = 0; i < n; ++i) {
-    const long double dev = (Y[i] - Yb) - b * (X[i] - Xb);
-    r.chisq += W[i] * dev * dev;
-  }
+  r.chisq = centredchisq(X, Y, W, Xb, Yb, b);
   // The adjusted abscissae Xb + beta about their weighted mean give the
   // slope's variance; the intercept's follows from the centroid.
   long double sxa = 0.0L;
