@@ -59,8 +59,10 @@ protected:
 private:
   bool centred_ = false;
   double centre_ = 0.0;
-  // How far rounding may have moved the sum over value() (0: not asked).
+  // How far rounding may have moved the sum over value() (0: not asked),
+  // and the coefficients the fit made.
   double valuesmoved_ = 0.0;
+  double fittedpar_[kMaxParams] = {};
   double cpar_[kMaxDegree + 1] = {};
 };
 

@@ -684,6 +684,7 @@ void polynom::fit(bool gauss) {
     // small as the rounding (data on the curve): chisq() then asks for the
     // exact one.
     valuesmoved_ = sc.far ? 0.0 : cheap->moved;
+    std::copy(std::begin(par), std::end(par), fittedpar_);
     return;
   }
   const exactpoly r = exactpolyfit(pts.X, pts.Y, pts.W, N, sc.xm, gauss);
@@ -696,19 +697,23 @@ void polynom::fit(bool gauss) {
   centredcov = r.centredcov;
   centre_ = r.centre;
   centred_ = true;
-  valuesmoved_ = 0.0;
   // The sum over value() where it holds 7 digits of the exact chi-square,
   // otherwise the exact one.
   long double sumw = 0.0L;
   for (int i = 0; i < pts.n; ++i)
     sumw += pts.W[i];
-  if (!valuesholds(r.chisq, valuesmoved(sc, cpar_, N, sumw)))
+  const long double moved = valuesmoved(sc, cpar_, N, sumw);
+  if (!valuesholds(r.chisq, moved))
     keepchisq(r.chisq);
+  valuesmoved_ = static_cast<double>(moved);
+  std::copy(std::begin(par), std::end(par), fittedpar_);
 }
 
 double polynom::correctedchisq(double c) const {
+  // Only for the coefficients this fit made, on points with weights: the
+  // exact chi-square is that of the exact solution.
   if (valuesmoved_ == 0.0 || valuesholds(c, valuesmoved_) || !data || !data->x || !data->y ||
-      !data->w)
+      !data->w || xweights || !std::equal(std::begin(par), std::end(par), fittedpar_))
     return c;
   try {
     const exactpoly r = exactpolyfit(*data->x, *data->y, *data->w, order, centre_, true);
