@@ -32,7 +32,7 @@ Options:
                           linear          y = a x + b
                           quadratic       y = a x^2 + b x + c
                           cubic           y = a x^3 + b x^2 + c x + d
-                          poly:N          polynomial of degree N (1 to 9)
+                          poly:N          polynomial of degree N (1 to 10)
                           power           y = A (x^2)^(B/2); "B = " is B, the
                                           power of |x|; a straight line
                                           fitted through log10 y against
@@ -157,8 +157,10 @@ std::optional<modelchoice> parsemodel(const std::string &text) {
       return modelchoice{name, type, 0, {}};
   if (text.compare(0, 8, "formula:") == 0)
     return modelchoice{text, trendtype::formula, 0, text.substr(8)};
-  if (text.size() == 6 && text.compare(0, 5, "poly:") == 0 && text[5] >= '1' && text[5] <= '9') {
-    const int n = text[5] - '0';
+  const bool degreetext =
+      (text.size() == 6 && text[5] >= '1' && text[5] <= '9') || text.substr(5) == "10";
+  if (text.size() >= 6 && text.compare(0, 5, "poly:") == 0 && degreetext) {
+    const int n = std::stoi(text.substr(5));
     // poly:1 to poly:3 are the plotter's own linear, quadratic and cubic.
     const trendtype types[] = {trendtype::linear, trendtype::quadratic, trendtype::cubic};
     if (n <= 3)
@@ -303,7 +305,7 @@ std::optional<options> parseoptions(const std::vector<std::string> &args, std::s
       auto m = parsemodel(v);
       if (!m) {
         *error = "unknown model \"" + v +
-                 "\" (choose linear-origin, linear, quadratic, cubic, poly:N with N from 1 to 9, "
+                 "\" (choose linear-origin, linear, quadratic, cubic, poly:N with N from 1 to 10, "
                  "power, resonance, periodic, periodic-decay, custom or formula:TEXT)";
         return std::nullopt;
       }

@@ -18,7 +18,7 @@ inline constexpr int kExitFitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
 // A model named on the command line: a trend type, a polynomial of any
-// degree from 1 to 9 (poly:N) or a typed formula (formula:TEXT).
+// degree from 1 to 10 (poly:N) or a typed formula (formula:TEXT).
 struct modelchoice {
   std::string key = "linear"; // as it is reported in JSON
   trendtype type = trendtype::linear;

@@ -89,8 +89,10 @@ std::string csvfitrecord(const bfit &fit, const std::string &model, const fitnot
                                 csvtext(model)};
   const std::size_t np = static_cast<std::size_t>(fit.order) + 1;
   for (std::size_t i = 0; i < labels; ++i) {
-    f.push_back(i < np && i < 10 ? csvnumber(fit.par[i]) : "");
-    f.push_back(i < np && i < 10 ? csvnumber(fit.err[i]) : "");
+    f.push_back(i < np && i < static_cast<std::size_t>(bfit::kMaxParams) ? csvnumber(fit.par[i])
+                                                                         : "");
+    f.push_back(i < np && i < static_cast<std::size_t>(bfit::kMaxParams) ? csvnumber(fit.err[i])
+                                                                         : "");
   }
   const double chisq = fit.chisq();
   const int dof = fit.dof();

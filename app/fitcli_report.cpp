@@ -92,7 +92,7 @@ double scaleuncertainties(const std::vector<bfit *> &fits, int parameters) {
   const double factor = std::sqrt(reduced);
   for (bfit *f : fits) {
     const int np = parametercount(*f);
-    for (int i = 0; i < np && i < 10; ++i)
+    for (int i = 0; i < np && i < bfit::kMaxParams; ++i)
       f->err[i] *= factor;
     for (int r = 0; r < f->cov.rows; ++r)
       for (int c = 0; c < f->cov.cols; ++c)

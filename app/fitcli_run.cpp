@@ -367,12 +367,13 @@ void multifit(fitrun &run, const options &o) {
     mf->makelines(static_cast<int>(K));
     for (auto &d : run.datasets)
       mf->datasets.add(d.get());
-    for (std::size_t j = 0; j < K; ++j) {
-      bfit *line = mf->line(static_cast<int>(j));
-      line->data = run.datasets[j].get();
-      line->name = multilinename(mf->name, run.datasets[j]->name);
-    }
+    // The lines made, in the order of their datasets (taken whole, since
+    // asking the list for line j walks it).
     auto lines = mf->takelines();
+    for (std::size_t j = 0; j < K; ++j) {
+      lines[j]->data = run.datasets[j].get();
+      lines[j]->name = multilinename(mf->name, run.datasets[j]->name);
+    }
     mf->fit(canvas, canvas, o.gauss);
     for (std::size_t j = 0; j < lines.size(); ++j) {
       run.fits.push_back(std::move(lines[j]));

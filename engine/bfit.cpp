@@ -119,7 +119,7 @@ void bfit::fitplot(chartcanvas &mainchart, chartcanvas &devchart, int /*points*/
 
 void requirefinite(const bfit &fit) {
   const char *why = nullptr;
-  for (int k = 0; k <= fit.order && k < 10 && !why; ++k) {
+  for (int k = 0; k <= fit.order && k < bfit::kMaxParams && !why; ++k) {
     if (!std::isfinite(fit.par[k]) || !std::isfinite(fit.err[k]))
       why = "The fit gave a parameter or an uncertainty that is not a finite number";
     else if (fit.err[k] < 0.0)
@@ -139,9 +139,26 @@ void bfit::makeseries(chartcanvas &mainchart, chartcanvas &devchart) {
   devpoints = devchart.makeerrorpoints(0, "");
 }
 
+void bfit::keepchisq(double c) const {
+  haskept_ = true;
+  keptchisq_ = c;
+  std::copy(std::begin(par), std::end(par), keptpar_);
+  keptdata_ = data;
+  keptweights_ = xweights ? xweights.get() : (data ? data->w.get() : nullptr);
+}
+
+bool bfit::keptvalid() const {
+  if (!haskept_ || data != keptdata_)
+    return false;
+  const drow *w = xweights ? xweights.get() : (data ? data->w.get() : nullptr);
+  return w == keptweights_ && std::equal(std::begin(par), std::end(par), keptpar_);
+}
+
 double bfit::chisq() const {
   if (!data || !data->w || !data->x || !data->y)
     return 0.0;
+  if (keptvalid())
+    return keptchisq_;
   const drow &x = *data->x;
   const drow &y = *data->y;
   const drow &w = xweights ? *xweights : *data->w;
@@ -158,7 +175,7 @@ double bfit::chisq() const {
       sum += w[from + k] * (d == 0.0 ? 0.0 : d * d);
     }
   }
-  return sum;
+  return correctedchisq(sum);
 }
 
 void bfit::values(const double *x, double *out, int n) const {
@@ -249,7 +266,7 @@ void bfit::describeform(stringlist &lines, bool clear, const std::string &captio
     if (!warning.empty())
       lines.push_back(warning);
   }
-  for (std::size_t i = 0; i < labels.size() && i < 10; ++i) {
+  for (std::size_t i = 0; i < labels.size() && i < static_cast<std::size_t>(kMaxParams); ++i) {
     const auto [v, e] = shownpair(par[i], err[i], digits);
     lines.push_back(labels[i] + " = " + v + " +/- " + e);
   }
@@ -305,7 +322,7 @@ void bfit::effectivevariance(bool gauss) {
   const drow SY = *d.yerr;
   const double span = n > 0 ? d.maxx() - d.minx() : 0.0;
 
-  double start[10];
+  double start[kMaxParams];
   std::copy(std::begin(par), std::end(par), start);
   restoreerrors guard{d, d.yerr};
   try {
@@ -326,11 +343,11 @@ void bfit::effectivevariance(bool gauss) {
       }
       d.yerr = eff;
       d.makeweights();
-      double before[10];
+      double before[kMaxParams];
       std::copy(std::begin(par), std::end(par), before);
       fit(gauss);
       bool settled = true;
-      for (int k = 0; k <= order && k < 10; ++k) {
+      for (int k = 0; k <= order && k < kMaxParams; ++k) {
         const double change = std::fabs(par[k] - before[k]);
         if (!(change <= 1e-10 * std::fabs(par[k]) + 1e-6 * std::fabs(err[k])))
           settled = false;
@@ -424,7 +441,7 @@ void bfit::iterate(const gradientfn &F, const pointfn &G) {
     if (std::isnan(p[0]))
       throw engine_error(kFailedFit, "no result");
     matr C = iterationcovariance(G, J, p);
-    double errs[10] = {};
+    double errs[kMaxParams] = {};
     for (int k = 0; k < np; ++k) {
       checked(p[k], "parameter");
       errs[k] = checkedsqrt(C(k, k), "uncertainty");

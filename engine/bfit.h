@@ -117,10 +117,13 @@ public:
   // "good", "suspicious", "bad", or empty for -1, -2 and no verdict.
   std::string verdictword() const;
 
+  // Room for the most parameters any fit has: a polynomial of degree 10.
+  static constexpr int kMaxParams = 11;
+
   std::string name;
   std::uint16_t order = 2;
-  double par[10] = {};
-  double err[10] = {};
+  double par[kMaxParams] = {};
+  double err[kMaxParams] = {};
   // The covariance of par[0..order] in par's order, from the y errors as
   // err is made (err[i] is the square root of cov(i, i)); set by fit().
   // 0 x 0 where the fit does not know it (the plug-in's own model).
@@ -138,11 +141,29 @@ public:
   // "The gradient a is shared with Dataset b"); the description carries it
   // after its caption. Empty for every other fit.
   std::string sharing;
+
+private:
+  mutable double keptchisq_ = 0.0;
+  mutable bool haskept_ = false;
+  mutable double keptpar_[kMaxParams] = {};
+  mutable const dataset *keptdata_ = nullptr;
+  mutable const drow *keptweights_ = nullptr;
+  bool keptvalid() const;
+
+public:
   // The error the fit gave point i: sigma_eff for a fit with x errors,
   // otherwise the y error (0 where there is none).
   double effectiveerror(int i) const;
 
 protected:
+  // A chi-square the fit computed itself, more exactly than the shown
+  // parameters can reproduce it (far from x = 0 their rounding moves the
+  // curve by more than the deviations). chisq() returns it for as long as
+  // par, the dataset and xweights are those it was computed for.
+  void keepchisq(double c) const;
+  // The chi-square c summed over value(), as chisq() returns it; a fit that
+  // knows c may have lost its digits computes the right one instead.
+  virtual double correctedchisq(double c) const { return c; }
   // The common description: caption, the verdict's warning, then one line
   // "<label> = v +/- e" per label for parameters 0, 1, ...
   void describeform(stringlist &lines, bool clear, const std::string &caption,

@@ -36,7 +36,7 @@ struct PluginLibrary {
   // How many estimate boxes to show: customestimates() clamped to 0..5.
   int estimates() const;
   // customispoly(): 0 for the plug-in's own model, otherwise the degree of
-  // the polynomial to fit. polynom accepts only 1 to 9 and refuses others.
+  // the polynomial to fit. polynom accepts only 1 to 10 and refuses others.
   int polydegree() const;
   // The pending log text (empty when none).
   std::string message() const;

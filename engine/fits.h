@@ -20,11 +20,11 @@ public:
   std::string formula(int index) const override;
 };
 
-// y = par[0] x^N + par[1] x^(N-1) + ... + par[N], degree N from 1 to 9.
+// y = par[0] x^N + par[1] x^(N-1) + ... + par[N], degree N from 1 to 10.
 class polynom : public bfit {
 public:
-  static constexpr int kMaxDegree = 9;
-  // Raises engine_error(kFailedFit) for a degree outside 1 to 9.
+  static constexpr int kMaxDegree = 10;
+  // Raises engine_error(kFailedFit) for a degree outside 1 to 10.
   explicit polynom(int degree);
   double value(double x) const override;
   void values(const double *x, double *out, int n) const override;
@@ -46,10 +46,23 @@ public:
   const double *centredpar() const { return cpar_; }
   // The covariance of the centred coefficients.
   matr centredcov;
+  // For a straight line whose par the caller set (a line of a multi fit):
+  // the same line about `centre`, where its value is `atcentre`, and its
+  // chi-square as the caller computed it from the exact solution.
+  void setlinecentre(double centre, double atcentre, double chisq);
+  // Back to par alone, as before any fit.
+  void dropcentre();
+
+protected:
+  double correctedchisq(double c) const override;
 
 private:
   bool centred_ = false;
   double centre_ = 0.0;
+  // How far rounding may have moved the sum over value() (0: not asked),
+  // and the coefficients the fit made.
+  double valuesmoved_ = 0.0;
+  double fittedpar_[kMaxParams] = {};
   double cpar_[kMaxDegree + 1] = {};
 };
 

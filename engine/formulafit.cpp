@@ -501,7 +501,7 @@ void formulafit::fit(bool /*gauss*/) {
       gn.qr.colsPermutation() * (Rinv * Rinv.transpose()) * gn.qr.colsPermutation().transpose();
   // The norms of the Jacobian of the weighted residuals themselves.
   const vector norms = gn.norms / r.scale();
-  double errs[10] = {};
+  double errs[kMaxParams] = {};
   for (int k = 0; k < np; ++k) {
     const double e = std::sqrt(covn(k, k)) / norms[k];
     if (!std::isfinite(e) || !std::isfinite(p[k]))

@@ -2,11 +2,14 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "engine/exactpoly.h"
 #include "engine/fits.h"
 #include "engine/logchannel.h"
 
@@ -29,10 +32,6 @@ int scaleexponent(double range) {
   return static_cast<int>(std::floor(slog10(range)));
 }
 
-// Above this product of the de-centring's magnification and the normal
-// matrix's condition the polynomial fit refines its solution on the data.
-constexpr long double kRefineAbove = 1e5L;
-
 // A long double that must be a finite number.
 long double checkedl(long double x) {
   if (!std::isfinite(x))
@@ -48,10 +47,23 @@ long double checkedl(long double x) {
 // 0, as in every fit.
 struct yorkline {
   long double slope = 0.0L, intercept = 0.0L;
+  long double xbar = 0.0L, ybar = 0.0L; // the weighted centroid
+  long double chisq = 0.0L;             // sum W (y - ybar - slope (x - xbar))^2
   long double vslope = 0.0L, vintercept = 0.0L, covariance = 0.0L;
 };
 
 constexpr int kMaxYorkRounds = 500;
+
+// sum W (y - ybar - slope (x - xbar))^2, the line taken about its centroid.
+long double centredchisq(const drow &X, const drow &Y, const drow &W, long double xbar,
+                         long double ybar, long double slope) {
+  long double sum = 0.0L;
+  for (int i = 0; i < W.n; ++i) {
+    const long double dev = (Y[i] - ybar) - slope * (X[i] - xbar);
+    sum += W[i] * dev * dev;
+  }
+  return sum;
+}
 
 yorkline york(const dataset &d, bool through0, double slope, drow &W) {
   if (!d.x || !d.y || !d.yerr || !d.xerr)
@@ -114,6 +126,9 @@ yorkline york(const dataset &d, bool through0, double slope, drow &W) {
   yorkline r;
   r.slope = b;
   r.intercept = Yb - b * Xb;
+  r.xbar = Xb;
+  r.ybar = Yb;
+  r.chisq = centredchisq(X, Y, W, Xb, Yb, b);
   // The adjusted abscissae Xb + beta about their weighted mean give the
   // slope's variance; the intercept's follows from the centroid.
   long double sxa = 0.0L;
@@ -147,6 +162,7 @@ void lineronlym::fitxerrors(bool gauss) {
   cov = matr{{static_cast<double>(r.vslope)}};
   xweights = std::make_unique<drow>(std::move(W));
   xerrmethod = "York";
+  keepchisq(checked(static_cast<double>(r.chisq), "york"));
 }
 
 lineronlym::lineronlym() { order = 0; }
@@ -178,7 +194,7 @@ std::string lineronlym::formula(int index) const {
 
 polynom::polynom(int degree) {
   if (degree < 1 || degree > kMaxDegree)
-    throw engine_error(kFailedFit, "A polynomial fit needs a degree from 1 to 9");
+    throw engine_error(kFailedFit, "A polynomial fit needs a degree from 1 to 10");
   order = static_cast<std::uint16_t>(degree);
 }
 
@@ -197,32 +213,6 @@ double expandedvalue(const double *par, int n, double x) {
   return sum;
 }
 
-// s + e = a + b exactly (Knuth's two-sum).
-inline void twosum(double a, double b, double &s, double &e) {
-  s = a + b;
-  const double bb = s - a;
-  e = (a - (s - bb)) + (b - bb);
-}
-
-// y - p(x) for the expanded polynomial par[0..n], with p(x) evaluated by
-// Horner's rule in double-double arithmetic (products split exactly by
-// fma), so that terms far larger than the result cancel without loss.
-// This file is built without floating-point contraction, which would
-// break the exact splits.
-inline long double exactresidual(const double *par, int n, double x, double y) {
-  double hi = par[0], lo = 0.0;
-  for (int k = 1; k <= n; ++k) {
-    const double ph = hi * x;
-    const double pl = std::fma(hi, x, -ph) + lo * x;
-    double sum, e;
-    twosum(ph, par[k], sum, e);
-    e += pl;
-    hi = sum + e;
-    lo = e - (hi - sum);
-  }
-  return (static_cast<long double>(y) - hi) - lo;
-}
-
 // The coefficients of sum c[o] (x + t)^(N-o) in powers of x, highest
 // first: coefficient c gathers binom(N-o, c-o) c[o] t^(c-o) for o <= c.
 void shiftcentre(const long double *c, int N, long double t, long double *out) {
@@ -237,17 +227,6 @@ void shiftcentre(const long double *c, int N, long double t, long double *out) {
     out[r] = sum;
   }
 }
-
-// On x86-64 the pass that computes exact residuals is also built for
-// processors with FMA and chosen at load time: std::fma is then one
-// instruction rather than a call into the C library. fma rounds once
-// either way, and contraction is off in this file, so the results are the
-// same.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define ORVALLE_FMA_CLONES __attribute__((target_clones("fma", "default")))
-#else
-#define ORVALLE_FMA_CLONES
-#endif
 
 constexpr int kMaxFitDegree = polynom::kMaxDegree;
 
@@ -264,11 +243,12 @@ template <class F> void bydegree(int N, F f) {
 
 // Sums of w x'^k (k to 2N) and w y' x'^k (k to N) on the centred, scaled
 // values x' = (x - xm) rfx, y' = (y - ym) rfy, added to sxk and syk.
-template <int N>
+template <int N, bool YY>
 void powersums(const drow &X, const drow &Y, const drow &W, double xm, double ym, double drfx,
-               double drfy, long double *sxk, long double *syk) {
+               double drfy, long double *sxk, long double *syk, long double *syy) {
   long double sx[2 * N + 1] = {};
   long double sy[N + 1] = {};
+  long double yy = 0.0L;
   const int n = W.n;
   for (int i = 0; i < n; ++i) {
     const double w = W[i];
@@ -278,6 +258,8 @@ void powersums(const drow &X, const drow &Y, const drow &W, double xm, double ym
     const double yv = (Y[i] - ym) * drfy;
     const long double lw = w;
     const long double lwy = lw * yv;
+    if constexpr (YY)
+      yy += lwy * yv;
     double up = 1.0; // u^k, with 0^0 = 1
     for (int k = 0; k <= N; ++k) {
       sx[k] += lw * up;
@@ -293,30 +275,7 @@ void powersums(const drow &X, const drow &Y, const drow &W, double xm, double ym
     sxk[k] += sx[k];
   for (int k = 0; k <= N; ++k)
     syk[k] += sy[k];
-}
-
-// Sums of w r x'^k (k to N) of the exact residuals r = (y - p(x)) rfy,
-// x' = (x - lxm) rfx, added to rk.
-template <int N>
-ORVALLE_FMA_CLONES void residualsums(const double *p, const drow &X, const drow &Y, const drow &W,
-                                     long double lxm, long double rfx, long double rfy,
-                                     long double *rk) {
-  long double sums[N + 1] = {};
-  const int n = W.n;
-  for (int i = 0; i < n; ++i) {
-    const double w = W[i];
-    if (w == 0.0)
-      continue;
-    const long double r = exactresidual(p, N, X[i], Y[i]) * rfy;
-    const long double u = (static_cast<long double>(X[i]) - lxm) * rfx;
-    long double term = w * r;
-    for (int k = 0; k <= N; ++k) {
-      sums[k] += term;
-      term *= u;
-    }
-  }
-  for (int k = 0; k <= N; ++k)
-    rk[k] += sums[k];
+  *syy += yy;
 }
 
 } // namespace
@@ -355,6 +314,12 @@ struct polyscale {
   long double fy = 1.0L;  // 10^sy
   long double rfx = 1.0L; // 1 / fx
   long double rfy = 1.0L; // 1 / fy
+  double xreach = 0.0;    // the largest |x - xm|
+  double yreach = 0.0;    // the largest |y - ym|
+  // Whether the data lie so far from x = 0 or y = 0 that the curve's values
+  // rounded to double may not give the chi-square: the normal equations
+  // then give it, from sum w y'^2 as well.
+  bool far = false;
 };
 
 polyscale scaleof(const dataset &d, const polypoints &pts) {
@@ -369,6 +334,9 @@ polyscale scaleof(const dataset &d, const polypoints &pts) {
     ylo = std::min(ylo, yc);
     yhi = std::max(yhi, yc);
   }
+  sc.xreach = std::max(-xlo, xhi);
+  sc.yreach = std::max(-ylo, yhi);
+  sc.far = !(std::fabs(sc.xm) <= 1e4 * sc.xreach && std::fabs(sc.ym) <= 1e4 * sc.yreach);
   const int sx = scaleexponent(xhi - xlo);
   const int sy = scaleexponent(yhi - ylo);
   sc.fx = std::pow(10.0L, sx);
@@ -383,6 +351,7 @@ polyscale scaleof(const dataset &d, const polypoints &pts) {
 struct polynormal {
   long double Al[kTerms][kTerms];
   long double vl[kTerms];
+  long double syy; // sum of w y'^2
   matr A;
   vec v;
 };
@@ -395,11 +364,15 @@ polynormal normalequations(const polypoints &pts, const polyscale &sc) {
   // Sums of w x'^k (k to 2N) and w y' x'^k (k to N).
   long double sxk[2 * polynom::kMaxDegree + 1] = {};
   long double syk[kTerms] = {};
+  long double syy = 0.0L;
   bydegree(N, [&](auto degree) {
-    powersums<degree>(pts.X, pts.Y, pts.W, sc.xm, sc.ym, drfx, drfy, sxk, syk);
+    if (sc.far)
+      powersums<degree, true>(pts.X, pts.Y, pts.W, sc.xm, sc.ym, drfx, drfy, sxk, syk, &syy);
+    else
+      powersums<degree, false>(pts.X, pts.Y, pts.W, sc.xm, sc.ym, drfx, drfy, sxk, syk, &syy);
   });
   const long double ln = pts.n;
-  polynormal ne{{}, {}, matr(np, np), vec(np)};
+  polynormal ne{{}, {}, syy, matr(np, np), vec(np)};
   for (int s = 0; s < np; ++s) {
     ne.vl[s] = syk[N - s] / ln;
     ne.v[s] = checked(static_cast<double>(ne.vl[s]), "polynom");
@@ -436,25 +409,6 @@ void solvenormal(const linearsystem &sys, const polynormal &ne, int np, long dou
   }
 }
 
-// How far the de-centring by t can have magnified the errors of the centred
-// coefficients c: the largest ratio of the size of a term of the expanded
-// coefficient pl[r] to pl[r] itself.
-long double decentringgrowth(const long double *c, const long double *pl, long double t, int N) {
-  long double tp[kTerms];
-  tp[0] = 1.0L;
-  for (int k = 1; k <= N; ++k)
-    tp[k] = tp[k - 1] * std::fabs(t);
-  long double growth = 0.0L;
-  for (int r = 0; r <= N; ++r) {
-    long double size = 0.0L;
-    for (int o = 0; o <= r; ++o)
-      size += static_cast<long double>(binom(N - o, r - o)) * std::fabs(c[o]) * tp[r - o];
-    if (size > 0.0L)
-      growth = std::max(growth, size / std::fabs(pl[r]));
-  }
-  return growth;
-}
-
 // The condition of the normal matrix in the 1-norm: |Al| |Al^-1|.
 long double normalcondition(const polynormal &ne, const matr &inv, int np) {
   long double anorm = 0.0L, inorm = 0.0L;
@@ -468,48 +422,6 @@ long double normalcondition(const polynormal &ne, const matr &inv, int np) {
     inorm = std::max(inorm, is);
   }
   return anorm * inorm;
-}
-
-// Sums of w r u^k (k to N) over the points, r the residual of the expanded
-// polynomial p, computed exactly enough that its cancelling terms lose
-// nothing, and u and r centred and scaled as the normal equations are.
-void residualsums(const polypoints &pts, const polyscale &sc, const double *p, long double *rk) {
-  const long double lxm = sc.xm;
-  bydegree(pts.N, [&](auto degree) {
-    residualsums<degree>(p, pts.X, pts.Y, pts.W, lxm, sc.rfx, sc.rfy, rk);
-  });
-}
-
-// One step of iterative refinement on the data: the residuals of p are
-// fitted by the same solver, and the correction, un-scaled by f and
-// de-centred by t, is added to p. Where the residuals cannot be formed
-// (they overflow) p stays as it is, and so does any coefficient whose sum
-// would not be finite.
-void refineondata(const polypoints &pts, const polyscale &sc, const linearsystem &sys,
-                  const long double *f, long double t, double *p) {
-  const int N = pts.N;
-  const int np = N + 1;
-  long double rk[kTerms] = {};
-  residualsums(pts, sc, p, rk);
-  const long double ln = pts.n;
-  vec rv(np);
-  bool usable = true;
-  for (int s = 0; s < np; ++s) {
-    rv[s] = static_cast<double>(rk[N - s] / ln);
-    usable = usable && std::isfinite(rv[s]);
-  }
-  if (!usable)
-    return;
-  const vec d = sys.solve(rv);
-  long double dc[kTerms], dp[kTerms];
-  for (int s = 0; s < np; ++s)
-    dc[s] = d[s] * f[s];
-  shiftcentre(dc, N, t, dp);
-  for (int s = 0; s < np; ++s) {
-    const double refined = static_cast<double>(static_cast<long double>(p[s]) + dp[s]);
-    if (std::isfinite(refined))
-      p[s] = refined;
-  }
 }
 
 // The uncertainties of the expanded coefficients and the covariances of
@@ -585,31 +497,102 @@ void polynom::values(const double *x, double *out, int count) const {
   });
 }
 
-// Weighted least squares on centred, scaled copies of the data, with the
-// sums, the normal equations and the de-centring carried in long double:
+namespace {
+
+// The solution of the double path before it is written into the fit, with
+// its chi-square.
+struct cheappoly {
+  double p[kTerms];
+  double c[kTerms];
+  polyuncertainty u;
+  double chisq; // from the normal equations, where the data are far
+  double moved; // valuesmoved()
+  bool trusted;
+  bool keepchisq; // chisq rather than the sum over value()
+};
+
+constexpr long double kDoubleEps = 2.3e-16L;
+constexpr long double kLongEps = 1.1e-19L;
+
+// Whether the double path's coefficients lie certainly within a thousandth
+// of their uncertainties of the exact least-squares solution: the error of
+// the centred solution (the rounding of the scaled data and the solve, at
+// most the double precision times the normal matrix's condition times the
+// largest coefficient) carried through the de-centring, plus the
+// de-centring's own rounding.
+bool coefficientstrusted(const long double *a, const long double *f, const long double *c,
+                         long double t, long double cond, const polyuncertainty &u, int N) {
+  if (!(cond * kDoubleEps <= 1e-4L))
+    return false;
+  long double amax = 0.0L;
+  for (int s = 0; s <= N; ++s)
+    amax = std::max(amax, std::fabs(a[s]));
+  for (int r = 0; r <= N; ++r) {
+    long double spread = 0.0L, size = 0.0L, tp = 1.0L;
+    for (int o = r; o >= 0; --o) {
+      const auto b = static_cast<long double>(binom(N - o, r - o));
+      spread += b * f[o] * tp;
+      size += b * std::fabs(c[o]) * tp;
+      tp *= std::fabs(t);
+    }
+    const long double bound = kDoubleEps * cond * amax * spread + 8.0L * kLongEps * size;
+    if (!(bound <= 1e-3L * u.e[r]))
+      return false;
+  }
+  return true;
+}
+
+// The chi-square of the centred solution from the normal equations,
+// sum w y'^2 - n a.v, with the bound of what its cancellation and the long
+// double sums may have lost; 0 where it cannot be trusted to 6 digits (the
+// exact path then computes it). Far from x = 0 the curve's values rounded
+// to double can move the deviations by more than that, so the fit keeps
+// this one.
+long double normalchisquare(const polynormal &ne, const long double *a, const polyscale &sc,
+                            long double cond, int N, int n) {
+  long double av = 0.0L;
+  for (int s = 0; s <= N; ++s)
+    av += a[s] * ne.vl[s];
+  const long double ln = n;
+  const long double scaled = ne.syy - ln * av;
+  const long double lost = kLongEps * (8.0L * std::sqrt(ln) + 4.0L * cond) * ne.syy;
+  if (!(scaled > 0.0L) || !(lost <= 1e-8L * scaled))
+    return 0.0L;
+  return scaled * sc.fy * sc.fy;
+}
+
+// How far the rounding of the centred coefficients to double and of the
+// curve's values can move the chi-square that value() gives: every
+// deviation moves by at most a few units of the largest term of the curve,
+// so the chi-square c by at most 2 m sqrt(c) + m^2 with m this bound times
+// the square root of the sum of the weights.
+long double valuesmoved(const polyscale &sc, const double *cp, int N, long double sumw) {
+  long double curve = std::fabs(static_cast<long double>(sc.ym)) + sc.yreach, xp = 1.0L;
+  for (int k = N; k >= 0; --k) {
+    curve += std::fabs(static_cast<long double>(cp[k])) * xp;
+    xp *= sc.xreach;
+  }
+  return 4.0L * kDoubleEps * curve * std::sqrt(sumw);
+}
+
+bool valuesholds(long double chisq, long double moved) {
+  return 2.0L * moved * std::sqrt(chisq) + moved * moved <= 1e-7L * chisq;
+}
+
+// The double path: the normal equations on centred, scaled copies of the
+// data, with the sums, the normal equations and the de-centring carried in
+// long double:
 // 1. the normal equations are solved with the chosen solver and the
 //    solution refined twice against their long double form;
-// 2. the centred coefficients are de-centred into par;
-// 3. one step of iterative refinement on the data: the residuals of par,
-//    computed exactly enough that the cancelling terms of a polynomial far
-//    from x = 0 lose nothing, are fitted by the same solver and the
-//    correction is added to par.
-// The uncertainties are those of the coefficients as shown (par), from the
+// 2. the centred coefficients are de-centred into p.
+// The uncertainties are those of the expanded coefficients, from the
 // inverse of the normal matrix (every weight is 1 / error^2, so carrying
 // each point's error through the solution gives that inverse), formed in
-// the scaled units and un-scaled only in the square root, so that neither
-// the variances nor their factors leave the range of a double.
-void polynom::fit(bool gauss) {
-  requirepoints(data);
-  if (data->yerr ? data->yerr->n != data->w->n : !data->weightsonly())
-    throw engine_error(kRowLengths, "The y errors and the weights differ in length");
-  const int N = order;
+// the scaled units and un-scaled only in the square root. `trusted` says
+// whether the error bounds above hold the results to the fit's accuracy.
+cheappoly cheapfit(const polypoints &pts, const polyscale &sc, bool gauss) {
+  const int N = pts.N;
   const int np = N + 1;
-  const polypoints pts{*data->x, *data->y, *data->w, data->w->n, N};
-  if (pts.n <= N)
-    throw engine_error(kFailedFit, "A polynomial of degree " + std::to_string(N) +
-                                       " needs at least " + std::to_string(N + 1) + " points");
-  const polyscale sc = scaleof(*data, pts);
   const polynormal ne = normalequations(pts, sc);
   const linearsystem sys(ne.A, gauss);
   long double a[kTerms];
@@ -624,30 +607,132 @@ void polynom::fit(bool gauss) {
     c[s] = a[s] * f[s];
   c[N] += sc.ym;
 
-  // De-centring: par is the same polynomial in powers of x.
+  // De-centring: p is the same polynomial in powers of x.
   const long double t = -static_cast<long double>(sc.xm);
   long double pl[kTerms];
   shiftcentre(c, N, t, pl);
-  double p[kTerms];
+  cheappoly r{};
   for (int s = 0; s < np; ++s)
-    p[s] = checked(static_cast<double>(pl[s]), "polynom");
+    r.p[s] = checked(static_cast<double>(pl[s]), "polynom");
   const matr inv = sys.inverse();
+  const long double cond = normalcondition(ne, inv, np);
 
-  // Refinement on the data where the de-centring's magnification times the
-  // normal matrix's condition may leave fewer than about 11 digits.
-  if (!(decentringgrowth(c, pl, t, N) * normalcondition(ne, inv, np) <= kRefineAbove))
-    refineondata(pts, sc, sys, f, t, p);
-
-  const polyuncertainty u = uncertainties(inv, t, sc, N, pts.n);
-  for (int s = 0; s < np; ++s) {
-    par[s] = p[s];
-    err[s] = u.e[s];
-    cpar_[s] = static_cast<double>(c[s]);
+  r.u = uncertainties(inv, t, sc, N, pts.n);
+  for (int s = 0; s < np; ++s)
+    r.c[s] = checked(static_cast<double>(c[s]), "polynom");
+  r.moved =
+      static_cast<double>(valuesmoved(sc, r.c, N, ne.Al[N][N] * static_cast<long double>(pts.n)));
+  r.trusted = coefficientstrusted(a, f, c, t, cond, r.u, N);
+  if (sc.far) {
+    // The chi-square from the normal equations, kept where the values'
+    // rounding may move the sum over them by more than 10^-7.
+    const long double chisq = normalchisquare(ne, a, sc, cond, N, pts.n);
+    r.chisq = static_cast<double>(chisq);
+    r.trusted = r.trusted && chisq > 0.0L && std::isfinite(r.chisq);
+    r.keepchisq = !valuesholds(chisq, r.moved);
   }
-  cov = u.C;
-  centredcov = u.CC;
-  centre_ = sc.xm;
+  return r;
+}
+
+} // namespace
+
+// Up to this many points times coefficients the exact path costs no more
+// than a few milliseconds, and every fit takes it.
+constexpr int kExactWork = 16384;
+
+// Weighted least squares: the exact path in multiple-precision arithmetic
+// for all but large datasets, and for those too where the double path's
+// error bounds do not hold the results to within a thousandth of their
+// uncertainties and the chi-square to 7 digits (or where it faults). The
+// exact path fails with its reason where no result exists or a double
+// cannot hold one.
+void polynom::fit(bool gauss) {
+  requirepoints(data);
+  if (data->yerr ? data->yerr->n != data->w->n : !data->weightsonly())
+    throw engine_error(kRowLengths, "The y errors and the weights differ in length");
+  const int N = order;
+  const int np = N + 1;
+  const polypoints pts{*data->x, *data->y, *data->w, data->w->n, N};
+  if (pts.n <= N)
+    throw engine_error(kFailedFit, "A polynomial of degree " + std::to_string(N) +
+                                       " needs at least " + std::to_string(N + 1) + " points");
+  const polyscale sc = scaleof(*data, pts);
+  std::optional<cheappoly> cheap;
+  if (pts.n * np > kExactWork) {
+    try {
+      cheap = cheapfit(pts, sc, gauss);
+    } catch (const engine_error &) {
+      cheap.reset(); // the exact path decides
+    }
+  }
+  if (cheap && cheap->trusted) {
+    for (int s = 0; s < np; ++s) {
+      par[s] = cheap->p[s];
+      err[s] = cheap->u.e[s];
+      cpar_[s] = cheap->c[s];
+    }
+    cov = cheap->u.C;
+    centredcov = cheap->u.CC;
+    centre_ = sc.xm;
+    centred_ = true;
+    if (cheap->keepchisq)
+      keepchisq(cheap->chisq);
+    // Near x = 0 the sum over value() holds unless the deviations are as
+    // small as the rounding (data on the curve): chisq() then asks for the
+    // exact one.
+    valuesmoved_ = sc.far ? 0.0 : cheap->moved;
+    std::copy(std::begin(par), std::end(par), fittedpar_);
+    return;
+  }
+  const exactpoly r = exactpolyfit(pts.X, pts.Y, pts.W, N, sc.xm, gauss);
+  for (int s = 0; s < np; ++s) {
+    par[s] = r.par[s];
+    err[s] = r.err[s];
+    cpar_[s] = r.cpar[s];
+  }
+  cov = r.cov;
+  centredcov = r.centredcov;
+  centre_ = r.centre;
   centred_ = true;
+  // The sum over value() where it holds 7 digits of the exact chi-square,
+  // otherwise the exact one.
+  long double sumw = 0.0L;
+  for (int i = 0; i < pts.n; ++i)
+    sumw += pts.W[i];
+  const long double moved = valuesmoved(sc, cpar_, N, sumw);
+  if (!valuesholds(r.chisq, moved))
+    keepchisq(r.chisq);
+  valuesmoved_ = static_cast<double>(moved);
+  std::copy(std::begin(par), std::end(par), fittedpar_);
+}
+
+double polynom::correctedchisq(double c) const {
+  // Only for the coefficients this fit made, on points with weights: the
+  // exact chi-square is that of the exact solution.
+  if (valuesmoved_ == 0.0 || valuesholds(c, valuesmoved_) || !data || !data->x || !data->y ||
+      !data->w || xweights || !std::equal(std::begin(par), std::end(par), fittedpar_))
+    return c;
+  try {
+    const exactpoly r = exactpolyfit(*data->x, *data->y, *data->w, order, centre_, true);
+    keepchisq(r.chisq);
+    return r.chisq;
+  } catch (const engine_error &) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+}
+
+void polynom::setlinecentre(double centre, double atcentre, double chisq) {
+  valuesmoved_ = 0.0;
+  centre_ = centre;
+  cpar_[0] = par[0];
+  cpar_[1] = atcentre;
+  centred_ = true;
+  keepchisq(chisq);
+}
+
+void polynom::dropcentre() {
+  centred_ = false;
+  centre_ = 0.0;
 }
 
 void polynom::fitxerrors(bool gauss) {
@@ -671,13 +756,13 @@ void polynom::fitxerrors(bool gauss) {
   C(0, 1) = C(1, 0) = static_cast<double>(r.covariance);
   cov = C;
   centredcov = C;
-  // The line is evaluated from par itself.
-  centred_ = false;
-  centre_ = 0.0;
-  cpar_[0] = a;
-  cpar_[1] = b;
   xweights = std::make_unique<drow>(std::move(W));
   xerrmethod = "York";
+  // The line about its weighted centroid, where it passes through ybar, and
+  // its chi-square from there: far from x = 0 a x + b cancels.
+  const double xbar = static_cast<double>(r.xbar);
+  setlinecentre(xbar, static_cast<double>(r.ybar + r.slope * (xbar - r.xbar)),
+                checked(static_cast<double>(r.chisq), "york"));
 }
 
 void polynom::describe(stringlist &lines, bool clear) const {

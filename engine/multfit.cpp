@@ -2,6 +2,8 @@
 
 #include "engine/logchannel.h"
 
+#include <gmpxx.h>
+
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -38,34 +40,242 @@ struct jointparts {
 };
 
 jointparts partsof(const multfit &m) {
-  const int K = static_cast<int>(m.datasets.count);
-  if (K == 0 || m.lines.count != m.datasets.count)
+  if (m.datasets.count == 0 || m.lines.count != m.datasets.count)
     throw engine_error(kFailedFit, "A multi fit needs one line per dataset");
   jointparts parts;
-  for (int j = 0; j < K; ++j) {
-    parts.sets.push_back(m.datasets.at(static_cast<unsigned>(j))->obj);
-    parts.lines.push_back(m.line(j));
-    if (!parts.sets.back() || !parts.lines.back())
+  m.datasets.each([&](dataset *d) { parts.sets.push_back(d); });
+  m.lines.each([&](bfit *l) { parts.lines.push_back(l); });
+  for (std::size_t j = 0; j < parts.sets.size(); ++j)
+    if (!parts.sets[j] || !parts.lines[j])
       throw engine_error(kFailedFit, "A multi fit needs one line per dataset");
-  }
   return parts;
 }
 
-// The joint solution q for the datasets' current weights and its
-// covariance, the inverse of the normal matrix: every point's error moves
-// the shared parameter and, through it, every line's own parameter.
-struct jointsolution {
-  vec q;
-  matr joint;
-  double var(int k) const { return joint(k, k); }
+// The arithmetic of the joint solution: long double, or GMP floats of the
+// default precision where long double cannot carry a line's chi-square.
+inline double todouble(long double v) { return static_cast<double>(v); }
+inline double todouble(const mpf_class &v) { return v.get_d(); }
+inline long double tolong(long double v) { return v; }
+inline long double tolong(const mpf_class &v) {
+  // The leading 53 bits and the rest: a long double's 64 bits.
+  const double hi = v.get_d();
+  const mpf_class rest = v - hi;
+  return static_cast<long double>(hi) + rest.get_d();
+}
+
+// One dataset's sums about its own centre (xc, yc), its weighted means
+// rounded to double: S = sum w, Sd = sum w d, Sdd = sum w d^2, Sy = sum w y',
+// Sdy = sum w d y', Syy = sum w y'^2 with d = x - xc and y' = y - yc.
+// Centred, they keep their digits however far the data lie from x = 0.
+template <class T> struct linesums {
+  double xc = 0.0, yc = 0.0;
+  T S = 0, Sd = 0, Sdd = 0, Sy = 0, Sdy = 0, Syy = 0;
 };
 
-// Solves the normal equations of the joint fit (q[0] the shared parameter,
-// q[j+1] dataset j's own) and keeps them in m. One factorisation (or one
-// cofactor inverse) serves the solution and the covariance.
-jointsolution solvejoint(multfit &m, const std::vector<dataset *> &sets, bool samem,
-                         bool useGauss) {
+template <class T> linesums<T> sumsof(const dataset &d) {
+  if (!d.w || !d.x || !d.y || d.x->n != d.w->n || d.y->n != d.w->n)
+    throw engine_error(kRowLengths, "The weights, x values and y values differ in length");
+  const drow &X = *d.x;
+  const drow &Y = *d.y;
+  const drow &W = *d.w;
+  linesums<T> s;
+  long double S = 0.0L, sx = 0.0L, sy = 0.0L;
+  for (int i = 0; i < W.n; ++i) {
+    S += W[i];
+    sx += W[i] * static_cast<long double>(X[i]);
+    sy += W[i] * static_cast<long double>(Y[i]);
+  }
+  if (!(S > 0.0L))
+    throw engine_error(kFailedFit, "A dataset of the multi fit has no point with a weight");
+  s.xc = checked(static_cast<double>(sx / S), "multfit");
+  s.yc = checked(static_cast<double>(sy / S), "multfit");
+  T dx = 0, dy = 0, w = 0, t = 0;
+  for (int i = 0; i < W.n; ++i) {
+    dx = X[i];
+    dx -= s.xc;
+    dy = Y[i];
+    dy -= s.yc;
+    w = W[i];
+    s.S += w;
+    t = w * dx;
+    s.Sd += t;
+    s.Sdy += t * dy;
+    s.Sdd += t * dx;
+    t = w * dy;
+    s.Sy += t;
+    s.Syy += t * dy;
+  }
+  return s;
+}
+
+// The joint solution: the shared parameter q0, each line's own parameter,
+// and the covariances that the lines need, all from the datasets' current
+// weights, with each line's form about its centre and its chi-square. The
+// joint normal matrix is an arrow (the shared parameter meets every line's
+// own one, the lines' own ones never meet): eliminating the lines' own
+// parameters leaves one equation for the shared one (its Schur complement),
+// and each line's own parameter then follows from it. Everything is formed
+// from centred sums, so that nothing cancels far from x = 0.
+struct jointsolution {
+  long double q0 = 0.0L, var0 = 0.0L;
+  std::vector<long double> own, varown, cov; // per line: value, variance, covariance with q0
+  std::vector<double> xc, atcentre, chisq;   // per line: its centre, value there, chi-square
+  bool chisqheld = true;                     // whether every chi-square keeps its digits
+  double var(int k) const {
+    return static_cast<double>(k == 0 ? var0 : varown[static_cast<std::size_t>(k - 1)]);
+  }
+  double value(int k) const {
+    return static_cast<double>(k == 0 ? q0 : own[static_cast<std::size_t>(k - 1)]);
+  }
+  int count() const { return static_cast<int>(own.size()) + 1; }
+};
+
+// The one equation left for the shared parameter, s q0 = r. Gaussian
+// elimination and Cramer's rule agree on a 1 x 1 system: both are the one
+// division, which faults on a zero s (a singular joint system), so the
+// solver choice changes nothing here.
+template <class T> T solveshared(const T &s, const T &r) {
+  divide(1.0, checked(todouble(s), "multfit"), "multfit");
+  checked(todouble(r), "multfit");
+  return T(r / s);
+}
+
+// Lines y - yc = m d + beta sharing m: the arrow's corner is sum Sdd, its
+// arms Sd, its diagonal S. Gives each line's beta.
+template <class T>
+std::vector<T> sharedgradient(const std::vector<linesums<T>> &sums, jointsolution &js,
+                              std::vector<T> &slopes) {
+  T s = 0, r = 0;
+  for (const linesums<T> &l : sums) {
+    s += l.Sdd - l.Sd * l.Sd / l.S;
+    r += l.Sdy - l.Sd * l.Sy / l.S;
+  }
+  const T m = solveshared(s, r);
+  js.q0 = tolong(m);
+  js.var0 = tolong(T(1 / s));
+  slopes.assign(sums.size(), m);
+  std::vector<T> beta(sums.size());
+  for (std::size_t j = 0; j < sums.size(); ++j) {
+    const linesums<T> &l = sums[j];
+    beta[j] = (l.Sy - l.Sd * m) / l.S;
+    const T lever = l.Sd / l.S + l.xc; // d b / d m, with the sign turned
+    js.own[j] = tolong(T(l.yc + beta[j] - m * l.xc));
+    js.varown[j] = tolong(T(1 / l.S + lever * lever / s));
+    js.cov[j] = tolong(T(-lever / s));
+  }
+  return beta;
+}
+
+// Lines y = m x + c sharing c. Each dataset alone gives its own line
+// (beta, slope) about its centre, whose intercept e = yc + beta - slope xc
+// has variance Sxx / det, det = S Sdd - Sd^2, Sxx = Sdd + 2 xc Sd + xc^2 S.
+// The shared intercept is the mean of the e weighted by det / Sxx (the
+// Schur complement of the arrow; a dataset at one x value alone says
+// nothing about it), and each slope is then the best one through the
+// shared intercept: (Sx (yc - c) + xc Sy + Sdy) / Sxx with Sx = S xc + Sd.
+// Gives each line's beta and slope.
+template <class T>
+std::vector<T> sharedintercept(const std::vector<linesums<T>> &sums, jointsolution &js,
+                               std::vector<T> &slopes) {
+  const std::size_t K = sums.size();
+  std::vector<T> sxx(K), arm(K);
+  T s = 0, r = 0;
+  for (std::size_t j = 0; j < K; ++j) {
+    const linesums<T> &l = sums[j];
+    arm[j] = l.S * l.xc + l.Sd;
+    sxx[j] = l.Sdd + l.xc * (2 * l.Sd + l.xc * l.S);
+    divide(1.0, todouble(sxx[j]), "multfit"); // every x value 0
+    const T det = l.S * l.Sdd - l.Sd * l.Sd;
+    if (!(det > 0))
+      continue;
+    const T beta = (l.Sdd * l.Sy - l.Sd * l.Sdy) / det;
+    const T slope = (l.S * l.Sdy - l.Sd * l.Sy) / det;
+    const T weight = det / sxx[j];
+    s += weight;
+    r += weight * (l.yc + beta - slope * l.xc);
+  }
+  const T c = solveshared(s, r);
+  js.q0 = tolong(c);
+  js.var0 = tolong(T(1 / s));
+  std::vector<T> beta(K);
+  slopes.assign(K, T(0));
+  for (std::size_t j = 0; j < K; ++j) {
+    const linesums<T> &l = sums[j];
+    const T m = (arm[j] * (l.yc - c) + l.xc * l.Sy + l.Sdy) / sxx[j];
+    const T lever = arm[j] / sxx[j];
+    slopes[j] = m;
+    js.own[j] = tolong(m);
+    beta[j] = c + m * l.xc - l.yc;
+    js.varown[j] = tolong(T(1 / sxx[j] + lever * lever / s));
+    js.cov[j] = tolong(T(-lever / s));
+  }
+  return beta;
+}
+
+// Each line's chi-square over its dataset's current weights, from its
+// centred form: the sum of w (y' - beta - m d)^2. Where it is less than
+// 10^-18 of sum w y'^2, the deviations are so small beside the data that
+// long double may not have carried them: chisqheld turns false.
+template <class T>
+void linechisquares(const std::vector<dataset *> &sets, const std::vector<linesums<T>> &sums,
+                    const std::vector<T> &beta, const std::vector<T> &slopes, jointsolution &js) {
+  T r = 0, sum = 0;
+  for (std::size_t j = 0; j < sums.size(); ++j) {
+    const linesums<T> &l = sums[j];
+    const dataset &d = *sets[j];
+    const drow &X = *d.x;
+    const drow &Y = *d.y;
+    const drow &W = *d.w;
+    sum = 0;
+    for (int i = 0; i < W.n; ++i) {
+      r = Y[i];
+      r -= l.yc;
+      r -= beta[j];
+      r -= slopes[j] * (T(X[i]) - l.xc);
+      sum += W[i] * r * r;
+    }
+    js.xc[j] = l.xc;
+    js.atcentre[j] = todouble(T(l.yc + beta[j]));
+    js.chisq[j] = todouble(sum);
+    if (!(sum > l.Syy * 1e-18))
+      js.chisqheld = false;
+  }
+}
+
+template <class T> jointsolution solvearrow(const std::vector<dataset *> &sets, bool samem) {
+  const std::size_t K = sets.size();
+  std::vector<linesums<T>> sums;
+  sums.reserve(K);
+  for (const dataset *d : sets)
+    sums.push_back(sumsof<T>(*d));
+  jointsolution js;
+  js.own.assign(K, 0.0L);
+  js.varown.assign(K, 0.0L);
+  js.cov.assign(K, 0.0L);
+  js.xc.assign(K, 0.0);
+  js.atcentre.assign(K, 0.0);
+  js.chisq.assign(K, 0.0);
+  std::vector<T> slopes, beta;
+  if (samem) {
+    beta = sharedgradient(sums, js, slopes);
+  } else {
+    beta = sharedintercept(sums, js, slopes);
+  }
+  linechisquares(sets, sums, beta, slopes, js);
+  return js;
+}
+
+// Up to this many datasets the fit also keeps the dense joint normal
+// equations in normal and rhs; beyond, they stay empty.
+constexpr int kDenseNormal = 64;
+
+void keepnormal(multfit &m, const std::vector<dataset *> &sets, bool samem) {
   const int K = static_cast<int>(sets.size());
+  if (K > kDenseNormal) {
+    m.normal = matr();
+    m.rhs = vec();
+    return;
+  }
   matr M(K + 1, K + 1);
   vec v(K + 1);
   for (int j = 0; j < K; ++j) {
@@ -76,20 +286,40 @@ jointsolution solvejoint(multfit &m, const std::vector<dataset *> &sets, bool sa
     M(j + 1, j + 1) = samem ? d.sumw() : d.sumwx(2);
     v[j + 1] = samem ? d.sumwy() : d.sumwyx(1);
   }
-  checked(M(0, 0), "multfit");
-  checked(v[0], "multfit");
   m.normal = M;
   m.rhs = v;
-  const linearsystem sys(M, useGauss);
-  return {sys.solve(v), sys.inverse()};
+}
+
+// Sets GMP's default float precision for as long as it lives.
+struct widefloats {
+  mp_bitcnt_t before;
+  explicit widefloats(mp_bitcnt_t bits) : before(mpf_get_default_prec()) {
+    mpf_set_default_prec(bits);
+  }
+  ~widefloats() { mpf_set_default_prec(before); }
+  widefloats(const widefloats &) = delete;
+  widefloats &operator=(const widefloats &) = delete;
+};
+
+// The joint solution in long double, or where a line's chi-square is too
+// small for it to carry (lines through their points to within the
+// rounding of the data), in 320-bit floats.
+jointsolution solvejoint(multfit &m, const std::vector<dataset *> &sets, bool samem) {
+  jointsolution js = solvearrow<long double>(sets, samem);
+  if (!js.chisqheld) {
+    const widefloats wide(320);
+    js = solvearrow<mpf_class>(sets, samem);
+  }
+  keepnormal(m, sets, samem);
+  return js;
 }
 
 // Gives every dataset the weights 1 / (sigma_y^2 + (slope sigma_x)^2) at
 // its line's slope in q; a point whose y error is 0 keeps weight 0.
-void effectiveweights(const std::vector<dataset *> &sets, const vec &q, bool samem) {
+void effectiveweights(const std::vector<dataset *> &sets, const jointsolution &q, bool samem) {
   for (std::size_t j = 0; j < sets.size(); ++j) {
     dataset &d = *sets[j];
-    const double slope = samem ? q[0] : q[static_cast<int>(j) + 1];
+    const double slope = samem ? q.value(0) : q.value(static_cast<int>(j) + 1);
     const drow &SY = *d.yerr;
     const int n = d.w->n;
     const bool hasx = d.hasxerrors();
@@ -105,11 +335,11 @@ void effectiveweights(const std::vector<dataset *> &sets, const vec &q, bool sam
 
 // Whether no parameter moved from `before` by more than 1e-10 of itself plus
 // a millionth of its uncertainty.
-bool jointsettled(const vec &before, const jointsolution &s) {
+bool jointsettled(const std::vector<double> &before, const jointsolution &s) {
   bool settled = true;
-  for (int k = 0; k < s.q.n; ++k) {
-    const double change = std::fabs(s.q[k] - before[k]);
-    if (!(change <= 1e-10 * std::fabs(s.q[k]) + 1e-6 * std::sqrt(std::fabs(s.var(k)))))
+  for (int k = 0; k < s.count(); ++k) {
+    const double change = std::fabs(s.value(k) - before[static_cast<std::size_t>(k)]);
+    if (!(change <= 1e-10 * std::fabs(s.value(k)) + 1e-6 * std::sqrt(std::fabs(s.var(k)))))
       settled = false;
   }
   return settled;
@@ -121,8 +351,7 @@ bool jointsettled(const vec &before, const jointsolution &s) {
 // ordinary weights back however the rounds end.
 std::vector<std::unique_ptr<drow>> effectivevariancerounds(multfit &m,
                                                            const std::vector<dataset *> &sets,
-                                                           bool samem, bool useGauss,
-                                                           jointsolution &s) {
+                                                           bool samem, jointsolution &s) {
   struct restore {
     const std::vector<dataset *> &sets;
     ~restore() {
@@ -138,9 +367,11 @@ std::vector<std::unique_ptr<drow>> effectivevariancerounds(multfit &m,
       logmessage("Fit failed to converge try improving estimates");
       throw engine_error(kFailedFit, "The effective-variance rounds did not settle");
     }
-    effectiveweights(sets, s.q, samem);
-    const vec before = s.q;
-    s = solvejoint(m, sets, samem, useGauss);
+    effectiveweights(sets, s, samem);
+    std::vector<double> before;
+    for (int k = 0; k < s.count(); ++k)
+      before.push_back(s.value(k));
+    s = solvejoint(m, sets, samem);
     if (jointsettled(before, s))
       break;
   }
@@ -152,8 +383,8 @@ std::vector<std::unique_ptr<drow>> effectivevariancerounds(multfit &m,
 
 // What a line had before the joint fit wrote into it.
 struct savedline {
-  double par[10];
-  double err[10];
+  double par[bfit::kMaxParams];
+  double err[bfit::kMaxParams];
 };
 
 std::vector<savedline> savelines(const std::vector<bfit *> &lines) {
@@ -172,41 +403,45 @@ void restorelines(const std::vector<bfit *> &lines, const std::vector<savedline>
     lines[j]->xweights.reset();
     lines[j]->xerrmethod.clear();
     lines[j]->cov = matr();
+    if (auto *p = dynamic_cast<polynom *>(lines[j]))
+      p->dropcentre();
   }
 }
 
 // Writes the joint solution into the lines: the shared value, each line's
-// own value, their uncertainties sd, the line's block of the joint
-// covariance and, with x errors, the effective weights.
-void writelines(const std::vector<bfit *> &lines, const jointsolution &s,
-                const std::vector<double> &sd, bool samem,
+// own value, their uncertainties, the line's block of the joint covariance,
+// with x errors the effective weights, and the line about its centre with
+// its chi-square.
+void writelines(const std::vector<bfit *> &lines, const jointsolution &s, bool samem,
                 std::vector<std::unique_ptr<drow>> &effective) {
   const int own = samem ? 1 : 0; // the line's parameter index of its own value
+  const double sd0 = checkedsqrt(checked(s.var(0), "multfit"), "multfit");
+  const double q0 = checked(s.value(0), "multfit");
   for (std::size_t j = 0; j < lines.size(); ++j) {
     bfit &line = *lines[j];
     const int k = static_cast<int>(j) + 1;
-    line.par[1 - own] = s.q[0];
-    line.err[1 - own] = sd[0];
-    line.par[own] = s.q[k];
-    line.err[own] = sd[j + 1];
+    line.par[1 - own] = q0;
+    line.err[1 - own] = sd0;
+    line.par[own] = checked(s.value(k), "multfit");
+    line.err[own] = checkedsqrt(checked(s.var(k), "multfit"), "multfit");
     if (!effective.empty()) {
       line.xweights = std::move(effective[j]);
       line.xerrmethod = "effective variance";
     }
     // The line's block of the joint covariance, in its order (a, b).
-    const int at[2] = {own == 0 ? k : 0, own == 0 ? 0 : k};
+    const double c = static_cast<double>(s.cov[j]);
     line.cov = matr(2, 2);
-    for (int r = 0; r < 2; ++r)
-      for (int c = 0; c < 2; ++c)
-        line.cov(r, c) = s.joint(at[r], at[c]);
+    line.cov(own, own) = s.var(k);
+    line.cov(1 - own, 1 - own) = s.var(0);
+    line.cov(0, 1) = line.cov(1, 0) = c;
+    if (auto *p = dynamic_cast<polynom *>(&line))
+      p->setlinecentre(s.xc[j], s.atcentre[j], s.chisq[j]);
   }
 }
 
 // The joint fit of straight lines y = a x + b through every dataset, with a
-// (gradient) or b (intercept) common to all. q[0] is the common parameter,
-// q[j+1] dataset j's own.
-void jointfit(multfit &m, shared what, chartcanvas &mainchart, chartcanvas &devchart,
-              bool useGauss) {
+// (gradient) or b (intercept) common to all.
+void jointfit(multfit &m, shared what, chartcanvas &mainchart, chartcanvas &devchart) {
   const jointparts parts = partsof(m);
   for (dataset *d : parts.sets)
     d->makeweights();
@@ -214,22 +449,16 @@ void jointfit(multfit &m, shared what, chartcanvas &mainchart, chartcanvas &devc
   const bool xerrors = std::any_of(parts.sets.begin(), parts.sets.end(),
                                    [](const dataset *d) { return d->hasxerrors(); });
 
-  jointsolution s = solvejoint(m, parts.sets, samem, useGauss);
+  jointsolution s = solvejoint(m, parts.sets, samem);
   std::vector<std::unique_ptr<drow>> effective;
   if (xerrors)
-    effective = effectivevariancerounds(m, parts.sets, samem, useGauss, s);
-
-  std::vector<double> sd(static_cast<std::size_t>(s.q.n));
-  for (int k = 0; k < s.q.n; ++k) {
-    checked(s.q[k], "multfit");
-    sd[static_cast<std::size_t>(k)] = checkedsqrt(checked(s.var(k), "multfit"), "multfit");
-  }
+    effective = effectivevariancerounds(m, parts.sets, samem, s);
 
   const std::vector<savedline> before = savelines(parts.lines);
-  writelines(parts.lines, s, sd, samem, effective);
-  // A line whose chi-square is not a number is no fit: the joint fit fails
-  // and every line gets back what it had.
+  // A line whose values or chi-square are not numbers is no fit: the joint
+  // fit fails and every line gets back what it had.
   try {
+    writelines(parts.lines, s, samem, effective);
     for (bfit *line : parts.lines)
       requirefinite(*line);
   } catch (...) {
@@ -242,12 +471,13 @@ void jointfit(multfit &m, shared what, chartcanvas &mainchart, chartcanvas &devc
 
 } // namespace
 
-void Mlinearsamem::fit(chartcanvas &mainchart, chartcanvas &devchart, bool gauss) {
-  jointfit(*this, shared::gradient, mainchart, devchart, gauss);
+// Both solvers reduce the arrow to the same division (solveshared).
+void Mlinearsamem::fit(chartcanvas &mainchart, chartcanvas &devchart, bool /*gauss*/) {
+  jointfit(*this, shared::gradient, mainchart, devchart);
 }
 
-void Mlinearsamec::fit(chartcanvas &mainchart, chartcanvas &devchart, bool gauss) {
-  jointfit(*this, shared::intercept, mainchart, devchart, gauss);
+void Mlinearsamec::fit(chartcanvas &mainchart, chartcanvas &devchart, bool /*gauss*/) {
+  jointfit(*this, shared::intercept, mainchart, devchart);
 }
 
 } // namespace orvalle

@@ -41,8 +41,13 @@ public:
   std::string name;
   list<dataset> datasets; // references
   list<bfit> lines;       // references; position j belongs to dataset j
-  matr normal;            // the (K+1) x (K+1) normal matrix of the last fit
-  vec rhs;                // its right-hand side
+  // The (K+1) x (K+1) joint normal matrix of the last fit (row 0 the
+  // shared parameter, uncentred sums as the textbook writes them) and its
+  // right-hand side, kept for up to 64 datasets and empty beyond: the fit
+  // itself solves the arrow-shaped system from centred sums in time linear
+  // in the datasets and never forms it.
+  matr normal;
+  vec rhs;
 
 protected:
   std::vector<std::unique_ptr<bfit>> made_;

@@ -10,7 +10,7 @@
  *   int customestimates(void);
  *       How many starting estimates (par[0] ...) the model needs, 0 to 5.
  *   int customispoly(void);
- *       0 for a model of its own; otherwise the degree (1 to 9) of a
+ *       0 for a model of its own; otherwise the degree (1 to 10) of a
  *       polynomial the program fits instead.
  *   const char *messageis(void);
  *       The plug-in's pending log text (UTF-8). The pointer stays valid

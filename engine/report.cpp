@@ -190,7 +190,7 @@ std::vector<std::string> parameternames(const bfit &fit) {
     return typed->model().parameters();
   const bool lower = dynamic_cast<const polynom *>(&fit) != nullptr;
   std::vector<std::string> names;
-  for (int i = 0; i < np && i < 10; ++i)
+  for (int i = 0; i < np && i < bfit::kMaxParams; ++i)
     names.emplace_back(1, static_cast<char>((lower ? 'a' : 'A') + i));
   return names;
 }
@@ -365,9 +365,9 @@ double quadratic(const matr &C, const double *g, int np) {
 
 double curvesigma(const bfit &fit, double x) {
   const int np = static_cast<int>(fit.order) + 1;
-  if (np > 10 || fit.cov.rows != np)
+  if (np > bfit::kMaxParams || fit.cov.rows != np)
     return std::nan("");
-  double g[10] = {};
+  double g[bfit::kMaxParams] = {};
   if (dynamic_cast<const lineronlym *>(&fit)) {
     g[0] = x;
     return quadratic(fit.cov, g, np);

@@ -71,7 +71,7 @@ std::string autofitname(const std::string &datasetname, const std::string &itemt
 // custom asks the plug-in first: a polynomial of its degree when
 // customispoly() is not 0, otherwise a customfit. Raises engine_error
 // (kFailedFit) for custom without a plug-in model, for a plug-in degree
-// outside 1 to 9, and for formula, which needs its text (makeformulafit).
+// outside 1 to 10, and for formula, which needs its text (makeformulafit).
 std::unique_ptr<bfit> makefit(trendtype type, const PluginLibrary *plugin,
                               const estimateset &estimates = kDefaultEstimates);
 

@@ -182,6 +182,19 @@ TEST(FitCommand, PolynomialOfDegreeFive) {
   EXPECT_EQ(few.err, "You need at least 8 points in the dataset to fit Polynomial of degree 6\n");
 }
 
+// Degree 10 on NIST's Filip: the information the engine's own fit gives,
+// every coefficient within a millionth of the certified value.
+TEST(FitCommand, PolynomialOfDegreeTenOnFilip) {
+  const std::string filip = kData + "/../filip/filip.txt";
+  const result text = runfit({"-m", "poly:10", filip});
+  ASSERT_EQ(text.status, 0) << text.err;
+  auto d = firstdataset(filip);
+  polynom p(10);
+  EXPECT_EQ(text.out, informationof(p, *d, "Polynomial of degree 10"));
+  EXPECT_NEAR(p.par[0] / -0.402962525080404E-04, 1.0, 1e-10);
+  EXPECT_NEAR(p.par[10] / -1467.48961422980, 1.0, 1e-10);
+}
+
 TEST(FitCommand, FormulaModel) {
   const std::string model = "formula:A*(1-exp(-x/B))";
   const result r = runfit({"--model", model, "-e", "200,500", data("charge.txt")});
@@ -441,9 +454,11 @@ TEST(FitCommand, ExitStatusesAndMessages) {
       {{"-m", "spline", data("line3.txt")},
        2,
        "orvalle-fit: unknown model \"spline\" (choose "
-       "linear-origin, linear, quadratic, cubic, poly:N with N from 1 to 9, power, resonance, "
+       "linear-origin, linear, quadratic, cubic, poly:N with N from 1 to 10, power, resonance, "
        "periodic, periodic-decay, custom or formula:TEXT)"},
       {{"-m", "poly:0", data("line3.txt")}, 2, ""},
+      {{"-m", "poly:11", data("line3.txt")}, 2, ""},
+      {{"-m", "poly:010", data("line3.txt")}, 2, ""},
       {{"--solver", "lu", data("line3.txt")},
        2,
        "orvalle-fit: unknown solver \"lu\" (choose gauss or cramer)"},

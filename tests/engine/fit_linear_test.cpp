@@ -263,7 +263,7 @@ TEST(Polynomial, AllYEqualFitsTheConstant) {
 
 TEST(Polynomial, DegreeBounds) {
   EXPECT_THROW(polynom(0), engine_error);
-  EXPECT_THROW(polynom(10), engine_error);
+  EXPECT_THROW(polynom(11), engine_error);
   EXPECT_THROW(polynom(-4), engine_error);
   // Degree 9 through ten points of a known polynomial.
   auto d = sampled(
