@@ -613,6 +613,9 @@ private:
     }
     out += '\n';
     ++summary_.datalines;
+    auto &runs = summary_.runs;
+    if (runs.empty() || rowline_ - runs.back().second != summary_.datalines - runs.back().first)
+      runs.emplace_back(summary_.datalines, rowline_);
   }
 
   csv_parser p_{};
@@ -750,6 +753,18 @@ tablesummary importtablebytes(std::string_view bytes, datapartsink &sink,
         } while (from < bytes.size());
       },
       sink, source);
+}
+
+long tablesummary::lineofrow(long row) const {
+  if (row < 1 || row > datalines)
+    return 0;
+  auto it =
+      std::upper_bound(runs.begin(), runs.end(), row,
+                       [](long r, const std::pair<long, long> &run) { return r < run.first; });
+  if (it == runs.begin())
+    return 0;
+  --it;
+  return it->second + (row - it->first);
 }
 
 std::vector<std::string> columntitles(const std::vector<std::vector<std::string>> &headers,

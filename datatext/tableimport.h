@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "datatext/conversion.h"
@@ -63,6 +64,13 @@ struct tablesummary {
   // The column titles taken from the header (columntitles); empty when
   // there are none.
   std::vector<std::string> titles;
+  // Where the lines of numbers stand in the table: each entry is a line of
+  // numbers (from 1) and its line in the table, the first of a run of
+  // lines that follow each other.
+  std::vector<std::pair<long, long>> runs;
+  // The line in the table of line of numbers `row` (from 1); 0 when there
+  // is no such line.
+  long lineofrow(long row) const;
 };
 
 // Reads a table from a file and hands the data text made of it to sink,

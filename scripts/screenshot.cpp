@@ -65,6 +65,7 @@ int main(int argc, char *argv[]) {
 #ifdef ORVALLE_HAVE_PAD
   frame.setPadFactory(&orvalle::NewScratchPad);
   frame.setFilePadFactory(&orvalle::OpenScratchPad);
+  frame.setTablePadFactory(&orvalle::ImportScratchPad);
 #endif
   if (what == QLatin1String("fits"))
     frame.setSamplefits(true);

@@ -171,6 +171,17 @@ TEST(TableImport, EncodingsAndLineBreaksOfSpreadsheets) {
   EXPECT_EQ(multiline.summary.titles, (std::vector<std::string>{"Zeit (s)", "U (V)"}));
 }
 
+TEST(TableImport, LinesOfNumbersKnowTheirLineInTheTable) {
+  // Blank lines, a header over two lines (a quoted line break) and CR LF.
+  collect sink;
+  const tablesummary s =
+      importtablebytes("\"t\n(s)\",U\r\n1,2\r\n\r\n3,4\r\n5,6\r\n\r\n\r\n7,8\r\n", sink, "x");
+  EXPECT_EQ(s.datalines, 4);
+  const long want[] = {0, 3, 5, 6, 9, 0};
+  for (long row = 0; row <= 5; ++row)
+    EXPECT_EQ(s.lineofrow(row), want[row]) << row;
+}
+
 TEST(TableImport, LargeValuesAndSignsKeepTheirDigits) {
   const imported got =
       importbytes("x;y\n+6,02214076e23;-1,602176634E-19\n123456789012345;0,000000000000001\n");
