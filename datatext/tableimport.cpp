@@ -326,6 +326,31 @@ std::pair<int, std::size_t> commoncount(const std::vector<std::array<int, 3>> &c
   return best;
 }
 
+// Whether a line split at sep has a field (not quoted) of several numbers
+// separated by blanks, as "1 2,5" in a text of numbers separated by blanks
+// whose decimal mark is a comma.
+bool blanksinnumbers(std::string_view line, char sep) {
+  bool quoted = false, digits = false, blankafter = false;
+  for (const char c : line) {
+    if (c == '"')
+      quoted = !quoted;
+    if (quoted)
+      continue;
+    if (c == sep) {
+      digits = blankafter = false;
+    } else if (c >= '0' && c <= '9') {
+      if (blankafter)
+        return true;
+      digits = true;
+    } else if (c == ' ' || c == '\t') {
+      blankafter = digits;
+    } else if (c != '.' && c != ',' && c != '-' && c != '+' && c != 'e' && c != 'E') {
+      digits = blankafter = false;
+    }
+  }
+  return false;
+}
+
 // The separator of the sample lines and the number of columns it makes.
 std::pair<char, int> tableshape(std::string_view start) {
   const auto lines = samplelines(start, kSampleLines);
@@ -335,7 +360,13 @@ std::pair<char, int> tableshape(std::string_view start) {
     counts.push_back(separatorcounts(line));
   for (std::size_t k = 0; k < kSeparators.size(); ++k) {
     const auto [count, lineswith] = commoncount(counts, k);
-    if (count > 0 && 2 * lineswith >= lines.size())
+    if (count == 0 || 2 * lineswith < lines.size())
+      continue;
+    // Numbers separated by blanks are no table of this separator.
+    const auto spaced = std::count_if(lines.begin(), lines.end(), [&](std::string_view line) {
+      return blanksinnumbers(line, kSeparators[k]);
+    });
+    if (2 * static_cast<std::size_t>(spaced) < lines.size())
       return {kSeparators[k], count + 1};
   }
   return {0, 0};

@@ -507,7 +507,14 @@ void TJotPad::Save() {
 void TJotPad::SaveAs() {
   setModified(true);
   QString selectedFilter;
-  const QString chosen = Dialogs::get().saveFile(this, QStringLiteral("Save As"), fileName_,
+  // An imported table not saved yet is offered a name beside the table,
+  // as a data text.
+  QString offered = fileName_;
+  if (offered.isEmpty() && !importedFrom_.isEmpty()) {
+    const QFileInfo table(importedFrom_);
+    offered = table.dir().filePath(table.completeBaseName() + QStringLiteral(".txt"));
+  }
+  const QString chosen = Dialogs::get().saveFile(this, QStringLiteral("Save As"), offered,
                                                  saveFilter(), &selectedFilter);
   if (chosen.isEmpty())
     return; // cancelled: the pad stays modified

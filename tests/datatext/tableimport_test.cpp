@@ -241,6 +241,8 @@ TEST(TableImport, OnlyTablesThatThePlainConversionCannotReadTakeTheImport) {
       {"1,2,0.1\n2,4,0.1\n", true},                     // commas: one column to the conversion
       {"1, 2, 0.1\n2, 4, 0.1\n", true},                 // fails the conversion
       {"1;2,5\n2;4,5\n", true},                         // semicolons
+      {"1 2,5 0,1\n2 4,5 0,1\n", false},                // decimal commas between blanks: no table
+      {"1\t2,5\t0,1\n2\t4,5\t0,1\n", true},             // the same between tabs is a TSV
       {"t\tU\tdU\n1\t2\t0.1\n2\t4\t0.1\n", true},       // a TSV with a header
       {"\"t\",\"U\"\n\"1\",\"2\"\n\"2\",\"4\"\n", true} // quoted fields
   };
