@@ -170,7 +170,8 @@ int main(int argc, char **argv) {
   PaintCounter padPaints;
   Step step;
   step.start();
-  frame.action(QStringLiteral(import ? "FileImportItem" : "FileOpenItem"))->trigger();
+  frame.action(import ? QStringLiteral("FileImportItem") : QStringLiteral("FileOpenItem"))
+      ->trigger();
   TJotPad *pad = nullptr;
   const bool padShown = runUntil([&] {
     if (!pad) {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <functional>
@@ -162,6 +163,15 @@ private:
     const auto *s = reinterpret_cast<const unsigned char *>(in.data());
     std::size_t i = 0;
     while (i < in.size()) {
+      // ASCII, eight bytes at a time.
+      if (i + 8 <= in.size()) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, s + i, 8);
+        if ((word & 0x8080808080808080ULL) == 0) {
+          i += 8;
+          continue;
+        }
+      }
       if (s[i] < 0x80) {
         ++i;
         continue;
@@ -382,6 +392,40 @@ std::string_view wholelines(std::string_view start, bool whole) {
 
 // ---------------------------------------------------------------- rows
 
+// Whether f is a number in the program's syntax that no double's range can
+// refuse: digits with at most one point (at most 30 characters, one digit
+// at least) and an exponent of at most two digits. The conversion reads
+// its value; anything else is left to parsenumber.
+inline bool quicknumber(std::string_view f) {
+  std::size_t i = 0;
+  const std::size_t n = f.size();
+  if (i < n && f[i] == '-')
+    ++i;
+  bool digits = false, point = false;
+  for (; i < n; ++i) {
+    const char c = f[i];
+    if (c >= '0' && c <= '9')
+      digits = true;
+    else if (c == '.' && !point)
+      point = true;
+    else
+      break;
+  }
+  if (!digits || i > 30)
+    return false;
+  if (i == n)
+    return true;
+  if (f[i] != 'e' && f[i] != 'E')
+    return false;
+  ++i;
+  if (i < n && (f[i] == '+' || f[i] == '-'))
+    ++i;
+  const std::size_t first = i;
+  while (i < n && f[i] >= '0' && f[i] <= '9')
+    ++i;
+  return i == n && i > first && i - first <= 2;
+}
+
 // How a field reads as a number.
 enum class fieldkind { number, empty, ambiguouscomma, notnumber };
 
@@ -402,7 +446,8 @@ public:
     csv_set_delim(&p_, static_cast<unsigned char>(sep));
     // Blanks around a field that is not quoted are not part of it; a tab
     // is a blank only where it is no separator.
-    csv_set_space_func(&p_, sep == '\t' ? spaceonly : spaceortab);
+    if (sep == '\t')
+      csv_set_space_func(&p_, spaceonly);
     summary_.separator = sep;
   }
   ~tablereader() { csv_free(&p_); }
@@ -414,7 +459,11 @@ public:
     out_ = &out;
     std::size_t from = 0;
     if (!carry_.empty()) {
-      const std::size_t end = lineend(text, 0);
+      // A line begun in the part before; a CR at its end ends it, with a
+      // LF after it or not.
+      std::size_t end = lineend(text, 0);
+      if (carry_.back() == '\r')
+        end = !text.empty() && text[0] == '\n' ? 1 : 0;
       if (end == std::string_view::npos) {
         carry_.append(text);
         return;
@@ -425,13 +474,15 @@ public:
       from = end;
     }
     while (from < text.size()) {
-      const std::size_t end = lineend(text, from);
-      if (end == std::string_view::npos) {
+      const scanned line =
+          p_.pstate == 0 ? scanline(text, from) : scanned{lineend(text, from), false};
+      if (line.end == std::string_view::npos) {
         carry_.assign(text.substr(from));
         return;
       }
-      feedline(text.substr(from, end - from));
-      from = end;
+      if (!line.done)
+        feedline(text.substr(from, line.end - from));
+      from = line.end;
     }
   }
 
@@ -455,7 +506,6 @@ public:
 
 private:
   static int spaceonly(unsigned char c) { return c == ' '; }
-  static int spaceortab(unsigned char c) { return c == ' ' || c == '\t'; }
   static void onfield(void *s, std::size_t len, void *self) {
     auto *r = static_cast<tablereader *>(self);
     if (r->failure_)
@@ -472,12 +522,56 @@ private:
     if (r->failure_)
       return;
     try {
+      r->views_.clear();
+      for (std::size_t i = 0; i < r->ends_.size(); ++i) {
+        const std::size_t from = i == 0 ? 0 : r->ends_[i - 1];
+        r->views_.push_back(std::string_view(r->fields_).substr(from, r->ends_[i] - from));
+      }
       r->row();
     } catch (...) {
       r->failure_ = std::current_exception();
     }
     r->fields_.clear();
     r->ends_.clear();
+  }
+
+  struct scanned {
+    std::size_t end; // after the line's break; npos: not in the text yet
+    bool done;       // the line was read
+  };
+
+  // Reads the line that starts at from when it holds no quote, in one
+  // pass: the fields between the separators, without the blanks around
+  // them, as the parser reads them; an empty line is no row. A line with
+  // a quote is left to the parser (done false).
+  scanned scanline(std::string_view text, std::size_t from) {
+    const char *const base = text.data();
+    const char *const begin = base + from;
+    const char *const end = base + text.size();
+    views_.clear();
+    const char *field = begin;
+    for (const char *q = begin; q < end; ++q) {
+      const char c = *q;
+      if (c == sep_) {
+        views_.push_back(trimblanks(std::string_view(field, static_cast<std::size_t>(q - field))));
+        field = q + 1;
+      } else if (c == '\n' || c == '\r') {
+        std::size_t after = static_cast<std::size_t>(q - base) + 1;
+        if (c == '\r' && q + 1 == end)
+          return {std::string_view::npos, false}; // a LF may follow in the next part
+        if (c == '\r' && q[1] == '\n')
+          ++after;
+        views_.push_back(trimblanks(std::string_view(field, static_cast<std::size_t>(q - field))));
+        ++line_;
+        rowline_ = line_;
+        if (q > begin)
+          row();
+        return {after, true};
+      } else if (c == '"') {
+        return {lineend(text, from), false};
+      }
+    }
+    return {std::string_view::npos, false};
   }
 
   // Where the line that starts at from ends (after its line break: LF, CR
@@ -506,8 +600,15 @@ private:
 
   void feedline(std::string_view line) {
     ++line_;
-    if (p_.pstate == 0) // no row begun: this line starts the next
+    if (p_.pstate == 0) { // no row begun: this line starts the next
       rowline_ = line_;
+      // A line without quotes is only split at its separators: the
+      // parser is needed for quotes, which may run over several lines.
+      if (!std::memchr(line.data(), '"', line.size())) {
+        splitline(line);
+        return;
+      }
+    }
     if (csv_parse(&p_, line.data(), line.size(), onfield, onrow, this) != line.size()) {
       if (csv_error(&p_) == CSV_ENOMEM || csv_error(&p_) == CSV_ETOOBIG)
         throw std::bad_alloc();
@@ -519,16 +620,43 @@ private:
     rethrow();
   }
 
-  std::string_view field(std::size_t i) const {
-    const std::size_t from = i == 0 ? 0 : ends_[i - 1];
-    return std::string_view(fields_).substr(from, ends_[i] - from);
+  // A line without quotes as the parser reads it: the fields between the
+  // separators without the blanks around them; an empty line is no row.
+  void splitline(std::string_view line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+      line.remove_suffix(1);
+    if (line.empty())
+      return;
+    views_.clear();
+    std::size_t from = 0;
+    for (;;) {
+      const std::size_t at = line.find(sep_, from);
+      views_.push_back(trimblanks(line.substr(from, at - from)));
+      if (at == std::string_view::npos)
+        break;
+      from = at + 1;
+    }
+    row();
   }
 
+  // The blanks around a field that is not quoted: spaces, and tabs where
+  // they are no separator.
+  std::string_view trimblanks(std::string_view f) const {
+    const auto blank = [this](char c) { return c == ' ' || (c == '\t' && sep_ != '\t'); };
+    while (!f.empty() && blank(f.front()))
+      f.remove_prefix(1);
+    while (!f.empty() && blank(f.back()))
+      f.remove_suffix(1);
+    return f;
+  }
+
+  std::string_view field(std::size_t i) const { return views_[i]; }
+
   void row() {
-    const std::size_t n = ends_.size();
+    const std::size_t n = views_.size();
     bool blank = true;
     for (std::size_t i = 0; i < n && blank; ++i)
-      blank = trim(field(i)).empty();
+      blank = field(i).empty() || trim(field(i)).empty();
     if (blank)
       return;
     if (!data_) {
@@ -536,7 +664,8 @@ private:
       // with a number in it (a decimal comma too, refused below) is data.
       bool anynumber = false;
       for (std::size_t i = 0; i < n && !anynumber; ++i) {
-        const fieldkind k = readfield(field(i), number_);
+        std::string_view text;
+        const fieldkind k = readfield(field(i), text);
         anynumber = k == fieldkind::number || k == fieldkind::ambiguouscomma;
       }
       if (!anynumber) {
@@ -554,7 +683,7 @@ private:
                        "The table holds no line of numbers in its first " +
                            std::to_string(kMostHeaderLines) + " lines");
     std::vector<std::string> h;
-    for (std::size_t i = 0; i < ends_.size(); ++i) {
+    for (std::size_t i = 0; i < views_.size(); ++i) {
       std::string f(trim(field(i)));
       std::replace_if(
           f.begin(), f.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
@@ -583,64 +712,69 @@ private:
     summary_.titles = columntitles(summary_.headers, summary_.columns);
   }
 
-  // Reads a field as a number: the text it is written as goes to text
-  // (with a decimal point, without a '+' sign).
-  fieldkind readfield(std::string_view f, std::string &text) const {
+  // Reads a field as a number: text is set to the text it is written as
+  // (with a decimal point, without a '+' sign), valid until the next call.
+  fieldkind readfield(std::string_view f, std::string_view &text) {
     f = trim(f);
     if (f.empty())
       return fieldkind::empty;
     if (f.front() == '+')
       f.remove_prefix(1);
-    text.assign(f);
-    if (const std::size_t comma = text.find(','); comma != std::string::npos) {
+    text = f;
+    if (quicknumber(f))
+      return fieldkind::number;
+    double v = 0;
+    if (const std::size_t comma = f.find(','); comma != std::string_view::npos) {
       // A decimal comma: one comma and no point. In a comma-separated
       // table it cannot be told from a separator.
-      if (text.find(',', comma + 1) != std::string::npos || text.find('.') != std::string::npos)
+      if (f.find(',', comma + 1) != std::string_view::npos || f.find('.') != std::string_view::npos)
         return fieldkind::notnumber;
-      text[comma] = '.';
-      double v = 0;
-      if (!parsenumber(text, v))
+      number_.assign(f);
+      number_[comma] = '.';
+      text = number_;
+      if (!parsenumber(number_, v))
         return fieldkind::notnumber;
       return sep_ == ',' ? fieldkind::ambiguouscomma : fieldkind::number;
     }
-    double v = 0;
-    return parsenumber(text, v) ? fieldkind::number : fieldkind::notnumber;
+    return parsenumber(f, v) ? fieldkind::number : fieldkind::notnumber;
+  }
+
+  // The refusal of a field of line of numbers rowline_.
+  [[noreturn]] void refusefield(fieldkind kind, std::size_t i) const {
+    const int column = static_cast<int>(i) + 1;
+    const std::string where =
+        "Line " + std::to_string(rowline_) + ", column " + std::to_string(column);
+    const std::string_view f = trim(field(i));
+    if (kind == fieldkind::empty)
+      throw tableerror(rowline_, column,
+                       where + " is empty: every line of numbers needs a number in every column");
+    if (kind == fieldkind::ambiguouscomma)
+      throw tableerror(rowline_, column,
+                       where + ": " + shown(f) +
+                           " has a decimal comma, which a comma-separated table cannot tell "
+                           "from a separator: save the table with semicolons between the "
+                           "fields, or with decimal points");
+    throw tableerror(rowline_, column, where + ": " + shown(f) + " is not a number");
   }
 
   void datarow() {
-    const std::size_t n = ends_.size();
+    const std::size_t n = views_.size();
     const auto columns = static_cast<std::size_t>(summary_.columns);
-    const std::string at = "Line " + std::to_string(rowline_);
     if (n != columns)
       throw tableerror(rowline_, static_cast<int>(std::min(n, columns) + 1),
-                       at + " has " + std::to_string(n) + " fields, where the first line of " +
-                           "numbers (line " + std::to_string(firstdata_) + ") has " +
-                           std::to_string(columns) +
+                       "Line " + std::to_string(rowline_) + " has " + std::to_string(n) +
+                           " fields, where the first line of numbers (line " +
+                           std::to_string(firstdata_) + ") has " + std::to_string(columns) +
                            ": every line of numbers needs the same number of fields");
     std::string &out = *out_;
     for (std::size_t i = 0; i < n; ++i) {
-      const std::string_view f = field(i);
-      const int column = static_cast<int>(i) + 1;
-      const std::string where = at + ", column " + std::to_string(column);
-      switch (readfield(f, number_)) {
-      case fieldkind::number:
-        break;
-      case fieldkind::empty:
-        throw tableerror(rowline_, column,
-                         where + " is empty: every line of numbers needs a number in every "
-                                 "column");
-      case fieldkind::ambiguouscomma:
-        throw tableerror(rowline_, column,
-                         where + ": " + shown(trim(f)) +
-                             " has a decimal comma, which a comma-separated table cannot tell "
-                             "from a separator: save the table with semicolons between the "
-                             "fields, or with decimal points");
-      case fieldkind::notnumber:
-        throw tableerror(rowline_, column, where + ": " + shown(trim(f)) + " is not a number");
-      }
+      std::string_view text;
+      const fieldkind kind = readfield(field(i), text);
+      if (kind != fieldkind::number)
+        refusefield(kind, i);
       if (i > 0)
         out += '\t';
-      out += number_;
+      out += text;
     }
     out += '\n';
     ++summary_.datalines;
@@ -660,6 +794,8 @@ private:
   bool data_ = false;
   std::string fields_;
   std::vector<std::size_t> ends_;
+  // The fields of the row at hand.
+  std::vector<std::string_view> views_;
   std::string number_;
   std::exception_ptr failure_;
   tablesummary summary_;
