@@ -2,6 +2,8 @@
 // and the likely cause of a failed conversion.
 #include "app/fitcli_table.h"
 
+#include "app/fitcli_pages.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,15 +21,32 @@ namespace {
 
 constexpr std::size_t kLookAt = std::size_t(64) << 10;
 
+// Files from this size on have their columns' pages readied ahead, as
+// those read as data texts have.
+constexpr std::size_t kPagesAheadFrom = std::size_t(8) << 20;
+
 // Feeds a data text handed on in parts of whole lines to a conversion.
 struct feeding : datapartsink {
   std::string name;
   std::unique_ptr<chartconverter> run;
+  std::unique_ptr<pagesahead> pages;
   bool more = true;
   void begin(std::size_t bytes) override {
     run.reset();
     run = std::make_unique<chartconverter>(name, bytes);
     more = true;
+    if (bytes >= kPagesAheadFrom && pagesahead::worthwhile()) {
+      if (!pages)
+        pages = std::make_unique<pagesahead>();
+      run->observe([this](std::size_t, std::size_t) { readycolumns(); });
+    }
+  }
+  void readycolumns() const noexcept {
+    const numericgrid *grid = run->filling();
+    for (int c = 0; grid && c < grid->colcount(); ++c) {
+      const numericgrid::storage room = grid->room(c);
+      pages->want(static_cast<std::size_t>(c), room.start, room.bytes, room.used);
+    }
   }
   bool part(std::string_view text) override {
     std::size_t from = 0;
@@ -210,6 +229,8 @@ std::optional<otherdata> readother(const std::string &file, const std::string &p
   try {
     out.table = standardinput ? importtablebytes(bytes, sink, name) : importtable(path, sink, name);
     out.conv = sink.run->finish();
+    sink.run.reset();
+    sink.pages.reset();
   } catch (const tableerror &e) {
     out.conv = ConversionOutcome{};
     out.conv.error = "Cannot import " + shownname(file) + ": " + e.what();
