@@ -475,11 +475,16 @@ void fitfile(const options &given, const std::string &file, const std::string &s
     if (o.multi)
       throw stop{kExitUsage, "--multi needs a tagged file with two or more datasets; this file "
                              "has the column layout"};
-    if (const std::string why = resolvecolumns(
-            o, other && other->imported ? other->table.titles : std::vector<std::string>{},
-            result.grid.colcount());
-        !why.empty())
-      throw stop{kExitUsage, why};
+    const int cols = result.grid.colcount();
+    const bool named = !o.xname.empty() || !o.yname.empty() || !o.err.name.empty() ||
+                       (o.xerr && !o.xerr->name.empty());
+    if (named) {
+      const std::vector<std::string> titles =
+          other && other->imported ? other->table.titles
+                                   : texttitles(path, other ? &*other : nullptr, cols);
+      if (const std::string why = resolvecolumns(o, titles, cols); !why.empty())
+        throw stop{kExitUsage, why};
+    }
     try {
       run.datasets.push_back(columndataset(result.grid, o));
     } catch (stop &s) {

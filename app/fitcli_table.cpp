@@ -240,6 +240,33 @@ std::optional<otherdata> readother(const std::string &file, const std::string &p
   return out;
 }
 
+std::vector<std::string> texttitles(const std::string &path, const otherdata *other, int columns) {
+  // The lines up to the first data line.
+  struct firstlines : datalinesink {
+    std::vector<std::string> lines;
+    void begin(std::size_t) override { lines.clear(); }
+    bool line(std::string_view text) override {
+      lines.emplace_back(text);
+      const bool data = !trimmed(text).empty() && text.front() != '#';
+      return !data && lines.size() < 200;
+    }
+  } sink;
+  try {
+    if (other && other->standardinput) {
+      const textlines lines = textlines::fromBytes(other->bytes);
+      sink.begin(other->bytes.size());
+      for (std::size_t i = 0; i < lines.size() && sink.line(lines[i]); ++i) {
+      }
+    } else {
+      readdatalines(path, sink);
+    }
+  } catch (...) {
+    return {};
+  }
+  const std::vector<std::string_view> views(sink.lines.begin(), sink.lines.end());
+  return importedtitles(views, columns);
+}
+
 std::string resolvecolumns(options &o, const std::vector<std::string> &titles, int columns) {
   std::string names;
   for (std::size_t i = 0; i < titles.size(); ++i)

@@ -38,6 +38,11 @@ struct otherdata {
 // readdatatext does.
 std::optional<otherdata> readother(const std::string &file, const std::string &path);
 
+// The column titles of a data text made by an import (Import Table saved
+// it): its header comments read as importedtitles reads them; none for
+// other texts. other is what readother read (standard input), or null.
+std::vector<std::string> texttitles(const std::string &path, const otherdata *other, int columns);
+
 // The columns named by header title rather than letter in o (--x "Time
 // (s)", --err "Error (V)"), looked up in titles; letters stay as they are
 // (in a file with titles, letters of its columns only). columns is the

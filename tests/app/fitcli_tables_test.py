@@ -88,6 +88,27 @@ class Tables(unittest.TestCase):
         self.assertIn('--x "Zeit": no column of the file has that name; its columns are '
                       'Col A "Time (s)", Col B "Linear Acceleration x (m/s^2)"', err)
 
+    def test_a_saved_import_keeps_its_column_names(self):
+        # As Import Table writes it and Save keeps it.
+        text = ("# Imported from /home/student/run.csv (semicolon-separated)\n"
+                "# Zeit\tSpannung\tStrom\n# s\tV\tmA\n"
+                "1\t2.5\t0.1\n2\t4.25\t0.2\n3\t6.5\t0.3\n4\t8\t0.4\n")
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "run.txt")
+            with open(path, "w") as f:
+                f.write(text)
+            fits = self.fitjson("--x", "Zeit (s)", "--y", "spannung", "--err", "absolute:0.1", path)
+            self.check_line(fits[0], F(["1", "2", "3", "4"]), F(["2.5", "4.25", "6.5", "8"]),
+                            [Fraction("0.1")] * 4)
+            status, out, err = run("--x", "Zeit", "--y", "Strom", "--err", "absolute:0.1", "-",
+                                   stdin=text.encode())
+            self.assertEqual(status, 0, err)
+        # A data text not imported names no columns.
+        status, out, err = run("--x", "Zeit (s)", "-",
+                               stdin=b"# Zeit U dU\n1 2 0.1\n2 4 0.1\n3 5 0.1\n")
+        self.assertEqual(status, 2)
+        self.assertIn('--x "Zeit (s)": the file names no columns in a header', err)
+
     def test_quoted_comma_and_tsv(self):
         fits = self.fitjson(os.path.join(TABLES, "quoted_comma.csv"))
         self.check_line(fits[0], F(["10", "20", "40"]), F(["0.143", "0.202", "0.286"]),
