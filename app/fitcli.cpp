@@ -25,6 +25,14 @@ UTF-8 with or without a byte-order mark, or Latin-1):
   - tagged layout: every line holds x, y, the error of y and a tag letter
     naming the dataset the point belongs to (a, b, ...).
 Lines starting with # are comments.
+FILE may also be a table from another program: values separated by commas,
+semicolons or tabs (CSV, TSV) as spreadsheets, data loggers and phyphox
+export them, with quoted fields, header lines of names and units, decimal
+commas (in semicolon- and tab-separated tables), UTF-8 or UTF-16. Such a
+table is read as a column file; its header names the columns for --x, --y,
+--err and --xerr. A line of numbers with a missing, empty or unreadable
+field stops the table with the line and the column. FILE - reads standard
+input (named <stdin> in the report).
 
 Options:
   -m, --model NAME      the model to fit (default: linear):
@@ -55,16 +63,18 @@ Options:
   -d, --dataset NAME    tagged file: the dataset to fit, by name ("Dataset a")
                         or by its tag ("a") (default: the first)
       --x COL           column file: the x column, a letter (default: A;
-                        after Z come AA, AB, ...)
+                        after Z come AA, AB, ...) or a table's header name,
+                        e.g. --x "Time (s)" or --x time
       --y COL           column file: the y column (default: B)
       --err SPEC        column file: the errors of y (default: C), one of
-                          a column letter, e.g. C
+                          a column letter or header name, e.g. C
                           percent:P   P percent of each y value
                           absolute:V  the same error V for every point
       --xerr SPEC       column file: the errors of x (default: none), a
-                        column letter, percent:P (of each x value) or
-                        absolute:V; straight lines are then fitted by
-                        York's method, other models by effective variance
+                        column letter or header name, percent:P (of each x
+                        value) or absolute:V; straight lines are then
+                        fitted by York's method, other models by effective
+                        variance
   -e, --estimates LIST  starting values A,B,C,D,E for the periodic and
                         plug-in models, e.g. -e 2,3.1 (default 1 for each);
                         for a formula one per parameter, up to nine
@@ -133,6 +143,8 @@ Examples:
   orvalle-fit -m periodic -e 2,3 swing.txt
   orvalle-fit -m 'formula:A*(1-exp(-x/B))' -e 200,500 charge.txt
   orvalle-fit --x A --y B --err percent:5 table.txt
+  orvalle-fit --x "Time (s)" --y "Position (m)" --err absolute:0.002 logger.csv
+  sensor-export | orvalle-fit -m quadratic --err percent:2 -
   orvalle-fit --multi same-gradient --gnuplot lines.gnu tagged.txt
   orvalle-fit --covariance --scale-errors run1.txt
   orvalle-fit --residuals run1.res run1.txt
@@ -236,6 +248,13 @@ std::optional<errorsource> parseerror(const std::string &text, std::string *erro
   if (auto c = parsecolumn(text)) {
     s.how = errorsource::kind::column;
     s.column = *c;
+    s.name = text;
+    return s;
+  }
+  if (!text.empty()) {
+    // A header title, looked up in each file.
+    s.how = errorsource::kind::column;
+    s.name = text;
     return s;
   }
   *error = option + " " + text + ": write a column letter (e.g. C), percent:P or absolute:V";
@@ -327,11 +346,14 @@ std::optional<options> parseoptions(const std::vector<std::string> &args, std::s
       if (!value(&v))
         return std::nullopt;
       auto c = parsecolumn(v);
-      if (!c) {
+      if (!c && v.empty()) {
         *error = a + " " + v + ": write a column letter, e.g. " + (a == "--x" ? "A" : "B");
         return std::nullopt;
       }
-      (a == "--x" ? o.xcol : o.ycol) = *c;
+      if (c)
+        (a == "--x" ? o.xcol : o.ycol) = *c;
+      // A letter, or a header title looked up in each file.
+      (a == "--x" ? o.xname : o.yname) = v;
       (a == "--x" ? o.xgiven : o.ygiven) = true;
       o.columnsgiven = true;
     } else if (a == "--err") {

@@ -31,6 +31,9 @@ struct errorsource {
   enum class kind { column, percent, absolute } how = kind::column;
   int column = 2; // column index for kind::column
   double value = 1.0;
+  // kind::column: the column as given, a letter or a header title, looked
+  // up in each file's header (empty: column as it is).
+  std::string name;
 };
 
 struct options {
@@ -41,6 +44,9 @@ struct options {
   std::optional<std::string> dataset;
   int xcol = 0;
   int ycol = 1;
+  // --x and --y as given, a letter or a header title, looked up in each
+  // file's header (empty: xcol and ycol as they are).
+  std::string xname, yname;
   errorsource err;
   // --xerr: the errors of x of a column file; none by default.
   std::optional<errorsource> xerr;

@@ -18,6 +18,7 @@
 #include "app/fitcli_output.h"
 #include "app/fitcli_pages.h"
 #include "app/fitcli_report.h"
+#include "app/fitcli_table.h"
 #include "datatext/conversion.h"
 #include "engine/atomicfile.h"
 #include "engine/customfit.h"
@@ -41,7 +42,21 @@ const char *const kBadXErrors = "X error points can not contain ZERO or NEGATIVE
 struct stop {
   int status;
   std::string message;
+  // What likely caused it, said after the message (empty: nothing).
+  std::string hint{};
+  // An error of y at or below zero in grid row zerorow (from 1; 0: none).
+  long zerorow = 0;
 };
+
+void printerr(const std::string &text);
+
+// The message of a stop, then its hint.
+void printstop(const stop &s) {
+  if (!s.message.empty())
+    printerr(s.message);
+  if (!s.hint.empty())
+    printerr(s.hint);
+}
 
 // With several files, every message of a file starts with its name; the
 // messages of the file being fitted are also kept for the JSON report.
@@ -204,9 +219,9 @@ std::unique_ptr<dataset> columndataset(numericgrid &grid, const options &o) {
   d->y = column(o.ycol);
   if (o.err.how == errorsource::kind::column) {
     d->yerr = column(o.err.column);
-    for (double e : d->yerr->data)
-      if (!(e > 0.0))
-        throw stop{kExitUsage, kBadErrors};
+    for (std::size_t k = 0; k < d->yerr->data.size(); ++k)
+      if (!(d->yerr->data[k] > 0.0))
+        throw stop{kExitUsage, kBadErrors, "", static_cast<long>(k) + 1};
   } else {
     std::vector<double> e(static_cast<std::size_t>(d->x->n));
     for (std::size_t k = 0; k < e.size(); ++k) {
@@ -394,7 +409,9 @@ std::string absolutepath(const std::string &path) {
 
 // Reads, converts and fits one file into run, and makes the gnuplot texts
 // when script is not empty. Raises stop on failure.
-void fitfile(const options &o, const std::string &file, const std::string &script, fitrun &run) {
+void fitfile(const options &given, const std::string &file, const std::string &script,
+             fitrun &run) {
+  options o = given;
   if (o.model.type == trendtype::custom && o.model.degree == 0) {
     run.plugin = loadplugin();
     activeplugin = &*run.plugin;
@@ -435,13 +452,20 @@ void fitfile(const options &o, const std::string &file, const std::string &scrip
   if (filebytes >= kPagesAheadFrom && pagesahead::worthwhile())
     sink.pages = std::make_unique<pagesahead>();
   ConversionOutcome conv;
+  // Standard input, and tables from other programs, are read otherwise.
+  std::optional<otherdata> other;
   try {
-    readdatalines(path, sink);
-    conv = sink.run->finish();
+    other = readother(file, path);
+    if (other) {
+      conv = std::move(other->conv);
+    } else {
+      readdatalines(path, sink);
+      conv = sink.run->finish();
+    }
   } catch (const textreaderror &e) {
     throw stop{kExitUsage, std::string("Cannot read ") + e.what()};
   } catch (const std::system_error &e) {
-    throw stop{kExitUsage, "Cannot read " + file + ": " + e.code().message()};
+    throw stop{kExitUsage, "Cannot read " + shownname(file) + ": " + e.code().message()};
   } catch (const std::bad_alloc &) {
     throw stop{kExitUsage, outofmemory("read " + file)};
   } catch (const std::length_error &) {
@@ -450,7 +474,9 @@ void fitfile(const options &o, const std::string &file, const std::string &scrip
   sink.run.reset();
   sink.pages.reset();
   if (!conv.ok())
-    throw stop{kExitUsage, conv.error};
+    throw stop{kExitUsage, conv.error,
+               other && other->explained ? ""
+                                         : causetext(path, other ? &*other : nullptr, conv.error)};
   ConversionResult &result = *conv.result;
   run.title = result.title;
   run.read = true;
@@ -474,7 +500,23 @@ void fitfile(const options &o, const std::string &file, const std::string &scrip
     if (o.multi)
       throw stop{kExitUsage, "--multi needs a tagged file with two or more datasets; this file "
                              "has the column layout"};
-    run.datasets.push_back(columndataset(result.grid, o));
+    const int cols = result.grid.colcount();
+    const bool named = !o.xname.empty() || !o.yname.empty() || !o.err.name.empty() ||
+                       (o.xerr && !o.xerr->name.empty());
+    if (named) {
+      const std::vector<std::string> titles =
+          other && other->imported ? other->table.titles
+                                   : texttitles(path, other ? &*other : nullptr, cols);
+      if (const std::string why = resolvecolumns(o, titles, cols); !why.empty())
+        throw stop{kExitUsage, why};
+    }
+    try {
+      run.datasets.push_back(columndataset(result.grid, o));
+    } catch (stop &s) {
+      if (s.zerorow > 0)
+        s.hint = causetext(path, other ? &*other : nullptr, s.message, s.zerorow);
+      throw;
+    }
     result.grid = numericgrid();
     singlefit(run, o, 0);
   }
@@ -706,7 +748,8 @@ int execute(const options &o) {
   std::optional<std::vector<std::string>> labels;
 
   for (const std::string &file : o.files) {
-    messageprefix = several ? file + ": " : "";
+    const std::string shown = shownname(file);
+    messageprefix = several ? shown + ": " : "";
     filemessages.clear();
     fitnotes notes;
     fitrun run;
@@ -716,7 +759,7 @@ int execute(const options &o) {
       fitfile(o, file, script, run);
       for (const auto &f : run.fits)
         fits.push_back(f.get());
-      notes.file = file;
+      notes.file = shown;
       notes.scaleasked = o.scaleerrors;
       if (o.scaleerrors) {
         std::vector<bfit *> all;
@@ -742,7 +785,7 @@ int execute(const options &o) {
             out += std::string(jsonfits.empty() && out.empty() ? "\n  " : ",\n  ") +
                    jsonfit(*f, o.model.key, notes);
         } else {
-          out = several ? "==> " + file + " <==\n" : "";
+          out = several ? "==> " + shown + " <==\n" : "";
           if (o.report)
             for (const bfit *f : fits)
               out += resultstext(*f, *o.report);
@@ -761,29 +804,28 @@ int execute(const options &o) {
           throw stop{kExitFitFailed, why};
       }
     } catch (const stop &s) {
-      if (!s.message.empty())
-        printerr(s.message);
+      printstop(s);
       worst = std::max(worst, s.status);
       std::string messages;
       for (const auto &m : filemessages)
         messages += (messages.empty() ? "" : ", ") + jsonstring(m);
-      jsonfailed += std::string(jsonfailed.empty() ? "" : ", ") + "{\"file\": " + jsonstring(file) +
-                    ", \"status\": " + std::to_string(s.status) + ", \"messages\": [" + messages +
-                    "]}";
+      jsonfailed +=
+          std::string(jsonfailed.empty() ? "" : ", ") + "{\"file\": " + jsonstring(shown) +
+          ", \"status\": " + std::to_string(s.status) + ", \"messages\": [" + messages + "]}";
       std::string reason;
       for (const auto &m : filemessages)
         reason += (reason.empty() ? "" : "; ") + m;
-      csvitems.push_back({"", file, run.read ? "fit failed" : "not read", reason});
+      csvitems.push_back({"", shown, run.read ? "fit failed" : "not read", reason});
       continue;
     }
     messageprefix.clear();
 
     if (o.residuals)
       for (const bfit *f : fits)
-        residuals.write(*f, file);
+        residuals.write(*f, shown);
     if (o.band)
       for (const bfit *f : fits)
-        band.write(*f, file);
+        band.write(*f, shown);
     if (o.csv)
       csvitems.push_back({out, "", "", ""});
     else if (o.json)
@@ -838,8 +880,7 @@ int run(const std::vector<std::string> &args) {
     }
     return execute(*o);
   } catch (const stop &s) {
-    if (!s.message.empty())
-      printerr(s.message);
+    printstop(s);
     return s.status;
   } catch (const std::bad_alloc &) {
     printerr(outofmemory("finish"));

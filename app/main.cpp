@@ -117,6 +117,7 @@ int main(int argc, char *argv[]) {
       return 1;
     frame.setPadFactory(&orvalle::NewScratchPad);
     frame.setFilePadFactory(&orvalle::OpenScratchPad);
+    frame.setTablePadFactory(&orvalle::ImportScratchPad);
     QObject::connect(&frame, &orvalle::TMainForm::frameClosed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     frame.CreateLog();

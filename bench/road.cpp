@@ -4,7 +4,10 @@
 // Text File until the plotter is shown and idle, then redraws of that
 // plotter. Prints each step's wall and CPU time and the memory.
 //
-//   orvalle-road FILE [REDRAWS]
+//   orvalle-road [--import] FILE [REDRAWS]
+//
+// With --import the first step is the frame's Import Table (a CSV or TSV
+// table) rather than File Open.
 //
 // bench/road makes the files, runs this under Xvfb and takes medians.
 #include <QAbstractEventDispatcher>
@@ -137,8 +140,13 @@ struct Step {
 } // namespace
 
 int main(int argc, char **argv) {
+  const bool import = argc > 1 && std::strcmp(argv[1], "--import") == 0;
+  if (import) {
+    --argc;
+    ++argv;
+  }
   if (argc < 2) {
-    std::fprintf(stderr, "usage: orvalle-road FILE [REDRAWS]\n");
+    std::fprintf(stderr, "usage: orvalle-road [--import] FILE [REDRAWS]\n");
     return 2;
   }
   const int redraws = argc > 2 ? std::atoi(argv[2]) : 7;
@@ -152,6 +160,7 @@ int main(int argc, char **argv) {
     return 1;
   frame.setPadFactory(&NewScratchPad);
   frame.setFilePadFactory(&OpenScratchPad);
+  frame.setTablePadFactory(&ImportScratchPad);
   frame.CreateLog();
   frame.show();
   runUntil([&] { return frame.isVisible(); });
@@ -161,7 +170,8 @@ int main(int argc, char **argv) {
   PaintCounter padPaints;
   Step step;
   step.start();
-  frame.action(QStringLiteral("FileOpenItem"))->trigger();
+  frame.action(import ? QStringLiteral("FileImportItem") : QStringLiteral("FileOpenItem"))
+      ->trigger();
   TJotPad *pad = nullptr;
   const bool padShown = runUntil([&] {
     if (!pad) {

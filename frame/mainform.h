@@ -57,6 +57,10 @@ public:
   // factory.
   using FilePadFactory = std::function<MdiChild *(FrameApi &, const QString &fileName)>;
   void setFilePadFactory(FilePadFactory factory) { filePadFactory_ = std::move(factory); }
+  // Makes a pad holding a table imported from a file and adds it to the
+  // frame; throws tableerror for a table it refuses, as readdatatext for a
+  // file it cannot read. Import Table needs it.
+  void setTablePadFactory(FilePadFactory factory) { tablePadFactory_ = std::move(factory); }
 
   // Start-up steps after the frame: the log window, then the About box.
   TLog *CreateLog();
@@ -113,12 +117,19 @@ public:
   // Opens a text file in a new scratch pad, as File Open does after its
   // dialog; a missing or unreadable file is logged and no pad opens.
   void OpenFile(const QString &file);
-  // OpenFile for each name in turn (the command line, dropped files).
+  // Imports a table (CSV, TSV) into a new scratch pad, as Import Table
+  // does after its dialog; a table that is refused, missing or unreadable
+  // is logged and no pad opens.
+  void ImportTable(const QString &file);
+  // For each name in turn (the command line, dropped files): ImportTable
+  // for a table that the pad's conversion cannot read as it is (judged by
+  // its content), OpenFile otherwise.
   void OpenFiles(const QStringList &files);
 
 public slots:
   void FileNew();
   void FileOpen();
+  void FileImport();
   void FileSave();
   void FileSaveAs();
   void FileCloseClick();
@@ -228,6 +239,7 @@ private:
   TAboutBox *aboutBox_ = nullptr;
   PadFactory padFactory_;
   FilePadFactory filePadFactory_;
+  FilePadFactory tablePadFactory_;
 
   // Log requests made before the log exists; handed over when it is created.
   struct PendingLine {

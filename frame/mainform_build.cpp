@@ -56,6 +56,11 @@ void TMainForm::BuildMenus() {
   makeAction(file, "FileOpenItem", QStringLiteral("&Open..."),
              QKeySequence(QStringLiteral("Ctrl+O")), QStringLiteral("Open an existing file"),
              &TMainForm::FileOpen);
+  makeAction(file, "FileImportItem", QStringLiteral("&Import Table..."),
+             QKeySequence(QStringLiteral("Ctrl+Shift+O")),
+             QStringLiteral("Read a CSV or TSV table (spreadsheet, data logger, phyphox) into a "
+                            "new scratch pad"),
+             &TMainForm::FileImport);
   commands_[Cmd::FileSaveItem] = makeAction(
       file, "FileSaveItem", QStringLiteral("&Save"), QKeySequence(QStringLiteral("Ctrl+S")),
       QStringLiteral("Save current file"), &TMainForm::FileSave);

@@ -14,6 +14,13 @@
 
 #include <sys/stat.h>
 
+#include <QMdiSubWindow>
+
+#include <new>
+#include <system_error>
+
+#include "datatext/tableimport.h"
+#include "frame/dialogs.h"
 #include "frame/mainform.h"
 
 namespace orvalle {
@@ -72,8 +79,52 @@ QStringList localFiles(const QMimeData *mime) {
 } // namespace
 
 void TMainForm::OpenFiles(const QStringList &files) {
-  for (const QString &file : files)
-    OpenFile(file);
+  for (const QString &file : files) {
+    if (tablePadFactory_ && tablefile(QFile::encodeName(file).toStdString()))
+      ImportTable(file);
+    else
+      OpenFile(file);
+  }
+}
+
+void TMainForm::FileImport() {
+  const QString file =
+      Dialogs::get().openFile(this, QStringLiteral("Import Table"), openDir_,
+                              QStringLiteral("Tables (*.csv *.tsv *.txt *.dat);;All Files (*)"));
+  if (file.isEmpty())
+    return;
+  ImportTable(file);
+}
+
+void TMainForm::ImportTable(const QString &file) {
+  const QFileInfo info(file);
+  if (!info.isFile()) {
+    const QString why = WhyNotAFile(file);
+    if (!why.isEmpty())
+      LogEvent(kLogPlain, false, why);
+    LogEvent(kLogPlain, true, QStringLiteral("File Not Found!"));
+    return;
+  }
+  if (!tablePadFactory_)
+    return;
+  const QString path = info.absoluteFilePath();
+  // Nothing of a refused table is kept: the pad goes with the exception.
+  QString why;
+  try {
+    MdiChild *pad = tablePadFactory_(*this, path);
+    if (pad && !qobject_cast<QMdiSubWindow *>(pad->parentWidget()))
+      addChild(pad);
+    return;
+  } catch (const tableerror &e) {
+    why = QString::fromStdString(e.what());
+  } catch (const std::bad_alloc &) {
+    why = QStringLiteral("not enough memory");
+  } catch (const std::system_error &e) {
+    why = QString::fromLocal8Bit(e.code().message());
+  } catch (const std::exception &e) {
+    why = QString::fromLocal8Bit(e.what());
+  }
+  LogEvent(kLogPlain, true, QStringLiteral("Cannot import %1: %2").arg(path, why));
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent *e) {

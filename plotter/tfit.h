@@ -100,6 +100,11 @@ public:
   // the grid or the datasets, then UM_DATAREADY. The caller runs
   // TrackBarChange() afterwards.
   void takeConversion(ConversionResult &r);
+  // The titles of the grid's columns (an imported table's header), given
+  // before the conversion is taken: offered beside the column names on
+  // "Custom Add Dataset" and made the axis titles of a dataset made from
+  // them while the axes have none.
+  void setColumnTitles(const QStringList &titles) { ColumnTitles = titles; }
 
   // --- Operations used by other parts of the plotter ---------------------
   // UM_DATAREADY: tagged true for the tagged layout (lParam 1).
@@ -140,6 +145,7 @@ public:
   ownedlist<dataset> Datasets;
   ownedlist<bfit> Fits;
   std::unique_ptr<ownedlist<frow>> Columns;
+  QStringList ColumnTitles;
   std::unique_ptr<mbfit> MultiSelection;
   double FixedError = 1.0;
   bool Printing = false;

@@ -180,10 +180,14 @@ void TFit::makeColumn(int c) {
 
   const QString name = columnName(c);
   StringGridModel->setHeader(c, name);
-  append(Xdata, name);
-  append(Ydata, name);
-  append(ErYdata, name);
-  append(ErXdata, name);
+  // The header's title of the column, when the table had one, beside
+  // its name.
+  const QString offered =
+      c < ColumnTitles.size() ? name + QStringLiteral(" \u2014 ") + ColumnTitles.at(c) : name;
+  append(Xdata, offered);
+  append(Ydata, offered);
+  append(ErYdata, offered);
+  append(ErXdata, offered);
 
   for (int r = 1; r <= rows; ++r) {
     if (!grid.has(c, r))
@@ -228,6 +232,11 @@ void TFit::AddBtnClick() {
     if (!d->xerr)
       return;
   }
+  // Axes without titles take those of the columns.
+  if (XAxisTitle.trimmed().isEmpty() && xi < ColumnTitles.size())
+    XAxisTitle = ColumnTitles.at(xi);
+  if (YAxisTitle.trimmed().isEmpty() && yi < ColumnTitles.size())
+    YAxisTitle = ColumnTitles.at(yi);
   addDataset(std::move(d), DataColorBox->selected());
 }
 

@@ -64,6 +64,7 @@ int main(int argc, char *argv[]) {
 #ifdef ORVALLE_HAVE_PAD
   frame.setPadFactory(&orvalle::NewScratchPad);
   frame.setFilePadFactory(&orvalle::OpenScratchPad);
+  frame.setTablePadFactory(&orvalle::ImportScratchPad);
 #endif
   if (what == QLatin1String("fits"))
     frame.setSamplefits(true);
@@ -84,6 +85,9 @@ int main(int argc, char *argv[]) {
     orvalle::NewScratchPad(frame, path,
                            QString::fromStdString(orvalle::readdatatext(path.toStdString())));
   }
+  // "table:PATH": the table imported into a pad as Import Table does.
+  if (argc > 3 && QString::fromLocal8Bit(argv[3]).startsWith(QLatin1String("table:")))
+    frame.ImportTable(QString::fromLocal8Bit(argv[3]).mid(6));
   if (argc > 3 && QString::fromLocal8Bit(argv[3]) == QLatin1String("wide")) {
     QString text;
     for (int r = 1; r <= 6; ++r) {
@@ -166,6 +170,29 @@ int main(int argc, char *argv[]) {
                        screen.bottom() - labs->frameGeometry().height() - 80);
           }
         }
+      }
+    } else if (what == QLatin1String("tableset") || what == QLatin1String("tablechart")) {
+      // The imported table converted: its columns offered by name on
+      // "Custom Add Dataset" (the y list open), or a dataset of the first
+      // two columns drawn with the columns' names as axis titles.
+      for (QWidget *child : frame.childWindows())
+        if (auto *pad = qobject_cast<orvalle::TJotPad *>(child))
+          orvalle::SendCommand(pad, orvalle::UM_PROCESS);
+      for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
+        plotter->UpdateFrameCommands();
+        plotter->Xdata->setCurrentIndex(0);
+        plotter->Ydata->setCurrentIndex(1);
+        if (what == QLatin1String("tableset")) {
+          plotter->showPage(0);
+          plotter->Ydata->showPopup();
+          continue;
+        }
+        plotter->ErYdata->setCurrentIndex(plotter->ErYdata->count() - 1); // "Absolute"
+        plotter->EditErrFixed->setText(QStringLiteral("0.02"));
+        plotter->UpdateFrameCommands();
+        plotter->AddBtn->click();
+        plotter->showPage(3);
+        plotter->UpdateFrameCommands();
       }
     } else if (what == QLatin1String("multi") || what == QLatin1String("multipage")) {
       for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {

@@ -22,6 +22,7 @@
 
 #include "datatext/conversion.h"
 #include "datatext/conversion_hint.h"
+#include "datatext/tableimport.h"
 #include "frame/dialogs.h"
 #include "frame/frameapi.h"
 #include "frame/longwork.h"
@@ -340,59 +341,101 @@ void TJotPad::fill(const QString &text) {
   doc->setModified(false);
 }
 
-void TJotPad::loadFile() {
-  // The parts, each of whole lines, go into the editor as fill() puts a
-  // text there; the file's text is never held whole beside the document.
-  class loader : public datapartsink {
-  public:
-    loader(TJotPad &pad, LongWork &work) : end_(pad.Memo->document()), work_(work) {}
-    void begin(std::size_t bytes) override {
-      // Again from the start (as Latin-1): what was read goes.
-      end_.select(QTextCursor::Document);
-      end_.removeSelectedText();
-      size_ = bytes;
-      done_ = 0;
-      lines_ = 1;
-      first_ = true;
-    }
-    bool part(std::string_view text) override {
-      const QString t = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-      if (first_) {
-        // A file of more than a part, or of many lines in its first part,
-        // is held in blocks of many lines.
-        first_ = false;
-        qsizetype breaks = 0;
-        for (const QChar c : t)
-          breaks += isBreak(c);
-        blocked_ = breaks >= kBlockedFrom || size_ > (std::size_t(1) << 20);
-      }
-      end_.movePosition(QTextCursor::End);
-      end_.insertText(editorPart(t, 0, t.size(), blocked_, lines_));
-      done_ += text.size();
-      if (size_ > 0)
-        work_.step(static_cast<double>(done_) / static_cast<double>(size_));
-      return true;
-    }
+namespace {
 
-  private:
-    QTextCursor end_;
-    LongWork &work_;
-    std::size_t size_ = 0, done_ = 0;
-    qsizetype lines_ = 1;
-    bool first_ = true, blocked_ = false;
-  };
+// Puts parts of text, each of whole lines, into an editor as fill() puts a
+// text there, with progress shown: the whole text is never held beside
+// the document.
+class editorloader : public datapartsink {
+public:
+  editorloader(QPlainTextEdit &memo, LongWork &work) : end_(memo.document()), work_(work) {}
+  void begin(std::size_t bytes) override {
+    // Again from the start (as Latin-1): what was read goes.
+    end_.select(QTextCursor::Document);
+    end_.removeSelectedText();
+    size_ = bytes;
+    done_ = 0;
+    lines_ = 1;
+    first_ = true;
+  }
+  bool part(std::string_view text) override {
+    const QString t = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    if (first_) {
+      // A file of more than a part, or of many lines in its first part,
+      // is held in blocks of many lines.
+      first_ = false;
+      qsizetype breaks = 0;
+      for (const QChar c : t)
+        breaks += isBreak(c);
+      blocked_ = breaks >= kBlockedFrom || size_ > (std::size_t(1) << 20);
+    }
+    end_.movePosition(QTextCursor::End);
+    end_.insertText(editorPart(t, 0, t.size(), blocked_, lines_));
+    done_ += text.size();
+    if (size_ > 0)
+      work_.step(std::min(1.0, static_cast<double>(done_) / static_cast<double>(size_)));
+    return true;
+  }
 
-  LongWork work(frame(), QStringLiteral("Reading %1").arg(fileName_));
-  QTextDocument *doc = Memo->document();
-  doc->setUndoRedoEnabled(false); // the loaded text is not a change to undo
+private:
+  QTextCursor end_;
+  LongWork &work_;
+  std::size_t size_ = 0, done_ = 0;
+  qsizetype lines_ = 1;
+  bool first_ = true, blocked_ = false;
+};
+
+// Loading a text is no change to undo, and leaves the document unmodified
+// with the cursor at its start.
+template <class F> void loadInto(QPlainTextEdit &memo, F &&read) {
+  QTextDocument *doc = memo.document();
+  doc->setUndoRedoEnabled(false);
   struct undoback {
     QTextDocument *doc;
     ~undoback() { doc->setUndoRedoEnabled(true); }
   } back{doc};
-  loader sink(*this, work);
-  readdataparts(QFile::encodeName(fileName_).toStdString(), sink);
-  Memo->moveCursor(QTextCursor::Start);
+  read();
+  memo.moveCursor(QTextCursor::Start);
   doc->setModified(false);
+}
+
+} // namespace
+
+void TJotPad::loadFile() {
+  LongWork work(frame(), QStringLiteral("Reading %1").arg(fileName_));
+  editorloader sink(*Memo, work);
+  loadInto(*Memo, [&] { readdataparts(QFile::encodeName(fileName_).toStdString(), sink); });
+}
+
+void TJotPad::importTable(const QString &path) {
+  LongWork work(frame(), QStringLiteral("Importing %1").arg(path));
+  editorloader sink(*Memo, work);
+  loadInto(*Memo,
+           [&] { importtable(QFile::encodeName(path).toStdString(), sink, path.toStdString()); });
+  importedFrom_ = path;
+  setWindowTitle(QStringLiteral("%1 (imported)").arg(path));
+}
+
+QStringList TJotPad::columnTitles(int columns) const {
+  // The mark line, the header comment lines and the first line of data.
+  std::vector<std::string> lines;
+  for (QTextBlock b = Memo->document()->begin(); b.isValid() && lines.size() < 200; b = b.next()) {
+    const QStringList parts = b.text().split(QChar::LineSeparator);
+    bool data = false;
+    for (const QString &line : parts) {
+      lines.push_back(line.toStdString());
+      data = !line.trimmed().isEmpty() && !line.startsWith(QLatin1Char('#'));
+      if (data || lines.size() >= 200)
+        break;
+    }
+    if (data)
+      break;
+  }
+  const std::vector<std::string_view> views(lines.begin(), lines.end());
+  QStringList titles;
+  for (const std::string &t : importedtitles(views, columns))
+    titles << QString::fromStdString(t);
+  return titles;
 }
 
 std::string TJotPad::utf8Text() const {
@@ -464,7 +507,14 @@ void TJotPad::Save() {
 void TJotPad::SaveAs() {
   setModified(true);
   QString selectedFilter;
-  const QString chosen = Dialogs::get().saveFile(this, QStringLiteral("Save As"), fileName_,
+  // An imported table not saved yet is offered a name beside the table,
+  // as a data text.
+  QString offered = fileName_;
+  if (offered.isEmpty() && !importedFrom_.isEmpty()) {
+    const QFileInfo table(importedFrom_);
+    offered = table.dir().filePath(table.completeBaseName() + QStringLiteral(".txt"));
+  }
+  const QString chosen = Dialogs::get().saveFile(this, QStringLiteral("Save As"), offered,
                                                  saveFilter(), &selectedFilter);
   if (chosen.isEmpty())
     return; // cancelled: the pad stays modified
@@ -489,10 +539,20 @@ TFit *TJotPad::Convert() {
   }
   ConversionResult &r = *out.result;
   const bool tagged = r.layout == textlayout::tagged;
+  if (fileName_.isEmpty() && !importedFrom_.isEmpty()) {
+    // A table imported and not saved yet: the chart is named after the
+    // table's file.
+    const QString name = QFileInfo(importedFrom_).fileName();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    r.title = (dot < 0 ? name : name.left(dot)).toStdString();
+    r.caption = "Chart Compiled From - " + name.toStdString();
+  }
 
   auto owned = std::make_unique<TFit>(frame());
   TFit *plot = owned.get();
   frame().addChild(owned.release()); // the frame owns its children
+  if (!tagged)
+    plot->setColumnTitles(columnTitles(r.grid.colcount()));
   plot->takeConversion(r);
   if (tagged)
     frame().LogEvent(kLogPlain, false,
@@ -524,7 +584,11 @@ void TJotPad::ShowHint(const QString &message, const QStringList &lines, int lin
     start += lines.at(k).toStdString() + '\n';
   const std::string text = line >= 0 && line < lines.size() ? lines.at(line).toStdString() : "";
   const failurecause cause = likelycause(message.toStdString(), text, field, start);
-  const std::string hint = causehint(cause, line >= 0 ? line + 1 : 0);
+  std::string hint = causehint(cause, line >= 0 ? line + 1 : 0);
+  if (tableseparator(start) != 0)
+    hint += std::string(hint.empty() ? "" : " ") +
+            "This looks like a table from another program: Import Table reads it (File menu, "
+            "Ctrl+Shift+O).";
   Hint->setText(QString::fromStdString(hint));
   Hint->setVisible(!hint.empty());
 }
@@ -638,6 +702,14 @@ void TJotPad::closeEvent(QCloseEvent *e) {
 MdiChild *OpenScratchPad(FrameApi &frame, const QString &fileName) {
   auto pad = std::make_unique<TJotPad>(frame, fileName, QString());
   pad->loadFile(); // a failure throws, and the pad goes
+  TJotPad *p = pad.get();
+  frame.addChild(pad.release()); // the frame owns its children
+  return p;
+}
+
+MdiChild *ImportScratchPad(FrameApi &frame, const QString &fileName) {
+  auto pad = std::make_unique<TJotPad>(frame, QString(), QString());
+  pad->importTable(fileName); // a refused table throws, and the pad goes
   TJotPad *p = pad.get();
   frame.addChild(pad.release()); // the frame owns its children
   return p;

@@ -57,6 +57,17 @@ public:
   // parts as readdataparts reads it. Throws as readdatatext does; the
   // editor may then hold part of the file.
   void loadFile();
+  // Reads a table from another program (CSV, TSV) into the editor as data
+  // text, as an unmodified document that has no file of its own yet: its
+  // header lines become comments, its fields are separated by tabs. Throws
+  // tableerror for a table it refuses, as readdatatext for a file it
+  // cannot read; the editor may then hold part of the table.
+  void importTable(const QString &path);
+  // The table the text was imported from; empty for other texts.
+  QString importedFrom() const { return importedFrom_; }
+  // The titles of the columns an imported text's header names, one for
+  // each of columns; empty when it names none.
+  QStringList columnTitles(int columns) const;
 
   QPlainTextEdit *Memo = nullptr;
   // Under the text after a failed Convert: what is likely wrong with the
@@ -81,6 +92,7 @@ private:
   void ShowHint(const QString &message, const QStringList &lines, int line, int field);
 
   QString fileName_;
+  QString importedFrom_;
 };
 
 // The factory the frame calls for File New (empty fileName) and File Open:
@@ -90,5 +102,9 @@ MdiChild *NewScratchPad(FrameApi &frame, const QString &fileName, const QString 
 // into it (loadFile) and adds it to the frame. A file that cannot be read
 // throws, and no pad is added.
 MdiChild *OpenScratchPad(FrameApi &frame, const QString &fileName);
+// The factory the frame calls for Import Table: makes a pad, imports the
+// table fileName into it (importTable) and adds it to the frame. A table
+// that is refused or cannot be read throws, and no pad is added.
+MdiChild *ImportScratchPad(FrameApi &frame, const QString &fileName);
 
 } // namespace orvalle

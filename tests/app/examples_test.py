@@ -26,6 +26,12 @@ CASES = [
     ("damped.txt", ["-m", "periodic-decay", "-e", "20,-0.2,4,0.2"], "B", -0.25),
     ("cooling.txt", ["-m", "custom", "-e", "50,10"], "B", 12.0),
     ("expansion.txt", ["--multi", "same-intercept"], "b", 500.0),
+    # Tables of other programs, their columns chosen by the header's names.
+    ("phyphox_incline.csv", ["--x", "Time (s)", "--y", "Velocity (m/s)", "--err", "absolute:0.02"],
+     "a", 1.25),
+    ("spreadsheet_de.csv", ["-m", "linear-origin"], "m", 0.47),
+    ("logger_cart.csv", ["-m", "quadratic", "--x", "time", "--y", "position", "--err",
+                         "absolute:0.002"], "a", 0.30),
 ]
 
 failures = []
@@ -43,11 +49,12 @@ for name, args, label, true in CASES:
         if not f["limits"]["5%"] <= f["chisq"] <= f["limits"]["95%"]:
             failures.append(f"{name}: chi-square {f['chisq']} for {f['dof']} is implausible")
 
-files = sorted(n for n in os.listdir(examples) if n.endswith(".txt") and n != "CMakeLists.txt")
+files = sorted(n for n in os.listdir(examples)
+               if n.endswith((".txt", ".csv")) and n != "CMakeLists.txt")
 if files != sorted(c[0] for c in CASES):
     failures.append(f"the examples folder holds {files}")
 with open(os.path.join(helpbook, "examples.html"), encoding="utf-8") as page:
-    named = set(re.findall(r'<code>([a-z]+\.txt)</code>', page.read()))
+    named = set(re.findall(r'<code>([a-z_]+\.(?:txt|csv))</code>', page.read()))
 for name in files:
     if name not in named:
         failures.append(f"the help book's examples page does not name {name}")

@@ -319,8 +319,13 @@ class ManyFiles(Folder):
         good2 = self.write("run,2 \"final\".txt", QUAD)
         r = run("--csv", good1, bad, good2)
         self.assertEqual(r.returncode, 2)
-        # The failing file's message, after its name, on standard error.
-        self.assertEqual(r.stderr, f"{bad}: Y error points can not contain ZERO or MINIUS values\n")
+        # The failing file's message, after its name, on standard error, and
+        # the likely cause: the line that holds the error of zero.
+        self.assertEqual(r.stderr.splitlines()[0],
+                         f"{bad}: Y error points can not contain ZERO or MINIUS values")
+        self.assertTrue(r.stderr.splitlines()[1].startswith(
+            f"{bad}: Line 2 holds an error of zero or below"), r.stderr)
+        self.assertEqual(len(r.stderr.splitlines()), 2, r.stderr)
         # RFC 4180: CRLF records, the awkward name quoted with doubled quotes.
         self.assertTrue(r.stdout.endswith("\r\n"))
         self.assertIn('"' + good2.replace('"', '""') + '"', r.stdout)
