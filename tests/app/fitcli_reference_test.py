@@ -336,8 +336,12 @@ class ManyFiles(Folder):
         self.assertEqual([row[0] for row in rows[1:]], [good1, bad, good2])
         self.assertTrue(all(len(row) == len(rows[0]) for row in rows))
         # The failed file: its fields empty, then its status and its reason.
-        self.assertEqual(rows[2], [bad, "", "linear"] + [""] * 10 +
-                         ["fit failed", "Y error points can not contain ZERO or MINIUS values"])
+        # The reason: the message, then the likely cause the command printed.
+        self.assertEqual(rows[2][:14], [bad, "", "linear"] + [""] * 10 + ["fit failed"])
+        self.assertEqual(rows[2][14].split("; ")[0],
+                         "Y error points can not contain ZERO or MINIUS values")
+        self.assertTrue(rows[2][14].split("; ", 1)[1].startswith(
+            "Line 2 holds an error of zero or below"), rows[2][14])
         self.assertEqual([rows[1][13], rows[3][13]], ["fitted", "fitted"])
         for row, path in ((rows[1], good1), (rows[3], good2)):
             (f,) = fitjson(path)

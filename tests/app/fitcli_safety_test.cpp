@@ -337,21 +337,31 @@ TEST(FitCommandCsv, EveryRowHasAStatusAndEveryVerdictAWord) {
   EXPECT_EQ(rows[0], "file,dataset,model,a,a_uncertainty,b,b_uncertainty,chisq,dof,"
                      "reduced_chisq,p_value,verdict,verdict_word,status,reason");
   // The names given here are full paths, which begin with '/'; names that
-  // begin otherwise follow.
+  // begin otherwise follow. The reason is the message, then the likely
+  // cause where one is known.
   struct {
     std::size_t row;
-    std::string ends;
+    std::string status; // the fields before the reason
+    std::string reason; // how the reason begins
+    std::string cause;  // the likely cause after it ("" when none)
   } cases[] = {
-      {1, ",-2,too small,fitted,"},
-      {3, ",,,,,,,,,,,not read,\"Unable to Convert to Chart error on row 2, column 2\""},
-      {4, ",,,,,,,,,,,fit failed,Y error points can not contain ZERO or MINIUS values"},
-      {5, ",,,,,,,,,,,not read,Cannot read " + dir / "missing.txt" + ": No such file or directory"},
+      {1, ",-2,too small,fitted,", "", ""},
+      {3, ",,,,,,,,,,,not read,", "\"Unable to Convert to Chart error on row 2, column 2",
+       "; A line of words"},
+      {4, ",,,,,,,,,,,fit failed,", "\"Y error points can not contain ZERO or MINIUS values",
+       "; Line 2 holds an error of zero or below"},
+      {5, ",,,,,,,,,,,not read,",
+       "Cannot read " + dir / "missing.txt" + ": No such file or directory", ""},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.row);
     const std::string &row = rows[c.row];
-    ASSERT_GE(row.size(), c.ends.size()) << row;
-    EXPECT_EQ(row.substr(row.size() - c.ends.size()), c.ends) << row;
+    const std::string head = c.status + c.reason + c.cause;
+    const auto at = row.find(c.status + c.reason);
+    ASSERT_NE(at, std::string::npos) << row;
+    EXPECT_EQ(row.compare(at, head.size(), head), 0) << row;
+    if (c.cause.empty())
+      EXPECT_EQ(at + head.size(), row.size()) << row; // nothing after the reason
   }
   // A negative number stays a number.
   EXPECT_TRUE(rows[2].find(",-3,") != std::string::npos ||
