@@ -115,6 +115,11 @@ public:
   void OpenFile(const QString &file);
   // OpenFile for each name in turn (the command line, dropped files).
   void OpenFiles(const QStringList &files);
+  // Puts a file just opened first in File's list of recent files (and in
+  // the settings key); a failed write is a line in the log.
+  void NoteRecentFile(const QString &file);
+  // File's "Recent Files" menu, filled afresh each time it opens.
+  QMenu *recentFilesMenu() const { return RecentFilesMenu_; }
 
 public slots:
   void FileNew();
@@ -181,6 +186,10 @@ protected:
 private:
   // Moves (and where it can, shrinks) a child back inside the MDI area.
   void KeepInsideArea(QMdiSubWindow *sub);
+  // mainform_open.cpp: the recent files
+  void BuildRecentFilesMenu(QMenu *file);
+  void FillRecentFilesMenu();
+  void StoreRecentFiles(const QStringList &files);
   // mainform_build.cpp
   void BuildMenus();
   void BuildToolBar();
@@ -214,6 +223,7 @@ private:
   QToolBar *ToolBar1_ = nullptr;
   QMenu *MenuChart_ = nullptr;
   QMenu *WindowMenu_ = nullptr;
+  QMenu *RecentFilesMenu_ = nullptr;
   QMenu *TaryPopup_ = nullptr;
   QMenu *CopytoClipBoard2_ = nullptr;
   QSystemTrayIcon *TrayIcon_ = nullptr;

@@ -208,9 +208,9 @@ void CommandsTest::separatorsStandWhereTheMenusPutThem() {
       out << (a->isSeparator() ? QStringLiteral("-") : a->text());
     return out;
   };
-  QCOMPARE(layout(0),
-           (QStringList{"&New", "&Open...", "&Save", "Save &As...", "&Close", "-", "&Export", "-",
-                        "&Print", "P&rint Setup...", "-", "P&references", "-", "E&xit"}));
+  QCOMPARE(layout(0), (QStringList{"&New", "&Open...", "&Save", "Save &As...", "&Close", "-",
+                                   "&Export", "-", "&Print", "P&rint Setup...", "-", "P&references",
+                                   "-", "Recent &Files", "-", "E&xit"}));
   QCOMPARE(layout(1),
            (QStringList{"&Undo", "-", "Cu&t", "&Copy", "&Paste", "Select &All", "-", "&WordWrap"}));
   QCOMPARE(layout(2), (QStringList{"Convert Text File", "-", "Replot Data"}));
