@@ -75,6 +75,8 @@ void useDarkPalette() {
   p.setColor(QPalette::ToolTipText, text);
   p.setColor(QPalette::Highlight, QColor(0x2a, 0x82, 0xda));
   p.setColor(QPalette::HighlightedText, Qt::black);
+  p.setColor(QPalette::Link, QColor(0x6c, 0xb4, 0xff));
+  p.setColor(QPalette::LinkVisited, QColor(0xb4, 0x8c, 0xff));
   p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
   p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
   p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
