@@ -238,7 +238,7 @@ QPixmap ProgramPicture(int size) {
 
 QIcon ProgramIcon() {
   QIcon icon;
-  for (int s : {16, 24, 32, 48, 64})
+  for (int s : {16, 24, 32, 48, 64, 96, 128, 256})
     icon.addPixmap(ProgramPicture(s));
   return icon;
 }
