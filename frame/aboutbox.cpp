@@ -9,6 +9,8 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "frame/localetext.h"
 #include "frame/settingsstore.h"
 #include "frame/toolicons.h"
@@ -27,7 +29,11 @@ TAboutBox::TAboutBox(quint32 timesrun, double lastrun, const QString &user, QWid
 
   auto *image = new QLabel;
   image->setObjectName(QStringLiteral("Image1"));
-  image->setPixmap(ProgramPicture(64));
+  // Drawn for the screen's scaling, so it stays sharp at 200 %.
+  const qreal scale = std::max<qreal>(1, qApp->devicePixelRatio());
+  QPixmap picture = ProgramPicture(qRound(64 * scale));
+  picture.setDevicePixelRatio(scale);
+  image->setPixmap(picture);
   image->setAlignment(Qt::AlignTop | Qt::AlignLeft);
   grid->addWidget(image, 0, 0, 5, 1);
 

@@ -286,6 +286,8 @@ void TMainForm::OpenFile(const QString &file) {
       MdiChild *pad = filePadFactory_(*this, info.absoluteFilePath());
       if (pad && !qobject_cast<QMdiSubWindow *>(pad->parentWidget()))
         addChild(pad);
+      if (pad)
+        NoteRecentFile(info.absoluteFilePath());
       return;
     }
     text = QString::fromStdString(
@@ -305,6 +307,7 @@ void TMainForm::OpenFile(const QString &file) {
     return;
   }
   OpenPad(info.absoluteFilePath(), text);
+  NoteRecentFile(info.absoluteFilePath());
 }
 
 void TMainForm::FileSave() { Post(UM_SAVE); }

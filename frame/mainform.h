@@ -125,6 +125,11 @@ public:
   // for a table that the pad's conversion cannot read as it is (judged by
   // its content), OpenFile otherwise.
   void OpenFiles(const QStringList &files);
+  // Puts a file just opened first in File's list of recent files (and in
+  // the settings key); a failed write is a line in the log.
+  void NoteRecentFile(const QString &file);
+  // File's "Recent Files" menu, filled afresh each time it opens.
+  QMenu *recentFilesMenu() const { return RecentFilesMenu_; }
 
 public slots:
   void FileNew();
@@ -192,6 +197,10 @@ protected:
 private:
   // Moves (and where it can, shrinks) a child back inside the MDI area.
   void KeepInsideArea(QMdiSubWindow *sub);
+  // mainform_open.cpp: the recent files
+  void BuildRecentFilesMenu(QMenu *file);
+  void FillRecentFilesMenu();
+  void StoreRecentFiles(const QStringList &files);
   // mainform_build.cpp
   void BuildMenus();
   void BuildToolBar();
@@ -225,6 +234,7 @@ private:
   QToolBar *ToolBar1_ = nullptr;
   QMenu *MenuChart_ = nullptr;
   QMenu *WindowMenu_ = nullptr;
+  QMenu *RecentFilesMenu_ = nullptr;
   QMenu *TaryPopup_ = nullptr;
   QMenu *CopytoClipBoard2_ = nullptr;
   QSystemTrayIcon *TrayIcon_ = nullptr;

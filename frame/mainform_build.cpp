@@ -86,6 +86,7 @@ void TMainForm::BuildMenus() {
   makeAction(file, "Options1", QStringLiteral("P&references"),
              QKeySequence(QStringLiteral("Ctrl+R")), QString(), &TMainForm::Options1Click);
   file->addSeparator();
+  BuildRecentFilesMenu(file);
   makeAction(file, "FileExitItem", QStringLiteral("E&xit"),
              QKeySequence(QStringLiteral("Ctrl+Alt+X")), QStringLiteral("Exit this application"),
              &TMainForm::FileExit);

@@ -1,7 +1,9 @@
-// Files that reach the frame from outside: names on the command line and
-// files dropped from the file manager. Each opens as File Open opens it.
+// Files that reach the frame from outside: names on the command line, files
+// dropped from the file manager and File's list of recent files. Each opens
+// as File Open opens it.
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QMenu>
 #include <QMimeData>
 #include <QUrl>
 
@@ -22,6 +24,8 @@
 #include "datatext/tableimport.h"
 #include "frame/dialogs.h"
 #include "frame/mainform.h"
+#include "frame/recentfiles.h"
+#include "frame/settingsstore.h"
 
 namespace orvalle {
 
@@ -142,6 +146,56 @@ void TMainForm::dropEvent(QDropEvent *e) {
   }
   e->acceptProposedAction();
   OpenFiles(files);
+}
+
+void TMainForm::StoreRecentFiles(const QStringList &files) {
+  QString why;
+  if (!WriteRecentFiles(files, &why))
+    LogEvent(kLogPlain, false,
+             QStringLiteral("The list of recent files cannot be written to %1: %2")
+                 .arg(SettingsKey::fileName(), why));
+}
+
+void TMainForm::NoteRecentFile(const QString &file) {
+  StoreRecentFiles(WithRecentFile(ReadRecentFiles(), file));
+}
+
+void TMainForm::BuildRecentFilesMenu(QMenu *file) {
+  RecentFilesMenu_ = file->addMenu(QStringLiteral("Recent &Files"));
+  RecentFilesMenu_->setObjectName(QStringLiteral("RecentFilesMenu"));
+  RecentFilesMenu_->menuAction()->setStatusTip(QStringLiteral("Open a file opened lately"));
+  // Filled now (so the keyboard finds it) and again each time it opens, so
+  // that it shows files that vanished meanwhile as such.
+  connect(RecentFilesMenu_, &QMenu::aboutToShow, this, &TMainForm::FillRecentFilesMenu);
+  FillRecentFilesMenu();
+  file->addSeparator();
+}
+
+void TMainForm::FillRecentFilesMenu() {
+  RecentFilesMenu_->clear();
+  const QStringList files = ReadRecentFiles();
+  for (int i = 0; i < files.size(); ++i) {
+    const QString &path = files.at(i);
+    QString caption = QDir::toNativeSeparators(path);
+    caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    QAction *a = RecentFilesMenu_->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(caption));
+    a->setObjectName(QStringLiteral("RecentFile%1").arg(i + 1));
+    a->setData(path);
+    // A file that is gone (or is no longer a file) stays in the list,
+    // shown disabled: it may be on a drive that is not mounted now.
+    const bool there = QFileInfo(path).isFile();
+    a->setEnabled(there);
+    a->setStatusTip(there ? QStringLiteral("Open %1").arg(QDir::toNativeSeparators(path))
+                          : WhyNotAFile(path));
+    connect(a, &QAction::triggered, this, [this, path] { OpenFile(path); });
+  }
+  if (files.isEmpty())
+    RecentFilesMenu_->addAction(QStringLiteral("No Recent Files"))->setEnabled(false);
+  RecentFilesMenu_->addSeparator();
+  QAction *clear = RecentFilesMenu_->addAction(QStringLiteral("&Clear List"));
+  clear->setObjectName(QStringLiteral("RecentFilesClear"));
+  clear->setEnabled(!files.isEmpty());
+  connect(clear, &QAction::triggered, this, [this] { StoreRecentFiles(QStringList()); });
 }
 
 } // namespace orvalle

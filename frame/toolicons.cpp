@@ -1,5 +1,10 @@
 #include "frame/toolicons.h"
 
+#include <algorithm>
+#include <map>
+#include <vector>
+
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -154,17 +159,69 @@ void draw(QPainter &p, const QString &name) {
   }
 }
 
+// The coverage of `ink` spread by `reach` pixels, in the colour of paper:
+// a thin light outline around every stroke. The spread is the largest
+// coverage within a square, taken along the rows and then the columns.
+QImage outlineOf(const QImage &ink, int reach) {
+  const int w = ink.width(), h = ink.height();
+  std::vector<int> across(static_cast<std::size_t>(w) * h);
+  for (int y = 0; y < h; ++y) {
+    const auto *row = reinterpret_cast<const QRgb *>(ink.constScanLine(y));
+    for (int x = 0; x < w; ++x) {
+      int alpha = 0;
+      for (int u = std::max(0, x - reach); u <= std::min(w - 1, x + reach); ++u)
+        alpha = std::max(alpha, qAlpha(row[u]));
+      across[static_cast<std::size_t>(y) * w + x] = alpha;
+    }
+  }
+  QImage outline(w, h, QImage::Format_ARGB32_Premultiplied);
+  for (int y = 0; y < h; ++y) {
+    auto *out = reinterpret_cast<QRgb *>(outline.scanLine(y));
+    for (int x = 0; x < w; ++x) {
+      int alpha = 0;
+      for (int v = std::max(0, y - reach); v <= std::min(h - 1, y + reach); ++v)
+        alpha = std::max(alpha, across[static_cast<std::size_t>(v) * w + x]);
+      out[x] = qPremultiply(qRgba(kPaper.red(), kPaper.green(), kPaper.blue(), alpha * 7 / 8));
+    }
+  }
+  return outline;
+}
+
+// The picture drawn at `size` pixels on its outline: dark ink on a dark tool
+// bar (a dark desktop theme) would vanish otherwise, while on a light tool
+// bar the outline hardly shows.
+QImage toolPicture(const QString &name, int size) {
+  QImage ink(size, size, QImage::Format_ARGB32_Premultiplied);
+  ink.fill(Qt::transparent);
+  {
+    QPainter p(&ink);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    p.scale(size / double(kSize), size / double(kSize));
+    draw(p, name);
+  }
+  // About one design pixel wide at every size.
+  QImage picture = outlineOf(ink, std::max(1, (size + kSize / 2) / kSize));
+  QPainter p(&picture);
+  p.drawImage(0, 0, ink);
+  return picture;
+}
+
 } // namespace
 
 QIcon ToolIcon(const QString &name) {
-  QPixmap pm(kSize, kSize);
-  pm.fill(Qt::transparent);
-  {
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    draw(p, name);
-  }
-  return QIcon(pm);
+  // Drawn at every size a tool bar asks for up to 400 % scaling, so that no
+  // picture is ever enlarged (and blurred) from a smaller one; once for the
+  // program's run, as every frame shows the same pictures.
+  static std::map<QString, std::vector<QImage>> drawn;
+  std::vector<QImage> &pictures = drawn[name];
+  if (pictures.empty())
+    for (int size : {16, 24, 30, 32, 36, 48, 64, 72, 96})
+      pictures.push_back(toolPicture(name, size));
+  QIcon icon;
+  for (const QImage &picture : pictures)
+    icon.addPixmap(QPixmap::fromImage(picture));
+  return icon;
 }
 
 QPixmap ProgramPicture(int size) {
@@ -197,7 +254,7 @@ QPixmap ProgramPicture(int size) {
 
 QIcon ProgramIcon() {
   QIcon icon;
-  for (int s : {16, 24, 32, 48, 64})
+  for (int s : {16, 24, 32, 48, 64, 96, 128, 256})
     icon.addPixmap(ProgramPicture(s));
   return icon;
 }

@@ -334,6 +334,10 @@ QWidget *TFit::buildChartPage() {
   Panel1->setAutoFillBackground(true);
   QPalette pal = Panel1->palette();
   pal.setColor(QPalette::Window, Qt::white);
+  // White like the charts above it whatever the desktop's palette, so its
+  // labels are dark too: a dark theme's light text would vanish on it.
+  pal.setColor(QPalette::WindowText, Qt::black);
+  pal.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x6d, 0x6d, 0x6d));
   Panel1->setPalette(pal);
   auto *p = new QGridLayout(Panel1);
   p->setContentsMargins(4, 2, 4, 2);

@@ -18,16 +18,23 @@
 // and fit the typed formula A*exp(-x/B) to it; "rclog" then puts the y axis
 // on a logarithmic scale with the legend on, "rcband" adds the 95 % band. "multi" (with "data")
 // runs a shared-gradient and a shared-intercept multi fit and shows the chart; "multipage" shows
-// the fits page after them. Run it under xvfb-run (scripts/screenshot does).
+// the fits page after them.
+// With ORVALLE_SHOT_FRAME set only the frame window (at its default size,
+// with the window manager's border) is saved, as the software centre shows
+// it; with ORVALLE_SHOT_DARK set the program runs in the Fusion style with
+// a dark palette, as under a dark desktop theme.
+// Run it under xvfb-run (scripts/screenshot does).
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPalette>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyleFactory>
 #include <QTableView>
 #include <QTextBrowser>
 #include <QTimer>
@@ -51,8 +58,37 @@
 #define ORVALLE_HAVE_PAD 1
 #endif
 
+namespace {
+
+void useDarkPalette() {
+  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  QPalette p;
+  const QColor window(0x35, 0x35, 0x35), base(0x24, 0x24, 0x24), text(0xee, 0xee, 0xee);
+  p.setColor(QPalette::Window, window);
+  p.setColor(QPalette::WindowText, text);
+  p.setColor(QPalette::Base, base);
+  p.setColor(QPalette::AlternateBase, window);
+  p.setColor(QPalette::Text, text);
+  p.setColor(QPalette::Button, window);
+  p.setColor(QPalette::ButtonText, text);
+  p.setColor(QPalette::ToolTipBase, base);
+  p.setColor(QPalette::ToolTipText, text);
+  p.setColor(QPalette::Highlight, QColor(0x2a, 0x82, 0xda));
+  p.setColor(QPalette::HighlightedText, Qt::black);
+  p.setColor(QPalette::Link, QColor(0x6c, 0xb4, 0xff));
+  p.setColor(QPalette::LinkVisited, QColor(0xb4, 0x8c, 0xff));
+  p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+  p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
+  p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
+  QApplication::setPalette(p);
+}
+
+} // namespace
+
 int main(int argc, char *argv[]) {
   orvalle::OrvalleApplication app(argc, argv);
+  if (qEnvironmentVariableIsSet("ORVALLE_SHOT_DARK"))
+    useDarkPalette();
   QApplication::setApplicationName(QStringLiteral("Orvalle"));
   orvalle::SetHelpFile(QStringLiteral("VTRL.hlp"));
   const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("frame.png");
@@ -241,7 +277,11 @@ int main(int argc, char *argv[]) {
       }
   });
   QTimer::singleShot(1800, &frame, [&] {
-    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
+    const QPixmap shot = qEnvironmentVariableIsSet("ORVALLE_SHOT_FRAME")
+                             ? QGuiApplication::primaryScreen()->grabWindow(
+                                   0, frame.frameGeometry().x(), frame.frameGeometry().y(),
+                                   frame.frameGeometry().width(), frame.frameGeometry().height())
+                             : QGuiApplication::primaryScreen()->grabWindow(0);
     const bool ok = shot.save(out);
     std::printf("%s %s\n", ok ? "saved" : "could not save", qPrintable(out));
     QCoreApplication::exit(ok ? 0 : 1);

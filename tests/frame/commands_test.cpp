@@ -208,11 +208,11 @@ void CommandsTest::separatorsStandWhereTheMenusPutThem() {
       out << (a->isSeparator() ? QStringLiteral("-") : a->text());
     return out;
   };
-  // Import Table (tables of other programs) stands beside Open; every other
-  // item and separator keeps its place.
+  // Import Table (tables of other programs) stands beside Open, Recent Files
+  // before Exit; every other item and separator keeps its place.
   QCOMPARE(layout(0), (QStringList{"&New", "&Open...", "&Import Table...", "&Save", "Save &As...",
                                    "&Close", "-", "&Export", "-", "&Print", "P&rint Setup...", "-",
-                                   "P&references", "-", "E&xit"}));
+                                   "P&references", "-", "Recent &Files", "-", "E&xit"}));
   QCOMPARE(layout(1),
            (QStringList{"&Undo", "-", "Cu&t", "&Copy", "&Paste", "Select &All", "-", "&WordWrap"}));
   QCOMPARE(layout(2), (QStringList{"Convert Text File", "-", "Replot Data"}));

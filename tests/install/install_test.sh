@@ -19,6 +19,9 @@ for f in bin/orvalle bin/orvalle-fit lib/orvalle/libcustomfit.so \
          share/orvalle/examples/pendulum.txt share/orvalle/examples/expansion.txt \
          share/applications/org.halvorn.orvalle.desktop \
          share/icons/hicolor/scalable/apps/org.halvorn.orvalle.svg \
+         share/icons/hicolor/48x48/apps/org.halvorn.orvalle.png \
+         share/icons/hicolor/256x256/apps/org.halvorn.orvalle.png \
+         share/orvalle/screenshots/plotter.png \
          share/metainfo/org.halvorn.orvalle.metainfo.xml \
          share/man/man1/orvalle.1.gz share/man/man1/orvalle-fit.1.gz \
          share/doc/orvalle/copyright share/doc/orvalle/changelog.gz; do
