@@ -185,16 +185,29 @@ std::string gnuplotdatafile(const std::vector<const dataset *> &datasets) {
   return out;
 }
 
-std::string gnuplotscript(const gnuplotchart &chart, const std::string &datapath) {
-  std::string out;
-  {
-    separatorscope dot('.');
-    std::vector<const bfit *> fits;
-    for (const auto &f : chart.fits)
-      fits.push_back(f.fit);
-    for (const auto &line : informationlines(fits, '.'))
-      addcomment(out, line);
-  }
+namespace {
+
+// The dataset of fit i among the exported ones, or null.
+const dataset *datasetoffit(const gnuplotchart &chart, std::size_t i) {
+  const int d = chart.fits[i].datasetindex;
+  return d >= 0 && d < static_cast<int>(chart.datasets.size())
+             ? chart.datasets[static_cast<std::size_t>(d)]
+             : nullptr;
+}
+
+// The information on the fits as comment lines, numbers with '.'.
+void addinformation(std::string &out, const gnuplotchart &chart) {
+  separatorscope dot('.');
+  std::vector<const bfit *> fits;
+  for (const auto &f : chart.fits)
+    fits.push_back(f.fit);
+  for (const auto &line : informationlines(fits, '.'))
+    addcomment(out, line);
+}
+
+// The main chart's settings, then one definition per fit and the slopes of
+// the fits with x errors (for their deviations' errors).
+void addmainsettings(std::string &out, const gnuplotchart &chart) {
   addline(out, "# Gnuplot Script exported by Vantrel 0.9 beta");
   addline(out, "set grid");
   addline(out, "set multiplot");
@@ -212,21 +225,21 @@ std::string gnuplotscript(const gnuplotchart &chart, const std::string &datapath
   for (std::size_t i = 0; i < chart.fits.size(); ++i)
     if (chart.fits[i].fit)
       addline(out, chart.fits[i].fit->formula(static_cast<int>(i)));
-  // The slopes of the fits with x errors, for their deviations' errors.
   for (std::size_t i = 0; i < chart.fits.size(); ++i) {
     const gnuplotfit &f = chart.fits[i];
-    const dataset *d =
-        f.datasetindex >= 0 && f.datasetindex < static_cast<int>(chart.datasets.size())
-            ? chart.datasets[static_cast<std::size_t>(f.datasetindex)]
-            : nullptr;
-    if (f.fit && deviationerror(*f.fit, d, 0) != "3") {
-      const std::string n = std::to_string(i);
-      addline(out, "s" + n + "(x) = (y" + n + "(x+1e-6*(abs(x)+1))-y" + n +
-                       "(x-1e-6*(abs(x)+1)))/(2e-6*(abs(x)+1))");
-    }
+    if (!f.fit || deviationerror(*f.fit, datasetoffit(chart, i), 0) == "3")
+      continue;
+    const std::string n = std::to_string(i);
+    addline(out, "s" + n + "(x) = (y" + n + "(x+1e-6*(abs(x)+1))-y" + n +
+                     "(x-1e-6*(abs(x)+1)))/(2e-6*(abs(x)+1))");
   }
+}
 
-  // The bands first, so that the points and curves are drawn over them.
+// The main plot's items: the bands first (their data blocks go to out), so
+// that the points and curves are drawn over them, then the datasets, then
+// the curves.
+std::vector<std::string> mainitems(std::string &out, const gnuplotchart &chart,
+                                   const std::string &P) {
   std::vector<std::string> items;
   for (std::size_t i = 0; i < chart.fits.size(); ++i) {
     if (!chart.fits[i].fit || !addbandblock(out, chart, *chart.fits[i].fit, i))
@@ -236,7 +249,6 @@ std::string gnuplotscript(const gnuplotchart &chart, const std::string &datapath
                     " using 1:2:3 ti \"\" with filledcurves fc rgb \"" + rgb(c) +
                     "\" fs transparent solid 0.25 noborder");
   }
-  const std::string P = quoted(datapath);
   for (std::size_t k = 0; k < chart.datasets.size(); ++k) {
     const dataset *d = chart.datasets[k];
     const bool xy = d && d->hasxerrors();
@@ -253,18 +265,11 @@ std::string gnuplotscript(const gnuplotchart &chart, const std::string &datapath
       items.push_back(functionref(static_cast<int>(i)) + look.title + " with lines linestyle 1 " +
                       look.colour);
     }
-  // "plot" without an item is an error in gnuplot: a chart with nothing on
-  // it leaves its plot line out.
-  if (!items.empty()) {
-    std::string plot = "plot ";
-    for (std::size_t j = 0; j < items.size(); ++j) {
-      if (j > 0)
-        plot += " , ";
-      plot += items[j];
-    }
-    addline(out, plot);
-  }
+  return items;
+}
 
+// The deviations chart: its settings and its plot line.
+void adddeviations(std::string &out, const gnuplotchart &chart, const std::string &P) {
   addline(out, "set origin 0.0,0.0");
   addline(out, "set size 1,0.3");
   addline(out, "g(x) = 0");
@@ -276,20 +281,41 @@ std::string gnuplotscript(const gnuplotchart &chart, const std::string &datapath
     addline(out, "unset logscale y");
   std::string dev = "plot g(x) ti \"\" with lines linestyle 1";
   for (std::size_t i = 0; i < chart.fits.size(); ++i) {
-    const int d = chart.fits[i].datasetindex;
+    const dataset *data = datasetoffit(chart, i);
     // A fit whose dataset is not exported has no points to compare with.
-    if (!chart.fits[i].fit || d < 0 || d >= static_cast<int>(chart.datasets.size()))
+    if (!chart.fits[i].fit || !data)
       continue;
-    const std::string error = deviationerror(
-        *chart.fits[i].fit, chart.datasets[static_cast<std::size_t>(d)], static_cast<int>(i));
-    const std::string look =
-        chart.legend && static_cast<std::size_t>(d) < chart.datasetcolours.size()
-            ? " lc rgb \"" + rgb(chart.datasetcolours[static_cast<std::size_t>(d)]) + "\""
-            : "";
+    const auto d = static_cast<std::size_t>(chart.fits[i].datasetindex);
+    const std::string error = deviationerror(*chart.fits[i].fit, data, static_cast<int>(i));
+    const std::string look = chart.legend && d < chart.datasetcolours.size()
+                                 ? " lc rgb \"" + rgb(chart.datasetcolours[d]) + "\""
+                                 : "";
     dev += " , " + P + " index " + std::to_string(d) + ":" + std::to_string(d) + " using 1:($2-y" +
            std::to_string(i) + "($1)):" + error + " ti \"\" with yerrorbars linestyle 2" + look;
   }
   addline(out, dev);
+}
+
+} // namespace
+
+std::string gnuplotscript(const gnuplotchart &chart, const std::string &datapath) {
+  std::string out;
+  addinformation(out, chart);
+  addmainsettings(out, chart);
+  const std::string P = quoted(datapath);
+  const std::vector<std::string> items = mainitems(out, chart, P);
+  // "plot" without an item is an error in gnuplot: a chart with nothing on
+  // it leaves its plot line out.
+  if (!items.empty()) {
+    std::string plot = "plot ";
+    for (std::size_t j = 0; j < items.size(); ++j) {
+      if (j > 0)
+        plot += " , ";
+      plot += items[j];
+    }
+    addline(out, plot);
+  }
+  adddeviations(out, chart, P);
   addline(out, "set nomultiplot");
   return out;
 }

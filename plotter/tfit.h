@@ -121,6 +121,7 @@ public:
   // The confidence band of every fit that has a covariance, drawn behind
   // its curve in its colour at the level chosen in Band (none: no bands).
   void DrawBands();
+  void DrawBand(bfit &fit);
   // Takes the band of one fit off the main chart (before the fit goes).
   void RemoveBand(const bfit *fit);
   void ShowDatasetTable();

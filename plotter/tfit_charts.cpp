@@ -304,6 +304,35 @@ void TFit::RemoveBand(const bfit *fit) {
   }
 }
 
+void TFit::DrawBand(bfit &fit) {
+  const auto *curve = dynamic_cast<const graphhandle *>(fit.curve.get());
+  if (!curve || !curve->graph() || std::isnan(curvesigma(fit, XLow)))
+    return;
+  const auto band = confidenceband(fit, Band, XLow, XHigh, 201, LogX);
+  if (band.empty())
+    return;
+  auto *lower = new QCPGraph(MChart->xAxis, MChart->yAxis); // owned by the chart
+  auto *upper = new QCPGraph(MChart->xAxis, MChart->yAxis);
+  for (QCPGraph *g : {lower, upper}) {
+    g->setLayer(QStringLiteral("band"));
+    g->setPen(Qt::NoPen);
+    g->setSelectable(QCP::stNone);
+    g->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+  }
+  QColor colour = curve->graph()->pen().color();
+  colour.setAlpha(60);
+  upper->setBrush(colour);
+  upper->setChannelFillGraph(lower);
+  // A log y axis shows no edge at or below zero: the band breaks there.
+  const axismap shown{XOffset, XScale, YOffset, YScale};
+  auto shownY = [&](double y) { return LogY && !(y > 0) ? std::nan("") : shown.v(y); };
+  for (const bandpoint &p : band) {
+    lower->addData(shown.u(p.x), shownY(p.lower));
+    upper->addData(shown.u(p.x), shownY(p.upper));
+  }
+  Bands.push_back({&fit, upper, lower});
+}
+
 void TFit::DrawBands() {
   for (const BandGraphs &b : Bands)
     for (QCPGraph *g : {b.upper.data(), b.lower.data()})
@@ -316,32 +345,9 @@ void TFit::DrawBands() {
   if (!MChart->layer(QStringLiteral("band")))
     MChart->addLayer(QStringLiteral("band"), MChart->layer(QStringLiteral("main")),
                      QCustomPlot::limBelow);
-  const axismap shown{XOffset, XScale, YOffset, YScale};
   Fits.each([&](bfit *fit) {
-    const auto *curve = dynamic_cast<const graphhandle *>(fit ? fit->curve.get() : nullptr);
-    if (!curve || !curve->graph() || std::isnan(curvesigma(*fit, XLow)))
-      return;
-    const auto band = confidenceband(*fit, Band, XLow, XHigh, 201, LogX);
-    if (band.empty())
-      return;
-    auto *lower = new QCPGraph(MChart->xAxis, MChart->yAxis); // owned by the chart
-    auto *upper = new QCPGraph(MChart->xAxis, MChart->yAxis);
-    for (QCPGraph *g : {lower, upper}) {
-      g->setLayer(QStringLiteral("band"));
-      g->setPen(Qt::NoPen);
-      g->setSelectable(QCP::stNone);
-      g->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
-    }
-    QColor colour = curve->graph()->pen().color();
-    colour.setAlpha(60);
-    upper->setBrush(colour);
-    upper->setChannelFillGraph(lower);
-    for (const bandpoint &p : band) {
-      const bool off = LogY && !(p.lower > 0);
-      lower->addData(shown.u(p.x), off ? std::nan("") : shown.v(p.lower));
-      upper->addData(shown.u(p.x), LogY && !(p.upper > 0) ? std::nan("") : shown.v(p.upper));
-    }
-    Bands.push_back({fit, upper, lower});
+    if (fit)
+      DrawBand(*fit);
   });
 }
 
