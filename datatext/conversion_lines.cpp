@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "datatext/conversion.h"
+#include "datatext/datafile.h"
 
 namespace orvalle {
 
@@ -164,35 +165,6 @@ std::string textlines::joined(std::string_view eol) const {
   return out;
 }
 
-namespace {
-
-// An open data text file: a regular file of at most kMaxTextBytes.
-struct datafile {
-  int fd = -1;
-  std::size_t size = 0;
-  std::string path;
-  datafile() = default;
-  datafile(const datafile &) = delete;
-  datafile &operator=(const datafile &) = delete;
-  ~datafile() {
-    if (fd >= 0)
-      ::close(fd);
-  }
-  textreaderror toolarge() const {
-    return textreaderror(path + " is larger than a data text may be (" +
-                         std::to_string(kMaxTextBytes >> 30) + " GiB)");
-  }
-  std::size_t readsome(char *into, std::size_t room) const {
-    for (;;) {
-      const ssize_t n = ::read(fd, into, room);
-      if (n >= 0)
-        return static_cast<std::size_t>(n);
-      if (errno != EINTR)
-        throw std::system_error(errno, std::generic_category(), path);
-    }
-  }
-};
-
 void opendatafile(const std::string &path, datafile &f) {
   f.path = path;
   // O_NONBLOCK: opening a FIFO without a writer must not wait for one. The
@@ -214,8 +186,6 @@ void opendatafile(const std::string &path, datafile &f) {
     throw f.toolarge();
   f.size = static_cast<std::size_t>(info.st_size);
 }
-
-} // namespace
 
 std::string readdatatext(const std::string &path) {
   datafile f;

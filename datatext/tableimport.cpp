@@ -1,6 +1,7 @@
 // Importing delimited tables: the encoding, the separator, the CSV grammar
 // (libcsv) and the rows, which become the lines of a data text.
 #include "datatext/tableimport.h"
+#include "datatext/datafile.h"
 
 #include <csv.h>
 #include <fcntl.h>
@@ -235,49 +236,22 @@ private:
 void readchunks(const std::string &path,
                 const std::function<void(std::string_view, bool, std::size_t)> &take,
                 std::size_t most = kMaxTextBytes) {
-  struct closer {
-    int fd;
-    ~closer() {
-      if (fd >= 0)
-        ::close(fd);
-    }
-  } f{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
-  if (f.fd < 0)
-    throw std::system_error(errno, std::generic_category(), path);
-  struct stat info {};
-  if (::fstat(f.fd, &info) != 0)
-    throw std::system_error(errno, std::generic_category(), path);
-  if (S_ISDIR(info.st_mode))
-    throw std::system_error(EISDIR, std::generic_category(), path);
-  if (!S_ISREG(info.st_mode))
-    throw textreaderror(path + " is not a regular file");
-  const int flags = ::fcntl(f.fd, F_GETFL);
-  if (flags < 0 || ::fcntl(f.fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-    throw std::system_error(errno, std::generic_category(), path);
-  const auto toolarge = [&] {
-    return textreaderror(path + " is larger than a data text may be (" +
-                         std::to_string(kMaxTextBytes >> 30) + " GiB)");
-  };
-  if (static_cast<std::uintmax_t>(info.st_size) > kMaxTextBytes)
-    throw toolarge();
-  const auto size = static_cast<std::size_t>(info.st_size);
+  datafile f;
+  opendatafile(path, f);
+  const std::size_t size = f.size;
   std::string chunk(std::min(kChunk, most), '\0');
   std::size_t total = 0;
   for (;;) {
     std::size_t got = 0;
     while (got < chunk.size()) {
-      const ssize_t n = ::read(f.fd, chunk.data() + got, chunk.size() - got);
-      if (n < 0 && errno == EINTR)
-        continue;
-      if (n < 0)
-        throw std::system_error(errno, std::generic_category(), path);
+      const std::size_t n = f.readsome(chunk.data() + got, chunk.size() - got);
       if (n == 0)
         break;
-      got += static_cast<std::size_t>(n);
+      got += n;
     }
     total += got;
     if (total > kMaxTextBytes)
-      throw toolarge();
+      throw f.toolarge();
     const bool last = got < chunk.size() || total >= most;
     take(std::string_view(chunk.data(), got), last, size);
     if (last)

@@ -267,17 +267,22 @@ void TMainForm::FileOpen() {
   OpenFile(file);
 }
 
+bool TMainForm::RefuseNotAFile(const QString &file) {
+  if (QFileInfo(file).isFile())
+    return false;
+  // What the name is and why it was not opened, then the frame's own
+  // message (the error entry, with its beep).
+  const QString why = WhyNotAFile(file);
+  if (!why.isEmpty())
+    LogEvent(kLogPlain, false, why);
+  LogEvent(kLogPlain, true, QStringLiteral("File Not Found!"));
+  return true;
+}
+
 void TMainForm::OpenFile(const QString &file) {
-  const QFileInfo info(file);
-  if (!info.isFile()) {
-    // What the name is and why it was not opened, then the frame's own
-    // message (the error entry, with its beep).
-    const QString why = WhyNotAFile(file);
-    if (!why.isEmpty())
-      LogEvent(kLogPlain, false, why);
-    LogEvent(kLogPlain, true, QStringLiteral("File Not Found!"));
+  if (RefuseNotAFile(file))
     return;
-  }
+  const QFileInfo info(file);
   // The batch command's reader: UTF-8 or Latin-1, without a byte-order
   // mark, regular files of a sensible size only.
   QString text;

@@ -117,6 +117,9 @@ public:
   // Opens a text file in a new scratch pad, as File Open does after its
   // dialog; a missing or unreadable file is logged and no pad opens.
   void OpenFile(const QString &file);
+  // Logs what a name that is no regular file is, then "File Not Found!";
+  // returns whether it refused the name.
+  bool RefuseNotAFile(const QString &file);
   // Imports a table (CSV, TSV) into a new scratch pad, as Import Table
   // does after its dialog; a table that is refused, missing or unreadable
   // is logged and no pad opens.

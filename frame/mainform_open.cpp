@@ -101,14 +101,9 @@ void TMainForm::FileImport() {
 }
 
 void TMainForm::ImportTable(const QString &file) {
-  const QFileInfo info(file);
-  if (!info.isFile()) {
-    const QString why = WhyNotAFile(file);
-    if (!why.isEmpty())
-      LogEvent(kLogPlain, false, why);
-    LogEvent(kLogPlain, true, QStringLiteral("File Not Found!"));
+  if (RefuseNotAFile(file))
     return;
-  }
+  const QFileInfo info(file);
   if (!tablePadFactory_)
     return;
   const QString path = info.absoluteFilePath();
