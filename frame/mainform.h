@@ -113,8 +113,13 @@ public:
   // Opens a text file in a new scratch pad, as File Open does after its
   // dialog; a missing or unreadable file is logged and no pad opens.
   void OpenFile(const QString &file);
-  // OpenFile for each name in turn (the command line, dropped files).
+  // OpenFile for each name in turn (the command line, dropped files); a
+  // project file, known by its content, opens as a plotter instead.
   void OpenFiles(const QStringList &files);
+  // Opens a project file as a new plotter, every fit fitted again; a file
+  // that cannot be read or made is logged, with nothing opened. Returns
+  // the plotter, or null.
+  QWidget *OpenProject(const QString &file);
 
 public slots:
   void FileNew();
@@ -127,6 +132,9 @@ public slots:
   void FilePrintSetup();
   void Options1Click();
   void FileExit();
+  // "Save Project..." and "Open Project..." (mainform_project.cpp).
+  void FileSaveProject();
+  void FileOpenProject();
   void EditUndo();
   void EditCut();
   void EditCopy();
@@ -183,6 +191,8 @@ private:
   void KeepInsideArea(QMdiSubWindow *sub);
   // mainform_build.cpp
   void BuildMenus();
+  // The project commands in the File menu, after "Save As...".
+  void BuildProjectItems(QMenu *file);
   void BuildToolBar();
   void BuildTray();
   QAction *makeAction(QMenu *menu, const char *name, const QString &caption,

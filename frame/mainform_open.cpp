@@ -14,6 +14,7 @@
 
 #include <sys/stat.h>
 
+#include "engine/project.h"
 #include "frame/mainform.h"
 
 namespace orvalle {
@@ -72,8 +73,15 @@ QStringList localFiles(const QMimeData *mime) {
 } // namespace
 
 void TMainForm::OpenFiles(const QStringList &files) {
-  for (const QString &file : files)
-    OpenFile(file);
+  for (const QString &file : files) {
+    // Only a regular file is looked into: a pipe could keep the read
+    // waiting, and OpenFile explains what the others are.
+    if (WhyNotAFile(file).isEmpty() &&
+        project::fileisproject(QFile::encodeName(file).toStdString()))
+      OpenProject(file);
+    else
+      OpenFile(file);
+  }
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent *e) {
