@@ -36,7 +36,6 @@ void TMainForm::BuildProjectItems(QMenu *file) {
                              &TMainForm::FileSaveProject);
   file->insertAction(before, open);
   file->insertAction(before, save);
-  file->insertSeparator(before);
   // Saving needs a plotter in front.
   save->setEnabled(false);
   connect(MdiArea_, &QMdiArea::subWindowActivated, save, [save](QMdiSubWindow *sub) {

@@ -202,6 +202,9 @@ public:
   std::map<const bfit *, project::fitrecord> FitSources;
   std::vector<project::multirecord> MultiSources;
   bool Unsaved = false;
+  // Set while a project's fits are made again: the charts are drawn once,
+  // at the end, rather than after every fit.
+  bool Replaying = false;
 
   // --- Controls (named as in the form) ------------------------------------
   QTabWidget *PageControl = nullptr;

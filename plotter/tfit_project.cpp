@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QMdiSubWindow>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QSlider>
 #include <algorithm>
 #include <cmath>
@@ -188,7 +189,11 @@ void TFit::OpenProjectModel(const project::model &m) {
                                  " datasets, and " + std::to_string(Datasets.count) +
                                  " were made from its numbers");
 
-  replayFits(m);
+  {
+    Replaying = true;
+    const auto drawn = qScopeGuard([this] { Replaying = false; });
+    replayFits(m);
+  }
 
   // Colours as they were: each dataset's points, each fit's curve, and
   // which fit a dataset's recolouring follows.

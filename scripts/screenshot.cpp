@@ -18,7 +18,9 @@
 // and fit the typed formula A*exp(-x/B) to it; "rclog" then puts the y axis
 // on a logarithmic scale with the legend on. "multi" (with "data") runs a
 // shared-gradient and a shared-intercept multi fit and shows the chart;
-// "multipage" shows the fits page after them.
+// "multipage" shows the fits page after them. A third argument
+// "project:PATH" opens that project file as a plotter, as the command line
+// does; with "project" as the second the chart is shown full size.
 // Run it under xvfb-run (scripts/screenshot does).
 #include <QCheckBox>
 #include <QComboBox>
@@ -85,6 +87,8 @@ int main(int argc, char *argv[]) {
     orvalle::NewScratchPad(frame, path,
                            QString::fromStdString(orvalle::readdatatext(path.toStdString())));
   }
+  if (argc > 3 && QString::fromLocal8Bit(argv[3]).startsWith(QLatin1String("project:")))
+    frame.OpenFiles({QString::fromLocal8Bit(argv[3]).mid(8)});
   if (argc > 3 && QString::fromLocal8Bit(argv[3]) == QLatin1String("wide")) {
     QString text;
     for (int r = 1; r <= 6; ++r) {
@@ -180,6 +184,12 @@ int main(int argc, char *argv[]) {
         emit plotter->CBoxDetails->activated(1);
         if (what == QLatin1String("multipage"))
           plotter->showPage(2);
+      }
+    } else if (what == QLatin1String("project")) {
+      for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
+        plotter->parentWidget()->showMaximized();
+        plotter->showPage(3);
+        plotter->RedrawCharts();
       }
     } else if (what == QLatin1String("fits")) {
       for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>())

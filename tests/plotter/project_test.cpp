@@ -136,16 +136,18 @@ std::unique_ptr<TFit> roundTrip(FakeFrame &frame, TFit &fit, const QTemporaryDir
   const Shown after = shown(*again, dir.filePath(name + QStringLiteral("-after.png")));
   compareShown(before, after);
   // The batch command's refit, without a window, gives the same numbers.
-  const project::refitted r = project::refit(m, frame.plugin());
-  QCOMPARE(r.fits.size(), std::size_t(fit.Fits.count));
-  for (std::size_t i = 0; i < r.fits.size(); ++i) {
-    const bfit &a = *fit.Fits.at(static_cast<unsigned>(i))->obj;
-    QCOMPARE(r.fits[i]->name, a.name);
-    for (int k = 0; k < 10; ++k) {
-      QCOMPARE(bits(r.fits[i]->par[k]), bits(a.par[k]));
-      QCOMPARE(bits(r.fits[i]->err[k]), bits(a.err[k]));
+  [&] {
+    const project::refitted r = project::refit(m, frame.plugin());
+    QCOMPARE(r.fits.size(), std::size_t(fit.Fits.count));
+    for (std::size_t i = 0; i < r.fits.size(); ++i) {
+      const bfit &a = *fit.Fits.at(static_cast<unsigned>(i))->obj;
+      QCOMPARE(r.fits[i]->name, a.name);
+      for (int k = 0; k < 10; ++k) {
+        QCOMPARE(bits(r.fits[i]->par[k]), bits(a.par[k]));
+        QCOMPARE(bits(r.fits[i]->err[k]), bits(a.err[k]));
+      }
     }
-  }
+  }();
   // Saved again, the project is the very same text.
   const QString second = dir.filePath(name + QStringLiteral("-again.orvp"));
   again->SaveProject(second);
