@@ -139,6 +139,7 @@ void TFit::SetUpData(bool tagged) {
     }
     TrTypeClick();
     Replot();
+    setUnsaved(true); // the datasets are this plotter's work until kept
     return;
   }
 
