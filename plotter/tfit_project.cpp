@@ -45,67 +45,78 @@ void TFit::setUnsaved(bool on) {
     sub->setWindowTitle(on ? windowTitle() + QStringLiteral(" *") : windowTitle());
 }
 
-project::model TFit::ProjectModel() const {
-  project::model m;
-  m.file = FileName.toStdString();
-  m.caption = windowTitle().toStdString();
-  m.tagged = TaggedLayout;
-  if (!TaggedLayout) {
-    const numericgrid &grid = StringGridModel->grid();
-    for (int c = 0; c < grid.colcount(); ++c) {
-      std::vector<double> column;
-      column.reserve(static_cast<std::size_t>(std::max(0, grid.rowcount() - 1)));
-      for (int r = 1; r < grid.rowcount(); ++r)
-        column.push_back(grid.value(c, r));
-      m.columns.push_back(std::move(column));
-    }
-  }
+namespace {
 
-  // Fits first, so that a dataset can name its current one.
-  std::map<int, int> groups; // multi fit index in MultiSources -> in the file
-  for (unsigned i = 0; i < Fits.count; ++i) {
-    const bfit *fit = Fits.at(i)->obj;
-    const auto found = FitSources.find(fit);
-    if (found == FitSources.end())
+std::vector<std::vector<double>> gridColumns(const numericgrid &grid) {
+  std::vector<std::vector<double>> columns;
+  for (int c = 0; c < grid.colcount(); ++c) {
+    std::vector<double> column;
+    column.reserve(static_cast<std::size_t>(std::max(0, grid.rowcount() - 1)));
+    for (int r = 1; r < grid.rowcount(); ++r)
+      column.push_back(grid.value(c, r));
+    columns.push_back(std::move(column));
+  }
+  return columns;
+}
+
+// The fits in their order, each with its dataset and colour now, and the
+// multi fits they belong to, numbered in the order they appear.
+void fitRecords(const TFit &plot, project::model &m) {
+  std::map<int, int> groups; // index in MultiSources -> in the file
+  for (unsigned i = 0; i < plot.Fits.count; ++i) {
+    const bfit *fit = plot.Fits.at(i)->obj;
+    const auto found = plot.FitSources.find(fit);
+    if (found == plot.FitSources.end())
       continue; // not made by this plotter's commands: nothing describes it
     project::fitrecord f = found->second;
-    f.dataset = Datasets.indexof(fit->data);
+    f.dataset = plot.Datasets.indexof(fit->data);
     if (const auto *h = dynamic_cast<const graphhandle *>(fit->curve.get()); h && h->graph())
       f.colour = rgbOf(h->graph()->pen().color());
     if (f.multifit >= 0) {
       const auto [g, added] = groups.try_emplace(f.multifit, static_cast<int>(m.multifits.size()));
       if (added)
-        m.multifits.push_back(MultiSources.at(static_cast<std::size_t>(f.multifit)));
+        m.multifits.push_back(plot.MultiSources.at(static_cast<std::size_t>(f.multifit)));
       f.multifit = g->second;
     }
     m.fits.push_back(std::move(f));
   }
+}
 
-  for (unsigned i = 0; i < Datasets.count; ++i) {
-    const dataset &d = *Datasets.at(i)->obj;
-    project::datasetrecord r =
-        i < DatasetSources.size() ? DatasetSources[i] : project::datasetrecord{};
-    r.name = d.name;
-    if (TaggedLayout) {
-      r.tag = d.tag ? std::string(1, d.tag) : std::string();
-      r.x = valuesOf(d.x);
-      r.y = valuesOf(d.y);
-      r.yerr = valuesOf(d.yerr);
-      if (d.hasxerrors())
-        r.xerr = valuesOf(d.xerr);
-    }
-    if (d.dcolour)
-      r.colour = rgbOf(*d.dcolour);
-    if (const TErrPointSeries *s = errorSeries(d.series.get()))
-      r.seriescolour = rgbOf(s->SeriesColour);
-    r.currentfit = -1;
-    if (const bfit *current = d.currentfit()) {
-      const int at = Fits.indexof(current);
-      if (at >= 0)
-        r.currentfit = at;
-    }
-    m.datasets.push_back(std::move(r));
+project::datasetrecord datasetRecord(const TFit &plot, unsigned i) {
+  const dataset &d = *plot.Datasets.at(i)->obj;
+  project::datasetrecord r =
+      i < plot.DatasetSources.size() ? plot.DatasetSources[i] : project::datasetrecord{};
+  r.name = d.name;
+  if (plot.TaggedLayout) {
+    r.tag = d.tag ? std::string(1, d.tag) : std::string();
+    r.x = valuesOf(d.x);
+    r.y = valuesOf(d.y);
+    r.yerr = valuesOf(d.yerr);
+    if (d.hasxerrors())
+      r.xerr = valuesOf(d.xerr);
   }
+  if (d.dcolour)
+    r.colour = rgbOf(*d.dcolour);
+  if (const TErrPointSeries *s = TFit::errorSeries(d.series.get()))
+    r.seriescolour = rgbOf(s->SeriesColour);
+  const bfit *current = d.currentfit();
+  r.currentfit = current ? plot.Fits.indexof(current) : -1;
+  return r;
+}
+
+} // namespace
+
+project::model TFit::ProjectModel() const {
+  project::model m;
+  m.file = FileName.toStdString();
+  m.caption = windowTitle().toStdString();
+  m.tagged = TaggedLayout;
+  if (!TaggedLayout)
+    m.columns = gridColumns(StringGridModel->grid());
+  // Fits first, so that a dataset can name its current one.
+  fitRecords(*this, m);
+  for (unsigned i = 0; i < Datasets.count; ++i)
+    m.datasets.push_back(datasetRecord(*this, i));
 
   project::chartrecord &c = m.chart;
   c.title = MChart->titleText().toStdString();
@@ -138,34 +149,72 @@ void TFit::SaveProject(const QString &fileName) {
   setUnsaved(false);
 }
 
+namespace {
+
+// The datasets of a tagged project, made as the conversion makes them.
+std::vector<std::unique_ptr<dataset>> taggedDatasets(const project::model &m) {
+  std::vector<rowref> none;
+  std::vector<std::unique_ptr<dataset>> sets;
+  for (std::size_t i = 0; i < m.datasets.size(); ++i) {
+    const project::datasetrows rows = project::rowsof(m, i, none);
+    auto d = std::make_unique<dataset>(true);
+    d->name = m.datasets[i].name;
+    d->tag = m.datasets[i].tag.empty() ? 0 : m.datasets[i].tag[0];
+    d->x = rows.x, d->y = rows.y, d->yerr = rows.yerr, d->xerr = rows.xerr;
+    d->pointcount = d->filledcount = d->x->n;
+    sets.push_back(std::move(d));
+  }
+  return sets;
+}
+
+// The grid of a column project; NaN leaves a cell empty.
+numericgrid projectGrid(const project::model &m) {
+  numericgrid grid;
+  const int rows = m.columns.empty() ? 1 : static_cast<int>(m.columns.front().size()) + 1;
+  grid.grow(std::max<int>(1, static_cast<int>(m.columns.size())), std::max(2, rows));
+  for (std::size_t c = 0; c < m.columns.size(); ++c)
+    for (std::size_t r = 0; r < m.columns[c].size(); ++r)
+      if (std::isfinite(m.columns[c][r]))
+        grid.set(static_cast<int>(c), static_cast<int>(r) + 1, m.columns[c][r]);
+  return grid;
+}
+
+// Colours as they were: each dataset's points, each fit's curve, and which
+// fit a dataset's recolouring follows.
+void restoreColours(TFit &plot, const project::model &m) {
+  for (std::size_t i = 0; i < m.datasets.size(); ++i) {
+    dataset *d = plot.Datasets.at(static_cast<unsigned>(i))->obj;
+    const project::datasetrecord &r = m.datasets[i];
+    d->dcolour = fromQColor(qcolourOf(r.colour));
+    if (TErrPointSeries *s = TFit::errorSeries(d->series.get()))
+      s->SetSeriesColour(qcolourOf(r.seriescolour));
+    const bool listed = r.currentfit >= 0 && r.currentfit < static_cast<int>(plot.Fits.count);
+    bfit *current = listed ? plot.Fits.at(static_cast<unsigned>(r.currentfit))->obj : nullptr;
+    if (d->currentfit() != current)
+      d->attach(current);
+  }
+  for (std::size_t i = 0; i < m.fits.size() && i < plot.Fits.count; ++i) {
+    bfit *fit = plot.Fits.at(static_cast<unsigned>(i))->obj;
+    const colour c = fromQColor(qcolourOf(m.fits[i].colour));
+    if (fit->curve)
+      fit->curve->setseriescolour(c);
+    if (fit->devpoints)
+      fit->devpoints->setseriescolour(c);
+  }
+}
+
+} // namespace
+
 void TFit::OpenProjectModel(const project::model &m) {
   setChartTitle(QString::fromStdString(m.chart.title));
   setFileName(QString::fromStdString(m.file));
   setCaption(QString::fromStdString(m.caption));
 
   if (m.tagged) {
-    std::vector<rowref> none;
-    std::vector<std::unique_ptr<dataset>> sets;
-    for (std::size_t i = 0; i < m.datasets.size(); ++i) {
-      const project::datasetrows rows = project::rowsof(m, i, none);
-      auto d = std::make_unique<dataset>(true);
-      d->name = m.datasets[i].name;
-      d->tag = m.datasets[i].tag.empty() ? 0 : m.datasets[i].tag[0];
-      d->x = rows.x, d->y = rows.y, d->yerr = rows.yerr, d->xerr = rows.xerr;
-      d->pointcount = d->filledcount = d->x->n;
-      sets.push_back(std::move(d));
-    }
-    takeDatasets(std::move(sets));
+    takeDatasets(taggedDatasets(m));
     SetUpData(true);
   } else {
-    numericgrid grid;
-    const int rows = m.columns.empty() ? 1 : static_cast<int>(m.columns.front().size()) + 1;
-    grid.grow(std::max<int>(1, static_cast<int>(m.columns.size())), std::max(2, rows));
-    for (std::size_t c = 0; c < m.columns.size(); ++c)
-      for (std::size_t r = 0; r < m.columns[c].size(); ++r)
-        if (std::isfinite(m.columns[c][r]))
-          grid.set(static_cast<int>(c), static_cast<int>(r) + 1, m.columns[c][r]);
-    takeGrid(std::move(grid));
+    takeGrid(projectGrid(m));
     try {
       SetUpData(false);
     } catch (const std::exception &) {
@@ -174,50 +223,26 @@ void TFit::OpenProjectModel(const project::model &m) {
     }
     // A three-column file has made its first dataset already.
     for (std::size_t i = Datasets.count; i < m.datasets.size(); ++i) {
+      const std::string where = placeOf("datasets", i, m.datasets[i].name);
       try {
         addDatasetFrom(m.datasets[i]);
       } catch (const std::exception &e) {
-        throw project::project_error(placeOf("datasets", i, m.datasets[i].name) + ": " + e.what());
+        throw project::project_error(where + ": " + e.what());
       }
       if (Datasets.count != i + 1)
-        throw project::project_error(placeOf("datasets", i, m.datasets[i].name) +
-                                     ": the dataset could not be made");
+        throw project::project_error(where + ": the dataset could not be made");
     }
   }
   if (Datasets.count != m.datasets.size())
     throw project::project_error("the project holds " + std::to_string(m.datasets.size()) +
                                  " datasets, and " + std::to_string(Datasets.count) +
                                  " were made from its numbers");
-
   {
     Replaying = true;
     const auto drawn = qScopeGuard([this] { Replaying = false; });
     replayFits(m);
   }
-
-  // Colours as they were: each dataset's points, each fit's curve, and
-  // which fit a dataset's recolouring follows.
-  for (std::size_t i = 0; i < m.datasets.size(); ++i) {
-    dataset *d = datasetAt(static_cast<int>(i));
-    const project::datasetrecord &r = m.datasets[i];
-    d->dcolour = fromQColor(qcolourOf(r.colour));
-    if (TErrPointSeries *s = errorSeries(d->series.get()))
-      s->SetSeriesColour(qcolourOf(r.seriescolour));
-    bfit *current = r.currentfit >= 0 && r.currentfit < static_cast<int>(Fits.count)
-                        ? Fits.at(static_cast<unsigned>(r.currentfit))->obj
-                        : nullptr;
-    if (d->currentfit() != current)
-      d->attach(current);
-  }
-  for (std::size_t i = 0; i < m.fits.size() && i < Fits.count; ++i) {
-    bfit *fit = Fits.at(static_cast<unsigned>(i))->obj;
-    const colour c = fromQColor(qcolourOf(m.fits[i].colour));
-    if (fit->curve)
-      fit->curve->setseriescolour(c);
-    if (fit->devpoints)
-      fit->devpoints->setseriescolour(c);
-  }
-
+  restoreColours(*this, m);
   applyChart(m.chart);
   setUnsaved(false);
 }
