@@ -89,7 +89,7 @@ private slots:
 
 void ProjectFramesTest::saveAndOpenThroughTheMenus() {
   Rig rig;
-  // The Parts' items are where they were; the new ones stand after them.
+  // The menu's own items are where they were; the new ones stand after "Save As...".
   QStringList captions;
   for (QAction *menu : rig.frame->menuBar()->actions())
     if (menu->text() == QStringLiteral("&File"))
