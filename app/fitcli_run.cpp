@@ -17,6 +17,7 @@
 #include "app/fitcli.h"
 #include "app/fitcli_output.h"
 #include "app/fitcli_pages.h"
+#include "app/fitcli_project.h"
 #include "app/fitcli_report.h"
 #include "app/fitcli_table.h"
 #include "datatext/conversion.h"
@@ -303,6 +304,7 @@ struct fitrun {
   std::optional<PluginLibrary> plugin;
   std::optional<gnuplottexts> gnuplot; // the script and data texts to write
   bool read = false;                   // the file was read and converted
+  std::vector<std::string> modelkeys;  // per fit, for a project's fits of many models
 };
 
 // A polynomial fit reads the errors of y only through their weights. When
@@ -407,6 +409,31 @@ std::string absolutepath(const std::string &path) {
   return ec ? path : p.lexically_normal().string();
 }
 
+// A project file: its own datasets and fits, fitted again.
+void projectinput(const options &o, const std::string &path, fitrun &run) {
+  if (const std::string why = projectconflict(o); !why.empty())
+    throw stop{kExitUsage, "orvalle-fit: " + why};
+  try {
+    const project::model m = project::readfile(path);
+    if (projectneedsplugin(m)) {
+      run.plugin = loadplugin();
+      activeplugin = &*run.plugin;
+    }
+    project::refitted r = project::refit(m, run.plugin ? &*run.plugin : nullptr);
+    if (r.fits.empty())
+      throw stop{kExitUsage, "The project " + path + " holds no fits"};
+    run.title = m.chart.title;
+    run.datasets = std::move(r.datasets);
+    run.fits = std::move(r.fits);
+    run.fitdataset = std::move(r.fitdataset);
+    run.modelkeys = std::move(r.modelkeys);
+  } catch (const project::project_error &e) {
+    throw stop{kExitFitFailed, "Cannot use the project " + path + ": " + e.what()};
+  } catch (const std::bad_alloc &) {
+    throw stop{kExitFitFailed, outofmemory("read " + path)};
+  }
+}
+
 // Reads, converts and fits one file into run, and makes the gnuplot texts
 // when script is not empty. Raises stop on failure.
 void fitfile(const options &given, const std::string &file, const std::string &script,
@@ -420,6 +447,10 @@ void fitfile(const options &given, const std::string &file, const std::string &s
   }
 
   const std::string path = absolutepath(file);
+  if (isprojectinput(path)) {
+    projectinput(o, path, run);
+    return;
+  }
   std::error_code sizeerror;
   std::size_t filebytes = 0;
   if (const auto size = std::filesystem::file_size(path, sizeerror); !sizeerror) {
@@ -538,6 +569,10 @@ void fitfile(const options &given, const std::string &file, const std::string &s
       failedfit(e);
     }
   }
+}
+
+const std::string &modelkey(const fitrun &run, const options &o, std::size_t i) {
+  return i < run.modelkeys.size() ? run.modelkeys[i] : o.model.key;
 }
 
 void writeout(const std::string &text) {
@@ -778,12 +813,20 @@ int execute(const options &o) {
         } else if (o.csv) {
           if (!labels)
             labels = parameterlabels(*fits.front());
-          for (const bfit *f : fits)
-            out += csvfitrecord(*f, o.model.key, notes, labels->size());
+          for (std::size_t i = 0; i < fits.size(); ++i) {
+            // A project's fits of other models may have other parameters
+            // than the header's columns: none is put under another's name.
+            const std::vector<std::string> own = parameterlabels(*fits[i]);
+            if (own.size() > labels->size() || !std::equal(own.begin(), own.end(), labels->begin()))
+              throw stop{kExitUsage, "The fit \"" + fits[i]->name +
+                                         "\" has other parameters than the CSV header's "
+                                         "columns; use --json for fits of several models"};
+            out += csvfitrecord(*fits[i], modelkey(run, o, i), notes, labels->size());
+          }
         } else if (o.json) {
-          for (const bfit *f : fits)
+          for (std::size_t i = 0; i < fits.size(); ++i)
             out += std::string(jsonfits.empty() && out.empty() ? "\n  " : ",\n  ") +
-                   jsonfit(*f, o.model.key, notes);
+                   jsonfit(*fits[i], modelkey(run, o, i), notes);
         } else {
           out = several ? "==> " + shown + " <==\n" : "";
           if (o.report)

@@ -124,10 +124,15 @@ public:
   // does after its dialog; a table that is refused, missing or unreadable
   // is logged and no pad opens.
   void ImportTable(const QString &file);
-  // For each name in turn (the command line, dropped files): ImportTable
-  // for a table that the pad's conversion cannot read as it is (judged by
-  // its content), OpenFile otherwise.
+  // For each name in turn (the command line, dropped files): a project
+  // file, known by its content, opens as a plotter; a table that the pad's
+  // conversion cannot read as it is (judged by its content) goes to
+  // ImportTable; anything else to OpenFile.
   void OpenFiles(const QStringList &files);
+  // Opens a project file as a new plotter, every fit fitted again; a file
+  // that cannot be read or made is logged, with nothing opened. Returns
+  // the plotter, or null.
+  QWidget *OpenProject(const QString &file);
   // Puts a file just opened first in File's list of recent files (and in
   // the settings key); a failed write is a line in the log.
   void NoteRecentFile(const QString &file);
@@ -146,6 +151,9 @@ public slots:
   void FilePrintSetup();
   void Options1Click();
   void FileExit();
+  // "Save Project..." and "Open Project..." (mainform_project.cpp).
+  void FileSaveProject();
+  void FileOpenProject();
   void EditUndo();
   void EditCut();
   void EditCopy();
@@ -206,6 +214,8 @@ private:
   void StoreRecentFiles(const QStringList &files);
   // mainform_build.cpp
   void BuildMenus();
+  // The project commands in the File menu, after "Save As...".
+  void BuildProjectItems(QMenu *file);
   void BuildToolBar();
   void BuildTray();
   QAction *makeAction(QMenu *menu, const char *name, const QString &caption,

@@ -91,6 +91,8 @@ void TMainForm::BuildMenus() {
              QKeySequence(QStringLiteral("Ctrl+Alt+X")), QStringLiteral("Exit this application"),
              &TMainForm::FileExit);
 
+  BuildProjectItems(file);
+
   QMenu *edit = bar->addMenu(QStringLiteral("&Edit"));
   edit->setObjectName(QStringLiteral("EditMenu"));
   commands_[Cmd::EditUndoItem] = makeAction(

@@ -22,6 +22,7 @@
 #include <system_error>
 
 #include "datatext/tableimport.h"
+#include "engine/project.h"
 #include "frame/dialogs.h"
 #include "frame/mainform.h"
 #include "frame/recentfiles.h"
@@ -84,7 +85,12 @@ QStringList localFiles(const QMimeData *mime) {
 
 void TMainForm::OpenFiles(const QStringList &files) {
   for (const QString &file : files) {
-    if (tablePadFactory_ && tablefile(QFile::encodeName(file).toStdString()))
+    // Only a regular file is looked into: a pipe could keep the read
+    // waiting, and OpenFile explains what the others are.
+    const bool regular = WhyNotAFile(file).isEmpty();
+    if (regular && project::fileisproject(QFile::encodeName(file).toStdString()))
+      OpenProject(file);
+    else if (regular && tablePadFactory_ && tablefile(QFile::encodeName(file).toStdString()))
       ImportTable(file);
     else
       OpenFile(file);

@@ -495,6 +495,7 @@ void TFit::TitlesChanged(int code) {
   TChartlabs *w = boundWindow(*this);
   if (!w || !w->Ready)
     return;
+  setUnsaved(true);
   // New titles are applied, and nothing else.
   if (code == kLabsTitles) {
     ApplyTitles(kLabsTitles);

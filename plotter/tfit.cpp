@@ -412,7 +412,11 @@ QWidget *TFit::buildChartPage() {
 
 // ---------------------------------------------------------------------------
 
-void TFit::setCaption(const QString &caption) { setWindowTitle(caption); }
+void TFit::setCaption(const QString &caption) {
+  setWindowTitle(caption);
+  if (Unsaved)
+    setUnsaved(true); // the frame's caption keeps its mark
+}
 
 void TFit::setChartTitle(const QString &title) {
   MChart->setTitleText(title);

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "engine/chartseries.h"
 #include "engine/dataset.h"
 #include "engine/numeric.h"
+#include "engine/project.h"
 #include "engine/report.h"
 #include "engine/trendtypes.h"
 #include "frame/mdichild.h"
@@ -141,6 +143,23 @@ public:
   int currentPage() const;
   void showPage(int index);
 
+  // --- Project files (tfit_project.cpp) -----------------------------------
+  // Everything the user made here, as a project describes it.
+  project::model ProjectModel() const;
+  // Makes this new plotter's work from a project: the numbers, the
+  // datasets, every fit fitted again, the chart's titles, limits and
+  // choices. Raises project_error naming the dataset or fit that could not
+  // be made; the caller then discards the plotter.
+  void OpenProjectModel(const project::model &m);
+  // Writes the project to fileName atomically (a failed write leaves the
+  // file as it was); raises project_error with the reason.
+  void SaveProject(const QString &fileName);
+  // Whether there is work not yet kept in a project file, shown as a mark
+  // in the window's caption.
+  bool unsaved() const { return Unsaved; }
+  void setUnsaved(bool on);
+  QString ProjectFile; // the project last saved or opened, empty for none
+
   // --- Members ------------------------------------------------------------
   QString FileName;
   ownedlist<dataset> Datasets;
@@ -183,6 +202,16 @@ public:
   };
   std::vector<BandGraphs> Bands;
   std::unique_ptr<chartseries> ZeroLine;
+  // How each dataset was made (column layout), in the order of Datasets,
+  // and each fit's description with its multi fit, for the project file.
+  bool TaggedLayout = false;
+  std::vector<project::datasetrecord> DatasetSources;
+  std::map<const bfit *, project::fitrecord> FitSources;
+  std::vector<project::multirecord> MultiSources;
+  bool Unsaved = false;
+  // Set while a project's fits are made again: the charts are drawn once,
+  // at the end, rather than after every fit.
+  bool Replaying = false;
 
   // --- Controls (named as in the form) ------------------------------------
   QTabWidget *PageControl = nullptr;
@@ -332,8 +361,13 @@ private:
   bool picksWereRead(std::initializer_list<int> picks);
   rowref fixedYErrors(const drow &y, int count, bool percentage);
   rowref xErrors(const drow &x, int xe);
+  // The number in EditXErrFixed (1 when empty); raises when it is none.
+  double XErrorValue() const;
   bool yErrorsAboveZero(const drow &errors, bool threeColumns);
-  void addDataset(std::unique_ptr<dataset> d, const QColor &colour);
+  void addDataset(std::unique_ptr<dataset> d, const QColor &colour,
+                  project::datasetrecord source = {});
+  // A dataset from columns as a project describes it.
+  void addDatasetFrom(const project::datasetrecord &r);
   void fillSeries(dataset &d, const QColor &pointColour, bool scaled);
   dataset *datasetAt(int i) const;
   // The typed formula's part of the fits page (tfit_formula.cpp).
@@ -350,6 +384,15 @@ private:
   // "Fit && Plot" for the type: the fit made, fitted, listed, shown and
   // logged. A failure on the way raises after the fit is taken back out.
   void addFitOfType(trendtype type);
+  // The fit made, fitted with the solver given, listed, shown and logged;
+  // source is its description for the project file.
+  void placeFit(std::unique_ptr<bfit> fit, dataset *target, bool gauss, project::fitrecord source);
+  // A multi fit over the tagged datasets; raises after its lines are
+  // taken back out when the joint fit fails.
+  void runMultiFit(multikind kind, const std::string &name, bool gauss);
+  // The project's fits again, in order (tfit_project.cpp).
+  void replayFits(const project::model &m);
+  void applyChart(const project::chartrecord &c);
   // The fit of the type with its estimates, or null once a formula that
   // cannot be read or an estimate that is not a number has been logged.
   std::unique_ptr<bfit> makeFitWithEstimates(trendtype type);

@@ -239,7 +239,7 @@ void TFit::Replot() {
 }
 
 void TFit::RedrawCharts() {
-  if (PageControl->currentIndex() != kChartPage)
+  if (PageControl->currentIndex() != kChartPage || Replaying)
     return;
 
   // Rescale both axes; a logarithmic axis shows its values as they are.

@@ -117,7 +117,9 @@ void TFit::fillSeries(dataset &d, const QColor &pointColour, bool scaled) {
 void TFit::SetUpData(bool tagged) {
   Columns = std::make_unique<ownedlist<frow>>();
 
+  TaggedLayout = tagged;
   if (tagged) {
+    DatasetSources.assign(Datasets.count, project::datasetrecord{});
     int i = 0;
     for (item<dataset> *p = Datasets.oldest(); p; p = p->newer, ++i) {
       dataset &d = *p->obj;
@@ -137,6 +139,7 @@ void TFit::SetUpData(bool tagged) {
     }
     TrTypeClick();
     Replot();
+    setUnsaved(true); // the datasets are this plotter's work until kept
     return;
   }
 
@@ -237,7 +240,65 @@ void TFit::AddBtnClick() {
     XAxisTitle = ColumnTitles.at(xi);
   if (YAxisTitle.trimmed().isEmpty() && yi < ColumnTitles.size())
     YAxisTitle = ColumnTitles.at(yi);
-  addDataset(std::move(d), DataColorBox->selected());
+  // How it was made, for the project file.
+  project::datasetrecord source;
+  source.xcolumn = xi;
+  source.ycolumn = yi;
+  source.yerrors = ei < n ? project::errorsource{project::errorkind::column, ei, 0.0}
+                          : project::errorsource{ei == n ? project::errorkind::percentage
+                                                         : project::errorkind::absolute,
+                                                 -1, FixedError};
+  if (xe >= 0 && xe < n)
+    source.xerrors = {project::errorkind::column, xe, 0.0};
+  else if (xe >= n)
+    source.xerrors = {xe == n ? project::errorkind::percentage : project::errorkind::absolute, -1,
+                      XErrorValue()};
+  addDataset(std::move(d), DataColorBox->selected(), source);
+}
+
+double TFit::XErrorValue() const {
+  double value = 1.0;
+  QString text = EditXErrFixed->text().trimmed();
+  text.replace(QLatin1Char(','), QLatin1Char('.'));
+  if (!text.isEmpty() && !parsenumber(text.toStdString(), value))
+    throw std::runtime_error("'" + text.toStdString() + "' is not a valid floating point value");
+  return value;
+}
+
+void TFit::addDatasetFrom(const project::datasetrecord &r) {
+  const int n = static_cast<int>(Columns ? Columns->count : 0);
+  const auto column = [&](int c) {
+    if (c < 0 || c >= n)
+      throw project::project_error("column " + std::to_string(c) +
+                                   " was not read from the numbers (a cell in it is empty)");
+    return columnValues(c);
+  };
+  auto errors = [&](const project::errorsource &e, const drow &basis) -> rowref {
+    switch (e.kind) {
+    case project::errorkind::column:
+      return column(e.column);
+    case project::errorkind::percentage:
+      return project::percentagerow(basis, e.value);
+    case project::errorkind::absolute:
+      return project::absoluterow(basis.n, e.value);
+    case project::errorkind::none:
+      break;
+    }
+    return nullptr;
+  };
+  auto d = std::make_unique<dataset>(true);
+  d->name = r.name;
+  d->x = column(r.xcolumn);
+  d->y = column(r.ycolumn);
+  d->pointcount = d->filledcount = d->x->n;
+  d->yerr = errors(r.yerrors, *d->y);
+  d->xerr = errors(r.xerrors, *d->x);
+  for (const rowref &e : {d->yerr, d->xerr})
+    if (e)
+      for (double v : e->data)
+        if (!(v > 0))
+          throw project::project_error("its errors are not all above zero");
+  addDataset(std::move(d), QColor(r.colour.r, r.colour.g, r.colour.b), r);
 }
 
 rowref TFit::columnValues(int i) const {
@@ -297,14 +358,8 @@ rowref TFit::xErrors(const drow &x, int xe) {
   if (xe < n) {
     errors = columnValues(xe);
   } else {
-    double value = 1.0;
-    QString text = EditXErrFixed->text().trimmed();
-    text.replace(QLatin1Char(','), QLatin1Char('.'));
-    if (!text.isEmpty() && !parsenumber(text.toStdString(), value))
-      throw std::runtime_error("'" + text.toStdString() + "' is not a valid floating point value");
-    errors = std::make_shared<drow>(x.n);
-    for (int k = 0; k < errors->n; ++k)
-      (*errors)[k] = xe == n ? x[k] * value * 0.01 : value;
+    const double value = XErrorValue();
+    errors = xe == n ? project::percentagerow(x, value) : project::absoluterow(x.n, value);
   }
   for (double e : errors->data) {
     if (!(e > 0)) {
@@ -315,7 +370,9 @@ rowref TFit::xErrors(const drow &x, int xe) {
   return errors;
 }
 
-void TFit::addDataset(std::unique_ptr<dataset> d, const QColor &colour) {
+void TFit::addDataset(std::unique_ptr<dataset> d, const QColor &colour,
+                      project::datasetrecord source) {
+  DatasetSources.push_back(std::move(source));
   // Its series on the main chart.
   d->series = MChart->makeerrorpoints(fromQColor(colour), std::string());
   d->dcolour = fromQColor(colour);
@@ -347,6 +404,7 @@ void TFit::addDataset(std::unique_ptr<dataset> d, const QColor &colour) {
   Replot();
   frame().LogEvent(kLogPlain, false,
                    QStringLiteral("Chart Successfully Created from file - ") + FileName);
+  setUnsaved(true);
 }
 
 void TFit::EditErrFixedChange() {
@@ -450,6 +508,7 @@ void TFit::ColorBoxMChange() {
   }
   MChart->replot(QCustomPlot::rpQueuedReplot);
   DevChart->replot(QCustomPlot::rpQueuedReplot);
+  setUnsaved(true);
 }
 
 } // namespace orvalle

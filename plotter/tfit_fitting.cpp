@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <memory>
@@ -219,9 +220,28 @@ void TFit::addFitOfType(trendtype type) {
 
   // Name and dataset (the first when none is chosen).
   fit->name = TrName->currentText().toStdString();
-  dataset *target = datasetAt(TrDataset->currentIndex() >= 0 ? TrDataset->currentIndex() : 0);
+  const int chosen = TrDataset->currentIndex() >= 0 ? TrDataset->currentIndex() : 0;
+  dataset *target = datasetAt(chosen);
   if (!target)
     throw engine_error(kFailedFit, "There is no dataset to fit");
+
+  // Its description for the project file: the type, the formula or model,
+  // and the values it starts from.
+  project::fitrecord source;
+  source.type = type;
+  if (type == trendtype::formula)
+    source.model = FormulaBox->formulaText().toStdString();
+  else if (type == trendtype::custom && frame().plugin())
+    source.model = frame().plugin()->name();
+  source.dataset = chosen;
+  std::copy(std::begin(fit->par), std::end(fit->par), source.start.begin());
+  placeFit(std::move(fit), target, frame().invmatr(), std::move(source));
+}
+
+void TFit::placeFit(std::unique_ptr<bfit> fit, dataset *target, bool gauss,
+                    project::fitrecord source) {
+  source.name = fit->name;
+  source.gauss = gauss;
   fit->data = target;
   target->attach(fit.get());
 
@@ -235,7 +255,7 @@ void TFit::addFitOfType(trendtype type) {
 
   // Fit, with the solver chosen now, in the colour the dataset's series
   // has now.
-  fit->fitplot(*MChart, *DevChart, kFitPoints, frame().invmatr());
+  fit->fitplot(*MChart, *DevChart, kFitPoints, gauss);
   if (TErrPointSeries *s = errorSeries(target->series.get())) {
     const colour c = fromQColor(s->SeriesColour);
     if (fit->curve)
@@ -245,6 +265,7 @@ void TFit::addFitOfType(trendtype type) {
   }
 
   // Listed, and chosen in the details.
+  FitSources[added] = std::move(source);
   Fits.add(std::move(fit));
   CBoxDetails->addItem(qs(added->name));
   FitNamedByUser = false;
@@ -259,12 +280,14 @@ void TFit::addFitOfType(trendtype type) {
                        QStringLiteral(" with a ") + qs(added->verdictword()) +
                        QStringLiteral(" fit"));
   undo.dismiss();
+  setUnsaved(true);
 }
 
 void TFit::takeBackFit(dataset &target, const bfit *fit, int previousDetail,
                        int previousPage) noexcept {
   try {
     detach(target, fit);
+    FitSources.erase(fit);
     const int at = Fits.indexof(fit);
     if (at < 0)
       return; // never listed: the caller's pointer still owns it
@@ -309,13 +332,22 @@ void TFit::GoPlotBtnClick() {
   if (key != 10 && key != 11)
     return;
   const auto kind = key == 10 ? multikind::sameintercept : multikind::samegradient;
+  try {
+    runMultiFit(kind, multiFitName(kind), frame().invmatr());
+  } catch (...) {
+    frame().LogEvent(kLogPlain, true, QLatin1String(kCriticalFailure));
+  }
+}
+
+void TFit::runMultiFit(multikind kind, const std::string &name, bool gauss) {
   const int firstLine = static_cast<int>(Fits.count);
   // Adding to an empty list would select the first line; the chosen fit
   // stays as it was.
   const int selected = CBoxDetails->currentIndex();
+  const int group = static_cast<int>(MultiSources.size());
   try {
     std::unique_ptr<multfit> multi = makemultifit(kind);
-    multi->name = multiFitName(kind);
+    multi->name = name;
     const int count = static_cast<int>(MultiSelection->datasets.count);
     multi->makelines(count);
     std::vector<std::string> names;
@@ -331,22 +363,33 @@ void TFit::GoPlotBtnClick() {
       line->data = d;
       line->name = multilinename(multi->name, d->name);
       line->sharing = multisharingtext(kind, names, static_cast<std::size_t>(i));
+      project::fitrecord source;
+      source.type = trendtype::linear;
+      source.name = line->name;
+      source.dataset = Datasets.indexof(d);
+      std::copy(std::begin(line->par), std::end(line->par), source.start.begin());
+      source.gauss = gauss;
+      source.multifit = group;
+      source.line = i;
+      FitSources[line] = std::move(source);
     }
     for (std::unique_ptr<bfit> &line : multi->takelines()) {
-      const QString name = qs(line->name);
+      const QString lineName = qs(line->name);
       Fits.add(std::move(line));
-      CBoxDetails->addItem(name);
+      CBoxDetails->addItem(lineName);
     }
 
     CBoxDetails->setCurrentIndex(selected);
 
-    multi->fit(*MChart, *DevChart, frame().invmatr());
+    multi->fit(*MChart, *DevChart, gauss);
+    MultiSources.push_back({kind, name, gauss});
 
     FitNamedByUser = false;
     ShowLegendAsChosen();
     showPage(kChartPage);
     RedrawCharts();
     frame().LogEvent(kLogPlain, false, qs(multifitlogline(kind, windowTitle().toStdString())));
+    setUnsaved(true);
     // The multi fit goes here; its lines stay in Fits.
   } catch (...) {
     // Lines of a failed joint fit have their starting parameters and no
@@ -354,6 +397,7 @@ void TFit::GoPlotBtnClick() {
     try {
       while (static_cast<int>(Fits.count) > firstLine) {
         const int last = static_cast<int>(Fits.count) - 1;
+        FitSources.erase(fitAt(Fits, last));
         RemoveBand(fitAt(Fits, last));
         Fits.removeat(static_cast<unsigned>(last));
         if (last < CBoxDetails->count())
@@ -364,7 +408,7 @@ void TFit::GoPlotBtnClick() {
       DevChart->replot(QCustomPlot::rpQueuedReplot);
     } catch (...) {
     }
-    frame().LogEvent(kLogPlain, true, QLatin1String(kCriticalFailure));
+    throw;
   }
 }
 
@@ -404,7 +448,9 @@ void TFit::DeletetrClick() {
     if (fit->data)
       fit->data->attach(nullptr);
     RemoveBand(fit);
+    FitSources.erase(fit);
     Fits.removeat(static_cast<unsigned>(index)); // its series leave the charts
+    setUnsaved(true);
   }
   ShowLegendAsChosen();
   CBoxDetails->removeItem(index);

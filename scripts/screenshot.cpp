@@ -18,7 +18,8 @@
 // and fit the typed formula A*exp(-x/B) to it; "rclog" then puts the y axis
 // on a logarithmic scale with the legend on, "rcband" adds the 95 % band. "multi" (with "data")
 // runs a shared-gradient and a shared-intercept multi fit and shows the chart; "multipage" shows
-// the fits page after them.
+// the fits page after them. A third argument "project:PATH" opens that project file as a
+// plotter, as the command line does; with "project" as the second the chart is shown full size.
 // With ORVALLE_SHOT_FRAME set only the frame window (at its default size,
 // with the window manager's border) is saved, as the software centre shows
 // it; with ORVALLE_SHOT_DARK set the program runs in the Fusion style with
@@ -124,6 +125,8 @@ int main(int argc, char *argv[]) {
   // "table:PATH": the table imported into a pad as Import Table does.
   if (argc > 3 && QString::fromLocal8Bit(argv[3]).startsWith(QLatin1String("table:")))
     frame.ImportTable(QString::fromLocal8Bit(argv[3]).mid(6));
+  if (argc > 3 && QString::fromLocal8Bit(argv[3]).startsWith(QLatin1String("project:")))
+    frame.OpenFiles({QString::fromLocal8Bit(argv[3]).mid(8)});
   if (argc > 3 && QString::fromLocal8Bit(argv[3]) == QLatin1String("wide")) {
     QString text;
     for (int r = 1; r <= 6; ++r) {
@@ -245,6 +248,12 @@ int main(int argc, char *argv[]) {
         emit plotter->CBoxDetails->activated(1);
         if (what == QLatin1String("multipage"))
           plotter->showPage(2);
+      }
+    } else if (what == QLatin1String("project")) {
+      for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
+        plotter->parentWidget()->showMaximized();
+        plotter->showPage(3);
+        plotter->RedrawCharts();
       }
     } else if (what == QLatin1String("fits")) {
       for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>())

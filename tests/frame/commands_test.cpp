@@ -202,10 +202,16 @@ void CommandsTest::separatorsStandWhereTheMenusPutThem() {
   for (QAction *a : rig.frame->menuBar()->actions())
     titles << a->text();
   QCOMPARE(titles, (QStringList{"&File", "&Edit", "&Actions", "&Chart", "&Window", "&Help"}));
+  // Commands added beside the menus' own items (the project files, whose
+  // places frame/project_test checks) are left out here: the menus' own
+  // items keep their order and separators around them.
+  const QStringList additions = {QStringLiteral("FileOpenProjectItem"),
+                                 QStringLiteral("FileSaveProjectItem")};
   const auto layout = [&](int index) {
     QStringList out;
     for (QAction *a : rig.frame->menuBar()->actions().at(index)->menu()->actions())
-      out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+      if (!additions.contains(a->objectName()))
+        out << (a->isSeparator() ? QStringLiteral("-") : a->text());
     return out;
   };
   // Import Table (tables of other programs) stands beside Open, Recent Files

@@ -36,9 +36,10 @@ public:
   QString openFile(QWidget *, const QString &, const QString &, const QString &) override {
     return openAnswer;
   }
+  QString saveAnswer; // the file every save dialog chooses; empty: Cancel
   QString saveFile(QWidget *, const QString &, const QString &, const QString &,
                    QString *) override {
-    return QString();
+    return saveAnswer;
   }
   Answer question(QWidget *, const QString &, const QString &, bool) override {
     ++questions;
