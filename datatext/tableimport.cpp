@@ -659,8 +659,10 @@ private:
     std::vector<std::string> h;
     for (std::size_t i = 0; i < views_.size(); ++i) {
       std::string f(trim(field(i)));
+      // A header cell becomes part of a comment line: no control byte (a
+      // tab, a line break, a NUL) may end or split that line.
       std::replace_if(
-          f.begin(), f.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
+          f.begin(), f.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }, ' ');
       if (i == 0 && !f.empty() && f.front() == '#')
         f = std::string(trim(std::string_view(f).substr(1)));
       h.push_back(std::move(f));
@@ -692,8 +694,12 @@ private:
     f = trim(f);
     if (f.empty())
       return fieldkind::empty;
-    if (f.front() == '+')
+    if (f.front() == '+') {
       f.remove_prefix(1);
+      // One sign only: "++4" or "+-4" is no number.
+      if (!f.empty() && (f.front() == '+' || f.front() == '-'))
+        return fieldkind::notnumber;
+    }
     text = f;
     if (quicknumber(f))
       return fieldkind::number;

@@ -171,6 +171,15 @@ TEST(TableImport, EncodingsAndLineBreaksOfSpreadsheets) {
   EXPECT_EQ(multiline.summary.titles, (std::vector<std::string>{"Zeit (s)", "U (V)"}));
 }
 
+// A header line with control bytes (a NUL, a lone CR inside it, as a
+// damaged export holds) stays one comment line, so the text converts.
+TEST(TableImport, HeaderControlBytesStayInsideTheirComment) {
+  const std::string bytes = std::string("t\tU\x01V") + std::string(1, '\0') + "W\n1\t2\n3\t4\n";
+  const imported got = importbytes(bytes);
+  EXPECT_EQ(got.summary.datalines, 2);
+  EXPECT_EQ(got.text.find('\0'), std::string::npos);
+}
+
 TEST(TableImport, LinesOfNumbersKnowTheirLineInTheTable) {
   // Blank lines, a header over two lines (a quoted line break) and CR LF.
   collect sink;
@@ -213,6 +222,7 @@ TEST(TableImport, RefusalsNameTheLineTheColumnAndTheReason) {
       {"empty column", "t;U;\n1;2;\n3;4;\n", 2, 3, "Line 2, column 3 is empty"},
       {"open quote", "t,U\n1,2\n3,\"4\n", 3, 0, "Line 3: a quoted field is not closed"},
       {"stray quote", "t,U\n1,2\n3,4\"x\n", 3, 0, "Line 3: a stray quote"},
+      {"two signs", "t;U\n1;2\n3;++4,5\n", 3, 2, "Line 3, column 2: \"++4,5\" is not a number"},
       {"no numbers", "a,b\nc,d\n", 0, 0, "The table holds no line of numbers"},
       {"not a table", "1 2 3\n4 5 6\n", 0, 0, "No commas, semicolons or tabs separate"},
       {"thousands and decimals", "x;y\n1.234,5;2\n", 2, 1,
