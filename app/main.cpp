@@ -19,6 +19,7 @@
 #include "frame/helpwindow.h"
 #include "frame/mainform.h"
 #include "frame/pad/jotpad.h"
+#include "plotter/tfit.h"
 
 namespace {
 
@@ -113,6 +114,7 @@ int main(int argc, char *argv[]) {
       orvalle::setdecimalseparator(static_cast<char>(point[0].unicode()));
 
     orvalle::TMainForm frame;
+    frame.setPlotterFactory(&orvalle::NewPlotter);
     if (frame.startFailed())
       return 1;
     frame.setPadFactory(&orvalle::NewScratchPad);

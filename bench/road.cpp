@@ -156,6 +156,7 @@ int main(int argc, char **argv) {
   Dialogs::install(&dialogs);
 
   TMainForm frame;
+  frame.setPlotterFactory(&NewPlotter);
   if (frame.startFailed())
     return 1;
   frame.setPadFactory(&NewScratchPad);

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QString>
+#include <memory>
 
 #include "engine/logchannel.h"
 
@@ -64,6 +65,8 @@ enum LogKind : int {
   kLogPlugin = kPluginLogKind, // the plug-in library's message
 };
 
+class MdiChild;
+
 class FrameApi {
 public:
   virtual ~FrameApi() = default;
@@ -84,6 +87,9 @@ public:
 
   // Adds a child window to the frame; it becomes the active child.
   virtual QMdiSubWindow *addChild(QWidget *child) = 0;
+  // A new plotter (a ChartChild, frame/chartchild.h), not yet added; made
+  // by the factory the program gives the frame.
+  virtual std::unique_ptr<MdiChild> makePlotter() = 0;
 
   // Settings, as read at start-up or changed by Preferences.
   virtual bool invmatr() const = 0;    // true: Gaussian elimination

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/customfit.h"
+#include "frame/chartchild.h"
 #include "frame/frameapi.h"
 #include "frame/log.h"
 #include "frame/mdichild.h"
@@ -61,6 +62,9 @@ public:
   // frame; throws tableerror for a table it refuses, as readdatatext for a
   // file it cannot read. Import Table needs it.
   void setTablePadFactory(FilePadFactory factory) { tablePadFactory_ = std::move(factory); }
+  // Makes the plotters of Convert and Open Project.
+  void setPlotterFactory(PlotterFactory factory) { plotterFactory_ = std::move(factory); }
+  std::unique_ptr<MdiChild> makePlotter() override;
 
   // Start-up steps after the frame: the log window, then the About box.
   TLog *CreateLog();
@@ -263,6 +267,7 @@ private:
   PadFactory padFactory_;
   FilePadFactory filePadFactory_;
   FilePadFactory tablePadFactory_;
+  PlotterFactory plotterFactory_;
 
   // Log requests made before the log exists; handed over when it is created.
   struct PendingLine {

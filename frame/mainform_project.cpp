@@ -10,9 +10,9 @@
 
 #include "engine/project.h"
 #include "frame/application.h"
+#include "frame/chartchild.h"
 #include "frame/dialogs.h"
 #include "frame/mainform.h"
-#include "plotter/tfit.h"
 
 namespace orvalle {
 
@@ -38,23 +38,22 @@ void TMainForm::BuildProjectItems(QMenu *file) {
   file->insertAction(before, save);
   // Saving needs a plotter in front.
   save->setEnabled(false);
-  connect(MdiArea_, &QMdiArea::subWindowActivated, save, [save](QMdiSubWindow *sub) {
-    save->setEnabled(sub && qobject_cast<TFit *>(sub->widget()));
-  });
+  connect(MdiArea_, &QMdiArea::subWindowActivated, save,
+          [save](QMdiSubWindow *sub) { save->setEnabled(sub && chartChild(sub->widget())); });
 }
 
 void TMainForm::FileSaveProject() {
   try {
-    auto *plot = qobject_cast<TFit *>(activeChild());
+    ChartChild *plot = chartChild(activeChild());
     if (!plot) {
       setStatusText(QStringLiteral("Save Project keeps the work of a plotter: bring a plotter "
                                    "to the front first"));
       return;
     }
-    QString suggestion = plot->ProjectFile;
+    QString suggestion = plot->projectFile();
     if (suggestion.isEmpty()) {
-      const QFileInfo source(plot->FileName);
-      suggestion = plot->FileName.isEmpty()
+      const QFileInfo source(plot->sourceFile());
+      suggestion = plot->sourceFile().isEmpty()
                        ? QStringLiteral("project.orvp")
                        : source.absolutePath() + QLatin1Char('/') + source.completeBaseName() +
                              QStringLiteral(".orvp");
@@ -89,6 +88,10 @@ void TMainForm::FileOpenProject() {
   }
 }
 
+std::unique_ptr<MdiChild> TMainForm::makePlotter() {
+  return plotterFactory_ ? plotterFactory_(*this) : nullptr;
+}
+
 QWidget *TMainForm::OpenProject(const QString &file) {
   const auto refuse = [&](const QString &why) -> QWidget * {
     LogEvent(kLogPlain, true, QStringLiteral("The project %1 cannot be opened: %2").arg(file, why));
@@ -101,13 +104,16 @@ QWidget *TMainForm::OpenProject(const QString &file) {
     const project::model m = project::readfile(QFile::encodeName(file).toStdString());
     // Made whole before the frame shows it: a plotter that fails on the
     // way is discarded.
-    auto plot = std::make_unique<TFit>(*this);
+    std::unique_ptr<MdiChild> made = makePlotter();
+    ChartChild *plot = chartChild(made.get());
+    if (!plot)
+      return refuse(QStringLiteral("the program makes no plotters"));
     plot->OpenProjectModel(m);
-    plot->ProjectFile = file;
-    TFit *shown = plot.get();
-    addChild(plot.release()); // the frame owns its children
-    shown->setUnsaved(false);
-    shown->TrackBarChange();
+    plot->setProjectFile(file);
+    QWidget *shown = made.get();
+    addChild(made.release()); // the frame owns its children
+    plot->setUnsaved(false);
+    plot->TrackBarChange();
     LogEvent(kLogPlain, false, QStringLiteral("Project opened from ") + file);
     return shown;
   } catch (const std::exception &e) {

@@ -622,4 +622,6 @@ void TFit::closeEvent(QCloseEvent *e) {
 
 void TFit::MChartClick() {}
 
+std::unique_ptr<MdiChild> NewPlotter(FrameApi &frame) { return std::make_unique<TFit>(frame); }
+
 } // namespace orvalle

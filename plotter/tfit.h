@@ -23,6 +23,7 @@
 #include "engine/project.h"
 #include "engine/report.h"
 #include "engine/trendtypes.h"
+#include "frame/chartchild.h"
 #include "frame/mdichild.h"
 
 class QCPGraph;
@@ -82,7 +83,7 @@ public:
   }
 };
 
-class TFit : public MdiChild {
+class TFit : public MdiChild, public ChartChild {
   Q_OBJECT
 public:
   explicit TFit(FrameApi &frame, QWidget *parent = nullptr);
@@ -101,12 +102,12 @@ public:
   // The whole hand-over of a conversion: file name, caption, chart title,
   // the grid or the datasets, then UM_DATAREADY. The caller runs
   // TrackBarChange() afterwards.
-  void takeConversion(ConversionResult &r);
+  void takeConversion(ConversionResult &r) override;
   // The titles of the grid's columns (an imported table's header), given
   // before the conversion is taken: offered beside the column names on
   // "Custom Add Dataset" and made the axis titles of a dataset made from
   // them while the axes have none.
-  void setColumnTitles(const QStringList &titles) { ColumnTitles = titles; }
+  void setColumnTitles(const QStringList &titles) override { ColumnTitles = titles; }
 
   // --- Operations used by other parts of the plotter ---------------------
   // UM_DATAREADY: tagged true for the tagged layout (lParam 1).
@@ -150,15 +151,18 @@ public:
   // datasets, every fit fitted again, the chart's titles, limits and
   // choices. Raises project_error naming the dataset or fit that could not
   // be made; the caller then discards the plotter.
-  void OpenProjectModel(const project::model &m);
+  void OpenProjectModel(const project::model &m) override;
   // Writes the project to fileName atomically (a failed write leaves the
   // file as it was); raises project_error with the reason.
-  void SaveProject(const QString &fileName);
+  void SaveProject(const QString &fileName) override;
   // Whether there is work not yet kept in a project file, shown as a mark
   // in the window's caption.
   bool unsaved() const { return Unsaved; }
-  void setUnsaved(bool on);
+  void setUnsaved(bool on) override;
   QString ProjectFile; // the project last saved or opened, empty for none
+  QString projectFile() const override { return ProjectFile; }
+  void setProjectFile(const QString &file) override { ProjectFile = file; }
+  QString sourceFile() const override { return FileName; }
 
   // --- Members ------------------------------------------------------------
   QString FileName;
@@ -282,7 +286,7 @@ public slots:
   // "Custom Add Dataset" and "View Datasets" pages.
   void AddBtnClick();
   void EditErrFixedChange();
-  void TrackBarChange();
+  void TrackBarChange() override;
   void ViewCBDChange();
   void ColorBoxMChange();
 
@@ -403,5 +407,9 @@ private:
   // Runs a handler; an exception it raises is reported and ends only it.
   template <class F> void guarded(F &&f);
 };
+
+// The plotter factory the program gives its frame (TMainForm::
+// setPlotterFactory).
+std::unique_ptr<MdiChild> NewPlotter(FrameApi &frame);
 
 } // namespace orvalle

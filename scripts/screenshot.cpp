@@ -96,6 +96,7 @@ int main(int argc, char *argv[]) {
   const QString what = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("File");
 
   orvalle::TMainForm frame;
+  frame.setPlotterFactory(&orvalle::NewPlotter);
   if (frame.startFailed())
     return 1;
 #ifdef ORVALLE_HAVE_PAD

@@ -23,10 +23,10 @@
 #include "datatext/conversion.h"
 #include "datatext/conversion_hint.h"
 #include "datatext/tableimport.h"
+#include "frame/chartchild.h"
 #include "frame/dialogs.h"
 #include "frame/frameapi.h"
 #include "frame/longwork.h"
-#include "plotter/tfit.h"
 
 namespace orvalle {
 
@@ -523,7 +523,7 @@ void TJotPad::SaveAs() {
   setModified(false);
 }
 
-TFit *TJotPad::Convert() {
+MdiChild *TJotPad::Convert() {
   LongWork work(frame(), QStringLiteral("Converting %1").arg(fileName_));
   ConversionOutcome out = convertLines(
       *Memo->document(), fileName_.toStdString(), [&work](std::size_t done, std::size_t total) {
@@ -548,8 +548,13 @@ TFit *TJotPad::Convert() {
     r.caption = "Chart Compiled From - " + name.toStdString();
   }
 
-  auto owned = std::make_unique<TFit>(frame());
-  TFit *plot = owned.get();
+  std::unique_ptr<MdiChild> owned = frame().makePlotter();
+  ChartChild *plot = chartChild(owned.get());
+  if (!plot) {
+    frame().LogEvent(kLogPlain, true, QStringLiteral("The program makes no plotters"));
+    return nullptr;
+  }
+  MdiChild *made = owned.get();
   frame().addChild(owned.release()); // the frame owns its children
   if (!tagged)
     plot->setColumnTitles(columnTitles(r.grid.colcount()));
@@ -558,7 +563,7 @@ TFit *TJotPad::Convert() {
     frame().LogEvent(kLogPlain, false,
                      QStringLiteral("Chart Successfully Created from file - ") + fileName_);
   plot->TrackBarChange();
-  return plot;
+  return made;
 }
 
 bool TJotPad::eventFilter(QObject *watched, QEvent *e) {

@@ -15,7 +15,6 @@ class QPlainTextEdit;
 namespace orvalle {
 
 class FrameApi;
-class TFit;
 
 class TJotPad : public MdiChild {
   Q_OBJECT
@@ -50,7 +49,7 @@ public:
   void SaveAs();
   // Runs the conversion; returns the new plotter, or null after a failure,
   // with the cursor on the line (and the field) the failure names.
-  TFit *Convert();
+  MdiChild *Convert();
   void WordWrap();
   void UpdateMenus();
   // Puts the pad's file into the editor as an unmodified document, read in

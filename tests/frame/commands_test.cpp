@@ -33,6 +33,7 @@
 #include "frame/mainform.h"
 #include "frame/teachform.h"
 #include "frametestkit.h"
+#include "plotter/tfit.h"
 
 using namespace orvalle;
 using namespace orvalle::testkit;
@@ -53,6 +54,7 @@ struct Rig {
   explicit Rig(bool withLog = false) {
     qputenv("ORVALLE_CUSTOMFIT", "/nonexistent/libcustomfit.so");
     frame = std::make_unique<TMainForm>();
+    frame->setPlotterFactory(&NewPlotter);
     if (withLog)
       frame->CreateLog();
     frame->show();

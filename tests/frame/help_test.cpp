@@ -2,8 +2,8 @@
 // index, full-text search, the page on using help, and a missing book.
 // Covers frame/helpwindow.cpp.
 #include <QLineEdit>
-#include <QScreen>
 #include <QListWidget>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBrowser>

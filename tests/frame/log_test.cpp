@@ -18,6 +18,7 @@
 #include "frame/log.h"
 #include "frame/mainform.h"
 #include "frametestkit.h"
+#include "plotter/tfit.h"
 
 using namespace orvalle;
 using namespace orvalle::testkit;
@@ -34,6 +35,7 @@ struct Rig {
   explicit Rig(const QByteArray &plugin = "/nonexistent/libcustomfit.so") {
     qputenv("ORVALLE_CUSTOMFIT", plugin);
     frame = std::make_unique<TMainForm>();
+    frame->setPlotterFactory(&NewPlotter);
     log = frame->CreateLog();
     frame->show();
     settle();

@@ -20,6 +20,7 @@
 #include "frame/mainform.h"
 #include "frame/pad/jotpad.h"
 #include "frametestkit.h"
+#include "plotter/tfit.h"
 
 using namespace orvalle;
 using namespace orvalle::testkit;
@@ -38,6 +39,7 @@ struct Rig {
   Rig() {
     qputenv("ORVALLE_CUSTOMFIT", "/nonexistent/libcustomfit.so");
     frame = std::make_unique<TMainForm>();
+    frame->setPlotterFactory(&NewPlotter);
     frame->setPadFactory(&NewScratchPad);
     frame->CreateLog();
     frame->show();

@@ -19,6 +19,7 @@
 #include "frame/recentfiles.h"
 #include "frame/settingsstore.h"
 #include "frametestkit.h"
+#include "plotter/tfit.h"
 
 using namespace orvalle;
 using namespace orvalle::testkit;
@@ -36,6 +37,7 @@ struct Rig {
   void start() {
     qputenv("ORVALLE_CUSTOMFIT", "/nonexistent/libcustomfit.so");
     frame = std::make_unique<TMainForm>();
+    frame->setPlotterFactory(&NewPlotter);
     frame->setPadFactory(&NewScratchPad);
     frame->setFilePadFactory(&OpenScratchPad);
     frame->CreateLog();

@@ -31,6 +31,7 @@ struct Rig {
   Rig() {
     qputenv("ORVALLE_CUSTOMFIT", "/nonexistent/libcustomfit.so");
     frame = std::make_unique<TMainForm>();
+    frame->setPlotterFactory(&NewPlotter);
     frame->setPadFactory(&NewScratchPad);
     frame->CreateLog();
     frame->show();

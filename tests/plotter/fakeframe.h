@@ -16,6 +16,7 @@
 #include "engine/logchannel.h"
 #include "frame/dialogs.h"
 #include "frame/frameapi.h"
+#include "plotter/tfit.h"
 
 namespace orvalle::test {
 
@@ -52,6 +53,7 @@ public:
   }
   void setStatusText(const QString &text) override { status = text; }
   QMdiSubWindow *addChild(QWidget *) override { return nullptr; }
+  std::unique_ptr<MdiChild> makePlotter() override { return NewPlotter(*this); }
   bool invmatr() const override {
     ++invmatrReads;
     return gauss;

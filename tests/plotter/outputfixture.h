@@ -18,6 +18,7 @@
 
 #include "engine/fits.h"
 #include "frame/mainform.h"
+#include "plotter/tfit.h"
 #include "tests/plotter/plotterfixture.h"
 
 namespace orvalle::test {
@@ -165,6 +166,7 @@ struct FrameRig {
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
     qputenv("ORVALLE_CUSTOMFIT", "/nonexistent/libcustomfit.so");
     frame = std::make_unique<TMainForm>();
+    frame->setPlotterFactory(&NewPlotter);
     frame->CreateLog();
     frame->show();
     QCoreApplication::processEvents();

@@ -64,6 +64,7 @@ public:
     log.push_back({kind, error, text});
   }
   void setStatusText(const QString &) override {}
+  std::unique_ptr<MdiChild> makePlotter() override { return NewPlotter(*this); }
   QMdiSubWindow *addChild(QWidget *child) override {
     QMdiSubWindow *sub = area.addSubWindow(child);
     sub->setAttribute(Qt::WA_DeleteOnClose);
@@ -311,7 +312,7 @@ private slots:
     QVERIFY(QFile::exists(path("run8.dat")));
 
     // The conversion uses the new name.
-    TFit *plot = pad->Convert();
+    auto *plot = qobject_cast<TFit *>(pad->Convert());
     QVERIFY(plot);
     QCOMPARE(plot->FileName, path("run8.dat"));
     QCOMPARE(plot->windowTitle(), QStringLiteral("Chart Compiled From - run8.dat"));
@@ -396,7 +397,7 @@ private slots:
   void convertTaggedHandsOverTheDatasetsAndLogsOnce() {
     TJotPad *pad =
         newPad(path("t.txt"), QStringLiteral("1 2 0.1 a\n2 4 0.1 a\n3 5 0.2 b\n4 7 0.2 b"));
-    TFit *plot = pad->Convert();
+    auto *plot = qobject_cast<TFit *>(pad->Convert());
     QVERIFY(plot);
     QCOMPARE(plot->Datasets.count, 2u);
     QCOMPARE(plot->Datasets.at(0)->obj->name, std::string("Dataset a"));

@@ -117,7 +117,7 @@ private slots:
     const int n = 120000;
     const QString file = columnText(n, "\n");
     TJotPad pad(frame, QStringLiteral("/tmp/large.txt"), file);
-    TFit *plot = pad.Convert();
+    auto *plot = qobject_cast<TFit *>(pad.Convert());
     QVERIFY(plot);
     // The reference: the file's text converted straight from its lines.
     const ConversionOutcome ref =
@@ -170,7 +170,7 @@ private slots:
     TJotPad pad(frame, QStringLiteral("/tmp/t.txt"), text);
     const ConversionOutcome want =
         ConvertToChart(textlines::fromText(pad.Memo->toPlainText().toStdString()), "/tmp/t.txt");
-    TFit *plot = pad.Convert();
+    auto *plot = qobject_cast<TFit *>(pad.Convert());
     QCOMPARE(plot != nullptr, want.ok());
     if (!plot) {
       QCOMPARE(frame.log.back().text, QString::fromStdString(want.error));
@@ -255,7 +255,7 @@ private slots:
     ProgressFrame frame;
     auto *pad = qobject_cast<TJotPad *>(OpenScratchPad(frame, path));
     QVERIFY(pad);
-    TFit *plot = pad->Convert();
+    auto *plot = qobject_cast<TFit *>(pad->Convert());
     QVERIFY(plot);
     const ConversionOutcome ref = ConvertToChart(
         readtextfile(QFile::encodeName(path).toStdString()), QFile::encodeName(path).toStdString());

@@ -24,6 +24,7 @@
 #include "frame/mainform.h"
 #include "frame/messages.h"
 #include "frame/pad/jotpad.h"
+#include "plotter/tfit.h"
 #include "tests/frame/frametestkit.h"
 
 using namespace orvalle;
@@ -58,6 +59,7 @@ struct Rig {
   Rig() {
     qputenv("ORVALLE_CUSTOMFIT", "/nonexistent/libcustomfit.so");
     frame = std::make_unique<TMainForm>();
+    frame->setPlotterFactory(&NewPlotter);
     frame->setPadFactory(&NewScratchPad);
     frame->setFilePadFactory(&OpenScratchPad);
     frame->CreateLog();
