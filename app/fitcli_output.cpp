@@ -7,6 +7,7 @@
 #include "engine/fits.h"
 #include "engine/formulafit.h"
 #include "engine/information.h"
+#include "engine/report.h"
 
 namespace orvalle::cli {
 
@@ -19,18 +20,7 @@ std::string textreport(const std::vector<const bfit *> &fits) {
   return out;
 }
 
-std::vector<std::string> parameterlabels(const bfit &fit) {
-  const int np = static_cast<int>(fit.order) + 1;
-  std::vector<std::string> labels;
-  if (dynamic_cast<const lineronlym *>(&fit))
-    return {"m"};
-  if (const auto *typed = dynamic_cast<const formulafit *>(&fit))
-    return typed->model().parameters();
-  const bool lower = dynamic_cast<const polynom *>(&fit) != nullptr;
-  for (int i = 0; i < np; ++i)
-    labels.emplace_back(1, static_cast<char>((lower ? 'a' : 'A') + i));
-  return labels;
-}
+std::vector<std::string> parameterlabels(const bfit &fit) { return parameternames(fit); }
 
 std::string jsonstring(const std::string &text) {
   std::string s = "\"";

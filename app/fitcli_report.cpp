@@ -7,6 +7,7 @@
 #include "app/fitcli_report.h"
 #include "engine/chisquaretail.h"
 #include "engine/information.h"
+#include "engine/report.h"
 
 namespace orvalle::cli {
 
@@ -101,16 +102,6 @@ double scaleuncertainties(const std::vector<bfit *> &fits, int parameters) {
   return factor;
 }
 
-matr correlation(const matr &cov) {
-  matr k(cov.rows, cov.cols);
-  for (int r = 0; r < cov.rows; ++r)
-    for (int c = 0; c < cov.cols; ++c) {
-      const double vr = cov(r, r), vc = cov(c, c);
-      k(r, c) = vr > 0.0 && vc > 0.0 ? cov(r, c) / std::sqrt(vr * vc) : kNaN;
-    }
-  return k;
-}
-
 stringlist noteslines(const bfit &fit, const fitnotes &notes, bool covariance) {
   stringlist lines;
   if (notes.scaleasked) {
@@ -130,7 +121,7 @@ stringlist noteslines(const bfit &fit, const fitnotes &notes, bool covariance) {
       const matr cov = symmetriccov(fit);
       matrixlines(lines, cov, labels);
       lines.push_back("Correlation:");
-      matrixlines(lines, correlation(cov), labels);
+      matrixlines(lines, correlationof(cov), labels);
     }
   }
   return lines;
@@ -167,7 +158,7 @@ std::string jsonfit(const bfit &fit, const std::string &model, const fitnotes &n
   if (hascovariance(fit)) {
     const matr cov = symmetriccov(fit);
     s += ",\n   \"covariance\": " + jsonmatrix(cov);
-    s += ",\n   \"correlation\": " + jsonmatrix(correlation(cov));
+    s += ",\n   \"correlation\": " + jsonmatrix(correlationof(cov));
   } else {
     s += ",\n   \"covariance\": null, \"correlation\": null";
   }

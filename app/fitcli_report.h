@@ -30,10 +30,6 @@ double reducedchisq(double chisq, int dof);
 // when nu <= 0 or X / nu is not finite.
 double scaleuncertainties(const std::vector<bfit *> &fits, int parameters);
 
-// cov(i, j) / sqrt(cov(i, i) cov(j, j)); NaN where a variance is not
-// positive. Empty for an empty matrix.
-matr correlation(const matr &cov);
-
 // The lines that follow a fit's description: what scaling was applied
 // (when it was asked for) and, with covariance, the two matrices.
 stringlist noteslines(const bfit &fit, const fitnotes &notes, bool covariance);

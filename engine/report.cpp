@@ -324,12 +324,21 @@ stringlist fitdetails(const bfit &fit) {
         row(names[static_cast<std::size_t>(r)], [&](int c) { return general(fit.cov(r, c), 6); }));
   lines.push_back("correlation");
   lines.push_back(row("", [&](int c) { return names[static_cast<std::size_t>(c)]; }));
+  const matr rho = correlationof(fit.cov);
   for (int r = 0; r < n; ++r)
-    lines.push_back(row(names[static_cast<std::size_t>(r)], [&](int c) {
-      const double d = std::sqrt(fit.cov(r, r) * fit.cov(c, c));
-      return d > 0 ? general(fit.cov(r, c) / d, 4) : std::string("nan");
-    }));
+    lines.push_back(
+        row(names[static_cast<std::size_t>(r)], [&](int c) { return general(rho(r, c), 4); }));
   return lines;
+}
+
+matr correlationof(const matr &cov) {
+  matr k(cov.rows, cov.cols);
+  for (int r = 0; r < cov.rows; ++r)
+    for (int c = 0; c < cov.cols; ++c) {
+      const double vr = cov(r, r), vc = cov(c, c);
+      k(r, c) = vr > 0.0 && vc > 0.0 ? cov(r, c) / std::sqrt(vr * vc) : std::nan("");
+    }
+  return k;
 }
 
 namespace {

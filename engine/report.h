@@ -54,6 +54,9 @@ std::string resultstext(const bfit &fit, reportformat format);
 // p-value of a fit, as lines of text (for the details view and Copy
 // Results). Empty matrices where the fit has no covariance.
 stringlist fitdetails(const bfit &fit);
+// The correlation matrix of a covariance: cov(r, c) / sqrt(cov(r, r)
+// cov(c, c)), NaN where a variance is not above zero.
+matr correlationof(const matr &cov);
 
 // The standard deviation of the fitted curve at x, sqrt(g^T C g) with g the
 // model's gradient in its parameters and C the fit's covariance; NaN where

@@ -306,10 +306,11 @@ void TFit::RemoveBand(const bfit *fit) {
 
 void TFit::DrawBand(bfit &fit) {
   const auto *curve = dynamic_cast<const graphhandle *>(fit.curve.get());
-  if (!curve || !curve->graph() || std::isnan(curvesigma(fit, XLow)))
+  if (!curve || !curve->graph())
     return;
+  // A fit without a covariance (the plug-in's own model) has no band.
   const auto band = confidenceband(fit, Band, XLow, XHigh, 201, LogX);
-  if (band.empty())
+  if (band.empty() || std::isnan(band.front().lower))
     return;
   auto *lower = new QCPGraph(MChart->xAxis, MChart->yAxis); // owned by the chart
   auto *upper = new QCPGraph(MChart->xAxis, MChart->yAxis);
