@@ -373,13 +373,13 @@ void TMainForm::ChartMCAsBitmapClick() {
 }
 
 void TMainForm::ChartMCAsWMFClick() {
-  Post(UM_OUTPUT, kOutputMainWMF, kOutputMainWMF);
+  Post(UM_OUTPUT, kOutputMainVector, kOutputMainVector);
   setStatusText(
       QStringLiteral("The main chart has been copied to the clipboard as a windows metafile."));
 }
 
 void TMainForm::ChartMCAsEMFClick() {
-  Post(UM_OUTPUT, kOutputMainEMF, kOutputMainEMF);
+  Post(UM_OUTPUT, kOutputMainVectorEnhanced, kOutputMainVectorEnhanced);
   setStatusText(
       QStringLiteral("The main chart has been copied to the clipboard as a enhanced metafile."));
 }
@@ -391,13 +391,13 @@ void TMainForm::ChartRAsBitmapClick() {
 }
 
 void TMainForm::ChartRAsWMFClick() {
-  Post(UM_OUTPUT, kOutputDevWMF, kOutputDevWMF);
+  Post(UM_OUTPUT, kOutputDevVector, kOutputDevVector);
   setStatusText(QStringLiteral("The deviations in the ordinates chart has been copied to the "
                                "clipboard as a windows metafile."));
 }
 
 void TMainForm::ChartRAsEMFClick() {
-  Post(UM_OUTPUT, kOutputDevEMF, kOutputDevEMF);
+  Post(UM_OUTPUT, kOutputDevVectorEnhanced, kOutputDevVectorEnhanced);
   setStatusText(QStringLiteral("The deviations in the ordinates chart has been copied to the "
                                "clipboard as a enhanced metafile."));
 }

@@ -37,15 +37,18 @@ enum CommandMessage : int {
 static_assert(UM_SAVE > static_cast<int>(QEvent::User), "message numbers lie in Qt's user range");
 
 // The codes of UM_OUTPUT, which the frame sends alike in wParam and lParam:
-// what the active plotter prints, copies to the clipboard or redraws.
+// what the active plotter prints, copies to the clipboard or redraws. The
+// two "As Metafile" items of each chart (12 and 13, 22 and 23) both put the
+// chart's bitmap and an SVG drawing of it on the clipboard: the desktop has
+// no metafiles.
 enum OutputCode : int {
   kOutputPrint = 0,
   kOutputMainBitmap = 11,
-  kOutputMainWMF = 12,
-  kOutputMainEMF = 13,
+  kOutputMainVector = 12,         // "As Metafile (WMF)"
+  kOutputMainVectorEnhanced = 13, // "As Metafile (EMF)"
   kOutputDevBitmap = 21,
-  kOutputDevWMF = 22,
-  kOutputDevEMF = 23,
+  kOutputDevVector = 22,         // "As Metafile (WMF)"
+  kOutputDevVectorEnhanced = 23, // "As Metafile (EMF)"
   kOutputInformation = 30,
   kOutputReplot = 102, // redraw with the ranges as they are
 };

@@ -32,9 +32,6 @@ namespace orvalle {
 
 namespace {
 
-const char *const kExtensions[] = {"bmp", "jpeg", "gnu", "png", "svg", "pdf"};
-constexpr int kFilterCount = static_cast<int>(std::size(kExtensions));
-
 // Writes bytes to a file through a temporary file that is renamed over it.
 bool writeBytes(const QString &path, const QByteArray &bytes, QString *why) {
   std::string reason;
@@ -153,10 +150,12 @@ gnuplotchart gnuplotChartOf(TFit &p) {
 // ---------------------------------------------------------------------------
 
 const QStringList &ExportFilters() {
-  static const QStringList filters = {
-      QStringLiteral("Bitmap (*.bmp)"),        QStringLiteral("JPEG (*.jpeg)"),
-      QStringLiteral("Gnu Plot File (*.gnu)"), QStringLiteral("PNG (*.png)"),
-      QStringLiteral("SVG (*.svg)"),           QStringLiteral("PDF (*.pdf)")};
+  static const QStringList filters = [] {
+    QStringList list;
+    for (const exportformat &f : ExportFormats())
+      list << QString::fromLatin1(f.filter);
+    return list;
+  }();
   return filters;
 }
 
@@ -165,13 +164,28 @@ int ExportFilterIndex(const QString &filter) {
   return i < 0 ? 0 : i + 1;
 }
 
+const exportformat *ExportFormatOf(int filterIndex) {
+  const auto rows = ExportFormats();
+  if (filterIndex < 1 || filterIndex > static_cast<int>(rows.size()))
+    return nullptr;
+  return &rows[static_cast<std::size_t>(filterIndex - 1)];
+}
+
+const exportformat *ExportFormatFor(const QString &fileName) {
+  for (const exportformat &f : ExportFormats())
+    if (fileName.endsWith(QLatin1Char('.') + QLatin1String(f.suffix), Qt::CaseInsensitive))
+      return &f;
+  return nullptr;
+}
+
 QString ExportFileName(const QString &chosen, int filterIndex) {
-  if (filterIndex < 1 || filterIndex > kFilterCount || chosen.isEmpty())
+  const exportformat *format = ExportFormatOf(filterIndex);
+  if (!format || chosen.isEmpty())
     return chosen;
   const QString file = QFileInfo(chosen).fileName();
   if (file.isEmpty() || file.contains(QLatin1Char('.')))
     return chosen;
-  return chosen + QLatin1Char('.') + QLatin1String(kExtensions[filterIndex - 1]);
+  return chosen + QLatin1Char('.') + QLatin1String(format->suffix);
 }
 
 int AxisPosition(const QRect &r, const QImage &picture) {
@@ -247,6 +261,22 @@ QImage ChartsPicture(TFit &p) {
   return drawBoth(p, m, d, size);
 }
 
+bool ChartsRastered(TFit &p, const char *format, QByteArray &out, QString *why) {
+  const QImage picture = ChartsPicture(p);
+  if (picture.isNull()) {
+    *why = QStringLiteral("the charts have no size");
+    return false;
+  }
+  QBuffer buffer(&out);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, format);
+  if (!writer.write(picture)) {
+    *why = writer.errorString();
+    return false;
+  }
+  return true;
+}
+
 bool ChartsVector(TFit &p, VectorFormat format, QByteArray &out, QString *why) {
   QRect m, d;
   const QSize size = ChartsLayout(p, m, d);
@@ -310,6 +340,49 @@ bool EncodeJpeg(const QImage &image, QByteArray &out, QString *why) {
 
 // ---------------------------------------------------------------------------
 
+namespace {
+
+bool writeJpeg(TFit &p, QByteArray &out, QString *why) {
+  const QImage picture = ChartsPicture(p);
+  if (picture.isNull()) {
+    *why = QStringLiteral("the charts have no size");
+    return false;
+  }
+  return EncodeJpeg(picture, out, why);
+}
+
+constexpr exportformat kFormats[] = {
+    {exportkind::bitmap, "Bitmap (*.bmp)", "bmp", "Chart as a bitmap to ",
+     [](TFit &p, QByteArray &out, QString *why) { return ChartsRastered(p, "bmp", out, why); }},
+    {exportkind::jpeg, "JPEG (*.jpeg)", "jpeg", "Chart as a jpg to ", writeJpeg},
+    {exportkind::gnuplot, "Gnu Plot File (*.gnu)", "gnu", "Chart as a gnu plot script to ",
+     nullptr},
+    {exportkind::png, "PNG (*.png)", "png", "Chart as a png to ",
+     [](TFit &p, QByteArray &out, QString *why) { return ChartsRastered(p, "png", out, why); }},
+    {exportkind::svg, "SVG (*.svg)", "svg", "Chart as an svg to ",
+     [](TFit &p, QByteArray &out, QString *why) {
+       return ChartsVector(p, VectorFormat::Svg, out, why);
+     }},
+    {exportkind::pdf, "PDF (*.pdf)", "pdf", "Chart as a pdf to ",
+     [](TFit &p, QByteArray &out, QString *why) {
+       return ChartsVector(p, VectorFormat::Pdf, out, why);
+     }},
+};
+
+// Each row's kind is its filter number.
+constexpr bool rowsInFilterOrder() {
+  int n = 0;
+  for (const exportformat &f : kFormats)
+    if (static_cast<int>(f.kind) != ++n)
+      return false;
+  return true;
+}
+static_assert(rowsInFilterOrder(), "the export formats' rows are in filter order");
+
+} // namespace
+
+std::span<const exportformat> ExportFormats() { return kFormats; }
+
 void TFit::ExportChart() {
   QString selected;
   // The dialog opens in the data file's folder.
@@ -320,71 +393,36 @@ void TFit::ExportChart() {
   if (chosen.isEmpty())
     return;
   const int kind = ExportFilterIndex(selected);
+  const exportformat *format = ExportFormatOf(kind);
+  if (!format)
+    return;
   const QString name = ExportFileName(chosen, kind);
-  switch (kind) {
-  case 1:
-  case 2:
-  case 4:
-  case 5:
-  case 6:
+  if (format->write)
     ExportPicture(kind, name);
-    break;
-  case 3:
+  else
     ExportGnuplot(name);
-    break;
-  default:
-    break;
-  }
 }
 
 void TFit::ExportPicture(int kind, const QString &fileName) {
-  if (kind < 1 || kind > kFilterCount || kind == 3)
+  const exportformat *format = ExportFormatOf(kind);
+  if (!format || !format->write)
     return; // not a picture
   const QString caption = windowTitle();
-  auto fail = [&](const QString &why) {
+  QByteArray bytes;
+  QString why;
+  if (!format->write(*this, bytes, &why) || !writeBytes(fileName, bytes, &why)) {
     frame().LogEvent(kLogPlain, true,
                      QStringLiteral("Export of ") + caption + QStringLiteral("Chart to ") +
                          fileName + QStringLiteral(" failed: ") + why);
-  };
-  QByteArray bytes;
-  QString why;
-  if (kind == 5 || kind == 6) {
-    if (!ChartsVector(*this, kind == 5 ? VectorFormat::Svg : VectorFormat::Pdf, bytes, &why)) {
-      fail(why);
-      return;
-    }
-  } else {
-    const QImage picture = ChartsPicture(*this);
-    if (picture.isNull()) {
-      fail(QStringLiteral("the charts have no size"));
-      return;
-    }
-    if (kind == 1 || kind == 4) {
-      QBuffer buffer(&bytes);
-      buffer.open(QIODevice::WriteOnly);
-      QImageWriter writer(&buffer, kind == 1 ? "bmp" : "png");
-      if (!writer.write(picture)) {
-        fail(writer.errorString());
-        return;
-      }
-    } else if (!EncodeJpeg(picture, bytes, &why)) {
-      fail(why);
-      return;
-    }
-  }
-  if (!writeBytes(fileName, bytes, &why)) {
-    fail(why);
     return;
   }
-  static const char *const kAs[] = {"",
-                                    "Chart as a bitmap to ",
-                                    "Chart as a jpg to ",
-                                    "",
-                                    "Chart as a png to ",
-                                    "Chart as an svg to ",
-                                    "Chart as a pdf to "};
   frame().LogEvent(kLogPlain, false,
-                   QStringLiteral("Exported ") + caption + QLatin1String(kAs[kind]) + fileName);
+                   QStringLiteral("Exported ") + caption + QLatin1String(format->loggedas) +
+                       fileName);
+}
+
+void TFit::ExportPicture(exportkind kind, const QString &fileName) {
+  ExportPicture(static_cast<int>(kind), fileName);
 }
 
 void TFit::ExportGnuplot(const QString &fileName) {
@@ -403,9 +441,11 @@ void TFit::ExportGnuplot(const QString &fileName) {
                          fileName + QStringLiteral(" failed: ") + QString::fromStdString(why));
     return;
   }
-  frame().LogEvent(kLogPlain, false,
-                   QStringLiteral("Exported ") + caption +
-                       QStringLiteral("Chart as a gnu plot script to ") + fileName);
+  frame().LogEvent(
+      kLogPlain, false,
+      QStringLiteral("Exported ") + caption +
+          QLatin1String(ExportFormatOf(static_cast<int>(exportkind::gnuplot))->loggedas) +
+          fileName);
 }
 
 } // namespace orvalle

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <span>
+
 class QCPPainter;
 
 namespace orvalle {
@@ -15,8 +17,32 @@ namespace orvalle {
 class Chart;
 class TFit;
 
-// The filters of the "Export As" dialog, in order: 1 bitmap, 2 JPEG,
-// 3 gnuplot script, then the further picture formats 4 PNG, 5 SVG, 6 PDF.
+// The export's formats, one row each in the order the "Export As" dialog
+// offers them, so that the filter numbers stay 1 bitmap, 2 JPEG,
+// 3 gnuplot script, then 4 PNG, 5 SVG, 6 PDF. A new picture format is a
+// new row: its kind, filter, suffix, log words and writer.
+enum class exportkind { bitmap = 1, jpeg, gnuplot, png, svg, pdf };
+
+struct exportformat {
+  exportkind kind;
+  const char *filter; // the dialog's filter, "Bitmap (*.bmp)"
+  const char *suffix; // without the dot
+  // The log's words between the caption and the file name,
+  // "Chart as a bitmap to ".
+  const char *loggedas;
+  // The picture's bytes, or false with the reason; null for the gnuplot
+  // script, which writes a pair of files of its own.
+  bool (*write)(TFit &plotter, QByteArray &out, QString *why);
+};
+
+// Every row, in filter order.
+std::span<const exportformat> ExportFormats();
+// The row of filter number 1 to ExportFormats().size(), else null.
+const exportformat *ExportFormatOf(int filterIndex);
+// The row whose suffix a file name ends with (".svg"), else null.
+const exportformat *ExportFormatFor(const QString &fileName);
+
+// The filters of the "Export As" dialog, in the rows' order.
 const QStringList &ExportFilters();
 // 1 to 6 for one of ExportFilters(), else 0.
 int ExportFilterIndex(const QString &filter);
@@ -43,6 +69,10 @@ QImage ChartsPicture(TFit &plotter);
 // The export picture's size (empty when a chart has no size) and the two
 // rectangles its charts are drawn into, the axes lined up.
 QSize ChartsLayout(TFit &plotter, QRect &mainRect, QRect &devRect);
+
+// The export picture in a raster format Qt's image writers know ("bmp",
+// "png"), as bytes.
+bool ChartsRastered(TFit &plotter, const char *format, QByteArray &out, QString *why);
 
 // The export picture drawn as vectors: an SVG whose view box is the
 // picture's size in pixels, or a one-page PDF of as many points.

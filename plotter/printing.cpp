@@ -179,28 +179,33 @@ std::unique_ptr<QMimeData> ChartMimeData(Chart &chart, bool vector) {
 
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// The chart copies, one row per code: which chart, and whether the SVG
+// drawing goes beside the bitmap.
+struct chartcopy {
+  int code;
+  bool main;
+  bool vector;
+};
+constexpr chartcopy kChartCopies[] = {
+    {kOutputMainBitmap, true, false},        {kOutputMainVector, true, true},
+    {kOutputMainVectorEnhanced, true, true}, {kOutputDevBitmap, false, false},
+    {kOutputDevVector, false, true},         {kOutputDevVectorEnhanced, false, true},
+};
+
+} // namespace
+
 void TFit::OutputRequest(int code) {
-  auto copyChart = [](Chart *chart, bool vector) {
-    QApplication::clipboard()->setMimeData(
-        ChartMimeData(*chart, vector).release()); // the clipboard owns it
-  };
+  for (const chartcopy &c : kChartCopies)
+    if (c.code == code) {
+      QApplication::clipboard()->setMimeData(
+          ChartMimeData(c.main ? *MChart : *DevChart, c.vector).release()); // the clipboard owns it
+      return;
+    }
   switch (code) {
   case kOutputPrint:
     PrintCharts();
-    break;
-  case kOutputMainBitmap:
-    copyChart(MChart, false);
-    break;
-  case kOutputMainWMF:
-  case kOutputMainEMF:
-    copyChart(MChart, true);
-    break;
-  case kOutputDevBitmap:
-    copyChart(DevChart, false);
-    break;
-  case kOutputDevWMF:
-  case kOutputDevEMF:
-    copyChart(DevChart, true);
     break;
   case kOutputInformation:
     CopyInformation();
@@ -259,6 +264,74 @@ private:
   QCP::MarginSides devAutoMargins_;
   QMargins devMargins_;
 };
+
+// Lines the left axes of the two charts up on a measuring bitmap of the
+// page (W x H printer pixels), held in screen pixels as the charts are laid
+// out for print, and moves the rectangles' left edges to match.
+void lineUpOnPage(Chart &main, Chart &dev, QRect &mainRect, QRect &devRect, QSize page, int dpi) {
+  const int W = page.width();
+  const int H = page.height();
+  const double s = PrintScale(dpi);
+  auto toScreen = [s](const QRect &r) {
+    return QRect(static_cast<int>(std::lround(r.left() / s)),
+                 static_cast<int>(std::lround(r.top() / s)),
+                 static_cast<int>(std::lround(r.width() / s)),
+                 static_cast<int>(std::lround(r.height() / s)));
+  };
+  QRect mm = toScreen(mainRect), dm = toScreen(devRect);
+  const QRect mm0 = mm, dm0 = dm;
+  QImage measure(std::max(1, static_cast<int>(W / s)), std::max(1, static_cast<int>(H / s)),
+                 QImage::Format_RGB32);
+  // Text on it is laid out at the resolution the charts are recorded in.
+  const int screen = QPicture().logicalDpiX();
+  measure.setDotsPerMeterX(qRound(screen / 0.0254));
+  measure.setDotsPerMeterY(qRound(screen / 0.0254));
+  measure.fill(Qt::white);
+  {
+    QCPPainter mp(&measure);
+    DrawChart(main, mp, mm);
+    DrawChart(dev, mp, dm);
+  }
+  AlignAxes(mm, dm, measure);
+  mainRect.setLeft(mainRect.left() + static_cast<int>(std::lround((mm.left() - mm0.left()) * s)));
+  devRect.setLeft(devRect.left() + static_cast<int>(std::lround((dm.left() - dm0.left()) * s)));
+}
+
+// The information lines in the layout's columns, five line steps down
+// each column, in the information box's font.
+void printInformation(QPainter &painter, QPrinter &printer, const PrintLayout &layout,
+                      const QStringList &lines, const QFont &boxFont, int dpi) {
+  const QFont font(boxFont, &printer);
+  painter.setFont(font);
+  painter.setPen(Qt::black);
+  const int step = std::max(1, InfoLineStep(boxFont.pointSize(), dpi));
+  const QFontMetrics metrics(font, &printer);
+  const int ascent = metrics.ascent();
+  // Every column is as wide as the first; a line wider than a column
+  // would run into the next column or off the page, so it continues on
+  // the following line steps.
+  const int width = layout.infoColumn(1).width() - 100;
+  QStringList printed;
+  for (const QString &line : lines)
+    printed << WrapToWidth(line, metrics, width);
+  int k = 5, rows = 0, c = 1;
+  QRect R;
+  for (const QString &line : printed) {
+    // A line at the last step would hang below the column and off the
+    // printable page: the column ends one step earlier.
+    if (k + 1 >= rows) {
+      if (PrintLayout::newPageFor(c))
+        printer.newPage();
+      R = layout.infoColumn(c);
+      ++c;
+      k = 5;
+      rows = R.height() / step;
+    } else {
+      ++k;
+    }
+    painter.drawText(R.left() + 100, R.top() + k * step + ascent, line);
+  }
+}
 
 } // namespace
 
@@ -325,34 +398,9 @@ void TFit::PrintCharts() {
   if (v)
     DevChart->axisRect()->setAutoMargins(QCP::msAll);
 
-  // 7, 9. Line the two charts up on a measuring bitmap of the page, held in
-  // screen pixels as the charts are laid out for print.
-  if (m && v) {
-    const double s = PrintScale(dpi);
-    auto toScreen = [s](const QRect &r) {
-      return QRect(static_cast<int>(std::lround(r.left() / s)),
-                   static_cast<int>(std::lround(r.top() / s)),
-                   static_cast<int>(std::lround(r.width() / s)),
-                   static_cast<int>(std::lround(r.height() / s)));
-    };
-    QRect mm = toScreen(mainRect), dm = toScreen(devRect);
-    const QRect mm0 = mm, dm0 = dm;
-    QImage measure(std::max(1, static_cast<int>(W / s)), std::max(1, static_cast<int>(H / s)),
-                   QImage::Format_RGB32);
-    // Text on it is laid out at the resolution the charts are recorded in.
-    const int screen = QPicture().logicalDpiX();
-    measure.setDotsPerMeterX(qRound(screen / 0.0254));
-    measure.setDotsPerMeterY(qRound(screen / 0.0254));
-    measure.fill(Qt::white);
-    {
-      QCPPainter mp(&measure);
-      DrawChart(*MChart, mp, mm);
-      DrawChart(*DevChart, mp, dm);
-    }
-    AlignAxes(mm, dm, measure);
-    mainRect.setLeft(mainRect.left() + static_cast<int>(std::lround((mm.left() - mm0.left()) * s)));
-    devRect.setLeft(devRect.left() + static_cast<int>(std::lround((dm.left() - dm0.left()) * s)));
-  }
+  // 7, 9. Line the two charts up on a measuring bitmap of the page.
+  if (m && v)
+    lineUpOnPage(*MChart, *DevChart, mainRect, devRect, QSize(W, H), dpi);
 
   // The charts.
   if (m)
@@ -365,36 +413,7 @@ void TFit::PrintCharts() {
     QStringList lines;
     WriteInformation(lines);
     temo->setPlainText(lines.join(QLatin1Char('\n')));
-    const QFont font(temo->font(), printer);
-    painter.setFont(font);
-    painter.setPen(Qt::black);
-    const int step = std::max(1, InfoLineStep(temo->font().pointSize(), dpi));
-    const QFontMetrics metrics(font, printer);
-    const int ascent = metrics.ascent();
-    // Every column is as wide as the first; a line wider than a column
-    // would run into the next column or off the page, so it continues on
-    // the following line steps.
-    const int width = layout.infoColumn(1).width() - 100;
-    QStringList printed;
-    for (const QString &line : lines)
-      printed << WrapToWidth(line, metrics, width);
-    int k = 5, rows = 0, c = 1;
-    QRect R;
-    for (const QString &line : printed) {
-      // A line at the last step would hang below the column and off the
-      // printable page: the column ends one step earlier.
-      if (k + 1 >= rows) {
-        if (PrintLayout::newPageFor(c))
-          printer->newPage();
-        R = layout.infoColumn(c);
-        ++c;
-        k = 5;
-        rows = R.height() / step;
-      } else {
-        ++k;
-      }
-      painter.drawText(R.left() + 100, R.top() + k * step + ascent, line);
-    }
+    printInformation(painter, *printer, layout, lines, temo->font(), dpi);
   }
 
   // The job ends; a printer that failed is logged.

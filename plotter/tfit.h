@@ -55,6 +55,7 @@ class RadioGroup;
 class GridModel;
 class DatasetTableModel;
 class TErrPointSeries;
+enum class exportkind; // the export's formats (plotter/export.h)
 
 // One imported numeric column: one value per data row of the grid (the
 // header row not counted). Datasets made from the column share `values`.
@@ -322,9 +323,11 @@ public slots:
   // Information text, export, printing and the titles and axes window.
   void CopyInformation();
   void ExportChart();
-  // kind 1 bitmap, 2 JPEG, 4 PNG, 5 SVG, 6 PDF: both charts as one picture,
-  // written to fileName.
+  // kind 1 bitmap, 2 JPEG, 4 PNG, 5 SVG, 6 PDF (the export's filter
+  // numbers, plotter/export.h): both charts as one picture, written to
+  // fileName.
   void ExportPicture(int kind, const QString &fileName);
+  void ExportPicture(exportkind kind, const QString &fileName);
   // The gnuplot script fileName and its data file (".gdt").
   void ExportGnuplot(const QString &fileName);
   void OutputRequest(int code);

@@ -52,6 +52,7 @@
 #include "frame/preferences.h"
 #include "plotter/chartlabs.h"
 #include "plotter/controls.h"
+#include "plotter/export.h"
 #include "plotter/formulapanel.h"
 #include "plotter/tfit.h"
 #if __has_include("frame/pad/jotpad.h")
@@ -279,10 +280,10 @@ int main(int argc, char *argv[]) {
       return;
     for (QWidget *child : frame.childWindows())
       if (auto *plotter = qobject_cast<orvalle::TFit *>(child)) {
-        const int kind = exportTo.endsWith(QLatin1String(".svg"))   ? 5
-                         : exportTo.endsWith(QLatin1String(".pdf")) ? 6
-                                                                    : 4;
-        plotter->ExportPicture(kind, exportTo);
+        // The picture format the name's suffix names, PNG for any other.
+        const orvalle::exportformat *format = orvalle::ExportFormatFor(exportTo);
+        plotter->ExportPicture(format && format->write ? format->kind : orvalle::exportkind::png,
+                               exportTo);
         std::printf("exported %s\n", qPrintable(exportTo));
       }
   });

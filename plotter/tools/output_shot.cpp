@@ -16,6 +16,7 @@
 #include "frame/dialogs.h"
 #include "frame/messages.h"
 #include "plotter/chartlabs.h"
+#include "plotter/export.h"
 #include "plotter/tfit.h"
 #include "plotter/tools/shotkit.h"
 #include "tests/plotter/fakeframe.h"
@@ -79,8 +80,8 @@ int main(int argc, char **argv) {
   p->RedrawCharts();
   QApplication::processEvents();
 
-  p->ExportPicture(2, dir.filePath(QStringLiteral("export.jpeg")));
-  p->ExportPicture(1, dir.filePath(QStringLiteral("export.bmp")));
+  p->ExportPicture(exportkind::jpeg, dir.filePath(QStringLiteral("export.jpeg")));
+  p->ExportPicture(exportkind::bitmap, dir.filePath(QStringLiteral("export.bmp")));
   p->ExportGnuplot(dir.filePath(QStringLiteral("export.gnu")));
   frame.pdf.setOutputFileName(dir.filePath(QStringLiteral("print.pdf")));
   p->PrintCharts();
