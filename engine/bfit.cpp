@@ -5,6 +5,7 @@
 #include <deque>
 #include <limits>
 
+#include "engine/fittexts.h"
 #include "engine/logchannel.h"
 
 namespace orvalle {
@@ -59,8 +60,6 @@ const std::string kWarnings[5] = {
     "too small. Alternatively, this particular fit is not appropriate for your data. If in "
     "doubt, consult a demonstrator.",
 };
-
-const char *const kNotConverged = "Fit failed to converge try improving estimates";
 
 // Rounds v down to `places` decimals: floor(v 10^places) / 10^places. A
 // product that is not finite leaves v as it is.
@@ -260,7 +259,7 @@ void bfit::describeform(stringlist &lines, bool clear, const std::string &captio
   if (!sharing.empty())
     lines.push_back(sharing);
   if (!xerrmethod.empty())
-    lines.push_back("x errors included (" + xerrmethod + ")");
+    lines.push_back(texts::kXErrorsIncluded + xerrmethod + ")");
   if (hasverdict()) {
     const std::string &warning = verdictwarning(verdict());
     if (!warning.empty())
@@ -312,11 +311,11 @@ struct restoreerrors {
 
 void bfit::effectivevariance(bool gauss) {
   if (!data || !data->x || !data->y || !data->yerr || !data->xerr)
-    throw engine_error(kFailedFit, "The fit has no dataset with x and y errors");
+    throw engine_error(kFailedFit, texts::kNoErrorDataset);
   dataset &d = *data;
   const int n = d.x->n;
   if (d.xerr->n != n || d.yerr->n != n || d.y->n != n)
-    throw engine_error(kRowLengths, "The x errors, y errors and values differ in length");
+    throw engine_error(kRowLengths, texts::kErrorsDiffer);
   const drow &X = *d.x;
   const drow &SX = *d.xerr;
   const drow SY = *d.yerr;
@@ -330,8 +329,8 @@ void bfit::effectivevariance(bool gauss) {
     auto eff = std::make_shared<drow>(n);
     for (int round = 1;; ++round) {
       if (round > kMaxEffectiveRounds) {
-        logmessage(kNotConverged);
-        throw engine_error(kFailedFit, "The effective-variance rounds did not settle");
+        logmessage(texts::kNotConverged);
+        throw engine_error(kFailedFit, texts::kEffectiveVarianceUnsettled);
       }
       for (int i = 0; i < n; ++i) {
         if (SY[i] == 0.0) {
@@ -356,7 +355,7 @@ void bfit::effectivevariance(bool gauss) {
         break;
     }
     xweights = std::make_unique<drow>(*d.w);
-    xerrmethod = "effective variance";
+    xerrmethod = texts::kEffectiveVariance;
   } catch (...) {
     std::copy(std::begin(start), std::end(start), par);
     throw;
@@ -452,8 +451,8 @@ void bfit::iterate(const gradientfn &F, const pointfn &G) {
     }
     cov = std::move(C);
   } catch (...) {
-    logmessage(kNotConverged);
-    throw engine_error(kFailedFit, kNotConverged);
+    logmessage(texts::kNotConverged);
+    throw engine_error(kFailedFit, texts::kNotConverged);
   }
 }
 

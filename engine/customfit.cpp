@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/fittexts.h"
 #include "engine/logchannel.h"
 
 namespace orvalle {
@@ -135,7 +136,7 @@ std::string pluginfault(const PluginLibrary &lib) {
     return "The plug-in library's model name is not UTF-8 text";
   if (hascontrol(name))
     return "The plug-in library's model name holds a line break or another control character";
-  const std::string who = "The plug-in model \"" + name + "\"";
+  const std::string who = texts::kPluginModel + name + "\"";
   const int estimates = lib.customestimates ? lib.customestimates() : 0;
   if (estimates < 0 || estimates > 5)
     return who + " asks for " + std::to_string(estimates) +
@@ -405,7 +406,7 @@ customfit::customfit(PluginLibrary library) : lib_(std::move(library)) {
 }
 
 std::string customfit::who() const {
-  return "The plug-in model \"" +
+  return texts::kPluginModel +
          oneline(lib_.customfitname ? lib_.customfitname() : nullptr, kPluginNameBytes) + "\"";
 }
 
@@ -421,10 +422,10 @@ double customfit::value(double x) const {
 
 void customfit::fit(bool gauss) {
   if (!data || !data->w || !data->x || !data->y || !data->yerr)
-    throw engine_error(kFailedFit, "The fit has no weighted dataset");
+    throw engine_error(kFailedFit, texts::kNoWeightedDataset);
   const int n = data->w->n;
   if (data->x->n != n || data->y->n != n || data->yerr->n != n)
-    throw engine_error(kRowLengths, "The dataset's rows differ in length");
+    throw engine_error(kRowLengths, texts::kRowsDiffer);
   const orvalle_points pts{data->x->data.data(), data->y->data.data(), data->yerr->data.data(),
                            data->w->data.data(), n};
   orvalle_params p = paramsof(par, err);
@@ -476,7 +477,7 @@ void customfit::describe(stringlist &lines, bool clear) const {
   // How the x errors were used, after the plug-in's caption as for every
   // other model: the plug-in cannot know.
   if (!xerrmethod.empty()) {
-    const std::string line = "x errors included (" + xerrmethod + ")";
+    const std::string line = texts::kXErrorsIncluded + xerrmethod + ")";
     if (lines.size() > start)
       lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(start) + 1, line);
     else

@@ -1,4 +1,5 @@
 #include "engine/dataset.h"
+#include "engine/fittexts.h"
 
 #include <algorithm>
 #include <cmath>
@@ -146,7 +147,7 @@ double dataset::maxright() const {
 
 void dataset::checklengths() const {
   if (!w || !x || !y || w->n != x->n || w->n != y->n)
-    throw engine_error(kRowLengths, "The weights, x values and y values differ in length");
+    throw engine_error(kRowLengths, texts::kWeightsDiffer);
 }
 
 double dataset::sumw() const {

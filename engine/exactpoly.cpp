@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/fittexts.h"
 #include "engine/logchannel.h"
 
 namespace orvalle {
@@ -396,9 +397,9 @@ void expand(const mpsolution &sol, int N, double centre, long shift, mp_bitcnt_t
 exactpoly exactpolyfit(const drow &X, const drow &Y, const drow &W, int N, double centre,
                        bool gauss) {
   if (N < 1 || N > kMaxExactDegree)
-    failwith("A polynomial fit needs a degree from 1 to 10");
+    failwith(texts::kPolyDegreeRange);
   if (X.n != W.n || Y.n != W.n)
-    throw engine_error(kRowLengths, "The weights, x values and y values differ in length");
+    throw engine_error(kRowLengths, texts::kWeightsDiffer);
   double wlo = 0.0, whi = 0.0, dmax = 0.0;
   for (int i = 0; i < W.n; ++i) {
     const double w = W[i];
@@ -413,7 +414,7 @@ exactpoly exactpolyfit(const drow &X, const drow &Y, const drow &W, int N, doubl
   }
   const int distinct = distinctweighted(X, W);
   if (distinct <= N)
-    failwith("A polynomial of degree " + std::to_string(N) + " needs " + std::to_string(N + 1) +
+    failwith(texts::kPolyOfDegree + std::to_string(N) + " needs " + std::to_string(N + 1) +
              " distinct x values with a y error; the data have " + std::to_string(distinct));
   int shift = 0;
   if (dmax > 0.0)

@@ -26,13 +26,12 @@
 #include <span>
 #include <vector>
 
+#include "engine/fittexts.h"
 #include "engine/logchannel.h"
 
 namespace orvalle {
 
 namespace {
-
-const char *const kNotConverged = "Fit failed to converge try improving estimates";
 
 // Columns of the Jacobian, scaled to unit length, that the others make to
 // within this are taken as dependent.
@@ -453,7 +452,7 @@ std::string whatisundetermined(const gaussnewton &gn, const vector &p,
 // fit itself.
 std::string notminimum(const gaussnewton &gn, double scale) {
   const double s2 = 1.0 / (scale * scale);
-  return std::string(kNotConverged) + ": it stopped at chi-square " +
+  return std::string(texts::kNotConverged) + ": it stopped at chi-square " +
          generaltext(gn.chisq * s2, 8) + " where a further step would lower it by " +
          generaltext(gn.predicted * s2, 3);
 }
@@ -465,7 +464,7 @@ void formulafit::fit(bool /*gauss*/) {
   evaluations = 0;
   if (!data || !data->w || !data->x || !data->y || !data->yerr || data->x->n < data->w->n ||
       data->y->n < data->w->n)
-    fail(kNotConverged);
+    fail(texts::kNotConverged);
   const int np = count();
   if (data->w->n < fewestpoints())
     fail(fewestpointsmessage());
@@ -475,13 +474,13 @@ void formulafit::fit(bool /*gauss*/) {
   for (int k = 0; k < np; ++k)
     p[k] = par[k];
   if (!p.allFinite() || !r.setscale(p))
-    fail(kNotConverged);
+    fail(texts::kNotConverged);
 
   gaussnewton gn;
   const bool ok = minimise(r, p, gn, iterations);
   evaluations = r.evaluations();
   if (!ok || !p.allFinite())
-    fail(kNotConverged);
+    fail(texts::kNotConverged);
 
   // A parameter the data do not determine comes before the verdict on the
   // iteration: it is also the likely reason why the iteration found no
@@ -505,7 +504,7 @@ void formulafit::fit(bool /*gauss*/) {
   for (int k = 0; k < np; ++k) {
     const double e = std::sqrt(covn(k, k)) / norms[k];
     if (!std::isfinite(e) || !std::isfinite(p[k]))
-      fail(kNotConverged);
+      fail(texts::kNotConverged);
     errs[k] = e;
   }
   cov = matr(np, np);

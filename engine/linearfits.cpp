@@ -11,6 +11,7 @@
 
 #include "engine/exactpoly.h"
 #include "engine/fits.h"
+#include "engine/fittexts.h"
 #include "engine/logchannel.h"
 
 namespace orvalle {
@@ -19,9 +20,9 @@ namespace {
 
 void requirepoints(const dataset *d) {
   if (!d || !d->w || !d->x || !d->y)
-    throw engine_error(kFailedFit, "The fit has no weighted dataset");
+    throw engine_error(kFailedFit, texts::kNoWeightedDataset);
   if (d->w->n != d->x->n || d->w->n != d->y->n)
-    throw engine_error(kRowLengths, "The weights, x values and y values differ in length");
+    throw engine_error(kRowLengths, texts::kWeightsDiffer);
 }
 
 // floor(slog10(range)), or 0 for an empty range (all values equal), which
@@ -65,22 +66,16 @@ long double centredchisq(const drow &X, const drow &Y, const drow &W, long doubl
   return sum;
 }
 
-yorkline york(const dataset &d, bool through0, double slope, drow &W) {
-  if (!d.x || !d.y || !d.yerr || !d.xerr)
-    throw engine_error(kFailedFit, "The fit has no dataset with x and y errors");
-  const drow &X = *d.x;
-  const drow &Y = *d.y;
-  const drow &SX = *d.xerr;
-  const drow &SY = *d.yerr;
-  const int n = X.n;
-  if (Y.n != n || SX.n != n || SY.n != n)
-    throw engine_error(kRowLengths, "The x errors, y errors and values differ in length");
-  W = drow(n);
-  long double b = slope;
-  long double Xb = 0.0L, Yb = 0.0L, sw = 0.0L;
-  std::vector<long double> beta(static_cast<std::size_t>(n));
-  // One pass at slope b: weights, centroid and the terms beta.
-  auto pass = [&]() {
+// One dataset's York passes: at a slope b, the weights W, the weighted
+// centroid and the terms beta of every point.
+class yorkpasses {
+public:
+  yorkpasses(const dataset &d, bool through0, drow &W)
+      : X(*d.x), Y(*d.y), SX(*d.xerr), SY(*d.yerr), through0_(through0), W_(W),
+        beta_(static_cast<std::size_t>(X.n)) {}
+
+  void at(long double b) {
+    const int n = X.n;
     sw = 0.0L;
     long double swx = 0.0L, swy = 0.0L;
     for (int i = 0; i < n; ++i) {
@@ -88,64 +83,92 @@ yorkline york(const dataset &d, bool through0, double slope, drow &W) {
       const long double sx2 = static_cast<long double>(SX[i]) * SX[i];
       const long double den = sy2 + b * b * sx2;
       const long double w = SY[i] == 0.0 || den == 0.0L ? 0.0L : 1.0L / den;
-      W[i] = checked(static_cast<double>(w), "york");
+      W_[i] = checked(static_cast<double>(w), "york");
       sw += w;
       swx += w * X[i];
       swy += w * Y[i];
     }
     if (!(sw > 0.0L))
       throw engine_error(kFailedFit, "No point has a weight");
-    Xb = through0 ? 0.0L : swx / sw;
-    Yb = through0 ? 0.0L : swy / sw;
+    Xb = through0_ ? 0.0L : swx / sw;
+    Yb = through0_ ? 0.0L : swy / sw;
     for (int i = 0; i < n; ++i) {
       const long double U = X[i] - Xb, V = Y[i] - Yb;
-      beta[static_cast<std::size_t>(i)] =
-          W[i] * (U * SY[i] * SY[i] + b * V * static_cast<long double>(SX[i]) * SX[i]);
+      beta_[static_cast<std::size_t>(i)] =
+          W_[i] * (U * SY[i] * SY[i] + b * V * static_cast<long double>(SX[i]) * SX[i]);
     }
-  };
-  bool settled = false;
-  for (int round = 0; round < kMaxYorkRounds && !settled; ++round) {
-    pass();
+  }
+
+  // The slope the last pass leads to.
+  long double nextslope() const {
     long double num = 0.0L, den = 0.0L;
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < X.n; ++i) {
       const long double U = X[i] - Xb, V = Y[i] - Yb;
-      const long double wb = W[i] * beta[static_cast<std::size_t>(i)];
+      const long double wb = W_[i] * beta_[static_cast<std::size_t>(i)];
       num += wb * V;
       den += wb * U;
     }
-    const long double next = num / den;
+    return num / den;
+  }
+
+  // The line at slope b, which the last pass was made at.
+  yorkline line(long double b) const {
+    yorkline r;
+    r.slope = b;
+    r.intercept = Yb - b * Xb;
+    r.xbar = Xb;
+    r.ybar = Yb;
+    r.chisq = centredchisq(X, Y, W_, Xb, Yb, b);
+    // The adjusted abscissae Xb + beta about their weighted mean give the
+    // slope's variance; the intercept's follows from the centroid.
+    long double sxa = 0.0L;
+    for (int i = 0; i < X.n; ++i)
+      sxa += W_[i] * (Xb + beta_[static_cast<std::size_t>(i)]);
+    const long double xbar = through0_ ? 0.0L : sxa / sw;
+    long double suu = 0.0L;
+    for (int i = 0; i < X.n; ++i) {
+      const long double u = Xb + beta_[static_cast<std::size_t>(i)] - xbar;
+      suu += W_[i] * u * u;
+    }
+    if (!(suu > 0.0L))
+      throw engine_error(kFailedFit, "The x values do not spread");
+    r.vslope = 1.0L / suu;
+    r.vintercept = through0_ ? 0.0L : 1.0L / sw + xbar * xbar * r.vslope;
+    r.covariance = through0_ ? 0.0L : -xbar * r.vslope;
+    return r;
+  }
+
+private:
+  const drow &X, &Y, &SX, &SY;
+  bool through0_;
+  drow &W_;
+  std::vector<long double> beta_;
+  long double Xb = 0.0L, Yb = 0.0L, sw = 0.0L;
+};
+
+yorkline york(const dataset &d, bool through0, double slope, drow &W) {
+  if (!d.x || !d.y || !d.yerr || !d.xerr)
+    throw engine_error(kFailedFit, texts::kNoErrorDataset);
+  const int n = d.x->n;
+  if (d.y->n != n || d.xerr->n != n || d.yerr->n != n)
+    throw engine_error(kRowLengths, texts::kErrorsDiffer);
+  W = drow(n);
+  yorkpasses passes(d, through0, W);
+  long double b = slope;
+  bool settled = false;
+  for (int round = 0; round < kMaxYorkRounds && !settled; ++round) {
+    passes.at(b);
+    const long double next = passes.nextslope();
     checked(static_cast<double>(next), "york");
     settled = std::fabs(next - b) <= 1e-15L * std::fabs(next) || next == b;
     b = next;
   }
   if (!settled) {
-    logmessage("Fit failed to converge try improving estimates");
+    logmessage(texts::kNotConverged);
     throw engine_error(kFailedFit, "York's iteration did not settle");
   }
-  pass();
-  yorkline r;
-  r.slope = b;
-  r.intercept = Yb - b * Xb;
-  r.xbar = Xb;
-  r.ybar = Yb;
-  r.chisq = centredchisq(X, Y, W, Xb, Yb, b);
-  // The adjusted abscissae Xb + beta about their weighted mean give the
-  // slope's variance; the intercept's follows from the centroid.
-  long double sxa = 0.0L;
-  for (int i = 0; i < n; ++i)
-    sxa += W[i] * (Xb + beta[static_cast<std::size_t>(i)]);
-  const long double xbar = through0 ? 0.0L : sxa / sw;
-  long double suu = 0.0L;
-  for (int i = 0; i < n; ++i) {
-    const long double u = Xb + beta[static_cast<std::size_t>(i)] - xbar;
-    suu += W[i] * u * u;
-  }
-  if (!(suu > 0.0L))
-    throw engine_error(kFailedFit, "The x values do not spread");
-  r.vslope = 1.0L / suu;
-  r.vintercept = through0 ? 0.0L : 1.0L / sw + xbar * xbar * r.vslope;
-  r.covariance = through0 ? 0.0L : -xbar * r.vslope;
-  return r;
+  passes.at(b);
+  return passes.line(b);
 }
 
 } // namespace
@@ -194,7 +217,7 @@ std::string lineronlym::formula(int index) const {
 
 polynom::polynom(int degree) {
   if (degree < 1 || degree > kMaxDegree)
-    throw engine_error(kFailedFit, "A polynomial fit needs a degree from 1 to 10");
+    throw engine_error(kFailedFit, texts::kPolyDegreeRange);
   order = static_cast<std::uint16_t>(degree);
 }
 
@@ -654,7 +677,7 @@ void polynom::fit(bool gauss) {
   const int np = N + 1;
   const polypoints pts{*data->x, *data->y, *data->w, data->w->n, N};
   if (pts.n <= N)
-    throw engine_error(kFailedFit, "A polynomial of degree " + std::to_string(N) +
+    throw engine_error(kFailedFit, std::string(texts::kPolyOfDegree) + std::to_string(N) +
                                        " needs at least " + std::to_string(N + 1) + " points");
   const polyscale sc = scaleof(*data, pts);
   std::optional<cheappoly> cheap;

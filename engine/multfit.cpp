@@ -1,5 +1,6 @@
 #include "engine/multfit.h"
 
+#include "engine/fittexts.h"
 #include "engine/logchannel.h"
 
 #include <gmpxx.h>
@@ -41,13 +42,13 @@ struct jointparts {
 
 jointparts partsof(const multfit &m) {
   if (m.datasets.count == 0 || m.lines.count != m.datasets.count)
-    throw engine_error(kFailedFit, "A multi fit needs one line per dataset");
+    throw engine_error(kFailedFit, texts::kMultiNeedsLines);
   jointparts parts;
   m.datasets.each([&](dataset *d) { parts.sets.push_back(d); });
   m.lines.each([&](bfit *l) { parts.lines.push_back(l); });
   for (std::size_t j = 0; j < parts.sets.size(); ++j)
     if (!parts.sets[j] || !parts.lines[j])
-      throw engine_error(kFailedFit, "A multi fit needs one line per dataset");
+      throw engine_error(kFailedFit, texts::kMultiNeedsLines);
   return parts;
 }
 
@@ -74,7 +75,7 @@ template <class T> struct linesums {
 
 template <class T> linesums<T> sumsof(const dataset &d) {
   if (!d.w || !d.x || !d.y || d.x->n != d.w->n || d.y->n != d.w->n)
-    throw engine_error(kRowLengths, "The weights, x values and y values differ in length");
+    throw engine_error(kRowLengths, texts::kWeightsDiffer);
   const drow &X = *d.x;
   const drow &Y = *d.y;
   const drow &W = *d.w;
@@ -364,8 +365,8 @@ std::vector<std::unique_ptr<drow>> effectivevariancerounds(multfit &m,
   } guard{sets};
   for (int round = 1;; ++round) {
     if (round > bfit::kMaxEffectiveRounds) {
-      logmessage("Fit failed to converge try improving estimates");
-      throw engine_error(kFailedFit, "The effective-variance rounds did not settle");
+      logmessage(texts::kNotConverged);
+      throw engine_error(kFailedFit, texts::kEffectiveVarianceUnsettled);
     }
     effectiveweights(sets, s, samem);
     std::vector<double> before;
@@ -426,7 +427,7 @@ void writelines(const std::vector<bfit *> &lines, const jointsolution &s, bool s
     line.err[own] = checkedsqrt(checked(s.var(k), "multfit"), "multfit");
     if (!effective.empty()) {
       line.xweights = std::move(effective[j]);
-      line.xerrmethod = "effective variance";
+      line.xerrmethod = texts::kEffectiveVariance;
     }
     // The line's block of the joint covariance, in its order (a, b).
     const double c = static_cast<double>(s.cov[j]);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/fits.h"
+#include "engine/fittexts.h"
 #include "engine/logchannel.h"
 
 namespace orvalle {
@@ -17,9 +18,9 @@ const double kLn10 = std::log(10.0);
 
 void requireerrors(const dataset *d) {
   if (!d || !d->w || !d->x || !d->y || !d->yerr)
-    throw engine_error(kFailedFit, "The fit has no weighted dataset");
+    throw engine_error(kFailedFit, texts::kNoWeightedDataset);
   if (d->x->n != d->w->n || d->y->n != d->w->n || d->yerr->n != d->w->n)
-    throw engine_error(kRowLengths, "The dataset's rows differ in length");
+    throw engine_error(kRowLengths, texts::kRowsDiffer);
 }
 
 // requireerrors for the iterative fits, which log their failure line
@@ -28,7 +29,7 @@ void requireiterable(const dataset *d) {
   try {
     requireerrors(d);
   } catch (...) {
-    logmessage("Fit failed to converge try improving estimates");
+    logmessage(texts::kNotConverged);
     throw;
   }
 }

@@ -380,6 +380,75 @@ std::int64_t binom(int n, int k) {
   return r;
 }
 
+namespace {
+
+// x (finite, not zero) rounded to p significant digits as its decimal
+// digits without trailing zeros and e, so that |x| = 0.d1d2... * 10^e.
+struct decimaldigits {
+  bool negative = false;
+  std::string digits;
+  int e = 0;
+};
+
+decimaldigits roundeddigits(double x, int p) {
+  // to_chars, unlike printf, ignores the C locale (Qt sets it from the
+  // environment, which may make printf write a decimal comma).
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific, p - 1);
+  // buf: [-]d[.dddd]e[+-]xx
+  const std::string_view s(buf, static_cast<std::size_t>(res.ptr - buf));
+  decimaldigits d;
+  d.negative = s[0] == '-';
+  const std::size_t first = d.negative ? 1 : 0;
+  const std::size_t epos = s.find('e');
+  for (std::size_t i = first; i < epos; ++i)
+    if (s[i] != '.')
+      d.digits += s[i];
+  while (d.digits.size() > 1 && d.digits.back() == '0')
+    d.digits.pop_back();
+  int exp10 = 0;
+  const char *expbegin = buf + epos + 1;
+  if (*expbegin == '+')
+    ++expbegin;
+  std::from_chars(expbegin, res.ptr, exp10);
+  d.e = exp10 + 1;
+  return d;
+}
+
+// The digits with the separator placed for exponent e, without an exponent.
+std::string fixedlayout(const std::string &digits, int e, char separator) {
+  std::string out;
+  const int nd = static_cast<int>(digits.size());
+  if (e <= 0) {
+    out += '0';
+    out += separator;
+    out.append(static_cast<std::size_t>(-e), '0');
+    out += digits;
+  } else if (nd <= e) {
+    out += digits;
+    out.append(static_cast<std::size_t>(e - nd), '0');
+  } else {
+    out += digits.substr(0, static_cast<std::size_t>(e));
+    out += separator;
+    out += digits.substr(static_cast<std::size_t>(e));
+  }
+  return out;
+}
+
+// d.ddd"E"n.
+std::string exponentlayout(const std::string &digits, int e, char separator) {
+  std::string out(1, digits[0]);
+  if (digits.size() > 1) {
+    out += separator;
+    out += digits.substr(1);
+  }
+  out += 'E';
+  out += std::to_string(e - 1);
+  return out;
+}
+
+} // namespace
+
 std::string generaltext(double x, int p, char separator) {
   if (std::isnan(x))
     return "NAN";
@@ -387,66 +456,12 @@ std::string generaltext(double x, int p, char separator) {
     return x > 0 ? "INF" : "-INF";
   if (x == 0.0)
     return "0";
-  if (p < 1)
-    p = 1;
-  if (p > 17)
-    p = 17;
-  // to_chars, unlike printf, ignores the C locale (Qt sets it from the
-  // environment, which may make printf write a decimal comma).
-  char buf[64];
-  const auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific, p - 1);
-  // buf: [-]d[.dddd]e[+-]xx
-  std::string s(buf, res.ptr);
-  const bool negative = s[0] == '-';
-  if (negative)
-    s.erase(0, 1);
-  const auto epos = s.find('e');
-  int exp10 = 0;
-  {
-    std::size_t k = epos + 1;
-    const bool expnegative = s[k] == '-';
-    if (s[k] == '+' || s[k] == '-')
-      ++k;
-    for (; k < s.size(); ++k)
-      exp10 = exp10 * 10 + (s[k] - '0');
-    if (expnegative)
-      exp10 = -exp10;
-  }
-  std::string digits;
-  for (std::size_t i = 0; i < epos; ++i)
-    if (s[i] != '.')
-      digits += s[i];
-  while (digits.size() > 1 && digits.back() == '0')
-    digits.pop_back();
-  const int e = exp10 + 1; // x = 0.d1d2... * 10^e
-  std::string out = negative ? "-" : "";
-  const int nd = static_cast<int>(digits.size());
-  if (e >= -3 && e <= p) {
-    if (e <= 0) {
-      out += '0';
-      out += separator;
-      out.append(static_cast<std::size_t>(-e), '0');
-      out += digits;
-    } else {
-      if (nd <= e) {
-        out += digits;
-        out.append(static_cast<std::size_t>(e - nd), '0');
-      } else {
-        out += digits.substr(0, static_cast<std::size_t>(e));
-        out += separator;
-        out += digits.substr(static_cast<std::size_t>(e));
-      }
-    }
-  } else {
-    out += digits[0];
-    if (nd > 1) {
-      out += separator;
-      out += digits.substr(1);
-    }
-    out += 'E';
-    out += std::to_string(e - 1);
-  }
-  return out;
+  p = std::clamp(p, 1, 17);
+  const decimaldigits d = roundeddigits(x, p);
+  const std::string sign = d.negative ? "-" : "";
+  if (d.e >= -3 && d.e <= p)
+    return sign + fixedlayout(d.digits, d.e, separator);
+  return sign + exponentlayout(d.digits, d.e, separator);
 }
 
 } // namespace orvalle

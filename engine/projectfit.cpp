@@ -1,6 +1,7 @@
 // A project's fits made again without a window (see projectfit.h).
 #include "engine/projectfit.h"
 
+#include "engine/fittexts.h"
 #include "engine/multfit.h"
 #include "engine/nullcanvas.h"
 
@@ -94,7 +95,7 @@ refitted refit(const model &m, const PluginLibrary *plugin) {
     } catch (const project_error &) {
       throw;
     } catch (const std::exception &e) {
-      throw project_error(where + ": the fit failed again" +
+      throw project_error(where + texts::kFailedAgain +
                           (*e.what() ? std::string(" (") + e.what() + ")" : std::string()));
     }
   }

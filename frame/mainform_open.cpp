@@ -24,6 +24,7 @@
 #include "datatext/tableimport.h"
 #include "engine/project.h"
 #include "frame/dialogs.h"
+#include "frame/frametexts.h"
 #include "frame/mainform.h"
 #include "frame/recentfiles.h"
 #include "frame/settingsstore.h"
@@ -65,7 +66,7 @@ QString WhyNotAFile(const QString &file) {
     return QStringLiteral("%1 is a socket, not a file").arg(name);
   if (S_ISREG(m))
     return {};
-  return QStringLiteral("%1 is not a regular file").arg(name);
+  return frametexts::notRegularFile(name);
 }
 
 namespace {

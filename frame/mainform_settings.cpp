@@ -12,6 +12,7 @@
 #include "engine/pluginpath.h"
 #include "frame/application.h"
 #include "frame/dialogs.h"
+#include "frame/frametexts.h"
 #include "frame/log.h"
 #include "frame/mainform.h"
 #include "frame/settingsstore.h"
@@ -40,9 +41,6 @@ void must(bool ok, const char *name) {
 // 1899.
 constexpr double kFirstStoredDay = -693593;
 constexpr double kLastStoredDay = 2958466;
-
-const QString kKeyMissing = QStringLiteral("Vantrel Registry Key Missing");
-const QString kSubKeyMissing = QStringLiteral("Vantrel SubKey Registry Key Missing");
 
 } // namespace
 
@@ -157,14 +155,14 @@ void TMainForm::SetInitDir(bool enabled) {
     if (auto key = SettingsKey::open(false)) {
       const auto dir = key->readString(QStringLiteral("initdir"));
       if (!dir) {
-        SettingsFailure(kSubKeyMissing);
+        SettingsFailure(frametexts::subKeyMissing());
         return;
       }
       openDir_ = *dir;
       if (!QFileInfo(*dir).isDir())
         initdirbool_ = false;
     } else {
-      SettingsFailure(kKeyMissing);
+      SettingsFailure(frametexts::keyMissing());
     }
   }
   if (!initdirbool_) {
@@ -178,13 +176,12 @@ void TMainForm::SetInvMatr(bool value) {
   invmatr_ = value;
   if (auto key = SettingsKey::open(false)) {
     if (!key->writeDword(QStringLiteral("invmatr"), value ? 1 : 0))
-      SettingsFailure(kSubKeyMissing);
+      SettingsFailure(frametexts::subKeyMissing());
     else if (!key->flush())
       LogEvent(kLogPlain, true,
-               QStringLiteral("The settings cannot be written to %1: %2")
-                   .arg(SettingsKey::fileName(), key->writeError()));
+               frametexts::settingsNotWritten(SettingsKey::fileName(), key->writeError()));
   } else {
-    SettingsFailure(kKeyMissing);
+    SettingsFailure(frametexts::keyMissing());
   }
 }
 
@@ -201,9 +198,8 @@ void TMainForm::BindPlugin() {
   if (!QFileInfo(path).isFile()) {
     // A FIFO or a device is no library (and loading one could hang).
     LogEvent(kLogPlain, false,
-             no + (QFileInfo::exists(path) ? QStringLiteral("%1 is not a regular file")
-                                           : QStringLiteral("%1 was not found"))
-                      .arg(path));
+             no + (QFileInfo::exists(path) ? frametexts::notRegularFile(path)
+                                           : QStringLiteral("%1 was not found").arg(path)));
     return;
   }
   // Its first calls are tried in a child process: a library that crashes or

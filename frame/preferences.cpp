@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "frame/accessiblenames.h"
+#include "frame/frametexts.h"
 #include "frame/log.h"
 #include "frame/mainform.h"
 #include "frame/settingsstore.h"
@@ -78,10 +79,9 @@ void TPreferences::SetOpenDirClick() {
 }
 
 void TPreferences::OKClick() {
-  const QString subKeyMissing = QStringLiteral("Vantrel SubKey Registry Key Missing");
   auto key = SettingsKey::open(false);
   if (!key)
-    frame_.LogEvent(kLogPlain, true, QStringLiteral("Vantrel Registry Key Missing"));
+    frame_.LogEvent(kLogPlain, true, frametexts::keyMissing());
   const auto write = [&key](const QString &name, quint32 value) {
     return key && key->writeDword(name, value);
   };
@@ -102,13 +102,12 @@ void TPreferences::OKClick() {
   ok = ok && write(QStringLiteral("samplefits"), CBsamples_->isChecked() ? 1 : 0) &&
        write(QStringLiteral("trayicon"), CBTrayIcon_->isChecked() ? 1 : 0);
   if (!ok) {
-    frame_.LogEvent(kLogPlain, true, subKeyMissing);
+    frame_.LogEvent(kLogPlain, true, frametexts::subKeyMissing());
     return;
   }
   if (!key->flush()) {
     frame_.LogEvent(kLogPlain, true,
-                    QStringLiteral("The settings cannot be written to %1: %2")
-                        .arg(SettingsKey::fileName(), key->writeError()));
+                    frametexts::settingsNotWritten(SettingsKey::fileName(), key->writeError()));
     return;
   }
   key.reset(); // written; SetInitDir reads the key afresh

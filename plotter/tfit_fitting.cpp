@@ -17,6 +17,7 @@
 
 #include "datatext/conversion.h"
 #include "engine/bfit.h"
+#include "engine/fittexts.h"
 #include "engine/formula.h"
 #include "engine/information.h"
 #include "engine/multfit.h"
@@ -36,7 +37,6 @@ constexpr int kChartPage = 3;
 constexpr int kFitPoints = 1000;
 
 const char *const kBadEstimates = "Unable To Convert Estimates To Numbers";
-const char *const kCriticalFailure = "Critical Failure Occurred In Fitted The Chosen Line";
 
 QString qs(const std::string &s) { return QString::fromStdString(s); }
 
@@ -181,7 +181,7 @@ void TFit::AddTrClick() {
     addFitOfType(TrendTypes[static_cast<std::size_t>(index)]);
   } catch (...) {
     // addFitOfType has already taken back whatever the failed fit had added.
-    frame().LogEvent(kLogPlain, true, QLatin1String(kCriticalFailure));
+    frame().LogEvent(kLogPlain, true, QLatin1String(texts::kCriticalFailure));
   }
 }
 
@@ -335,7 +335,7 @@ void TFit::GoPlotBtnClick() {
   try {
     runMultiFit(kind, multiFitName(kind), frame().invmatr());
   } catch (...) {
-    frame().LogEvent(kLogPlain, true, QLatin1String(kCriticalFailure));
+    frame().LogEvent(kLogPlain, true, QLatin1String(texts::kCriticalFailure));
   }
 }
 
@@ -359,7 +359,7 @@ void TFit::runMultiFit(multikind kind, const std::string &name, bool gauss) {
       bfit *line = multi->line(i);
       dataset *d = MultiSelection->datasets.at(static_cast<unsigned>(i))->obj;
       if (!line || !d)
-        throw engine_error(kFailedFit, "A multi fit needs one line per dataset");
+        throw engine_error(kFailedFit, texts::kMultiNeedsLines);
       line->data = d;
       line->name = multilinename(multi->name, d->name);
       line->sharing = multisharingtext(kind, names, static_cast<std::size_t>(i));

@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "engine/bfit.h"
+#include "engine/fittexts.h"
 #include "engine/formula.h"
 #include "engine/multfit.h"
 #include "frame/frameapi.h"
@@ -264,10 +265,10 @@ void TFit::replayFits(const project::model &m) {
       try {
         placeFit(std::move(fit), datasetAt(f.dataset), f.gauss, f);
       } catch (const std::exception &e) {
-        throw project::project_error(where + ": the fit failed again (" + e.what() + ")");
+        throw project::project_error(where + texts::kFailedAgain + " (" + e.what() + ")");
       }
       if (Fits.count != before + 1)
-        throw project::project_error(where + ": the fit failed again");
+        throw project::project_error(where + texts::kFailedAgain);
       ++i;
       continue;
     }
