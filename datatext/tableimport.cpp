@@ -59,34 +59,39 @@ void appendutf8(std::string &out, char32_t c) {
   }
 }
 
+// What a UTF-8 lead byte announces: the sequence's length (0 for a byte
+// that cannot start one) and the range of the byte after it.
+struct utf8lead {
+  int len = 0;
+  unsigned char lo = 0x80, hi = 0xBF;
+};
+
+utf8lead leadof(unsigned char c) {
+  if (c < 0x80)
+    return {1};
+  if (c >= 0xC2 && c <= 0xDF)
+    return {2};
+  if (c >= 0xE0 && c <= 0xEF)
+    return {3, static_cast<unsigned char>(c == 0xE0 ? 0xA0 : 0x80),
+            static_cast<unsigned char>(c == 0xED ? 0x9F : 0xBF)};
+  if (c >= 0xF0 && c <= 0xF4)
+    return {4, static_cast<unsigned char>(c == 0xF0 ? 0x90 : 0x80),
+            static_cast<unsigned char>(c == 0xF4 ? 0x8F : 0xBF)};
+  return {};
+}
+
 // The length of the UTF-8 sequence that starts at s[0 .. n): 0 when it is
 // not well-formed, -1 when it is cut off by the end.
 int utf8length(const unsigned char *s, std::size_t n) {
-  const unsigned char c = s[0];
-  int len = 0;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (c < 0x80)
-    return 1;
-  if (c >= 0xC2 && c <= 0xDF)
-    len = 2;
-  else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3;
-    lo = c == 0xE0 ? 0xA0 : 0x80;
-    hi = c == 0xED ? 0x9F : 0xBF;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4;
-    lo = c == 0xF0 ? 0x90 : 0x80;
-    hi = c == 0xF4 ? 0x8F : 0xBF;
-  } else
-    return 0;
-  for (int k = 1; k < len; ++k) {
+  const utf8lead lead = leadof(s[0]);
+  for (int k = 1; k < lead.len; ++k) {
     if (static_cast<std::size_t>(k) >= n)
       return -1;
     const unsigned char b = s[k];
-    if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF))
+    if (b < (k == 1 ? lead.lo : 0x80) || b > (k == 1 ? lead.hi : 0xBF))
       return 0;
   }
-  return len;
+  return lead.len;
 }
 
 // The encoding of a text's start, and how many bytes of byte-order mark it

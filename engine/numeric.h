@@ -7,7 +7,8 @@
 //
 // Floating-point faults (division by zero, invalid operation, overflow) are
 // detected by checking results: every operation that can produce one tests
-// its result and throws fpfault. Underflow and inexact results pass.
+// its result and throws engine_error(kFloatingPoint). Underflow and inexact
+// results pass.
 #pragma once
 
 #include <cstdint>

@@ -157,11 +157,48 @@ bool SettingsKey::writeDouble(const QString &name, double value) {
   return writeBinary(name, bytes);
 }
 
+namespace {
+
+// A name of letters, digits and underscores of ASCII.
+bool plainName(const QString &name) {
+  if (name.isEmpty())
+    return false;
+  for (QChar c : name)
+    if (c.unicode() >= 128 || !(c.isLetterOrNumber() || c == QLatin1Char('_')))
+      return false;
+  return true;
+}
+
+// value quoted, with the escapes QSettings reads back: \\ and \" for
+// themselves, \xHHHH for control and non-ASCII characters (and for a hex
+// digit right after one, which would otherwise join its number).
+QByteArray quotedIniValue(QString value) {
+  if (value.startsWith(QLatin1Char('@')))
+    value.prepend(QLatin1Char('@'));
+  QByteArray out = "\"";
+  bool escapedlast = false;
+  for (QChar c : value) {
+    const char16_t u = c.unicode();
+    const bool hexdigit =
+        (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
+    if (u < 0x20 || u >= 0x7F || (escapedlast && hexdigit)) {
+      out += "\\x" + QByteArray::number(u, 16);
+      escapedlast = true;
+      continue;
+    }
+    escapedlast = false;
+    if (u == '\\' || u == '"')
+      out += '\\';
+    out += static_cast<char>(u);
+  }
+  out += '"';
+  return out;
+}
+
+} // namespace
+
 QByteArray SettingsKey::iniText() const {
-  // Every value the key holds is one text; the names are plain words. A value
-  // is written quoted, with the escapes QSettings reads back: \\ and \" for
-  // themselves, \xHHHH for control and non-ASCII characters (and for a hex
-  // digit right after one, which would otherwise join its number).
+  // Every value the key holds is one text; the names are plain words.
   QMap<QString, QString> values;
   for (const QString &name : settings_->allKeys()) {
     const QVariant v = settings_->value(name);
@@ -172,32 +209,12 @@ QByteArray SettingsKey::iniText() const {
     values.insert(it.key(), it.value());
   QByteArray out = "[General]\n";
   for (auto it = values.cbegin(); it != values.cend(); ++it) {
-    bool plainname = !it.key().isEmpty();
-    for (QChar c : it.key())
-      plainname = plainname && c.unicode() < 128 && (c.isLetterOrNumber() || c == QLatin1Char('_'));
-    if (!plainname)
+    if (!plainName(it.key()))
       continue;
     out += it.key().toLatin1();
-    out += "=\"";
-    QString value = it.value();
-    if (value.startsWith(QLatin1Char('@')))
-      value.prepend(QLatin1Char('@'));
-    bool escapedlast = false;
-    for (QChar c : value) {
-      const char16_t u = c.unicode();
-      const bool hexdigit =
-          (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
-      if (u < 0x20 || u >= 0x7F || (escapedlast && hexdigit)) {
-        out += "\\x" + QByteArray::number(u, 16);
-        escapedlast = true;
-        continue;
-      }
-      escapedlast = false;
-      if (u == '\\' || u == '"')
-        out += '\\';
-      out += static_cast<char>(u);
-    }
-    out += "\"\n";
+    out += '=';
+    out += quotedIniValue(it.value());
+    out += '\n';
   }
   return out;
 }

@@ -12,8 +12,10 @@
 
 #include "datatext/conversion.h"
 #include "engine/bfit.h"
+#include "engine/fittexts.h"
 #include "engine/multfit.h"
 #include "frame/frameapi.h"
+#include "frame/frametexts.h"
 #include "plotter/charts.h"
 #include "plotter/controls.h"
 #include "plotter/errpointseries.h"
@@ -29,9 +31,6 @@ const QColor DatasetColours[10] = {
     QColor(255, 0, 0),     QColor(192, 192, 192), QColor(128, 0, 0),   QColor(255, 0, 255),
     QColor(166, 202, 240), QColor(0, 0, 128),
 };
-
-const char *const kErrorText = "Y error points can not contain ZERO or MINIUS values";
-const char *const kXErrorText = "X error points can not contain ZERO or NEGATIVE values";
 
 // Appends an item to a list without changing its selection or, for an
 // editable list, its text.
@@ -328,7 +327,7 @@ rowref TFit::fixedYErrors(const drow &y, int count, bool percentage) {
   for (int k = 0; k < errors->n; ++k) {
     const double e = percentage ? y[k] * FixedError * 0.01 : FixedError;
     if (!(e > 0)) {
-      frame().LogEvent(kLogPlain, true, QString::fromLatin1(kErrorText));
+      frame().LogEvent(kLogPlain, true, QString::fromLatin1(texts::kBadYErrors));
       return nullptr;
     }
     (*errors)[k] = e;
@@ -363,7 +362,7 @@ rowref TFit::xErrors(const drow &x, int xe) {
   }
   for (double e : errors->data) {
     if (!(e > 0)) {
-      frame().LogEvent(kLogPlain, true, QString::fromLatin1(kXErrorText));
+      frame().LogEvent(kLogPlain, true, QString::fromLatin1(texts::kBadXErrors));
       return nullptr;
     }
   }
@@ -402,50 +401,40 @@ void TFit::addDataset(std::unique_ptr<dataset> d, const QColor &colour,
   // The track bar, the axis ranges and the log follow.
   TrackBarChange();
   Replot();
-  frame().LogEvent(kLogPlain, false,
-                   QStringLiteral("Chart Successfully Created from file - ") + FileName);
+  frame().LogEvent(kLogPlain, false, frametexts::chartCreatedFrom() + FileName);
   setUnsaved(true);
 }
 
-void TFit::EditErrFixedChange() {
-  const QString text = EditErrFixed->text();
-  if (text.isEmpty()) {
-    FixedError = 1.0;
-    return;
-  }
+namespace {
 
-  // Keep digits, the first '.', one exponent letter with no '.' after it,
-  // and a '-' only directly after the exponent letter.
+// What the fixed-error box keeps of a text: digits, the first '.', one
+// exponent letter with no '.' after it, and a '-' only directly after the
+// exponent letter.
+QString fixedErrorChars(const QString &text) {
   QString clean;
   bool point = false;
   bool exponent = false;
   for (QChar ch : text) {
+    const bool letter = ch == QLatin1Char('e') || ch == QLatin1Char('E');
     if (ch.isDigit() && ch.unicode() < 128) {
       clean += ch;
-    } else if (ch == QLatin1Char('.')) {
-      if (!point && !exponent) {
-        clean += ch;
-        point = true;
-      }
-    } else if (ch == QLatin1Char('e') || ch == QLatin1Char('E')) {
-      if (!exponent) {
-        clean += ch;
-        exponent = true;
-      }
-    } else if (ch == QLatin1Char('-')) {
-      if (!clean.isEmpty() &&
-          (clean.back() == QLatin1Char('e') || clean.back() == QLatin1Char('E')))
-        clean += ch;
+    } else if (ch == QLatin1Char('.') && !point && !exponent) {
+      clean += ch;
+      point = true;
+    } else if (letter && !exponent) {
+      clean += ch;
+      exponent = true;
+    } else if (ch == QLatin1Char('-') && !clean.isEmpty() &&
+               (clean.back() == QLatin1Char('e') || clean.back() == QLatin1Char('E'))) {
+      clean += ch;
     }
   }
-  if (clean != text) {
-    // Setting the text runs this handler again on the clean text, which
-    // then reads the value.
-    EditErrFixed->setText(clean);
-    return;
-  }
+  return clean;
+}
 
-  QString copy = clean;
+// A kept text completed to a number: ".5" is 0.5, "e3" 1e3, "2e" 2 and
+// "2e-" 2e-1.
+QString completedNumber(QString copy) {
   copy.replace(QLatin1Char('E'), QLatin1Char('e'));
   if (copy.startsWith(QLatin1Char('.')))
     copy.prepend(QLatin1Char('0'));
@@ -455,6 +444,25 @@ void TFit::EditErrFixedChange() {
     copy.chop(1);
   if (copy.endsWith(QLatin1Char('-')))
     copy.append(QLatin1Char('1'));
+  return copy;
+}
+
+} // namespace
+
+void TFit::EditErrFixedChange() {
+  const QString text = EditErrFixed->text();
+  if (text.isEmpty()) {
+    FixedError = 1.0;
+    return;
+  }
+  const QString clean = fixedErrorChars(text);
+  if (clean != text) {
+    // Setting the text runs this handler again on the clean text, which
+    // then reads the value.
+    EditErrFixed->setText(clean);
+    return;
+  }
+  const QString copy = completedNumber(clean);
   if (copy.isEmpty()) {
     FixedError = 1.0;
     return;

@@ -87,6 +87,37 @@ bool loglinearstart(const orvalle_points &p, double &A, double &B) {
   return isreal(A) && isreal(B);
 }
 
+// One Gauss-Newton step from (A, B), halved until it does not raise the
+// chi-square; A, B and s move to the new point. converged tells whether the
+// step was negligible, or no step lowers the chi-square (the minimum).
+// False when the normal matrix is singular.
+bool dampedstep(double &A, double &B, sums &s, const orvalle_points &pts, bool &converged) {
+  const double det = s.aa * s.bb - s.ab * s.ab;
+  if (!(det > 0.0) || !isreal(det))
+    return false;
+  double dA = (s.bb * s.ga - s.ab * s.gb) / det;
+  double dB = (s.aa * s.gb - s.ab * s.ga) / det;
+  for (int half = 0; half < 40; ++half) {
+    const double nA = A + dA, nB = B + dB;
+    if (nB != 0.0 && isreal(nA) && isreal(nB)) {
+      const sums t = evaluate(nA, nB, pts);
+      if (isreal(t.chisq) && t.chisq <= s.chisq) {
+        converged =
+            std::fabs(dA) <= 1e-12 * std::fabs(nA) && std::fabs(dB) <= 1e-12 * std::fabs(nB);
+        converged = converged || s.chisq - t.chisq <= 1e-15 * s.chisq;
+        A = nA;
+        B = nB;
+        s = t;
+        return true;
+      }
+    }
+    dA /= 2;
+    dB /= 2;
+  }
+  converged = true; // no step lowers the chi-square: at its minimum
+  return true;
+}
+
 } // namespace
 
 EXPORT int orvalle_plugin_abi(void) { return ORVALLE_PLUGIN_ABI_VERSION; }
@@ -121,34 +152,9 @@ EXPORT int customfit_fit(orvalle_params *p, const orvalle_points *pts, int /*gau
   }
   sums s = evaluate(A, B, *pts);
   bool converged = false;
-  for (int it = 0; it < 200 && !converged; ++it) {
-    const double det = s.aa * s.bb - s.ab * s.ab;
-    if (!(det > 0.0) || !isreal(det))
+  for (int it = 0; it < 200 && !converged; ++it)
+    if (!dampedstep(A, B, s, *pts, converged))
       break;
-    double dA = (s.bb * s.ga - s.ab * s.gb) / det;
-    double dB = (s.aa * s.gb - s.ab * s.ga) / det;
-    bool improved = false;
-    for (int half = 0; half < 40; ++half) {
-      const double nA = A + dA, nB = B + dB;
-      if (nB != 0.0 && isreal(nA) && isreal(nB)) {
-        const sums t = evaluate(nA, nB, *pts);
-        if (isreal(t.chisq) && t.chisq <= s.chisq) {
-          converged =
-              std::fabs(dA) <= 1e-12 * std::fabs(nA) && std::fabs(dB) <= 1e-12 * std::fabs(nB);
-          converged = converged || s.chisq - t.chisq <= 1e-15 * s.chisq;
-          A = nA;
-          B = nB;
-          s = t;
-          improved = true;
-          break;
-        }
-      }
-      dA /= 2;
-      dB /= 2;
-    }
-    if (!improved)
-      converged = true; // no step lowers the chi-square: at its minimum
-  }
   const double det = s.aa * s.bb - s.ab * s.ab;
   if (!converged || !(det > 0.0) || !isreal(det) || !isreal(A) || !isreal(B)) {
     logtext("Exponential decay fit failed to converge");
