@@ -74,6 +74,7 @@ private slots:
   void pngIsThePictureExactly();
   void svgRendersAtTheChartsSize();
   void pdfIsOnePageOfTheChartsSize();
+  void everyPictureRowWritesItsOwnFormat();
 
 private:
   // Exports through the dialog with the given filter; the log's last line
@@ -190,6 +191,58 @@ void PictureFormatsTest::pdfIsOnePageOfTheChartsSize() {
   const QImage page(dir_->filePath(QStringLiteral("page.png")));
   QVERIFY(!page.isNull());
   looksLikeTheCharts(page.convertToFormat(QImage::Format_RGB32), *plotter);
+}
+
+// Each picture row, chosen through the dialog, writes a file that begins
+// with its own format's signature and is logged with its own words; a
+// name's suffix finds its row whatever its case.
+void PictureFormatsTest::everyPictureRowWritesItsOwnFormat() {
+  struct expected {
+    exportkind kind;
+    QByteArray start; // the first bytes, or text found near the start for SVG
+    QString as;
+  };
+  const expected table[] = {
+      {exportkind::bitmap, QByteArray("BM"), QStringLiteral("Chart as a bitmap to ")},
+      {exportkind::jpeg, QByteArray("\xFF\xD8\xFF"), QStringLiteral("Chart as a jpg to ")},
+      {exportkind::png, QByteArray("\x89PNG\r\n\x1A\n"), QStringLiteral("Chart as a png to ")},
+      {exportkind::svg, QByteArray("<svg"), QStringLiteral("Chart as an svg to ")},
+      {exportkind::pdf, QByteArray("%PDF-"), QStringLiteral("Chart as a pdf to ")},
+  };
+  FakeFrame frame;
+  auto plotter = fittedPlotter(frame);
+  QVERIFY(plotter);
+  int pictures = 0;
+  for (const exportformat &row : ExportFormats()) {
+    QVERIFY(QString::fromLatin1(row.filter)
+                .endsWith(QStringLiteral("(*.") + QLatin1String(row.suffix) + QLatin1Char(')')));
+    QCOMPARE(ExportFormatFor(QStringLiteral("/t/A.") + QString::fromLatin1(row.suffix).toUpper()),
+             &row);
+    if (!row.write)
+      continue;
+    ++pictures;
+    const expected *e = nullptr;
+    for (const expected &x : table)
+      if (x.kind == row.kind)
+        e = &x;
+    QVERIFY2(e, row.filter);
+    const QString file =
+        exportAs(*plotter, frame, QStringLiteral("pic.") + QLatin1String(row.suffix),
+                 QString::fromLatin1(row.filter), e->as);
+    QVERIFY2(!file.isEmpty(), row.filter);
+    QFile in(file);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    const QByteArray head = in.read(4096);
+    if (row.kind == exportkind::svg)
+      QVERIFY(head.contains(e->start));
+    else
+      QVERIFY2(head.startsWith(e->start), row.filter);
+    QFile::remove(file);
+  }
+  QCOMPARE(pictures, 5);
+  QCOMPARE(ExportFormatFor(QStringLiteral("/t/notes.txt")), nullptr);
+  QCOMPARE(ExportFormatOf(0), nullptr);
+  QCOMPARE(ExportFormatOf(static_cast<int>(ExportFormats().size()) + 1), nullptr);
 }
 
 QTEST_MAIN(PictureFormatsTest)
