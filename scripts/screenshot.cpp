@@ -85,6 +85,229 @@ void useDarkPalette() {
   QApplication::setPalette(p);
 }
 
+// The pads the fourth argument asks for: "data" a small tagged text
+// converted, "file:PATH" a file opened as File Open does, "table:PATH" a
+// table imported, "project:PATH" a project opened, "wide" a text of thirty
+// columns converted.
+void openArgument(orvalle::TMainForm &frame, const QString &arg) {
+#ifdef ORVALLE_HAVE_PAD
+  if (arg == QLatin1String("data")) {
+    orvalle::MdiChild *pad = orvalle::NewScratchPad(
+        frame, QString(),
+        QStringLiteral("# load/N extension/mm error tag\n1 2.1 0.2 a\n2 4.0 0.2 a\n3 6.2 0.3 "
+                       "a\n4 7.9 0.3 a\n1 3.0 0.2 b\n2 6.1 0.3 b\n3 8.8 0.3 b\n4 12.1 0.4 b\n"));
+    orvalle::PostCommand(pad, orvalle::UM_PROCESS);
+  } else if (arg.startsWith(QLatin1String("file:"))) {
+    const QString path = arg.mid(5);
+    orvalle::NewScratchPad(frame, path,
+                           QString::fromStdString(orvalle::readdatatext(path.toStdString())));
+  } else if (arg.startsWith(QLatin1String("table:"))) {
+    frame.ImportTable(arg.mid(6));
+  } else if (arg.startsWith(QLatin1String("project:"))) {
+    frame.OpenFiles({arg.mid(8)});
+  } else if (arg == QLatin1String("wide")) {
+    QString text;
+    for (int r = 1; r <= 6; ++r) {
+      for (int c = 0; c < 30; ++c)
+        text += QString::number(r * (c + 1)) + QLatin1Char(' ');
+      text += QLatin1Char('\n');
+    }
+    orvalle::MdiChild *pad = orvalle::NewScratchPad(frame, QString(), text);
+    orvalle::PostCommand(pad, orvalle::UM_PROCESS);
+  }
+#else
+  (void)frame;
+  (void)arg;
+#endif
+}
+
+// Moves the titles window clear of the plotter, which opens at the top
+// left of the frame.
+void moveToCorner(QWidget *labs) {
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  labs->move(screen.right() - labs->frameGeometry().width() - 4,
+             screen.bottom() - labs->frameGeometry().height() - 80);
+}
+
+// "help:Title" opens the contents entry of that title, "help:page.html"
+// that page of the book.
+void showHelp(orvalle::TMainForm &frame, const QString &what) {
+  frame.HelpContents();
+  const QString title = what.section(QLatin1Char(':'), 1);
+  auto *help = frame.findChild<orvalle::THelpWindow *>();
+  if (help && title.endsWith(QLatin1String(".html")))
+    help->browser()->setSource(help->browser()->source().resolved(QUrl(title)));
+  else if (help && !title.isEmpty())
+    if (auto *tree = help->findChild<QTreeWidget *>(QStringLiteral("Contents")))
+      for (QTreeWidgetItem *item : tree->findItems(title, Qt::MatchExactly | Qt::MatchRecursive))
+        emit tree->itemClicked(item, 0);
+}
+
+void showLegend(orvalle::TMainForm &frame) {
+  for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
+    plotter->TrDataset->setCurrentIndex(0);
+    plotter->TrType->setItemIndex(1);
+    plotter->TrTypeClick();
+    plotter->AddTrClick();
+    orvalle::SendCommand(plotter, orvalle::UM_PROCESS, 2, 2);
+    if (auto *labs = qobject_cast<orvalle::TChartlabs *>(plotter->TitlesWindow.data())) {
+      labs->Legend->click();
+      moveToCorner(labs);
+    }
+  }
+}
+
+// "rc": a formula fitted to the converted file; "rclog" with a log y axis
+// and the legend, "rcband" with the band too.
+void showFormulaFit(orvalle::TMainForm &frame, const QString &what) {
+  for (QWidget *child : frame.childWindows())
+    if (auto *pad = qobject_cast<orvalle::TJotPad *>(child)) {
+      orvalle::SendCommand(pad, orvalle::UM_PROCESS);
+      pad->setFocus(); // a failed conversion shows the pad's hint
+    }
+  for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
+    plotter->UpdateFrameCommands();
+    plotter->Xdata->setCurrentIndex(0);
+    plotter->Ydata->setCurrentIndex(1);
+    plotter->ErYdata->setCurrentIndex(2);
+    plotter->ErXdata->setCurrentIndex(4);
+    plotter->AddBtn->click();
+    plotter->showPage(2);
+    plotter->TrType->setItemIndex(plotter->TrType->count() - 1);
+    plotter->FormulaBox->FormulaEdit->setText(QStringLiteral("A*exp(-x/B)"));
+    plotter->FormulaBox->estimateBox(0)->setText(QStringLiteral("5"));
+    plotter->FormulaBox->estimateBox(1)->setText(QStringLiteral("2"));
+    plotter->AddTr->click();
+    if (what == QLatin1String("rc"))
+      continue;
+    orvalle::SendCommand(plotter, orvalle::UM_PROCESS, 2, 2);
+    if (auto *labs = qobject_cast<orvalle::TChartlabs *>(plotter->TitlesWindow.data())) {
+      labs->LogY->click();
+      labs->Legend->click();
+      if (what == QLatin1String("rcband"))
+        labs->BandLevel->setCurrentIndex(2);
+      moveToCorner(labs);
+    }
+  }
+}
+
+// The imported table converted: its columns offered by name on "Custom Add
+// Dataset" (the y list open), or a dataset of the first two columns drawn
+// with the columns' names as axis titles.
+void showTable(orvalle::TMainForm &frame, const QString &what) {
+  for (QWidget *child : frame.childWindows())
+    if (auto *pad = qobject_cast<orvalle::TJotPad *>(child))
+      orvalle::SendCommand(pad, orvalle::UM_PROCESS);
+  for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
+    plotter->UpdateFrameCommands();
+    plotter->Xdata->setCurrentIndex(0);
+    plotter->Ydata->setCurrentIndex(1);
+    if (what == QLatin1String("tableset")) {
+      plotter->showPage(0);
+      plotter->Ydata->showPopup();
+      continue;
+    }
+    plotter->ErYdata->setCurrentIndex(plotter->ErYdata->count() - 1); // "Absolute"
+    plotter->EditErrFixed->setText(QStringLiteral("0.02"));
+    plotter->UpdateFrameCommands();
+    plotter->AddBtn->click();
+    plotter->showPage(3);
+    plotter->UpdateFrameCommands();
+  }
+}
+
+void showMultiFits(orvalle::TMainForm &frame, const QString &what) {
+  for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
+    plotter->showPage(2);
+    plotter->TrType->setItemIndex(1);
+    plotter->UpdateFrameCommands();
+    plotter->MFitType->setItemIndex(1);
+    plotter->GoPlotBtn->click();
+    plotter->showPage(2);
+    plotter->MFitType->setItemIndex(0);
+    plotter->GoPlotBtn->click();
+    // The second line of the first multi fit, with its description.
+    plotter->CBoxDetails->setCurrentIndex(1);
+    emit plotter->CBoxDetails->activated(1);
+    if (what == QLatin1String("multipage"))
+      plotter->showPage(2);
+  }
+}
+
+void showProject(orvalle::TMainForm &frame) {
+  for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
+    plotter->parentWidget()->showMaximized();
+    plotter->showPage(3);
+    plotter->RedrawCharts();
+  }
+}
+
+// Any other name opens the frame's menu of that title.
+void openMenu(orvalle::TMainForm &frame, const QString &what) {
+  for (QAction *a : frame.menuBar()->actions()) {
+    if (a->text().remove(QLatin1Char('&')) == what && a->menu()) {
+      frame.menuBar()->setActiveAction(a);
+      break;
+    }
+  }
+}
+
+// What the second argument shows once the frame has settled.
+void showMode(orvalle::TMainForm &frame, const QString &what) {
+  using show = void (*)(orvalle::TMainForm &, const QString &);
+  static const std::pair<const char *, show> modes[] = {
+      {"about", [](orvalle::TMainForm &f, const QString &) { f.aboutBox()->show(); }},
+      {"prefs",
+       [](orvalle::TMainForm &f, const QString &) {
+         auto *prefs = new orvalle::TPreferences(f, &f);
+         prefs->setAttribute(Qt::WA_DeleteOnClose);
+         prefs->show();
+       }},
+      {"legend", [](orvalle::TMainForm &f, const QString &) { showLegend(f); }},
+      {"rc", showFormulaFit},
+      {"rclog", showFormulaFit},
+      {"rcband", showFormulaFit},
+      {"tableset", showTable},
+      {"tablechart", showTable},
+      {"multi", showMultiFits},
+      {"multipage", showMultiFits},
+      {"project", [](orvalle::TMainForm &f, const QString &) { showProject(f); }},
+      {"fits",
+       [](orvalle::TMainForm &f, const QString &) {
+         for (orvalle::TFit *plotter : f.findChildren<orvalle::TFit *>())
+           plotter->showPage(2);
+       }},
+      {"teach", [](orvalle::TMainForm &f, const QString &) { f.TeachingPages1Click(); }},
+      // The status line as long work shows it.
+      {"progress",
+       [](orvalle::TMainForm &f, const QString &) {
+         f.showProgress(QStringLiteral("Reading /home/student/run-large.txt"), 40);
+       }},
+  };
+  if (what.startsWith(QLatin1String("help"))) {
+    showHelp(frame, what);
+    return;
+  }
+  for (const auto &[name, fn] : modes)
+    if (what == QLatin1String(name)) {
+      fn(frame, what);
+      return;
+    }
+  openMenu(frame, what);
+}
+
+// Exports every plotter's charts to the file, in the picture format its
+// suffix names (PNG for any other).
+void exportPlotters(orvalle::TMainForm &frame, const QString &exportTo) {
+  for (QWidget *child : frame.childWindows())
+    if (auto *plotter = qobject_cast<orvalle::TFit *>(child)) {
+      const orvalle::exportformat *format = orvalle::ExportFormatFor(exportTo);
+      plotter->ExportPicture(format && format->write ? format->kind : orvalle::exportkind::png,
+                             exportTo);
+      std::printf("exported %s\n", qPrintable(exportTo));
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -95,6 +318,8 @@ int main(int argc, char *argv[]) {
   orvalle::SetHelpFile(QStringLiteral("VTRL.hlp"));
   const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("frame.png");
   const QString what = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("File");
+  const QString arg = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
+  const QString exportTo = argc > 4 ? QString::fromLocal8Bit(argv[4]) : QString();
 
   orvalle::TMainForm frame;
   frame.setPlotterFactory(&orvalle::NewPlotter);
@@ -110,182 +335,17 @@ int main(int argc, char *argv[]) {
   frame.CreateLog();
   frame.CreateAboutBox();
   frame.show();
-#ifdef ORVALLE_HAVE_PAD
-  if (argc > 3 && QString::fromLocal8Bit(argv[3]) == QLatin1String("data")) {
-    orvalle::MdiChild *pad = orvalle::NewScratchPad(
-        frame, QString(),
-        QStringLiteral("# load/N extension/mm error tag\n1 2.1 0.2 a\n2 4.0 0.2 a\n3 6.2 0.3 "
-                       "a\n4 7.9 0.3 a\n1 3.0 0.2 b\n2 6.1 0.3 b\n3 8.8 0.3 b\n4 12.1 0.4 b\n"));
-    orvalle::PostCommand(pad, orvalle::UM_PROCESS);
-  }
-  // "file:PATH": the file opened into a pad as File Open does.
-  if (argc > 3 && QString::fromLocal8Bit(argv[3]).startsWith(QLatin1String("file:"))) {
-    const QString path = QString::fromLocal8Bit(argv[3]).mid(5);
-    orvalle::NewScratchPad(frame, path,
-                           QString::fromStdString(orvalle::readdatatext(path.toStdString())));
-  }
-  // "table:PATH": the table imported into a pad as Import Table does.
-  if (argc > 3 && QString::fromLocal8Bit(argv[3]).startsWith(QLatin1String("table:")))
-    frame.ImportTable(QString::fromLocal8Bit(argv[3]).mid(6));
-  if (argc > 3 && QString::fromLocal8Bit(argv[3]).startsWith(QLatin1String("project:")))
-    frame.OpenFiles({QString::fromLocal8Bit(argv[3]).mid(8)});
-  if (argc > 3 && QString::fromLocal8Bit(argv[3]) == QLatin1String("wide")) {
-    QString text;
-    for (int r = 1; r <= 6; ++r) {
-      for (int c = 0; c < 30; ++c)
-        text += QString::number(r * (c + 1)) + QLatin1Char(' ');
-      text += QLatin1Char('\n');
-    }
-    orvalle::MdiChild *pad = orvalle::NewScratchPad(frame, QString(), text);
-    orvalle::PostCommand(pad, orvalle::UM_PROCESS);
-  }
-#endif
+  openArgument(frame, arg);
 
   QTimer::singleShot(900, &frame, [&] {
-    if (argc > 3 && QString::fromLocal8Bit(argv[3]) == QLatin1String("wide"))
+    if (arg == QLatin1String("wide"))
       for (QTableView *grid : frame.findChildren<QTableView *>())
         grid->horizontalScrollBar()->setValue(grid->horizontalScrollBar()->maximum());
-    if (what == QLatin1String("about")) {
-      frame.aboutBox()->show();
-    } else if (what == QLatin1String("prefs")) {
-      auto *prefs = new orvalle::TPreferences(frame, &frame);
-      prefs->setAttribute(Qt::WA_DeleteOnClose);
-      prefs->show();
-    } else if (what.startsWith(QLatin1String("help"))) {
-      frame.HelpContents();
-      // "help:Title" opens the contents entry of that title, "help:page.html"
-      // that page of the book.
-      const QString title = what.section(QLatin1Char(':'), 1);
-      auto *help = frame.findChild<orvalle::THelpWindow *>();
-      if (help && title.endsWith(QLatin1String(".html")))
-        help->browser()->setSource(help->browser()->source().resolved(QUrl(title)));
-      else if (help && !title.isEmpty())
-        if (auto *tree = help->findChild<QTreeWidget *>(QStringLiteral("Contents")))
-          for (QTreeWidgetItem *item :
-               tree->findItems(title, Qt::MatchExactly | Qt::MatchRecursive))
-            emit tree->itemClicked(item, 0);
-    } else if (what == QLatin1String("legend")) {
-      for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
-        plotter->TrDataset->setCurrentIndex(0);
-        plotter->TrType->setItemIndex(1);
-        plotter->TrTypeClick();
-        plotter->AddTrClick();
-        orvalle::SendCommand(plotter, orvalle::UM_PROCESS, 2, 2);
-        if (auto *labs = qobject_cast<orvalle::TChartlabs *>(plotter->TitlesWindow.data())) {
-          labs->Legend->click();
-          // Clear of the plotter, which opens at the top left of the frame.
-          const QRect screen = QGuiApplication::primaryScreen()->geometry();
-          labs->move(screen.right() - labs->frameGeometry().width() - 4,
-                     screen.bottom() - labs->frameGeometry().height() - 80);
-        }
-      }
-    } else if (what == QLatin1String("rc") || what == QLatin1String("rclog") ||
-               what == QLatin1String("rcband")) {
-      for (QWidget *child : frame.childWindows())
-        if (auto *pad = qobject_cast<orvalle::TJotPad *>(child)) {
-          orvalle::SendCommand(pad, orvalle::UM_PROCESS);
-          pad->setFocus(); // a failed conversion shows the pad's hint
-        }
-      for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
-        plotter->UpdateFrameCommands();
-        plotter->Xdata->setCurrentIndex(0);
-        plotter->Ydata->setCurrentIndex(1);
-        plotter->ErYdata->setCurrentIndex(2);
-        plotter->ErXdata->setCurrentIndex(4);
-        plotter->AddBtn->click();
-        plotter->showPage(2);
-        plotter->TrType->setItemIndex(plotter->TrType->count() - 1);
-        plotter->FormulaBox->FormulaEdit->setText(QStringLiteral("A*exp(-x/B)"));
-        plotter->FormulaBox->estimateBox(0)->setText(QStringLiteral("5"));
-        plotter->FormulaBox->estimateBox(1)->setText(QStringLiteral("2"));
-        plotter->AddTr->click();
-        if (what != QLatin1String("rc")) {
-          orvalle::SendCommand(plotter, orvalle::UM_PROCESS, 2, 2);
-          if (auto *labs = qobject_cast<orvalle::TChartlabs *>(plotter->TitlesWindow.data())) {
-            labs->LogY->click();
-            labs->Legend->click();
-            if (what == QLatin1String("rcband"))
-              labs->BandLevel->setCurrentIndex(2);
-            const QRect screen = QGuiApplication::primaryScreen()->geometry();
-            labs->move(screen.right() - labs->frameGeometry().width() - 4,
-                       screen.bottom() - labs->frameGeometry().height() - 80);
-          }
-        }
-      }
-    } else if (what == QLatin1String("tableset") || what == QLatin1String("tablechart")) {
-      // The imported table converted: its columns offered by name on
-      // "Custom Add Dataset" (the y list open), or a dataset of the first
-      // two columns drawn with the columns' names as axis titles.
-      for (QWidget *child : frame.childWindows())
-        if (auto *pad = qobject_cast<orvalle::TJotPad *>(child))
-          orvalle::SendCommand(pad, orvalle::UM_PROCESS);
-      for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
-        plotter->UpdateFrameCommands();
-        plotter->Xdata->setCurrentIndex(0);
-        plotter->Ydata->setCurrentIndex(1);
-        if (what == QLatin1String("tableset")) {
-          plotter->showPage(0);
-          plotter->Ydata->showPopup();
-          continue;
-        }
-        plotter->ErYdata->setCurrentIndex(plotter->ErYdata->count() - 1); // "Absolute"
-        plotter->EditErrFixed->setText(QStringLiteral("0.02"));
-        plotter->UpdateFrameCommands();
-        plotter->AddBtn->click();
-        plotter->showPage(3);
-        plotter->UpdateFrameCommands();
-      }
-    } else if (what == QLatin1String("multi") || what == QLatin1String("multipage")) {
-      for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
-        plotter->showPage(2);
-        plotter->TrType->setItemIndex(1);
-        plotter->UpdateFrameCommands();
-        plotter->MFitType->setItemIndex(1);
-        plotter->GoPlotBtn->click();
-        plotter->showPage(2);
-        plotter->MFitType->setItemIndex(0);
-        plotter->GoPlotBtn->click();
-        // The second line of the first multi fit, with its description.
-        plotter->CBoxDetails->setCurrentIndex(1);
-        emit plotter->CBoxDetails->activated(1);
-        if (what == QLatin1String("multipage"))
-          plotter->showPage(2);
-      }
-    } else if (what == QLatin1String("project")) {
-      for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>()) {
-        plotter->parentWidget()->showMaximized();
-        plotter->showPage(3);
-        plotter->RedrawCharts();
-      }
-    } else if (what == QLatin1String("fits")) {
-      for (orvalle::TFit *plotter : frame.findChildren<orvalle::TFit *>())
-        plotter->showPage(2);
-    } else if (what == QLatin1String("teach")) {
-      frame.TeachingPages1Click();
-    } else if (what == QLatin1String("progress")) {
-      // The status line as long work shows it.
-      frame.showProgress(QStringLiteral("Reading /home/student/run-large.txt"), 40);
-    } else {
-      for (QAction *a : frame.menuBar()->actions()) {
-        if (a->text().remove(QLatin1Char('&')) == what && a->menu()) {
-          frame.menuBar()->setActiveAction(a);
-          break;
-        }
-      }
-    }
+    showMode(frame, what);
   });
-  const QString exportTo = argc > 4 ? QString::fromLocal8Bit(argv[4]) : QString();
   QTimer::singleShot(1500, &frame, [&] {
-    if (exportTo.isEmpty())
-      return;
-    for (QWidget *child : frame.childWindows())
-      if (auto *plotter = qobject_cast<orvalle::TFit *>(child)) {
-        // The picture format the name's suffix names, PNG for any other.
-        const orvalle::exportformat *format = orvalle::ExportFormatFor(exportTo);
-        plotter->ExportPicture(format && format->write ? format->kind : orvalle::exportkind::png,
-                               exportTo);
-        std::printf("exported %s\n", qPrintable(exportTo));
-      }
+    if (!exportTo.isEmpty())
+      exportPlotters(frame, exportTo);
   });
   QTimer::singleShot(1800, &frame, [&] {
     const QPixmap shot = qEnvironmentVariableIsSet("ORVALLE_SHOT_FRAME")
