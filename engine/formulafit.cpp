@@ -346,8 +346,8 @@ double formulafit::slope(double x, double /*span*/) const {
 }
 
 std::string formulafit::fewestpointsmessage() const {
-  return "You need at least " + std::to_string(fewestpoints()) +
-         " points in the dataset to fit y=" + model_.text();
+  return texts::kNeedAtLeast + std::to_string(fewestpoints()) + texts::kPointsToFit +
+         "y=" + model_.text();
 }
 
 namespace {
