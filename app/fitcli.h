@@ -96,6 +96,9 @@ bool parseestimates(const std::string &text, estimateset &estimates);
 bool parseestimatelist(const std::string &text, std::vector<double> &values, std::size_t most);
 
 const char *helptext();
+// The models --model takes, as the message for an unknown one lists them:
+// "linear-origin, linear, ... or formula:TEXT".
+std::string modelchoices();
 
 // Keeps big blocks on the heap and lets freed memory be used again (call
 // once, first thing in main).

@@ -1,5 +1,7 @@
 #include "app/fitcli_output.h"
 
+#include "app/fitcli_texts.h"
+
 #include <charconv>
 #include <cmath>
 
@@ -118,7 +120,7 @@ std::string jsonfitkeys(const bfit &fit, const std::string &model) {
 }
 
 std::string jsonreport(const std::vector<const bfit *> &fits, const std::string &model) {
-  std::string s = "{\"fits\": [";
+  std::string s = kJsonOpening;
   bool firstfit = true;
   for (const bfit *f : fits) {
     if (!f)

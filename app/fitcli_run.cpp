@@ -20,6 +20,7 @@
 #include "app/fitcli_project.h"
 #include "app/fitcli_report.h"
 #include "app/fitcli_table.h"
+#include "app/fitcli_texts.h"
 #include "datatext/conversion.h"
 #include "engine/atomicfile.h"
 #include "engine/customfit.h"
@@ -35,7 +36,6 @@ namespace orvalle::cli {
 
 namespace {
 
-const char *const kCriticalFailure = "Critical Failure Occurred In Fitted The Chosen Line";
 const char *const kBadErrors = "Y error points can not contain ZERO or MINIUS values";
 const char *const kBadXErrors = "X error points can not contain ZERO or NEGATIVE values";
 
@@ -312,11 +312,7 @@ struct fitrun {
 // and no other row shares them, the weights are made in their place: the
 // points then take three arrays rather than four.
 bool weightsinplace(const options &o, const dataset &d) {
-  const trendtype t = o.model.type;
-  const bool polynomial =
-      t != trendtype::formula &&
-      (o.model.degree > 0 || t == trendtype::linearorigin || t == trendtype::linear ||
-       t == trendtype::quadratic || t == trendtype::cubic);
+  const bool polynomial = o.model.degree > 0 || trendrowof(o.model.type).weightsonly;
   return polynomial && !o.residuals && !o.gnuplot && !d.hasxerrors() && d.yerr &&
          d.yerr.use_count() == 1;
 }
@@ -514,11 +510,10 @@ void fitfile(const options &given, const std::string &file, const std::string &s
 
   if (result.layout == textlayout::tagged) {
     if (o.xerr)
-      throw stop{kExitUsage, "--xerr is for column files; this file has the tagged layout (x, y, "
-                             "error and a tag on every line)"};
+      throw stop{kExitUsage, std::string("--xerr is for column files; ") + kTaggedLayout};
     if (o.columnsgiven)
-      throw stop{kExitUsage, "--x, --y and --err are for column files; this file has the tagged "
-                             "layout (x, y, error and a tag on every line)"};
+      throw stop{kExitUsage,
+                 std::string("--x, --y and --err are for column files; ") + kTaggedLayout};
     run.datasets = std::move(result.datasets);
     if (o.multi)
       multifit(run, o);
@@ -894,7 +889,7 @@ int execute(const options &o) {
         o.band ? ",\n \"band\": {\"level\": " + jsonstring(bandleveltext(o.bandat)) +
                      ", \"factor\": " + jsonnumber(bandfactor(o.bandat)) + "}"
                : "";
-    writeout("{\"fits\": [" + jsonfits + (jsonfits.empty() ? "" : "\n") + "],\n \"failed\": [" +
+    writeout(kJsonOpening + jsonfits + (jsonfits.empty() ? "" : "\n") + "],\n \"failed\": [" +
              jsonfailed + "]" + bandjson + "}\n");
   }
   if (std::string why; !residuals.finish(&why) || !band.finish(&why))

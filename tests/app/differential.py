@@ -204,7 +204,7 @@ def cases(plugin):
                 ["-d"], ["-e"], ["-n"], ["--x"], ["--err"], ["--xerr"], ["--solver"],
                 ["--multi"], ["--band"], ["--band-level"], ["--report"], ["--gnuplot"],
                 ["--residuals"], ["-mquadratic", "line3.txt"], ["--mod", "cubic", "poly5.txt"],
-                ["--s", "line3.txt"], ["--band-", "1sigma", "line3.txt"], ["-h"], ["--help"],
+                ["-h"], ["--help"],
                 ["--version"], ["-h", "--bogus"], ["--version", "nothere.txt"],
                 ["--err", "percent:5", "--err", "C", "line3.txt"], ["", "line3.txt"],
                 ["-5", "line3.txt"], ["-hx"], ["--multi=same-gradient", "tagged2.txt"],
@@ -223,12 +223,17 @@ def cases(plugin):
     add(["--csv", LATIN1_NAME])
     add([LATIN1_NAME])
     # What the newer program takes besides.
-    newly(["-mquadratic", "poly3.txt"])
+    newly(["-mquadratic", "poly5.txt"])
     newly(["--mod", "cubic", "poly5.txt"])
     newly(["--mod=cubic", "--js", "poly5.txt"])
     newly(["-mperiodic", "-e2,3.1", "cos12.txt"])
     newly(["--sc", "--cov", "line3.txt"])
-    newly(["--band-l", "1sigma", "--ban", "b.out", "line3.txt"])
+    newly(["--band-l", "1sigma", "--band", "b.out", "line3.txt"])
+    newly(["--band-", "1sigma", "line3.txt"])
+    # An abbreviation that fits several options is refused as an unknown
+    # option was, saying which it could be.
+    c.append((["--s", "line3.txt"], None, "ambiguous"))
+    c.append((["--e", "1", "line3.txt"], None, "ambiguous"))
     newly(["-nMine", "-db", "tagged2.txt"])
     newly(["--rep", "text", "line3.txt"])
     return c
@@ -282,7 +287,7 @@ def main():
     base = tempfile.mkdtemp(prefix="orvalle-diff-")
     folder = os.path.join(base, "work")
     differ = 0
-    counts = {"same": 0, "newly": 0, "latin1": 0}
+    counts = {"same": 0, "newly": 0, "latin1": 0, "ambiguous": 0}
     try:
         for args, stdin, kind in corpus:
             results = []
@@ -304,11 +309,16 @@ def main():
                 if nrc != 0:
                     problems.append("newly accepted command line failed (%d): %s" %
                                     (nrc, nerr.decode(errors="replace")))
+            elif kind == "ambiguous":
+                if orc != nrc or nout or b"is ambiguous" not in nerr:
+                    problems.append("an ambiguous option is not refused as such: %d %s" %
+                                    (nrc, nerr.decode(errors="replace")))
             elif kind == "latin1":
                 if orc != nrc or oerr != nerr:
                     problems.append("status or standard error differ")
                 try:
-                    json.loads(nout.decode("utf-8"))
+                    if oout or nout:
+                        json.loads(nout.decode("utf-8"))
                 except (ValueError, UnicodeDecodeError) as e:
                     problems.append("new JSON is not valid UTF-8 JSON: %s" % e)
             else:
@@ -339,8 +349,9 @@ def main():
     finally:
         shutil.rmtree(base, ignore_errors=True)
     total = sum(counts.values())
-    print("%d cases (%d compared whole, %d with names that are not UTF-8, %d newly accepted): "
-          "%d differ" % (total, counts["same"], counts["latin1"], counts["newly"], differ))
+    print("%d cases (%d compared whole, %d with names that are not UTF-8, %d newly accepted, "
+          "%d ambiguous abbreviations): %d differ" %
+          (total, counts["same"], counts["latin1"], counts["newly"], counts["ambiguous"], differ))
     return 1 if differ else 0
 
 
