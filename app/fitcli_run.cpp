@@ -845,11 +845,19 @@ int execute(const options &o) {
       printstop(s);
       worst = std::max(worst, s.status);
       std::string messages;
+      std::vector<std::string> replaced;
+      bool bad = false;
       for (const auto &m : filemessages)
-        messages += (messages.empty() ? "" : ", ") + jsonstring(m);
-      jsonfailed +=
-          std::string(jsonfailed.empty() ? "" : ", ") + "{\"file\": " + jsonstring(shown) +
-          ", \"status\": " + std::to_string(s.status) + ", \"messages\": [" + messages + "]}";
+        messages += (messages.empty() ? "" : ", ") + jsonstring(m, &bad);
+      if (bad)
+        replaced.emplace_back("messages");
+      bad = false;
+      const std::string filejson = jsonstring(shown, &bad);
+      if (bad)
+        replaced.insert(replaced.begin(), "file");
+      jsonfailed += std::string(jsonfailed.empty() ? "" : ", ") + "{\"file\": " + filejson +
+                    ", \"status\": " + std::to_string(s.status) + ", \"messages\": [" + messages +
+                    "]" + jsonreplaced(replaced) + "}";
       std::string reason;
       for (const auto &m : filemessages)
         reason += (reason.empty() ? "" : "; ") + m;

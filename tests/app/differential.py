@@ -203,7 +203,7 @@ def cases(plugin):
                 [], ["--json"], ["--", "--json"], ["--", "line3.txt"], ["line3.txt", "--"],
                 ["-d"], ["-e"], ["-n"], ["--x"], ["--err"], ["--xerr"], ["--solver"],
                 ["--multi"], ["--band"], ["--band-level"], ["--report"], ["--gnuplot"],
-                ["--residuals"], ["-mquadratic", "line3.txt"], ["--mod", "cubic", "poly5.txt"],
+                ["--residuals"],
                 ["-h"], ["--help"],
                 ["--version"], ["-h", "--bogus"], ["--version", "nothere.txt"],
                 ["--err", "percent:5", "--err", "C", "line3.txt"], ["", "line3.txt"],
