@@ -161,18 +161,11 @@ void saycolumns(int cols, const options &o) {
            " (choose them with --x, --y and --err)");
 }
 
-// The dataset a column file gives, made by the plotter's rules.
-std::unique_ptr<dataset> columndataset(numericgrid &grid, const options &o) {
-  const int cols = grid.colcount();
-  const int rows = grid.rowcount() - 1; // the header row is not data
-  if (cols < 2)
-    throw stop{kExitUsage, "The file has only one column: a dataset needs an x column and a "
-                           "y column"};
-  // The plotter reads every cell of the grid into its columns, so an empty
-  // cell anywhere stops it. An empty cell is a NaN, or missing at the end of
-  // a column that is shorter than the grid. Each column's numbers move out
-  // of the grid and down over its header row as they are checked, in one
-  // pass.
+// The plotter reads every cell of the grid into its columns, so an empty
+// cell anywhere stops it. An empty cell is a NaN, or missing at the end of
+// a column that is shorter than the grid. Each column's numbers move out of
+// the grid and down over its header row as they are checked, in one pass.
+std::vector<std::vector<double>> takecolumns(numericgrid &grid, int cols, int rows) {
   std::vector<std::vector<double>> points(static_cast<std::size_t>(cols));
   for (int c = 0; c < cols; ++c) {
     std::vector<double> v = grid.takecolumn(c);
@@ -187,19 +180,53 @@ std::unique_ptr<dataset> columndataset(numericgrid &grid, const options &o) {
     v.resize(static_cast<std::size_t>(rows));
     points[static_cast<std::size_t>(c)] = std::move(v);
   }
-  auto checkcolumn = [&](int c, const char *what) {
-    if (c >= cols)
-      throw stop{kExitUsage, std::string(what) + ": the file has no " + columnname(c) +
-                                 " (its columns are Col A to " + columnname(cols - 1) + ")"};
-  };
-  checkcolumn(o.xcol, "--x");
-  checkcolumn(o.ycol, "--y");
+  return points;
+}
+
+void checkcolumn(int c, int cols, const char *what) {
+  if (c >= cols)
+    throw stop{kExitUsage, std::string(what) + ": the file has no " + columnname(c) +
+                               " (its columns are Col A to " + columnname(cols - 1) + ")"};
+}
+
+// The chosen columns are in the file, and a two-column file is given its
+// errors of y.
+void checkcolumns(const options &o, int cols) {
+  checkcolumn(o.xcol, cols, "--x");
+  checkcolumn(o.ycol, cols, "--y");
   if (o.err.how == errorsource::kind::column) {
     if (cols == 2 && !o.errgiven)
       throw stop{kExitUsage, "The file has two columns and so no errors of y: choose them with "
                              "--err percent:P or --err absolute:V"};
-    checkcolumn(o.err.column, "--err");
+    checkcolumn(o.err.column, cols, "--err");
   }
+}
+
+// Errors made from a percentage of the values or one value for all.
+std::vector<double> madeerrors(const errorsource &how, const drow &values) {
+  std::vector<double> e(static_cast<std::size_t>(values.n));
+  for (std::size_t k = 0; k < e.size(); ++k)
+    e[k] = how.how == errorsource::kind::percent ? values.data[k] * how.value * 0.01 : how.value;
+  return e;
+}
+
+// The first error not above zero, counted from 1; 0 when there is none.
+long firstbad(const std::vector<double> &errors) {
+  for (std::size_t k = 0; k < errors.size(); ++k)
+    if (!(errors[k] > 0.0))
+      return static_cast<long>(k) + 1;
+  return 0;
+}
+
+// The dataset a column file gives, made by the plotter's rules.
+std::unique_ptr<dataset> columndataset(numericgrid &grid, const options &o) {
+  const int cols = grid.colcount();
+  const int rows = grid.rowcount() - 1; // the header row is not data
+  if (cols < 2)
+    throw stop{kExitUsage, "The file has only one column: a dataset needs an x column and a "
+                           "y column"};
+  std::vector<std::vector<double>> points = takecolumns(grid, cols, rows);
+  checkcolumns(o, cols);
   saycolumns(cols, o);
 
   // The columns' numbers move into the dataset; a column chosen twice is
@@ -220,32 +247,21 @@ std::unique_ptr<dataset> columndataset(numericgrid &grid, const options &o) {
   d->y = column(o.ycol);
   if (o.err.how == errorsource::kind::column) {
     d->yerr = column(o.err.column);
-    for (std::size_t k = 0; k < d->yerr->data.size(); ++k)
-      if (!(d->yerr->data[k] > 0.0))
-        throw stop{kExitUsage, kBadErrors, "", static_cast<long>(k) + 1};
+    if (const long bad = firstbad(d->yerr->data))
+      throw stop{kExitUsage, kBadErrors, "", bad};
   } else {
-    std::vector<double> e(static_cast<std::size_t>(d->x->n));
-    for (std::size_t k = 0; k < e.size(); ++k) {
-      e[k] = o.err.how == errorsource::kind::percent ? d->y->data[k] * o.err.value * 0.01
-                                                     : o.err.value;
-      if (!(e[k] > 0.0))
-        throw stop{kExitUsage, kBadErrors};
-    }
+    std::vector<double> e = madeerrors(o.err, *d->y);
+    if (firstbad(e))
+      throw stop{kExitUsage, kBadErrors};
     d->yerr = makerow(std::move(e));
   }
   if (o.xerr) {
-    if (o.xerr->how == errorsource::kind::column)
-      checkcolumn(o.xerr->column, "--xerr");
-    std::vector<double> e = o.xerr->how == errorsource::kind::column
-                                ? column(o.xerr->column)->data
-                                : std::vector<double>(static_cast<std::size_t>(d->x->n));
-    for (std::size_t k = 0; k < e.size(); ++k) {
-      if (o.xerr->how != errorsource::kind::column)
-        e[k] = o.xerr->how == errorsource::kind::percent ? d->x->data[k] * o.xerr->value * 0.01
-                                                         : o.xerr->value;
-      if (!(e[k] > 0.0))
-        throw stop{kExitUsage, kBadXErrors};
-    }
+    const bool fromcolumn = o.xerr->how == errorsource::kind::column;
+    if (fromcolumn)
+      checkcolumn(o.xerr->column, cols, "--xerr");
+    std::vector<double> e = fromcolumn ? column(o.xerr->column)->data : madeerrors(*o.xerr, *d->x);
+    if (firstbad(e))
+      throw stop{kExitUsage, kBadXErrors};
     d->xerr = makerow(std::move(e));
   }
   d->pointcount = d->filledcount = d->x->n;
@@ -430,23 +446,20 @@ void projectinput(const options &o, const std::string &path, fitrun &run) {
   }
 }
 
-// Reads, converts and fits one file into run, and makes the gnuplot texts
-// when script is not empty. Raises stop on failure.
-void fitfile(const options &given, const std::string &file, const std::string &script,
-             fitrun &run) {
-  options o = given;
-  if (o.model.type == trendtype::custom && o.model.degree == 0) {
-    run.plugin = loadplugin();
-    activeplugin = &*run.plugin;
-    if (run.plugin->setloghangle)
-      run.plugin->setloghangle(nullptr, pluginpost);
-  }
-
-  const std::string path = absolutepath(file);
-  if (isprojectinput(path)) {
-    projectinput(o, path, run);
+// The plug-in, loaded for its model before any file is read.
+void readyplugin(const options &o, fitrun &run) {
+  if (o.model.type != trendtype::custom || o.model.degree != 0)
     return;
-  }
+  run.plugin = loadplugin();
+  activeplugin = &*run.plugin;
+  if (run.plugin->setloghangle)
+    run.plugin->setloghangle(nullptr, pluginpost);
+}
+
+// Reads and converts a data file (path is its full name); what readother
+// read of it is left in other. Raises stop when it cannot be read or used.
+ConversionResult readinput(const std::string &file, const std::string &path,
+                           std::optional<otherdata> &other) {
   std::error_code sizeerror;
   std::size_t filebytes = 0;
   if (const auto size = std::filesystem::file_size(path, sizeerror); !sizeerror) {
@@ -480,7 +493,6 @@ void fitfile(const options &given, const std::string &file, const std::string &s
     sink.pages = std::make_unique<pagesahead>();
   ConversionOutcome conv;
   // Standard input, and tables from other programs, are read otherwise.
-  std::optional<otherdata> other;
   try {
     other = readother(file, path);
     if (other) {
@@ -504,66 +516,93 @@ void fitfile(const options &given, const std::string &file, const std::string &s
     throw stop{kExitUsage, conv.error,
                other && other->explained ? ""
                                          : causetext(path, other ? &*other : nullptr, conv.error)};
-  ConversionResult &result = *conv.result;
+  return std::move(*conv.result);
+}
+
+// A tagged file's dataset (or all of them, for a multi fit) fitted.
+void fittagged(const options &o, ConversionResult &result, fitrun &run) {
+  if (o.xerr)
+    throw stop{kExitUsage, std::string("--xerr is for column files; ") + kTaggedLayout};
+  if (o.columnsgiven)
+    throw stop{kExitUsage,
+               std::string("--x, --y and --err are for column files; ") + kTaggedLayout};
+  run.datasets = std::move(result.datasets);
+  if (o.multi)
+    multifit(run, o);
+  else
+    singlefit(run, o, o.dataset ? findtagged(run.datasets, *o.dataset) : 0);
+}
+
+// A column file's dataset made and fitted; o's columns named by title are
+// looked up in the file's header first.
+void fitcolumns(options &o, ConversionResult &result, const std::string &path,
+                const std::optional<otherdata> &other, fitrun &run) {
+  if (o.dataset)
+    throw stop{kExitUsage, "--dataset is for tagged files; this file has the column layout "
+                           "(choose its columns with --x, --y and --err)"};
+  if (o.multi)
+    throw stop{kExitUsage, "--multi needs a tagged file with two or more datasets; this file "
+                           "has the column layout"};
+  const int cols = result.grid.colcount();
+  const bool named = !o.xname.empty() || !o.yname.empty() || !o.err.name.empty() ||
+                     (o.xerr && !o.xerr->name.empty());
+  const otherdata *read = other ? &*other : nullptr;
+  if (named) {
+    const std::vector<std::string> titles =
+        read && read->imported ? read->table.titles : texttitles(path, read, cols);
+    if (const std::string why = resolvecolumns(o, titles, cols); !why.empty())
+      throw stop{kExitUsage, why};
+  }
+  try {
+    run.datasets.push_back(columndataset(result.grid, o));
+  } catch (stop &s) {
+    if (s.zerorow > 0)
+      s.hint = causetext(path, read, s.message, s.zerorow);
+    throw;
+  }
+  result.grid = numericgrid();
+  singlefit(run, o, 0);
+}
+
+// The gnuplot texts describe the fits too: they are made here and written
+// with the report, once it has been made as well.
+void makegnuplot(fitrun &run, const std::string &script) {
+  gnuplotchart chart;
+  for (const auto &d : run.datasets)
+    chart.datasets.push_back(d.get());
+  for (std::size_t i = 0; i < run.fits.size(); ++i)
+    chart.fits.push_back({run.fits[i].get(), run.fitdataset[i]});
+  chart.title = run.title;
+  try {
+    run.gnuplot = gnuplotfiletexts(chart, script);
+  } catch (const std::bad_alloc &) {
+    throw stop{kExitFitFailed, outofmemory("describe the fit")};
+  } catch (const std::exception &e) {
+    failedfit(e);
+  }
+}
+
+// Reads, converts and fits one file into run, and makes the gnuplot texts
+// when script is not empty. Raises stop on failure.
+void fitfile(const options &given, const std::string &file, const std::string &script,
+             fitrun &run) {
+  options o = given;
+  readyplugin(o, run);
+  const std::string path = absolutepath(file);
+  if (isprojectinput(path)) {
+    projectinput(o, path, run);
+    return;
+  }
+  std::optional<otherdata> other;
+  ConversionResult result = readinput(file, path, other);
   run.title = result.title;
   run.read = true;
-
-  if (result.layout == textlayout::tagged) {
-    if (o.xerr)
-      throw stop{kExitUsage, std::string("--xerr is for column files; ") + kTaggedLayout};
-    if (o.columnsgiven)
-      throw stop{kExitUsage,
-                 std::string("--x, --y and --err are for column files; ") + kTaggedLayout};
-    run.datasets = std::move(result.datasets);
-    if (o.multi)
-      multifit(run, o);
-    else
-      singlefit(run, o, o.dataset ? findtagged(run.datasets, *o.dataset) : 0);
-  } else {
-    if (o.dataset)
-      throw stop{kExitUsage, "--dataset is for tagged files; this file has the column layout "
-                             "(choose its columns with --x, --y and --err)"};
-    if (o.multi)
-      throw stop{kExitUsage, "--multi needs a tagged file with two or more datasets; this file "
-                             "has the column layout"};
-    const int cols = result.grid.colcount();
-    const bool named = !o.xname.empty() || !o.yname.empty() || !o.err.name.empty() ||
-                       (o.xerr && !o.xerr->name.empty());
-    if (named) {
-      const std::vector<std::string> titles =
-          other && other->imported ? other->table.titles
-                                   : texttitles(path, other ? &*other : nullptr, cols);
-      if (const std::string why = resolvecolumns(o, titles, cols); !why.empty())
-        throw stop{kExitUsage, why};
-    }
-    try {
-      run.datasets.push_back(columndataset(result.grid, o));
-    } catch (stop &s) {
-      if (s.zerorow > 0)
-        s.hint = causetext(path, other ? &*other : nullptr, s.message, s.zerorow);
-      throw;
-    }
-    result.grid = numericgrid();
-    singlefit(run, o, 0);
-  }
-
-  // The gnuplot texts describe the fits too: they are made here and
-  // written with the report, once it has been made as well.
-  if (!script.empty()) {
-    gnuplotchart chart;
-    for (const auto &d : run.datasets)
-      chart.datasets.push_back(d.get());
-    for (std::size_t i = 0; i < run.fits.size(); ++i)
-      chart.fits.push_back({run.fits[i].get(), run.fitdataset[i]});
-    chart.title = run.title;
-    try {
-      run.gnuplot = gnuplotfiletexts(chart, script);
-    } catch (const std::bad_alloc &) {
-      throw stop{kExitFitFailed, outofmemory("describe the fit")};
-    } catch (const std::exception &e) {
-      failedfit(e);
-    }
-  }
+  if (result.layout == textlayout::tagged)
+    fittagged(o, result, run);
+  else
+    fitcolumns(o, result, path, other, run);
+  if (!script.empty())
+    makegnuplot(run, script);
 }
 
 const std::string &modelkey(const fitrun &run, const options &o, std::size_t i) {
