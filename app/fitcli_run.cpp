@@ -762,6 +762,233 @@ void checkoutputs(const options &o, const std::string &script) {
   }
 }
 
+// As the save dialog does: a script name without an extension gets ".gnu".
+// Empty without --gnuplot.
+std::string scriptpath(const options &o) {
+  if (!o.gnuplot)
+    return {};
+  std::string script = *o.gnuplot;
+  if (std::filesystem::path(script).extension().empty())
+    script += ".gnu";
+  script = absolutepath(script);
+  if (gnuplotdatapath(script) == script)
+    throw stop{kExitUsage, "orvalle-fit: --gnuplot " + *o.gnuplot +
+                               ": the script may not end in .gdt, which names its data file"};
+  return script;
+}
+
+// A CSV record waits for the header, whose parameter columns come from the
+// first fit; a failed file's record waits as its file name alone.
+struct csvitem {
+  std::string records;
+  std::string failedfile;
+  std::string status; // of a failed file: "fit failed" or "not read"
+  std::string reason;
+};
+
+// One run over the files: the outputs and what the files gave, for the
+// reports written at the end.
+struct batch {
+  explicit batch(const options &given) : o(given) {}
+  const options &o;
+  std::string script;
+  residualsink residuals;
+  residualsink band;
+  // --residuals - and --band - put their table on standard output instead.
+  bool report = true;
+  bool several = false;
+  int worst = kExitOk;
+  std::string jsonfits, jsonfailed;
+  std::vector<csvitem> csvitems;
+  std::optional<std::vector<std::string>> labels;
+};
+
+void opensinks(batch &b) {
+  const options &o = b.o;
+  if (o.residuals) {
+    b.residuals.name = *o.residuals;
+    b.residuals.tostdout = *o.residuals == "-";
+  }
+  if (o.band) {
+    b.band.name = *o.band;
+    b.band.tostdout = *o.band == "-";
+    b.band.what = "the band";
+    const bandlevel level = o.bandat;
+    b.band.block = [level](const textsink &out, const bfit &fit, const std::string &datafile) {
+      writeband(out, fit, datafile, level);
+    };
+  }
+  b.report = !(o.residuals && *o.residuals == "-") && !(o.band && *o.band == "-");
+  b.several = o.files.size() > 1;
+}
+
+// The notes of a file's fits, scaled first with --scale-errors.
+fitnotes notesof(const options &o, const fitrun &run, const std::string &shown) {
+  fitnotes notes;
+  notes.file = shown;
+  notes.scaleasked = o.scaleerrors;
+  if (o.scaleerrors) {
+    std::vector<bfit *> all;
+    for (const auto &f : run.fits)
+      all.push_back(f.get());
+    // A multi fit's lines are one system of K + 1 parameters.
+    const int parameters =
+        o.multi ? static_cast<int>(all.size()) + 1 : static_cast<int>(all.front()->order) + 1;
+    notes.scale = scaleuncertainties(all, parameters);
+  }
+  return notes;
+}
+
+std::string csvrecords(batch &b, const fitrun &run, const std::vector<const bfit *> &fits,
+                       const fitnotes &notes) {
+  if (!b.labels)
+    b.labels = parameterlabels(*fits.front());
+  std::string out;
+  for (std::size_t i = 0; i < fits.size(); ++i) {
+    // A project's fits of other models may have other parameters than the
+    // header's columns: none is put under another's name.
+    const std::vector<std::string> own = parameterlabels(*fits[i]);
+    if (own.size() > b.labels->size() || !std::equal(own.begin(), own.end(), b.labels->begin()))
+      throw stop{kExitUsage, "The fit \"" + fits[i]->name +
+                                 "\" has other parameters than the CSV header's "
+                                 "columns; use --json for fits of several models"};
+    out += csvfitrecord(*fits[i], modelkey(run, b.o, i), notes, b.labels->size());
+  }
+  return out;
+}
+
+std::string jsonrecords(const batch &b, const fitrun &run, const std::vector<const bfit *> &fits,
+                        const fitnotes &notes) {
+  std::string out;
+  for (std::size_t i = 0; i < fits.size(); ++i)
+    out += std::string(b.jsonfits.empty() && out.empty() ? "\n  " : ",\n  ") +
+           jsonfit(*fits[i], modelkey(run, b.o, i), notes);
+  return out;
+}
+
+std::string textrecords(const batch &b, const std::vector<const bfit *> &fits,
+                        const fitnotes &notes, const std::string &shown) {
+  const options &o = b.o;
+  std::string out = b.several ? "==> " + shown + " <==\n" : "";
+  if (o.report) {
+    for (const bfit *f : fits)
+      out += resultstext(*f, *o.report);
+    return out;
+  }
+  return out + (o.covariance || o.scaleerrors ? detailreport(fits, notes, o.covariance)
+                                              : textreport(fits));
+}
+
+// This file's text, JSON objects or CSV records. It is made before
+// anything of the file is written: a fit that fails while it is described
+// leaves nothing behind.
+std::string describe(batch &b, const fitrun &run, const std::vector<const bfit *> &fits,
+                     const fitnotes &notes, const std::string &shown) {
+  try {
+    if (!b.report)
+      return {}; // --residuals - : the residuals are the whole output.
+    if (b.o.csv)
+      return csvrecords(b, run, fits, notes);
+    if (b.o.json)
+      return jsonrecords(b, run, fits, notes);
+    return textrecords(b, fits, notes, shown);
+  } catch (const stop &) {
+    throw;
+  } catch (const std::bad_alloc &) {
+    throw stop{kExitFitFailed, outofmemory("describe the fit")};
+  } catch (const std::exception &e) {
+    failedfit(e);
+  }
+}
+
+// A file that gave no fit: its messages said, its JSON object and CSV
+// record kept.
+void recordfailure(batch &b, const stop &s, const std::string &shown, bool read) {
+  printstop(s);
+  b.worst = std::max(b.worst, s.status);
+  std::string messages;
+  std::vector<std::string> replaced;
+  bool bad = false;
+  for (const auto &m : filemessages)
+    messages += (messages.empty() ? "" : ", ") + jsonstring(m, &bad);
+  if (bad)
+    replaced.emplace_back("messages");
+  bad = false;
+  const std::string filejson = jsonstring(shown, &bad);
+  if (bad)
+    replaced.insert(replaced.begin(), "file");
+  b.jsonfailed += std::string(b.jsonfailed.empty() ? "" : ", ") + "{\"file\": " + filejson +
+                  ", \"status\": " + std::to_string(s.status) + ", \"messages\": [" + messages +
+                  "]" + jsonreplaced(replaced) + "}";
+  std::string reason;
+  for (const auto &m : filemessages)
+    reason += (reason.empty() ? "" : "; ") + m;
+  b.csvitems.push_back({"", shown, read ? "fit failed" : "not read", reason});
+}
+
+// Fits one file and writes or keeps what it gave.
+void onefile(batch &b, const std::string &file) {
+  const options &o = b.o;
+  const std::string shown = shownname(file);
+  messageprefix = b.several ? shown + ": " : "";
+  filemessages.clear();
+  fitrun run;
+  std::vector<const bfit *> fits;
+  std::string out;
+  try {
+    fitfile(o, file, b.script, run);
+    for (const auto &f : run.fits)
+      fits.push_back(f.get());
+    const fitnotes notes = notesof(o, run, shown);
+    out = describe(b, run, fits, notes, shown);
+    if (std::string why; run.gnuplot && !writegnuplottexts(*run.gnuplot, &why))
+      throw stop{kExitFitFailed, why};
+  } catch (const stop &s) {
+    recordfailure(b, s, shown, run.read);
+    return;
+  }
+  messageprefix.clear();
+  for (const bfit *f : fits) {
+    if (o.residuals)
+      b.residuals.write(*f, shown);
+  }
+  for (const bfit *f : fits) {
+    if (o.band)
+      b.band.write(*f, shown);
+  }
+  if (o.csv)
+    b.csvitems.push_back({out, "", "", ""});
+  else if (o.json)
+    b.jsonfits += out;
+  else if (b.report)
+    writeout(out);
+}
+
+// The CSV table or the JSON object of all files, written at the end.
+void writereports(batch &b) {
+  const options &o = b.o;
+  if (b.report && o.csv) {
+    if (!b.labels)
+      b.labels = modellabels(o);
+    std::string out = csvheader(*b.labels, o.scaleerrors);
+    for (const auto &item : b.csvitems)
+      out += item.failedfile.empty()
+                 ? item.records
+                 : csvfailedrecord(item.failedfile, o.model.key, b.labels->size(), o.scaleerrors,
+                                   item.status, item.reason);
+    writeout(out);
+  } else if (b.report && o.json && (b.several || b.worst == kExitOk)) {
+    // One file that failed prints no result, as ever.
+    // With --band the level of the band written beside the report.
+    const std::string bandjson =
+        o.band ? ",\n \"band\": {\"level\": " + jsonstring(bandleveltext(o.bandat)) +
+                     ", \"factor\": " + jsonnumber(bandfactor(o.bandat)) + "}"
+               : "";
+    writeout(kJsonOpening + b.jsonfits + (b.jsonfits.empty() ? "" : "\n") + "],\n \"failed\": [" +
+             b.jsonfailed + "]" + bandjson + "}\n");
+  }
+}
+
 int execute(const options &o) {
   // The engine's messages (for instance why an iteration failed) go to
   // standard error as they come.
@@ -770,178 +997,17 @@ int execute(const options &o) {
     if (!text.empty())
       printerr(text);
   });
-
-  // As the save dialog does: a script name without an extension gets ".gnu".
-  std::string script;
-  if (o.gnuplot) {
-    script = *o.gnuplot;
-    if (std::filesystem::path(script).extension().empty())
-      script += ".gnu";
-    script = absolutepath(script);
-    if (gnuplotdatapath(script) == script)
-      throw stop{kExitUsage, "orvalle-fit: --gnuplot " + *o.gnuplot +
-                                 ": the script may not end in .gdt, which names its data file"};
-  }
-
-  checkoutputs(o, script);
-  residualsink residuals;
-  if (o.residuals) {
-    residuals.name = *o.residuals;
-    residuals.tostdout = *o.residuals == "-";
-  }
-  residualsink band;
-  if (o.band) {
-    band.name = *o.band;
-    band.tostdout = *o.band == "-";
-    band.what = "the band";
-    const bandlevel level = o.bandat;
-    band.block = [level](const textsink &out, const bfit &fit, const std::string &datafile) {
-      writeband(out, fit, datafile, level);
-    };
-  }
-  // --residuals - and --band - put their table on standard output instead.
-  const bool report = !(o.residuals && *o.residuals == "-") && !(o.band && *o.band == "-");
-  const bool several = o.files.size() > 1;
-
-  int worst = kExitOk;
-  std::string jsonfits, jsonfailed;
-  // CSV records wait for the header, whose parameter columns come from the
-  // first fit; a failed file's record waits as its file name alone.
-  struct csvitem {
-    std::string records;
-    std::string failedfile;
-    std::string status; // of a failed file: "fit failed" or "not read"
-    std::string reason;
-  };
-  std::vector<csvitem> csvitems;
-  std::optional<std::vector<std::string>> labels;
-
-  for (const std::string &file : o.files) {
-    const std::string shown = shownname(file);
-    messageprefix = several ? shown + ": " : "";
-    filemessages.clear();
-    fitnotes notes;
-    fitrun run;
-    std::vector<const bfit *> fits;
-    std::string out; // this file's text, JSON objects or CSV records
-    try {
-      fitfile(o, file, script, run);
-      for (const auto &f : run.fits)
-        fits.push_back(f.get());
-      notes.file = shown;
-      notes.scaleasked = o.scaleerrors;
-      if (o.scaleerrors) {
-        std::vector<bfit *> all;
-        for (const auto &f : run.fits)
-          all.push_back(f.get());
-        // A multi fit's lines are one system of K + 1 parameters.
-        const int parameters =
-            o.multi ? static_cast<int>(all.size()) + 1 : static_cast<int>(all.front()->order) + 1;
-        notes.scale = scaleuncertainties(all, parameters);
-      }
-      // The report is made before anything of the file is written: a fit
-      // that fails while it is described leaves nothing behind.
-      try {
-        if (!report) {
-          // --residuals - : the residuals are the whole output.
-        } else if (o.csv) {
-          if (!labels)
-            labels = parameterlabels(*fits.front());
-          for (std::size_t i = 0; i < fits.size(); ++i) {
-            // A project's fits of other models may have other parameters
-            // than the header's columns: none is put under another's name.
-            const std::vector<std::string> own = parameterlabels(*fits[i]);
-            if (own.size() > labels->size() || !std::equal(own.begin(), own.end(), labels->begin()))
-              throw stop{kExitUsage, "The fit \"" + fits[i]->name +
-                                         "\" has other parameters than the CSV header's "
-                                         "columns; use --json for fits of several models"};
-            out += csvfitrecord(*fits[i], modelkey(run, o, i), notes, labels->size());
-          }
-        } else if (o.json) {
-          for (std::size_t i = 0; i < fits.size(); ++i)
-            out += std::string(jsonfits.empty() && out.empty() ? "\n  " : ",\n  ") +
-                   jsonfit(*fits[i], modelkey(run, o, i), notes);
-        } else {
-          out = several ? "==> " + shown + " <==\n" : "";
-          if (o.report)
-            for (const bfit *f : fits)
-              out += resultstext(*f, *o.report);
-          else
-            out += o.covariance || o.scaleerrors ? detailreport(fits, notes, o.covariance)
-                                                 : textreport(fits);
-        }
-      } catch (const std::bad_alloc &) {
-        throw stop{kExitFitFailed, outofmemory("describe the fit")};
-      } catch (const std::exception &e) {
-        failedfit(e);
-      }
-      if (run.gnuplot) {
-        std::string why;
-        if (!writegnuplottexts(*run.gnuplot, &why))
-          throw stop{kExitFitFailed, why};
-      }
-    } catch (const stop &s) {
-      printstop(s);
-      worst = std::max(worst, s.status);
-      std::string messages;
-      std::vector<std::string> replaced;
-      bool bad = false;
-      for (const auto &m : filemessages)
-        messages += (messages.empty() ? "" : ", ") + jsonstring(m, &bad);
-      if (bad)
-        replaced.emplace_back("messages");
-      bad = false;
-      const std::string filejson = jsonstring(shown, &bad);
-      if (bad)
-        replaced.insert(replaced.begin(), "file");
-      jsonfailed += std::string(jsonfailed.empty() ? "" : ", ") + "{\"file\": " + filejson +
-                    ", \"status\": " + std::to_string(s.status) + ", \"messages\": [" + messages +
-                    "]" + jsonreplaced(replaced) + "}";
-      std::string reason;
-      for (const auto &m : filemessages)
-        reason += (reason.empty() ? "" : "; ") + m;
-      csvitems.push_back({"", shown, run.read ? "fit failed" : "not read", reason});
-      continue;
-    }
-    messageprefix.clear();
-
-    if (o.residuals)
-      for (const bfit *f : fits)
-        residuals.write(*f, shown);
-    if (o.band)
-      for (const bfit *f : fits)
-        band.write(*f, shown);
-    if (o.csv)
-      csvitems.push_back({out, "", "", ""});
-    else if (o.json)
-      jsonfits += out;
-    else if (report)
-      writeout(out);
-  }
+  batch b(o);
+  b.script = scriptpath(o);
+  checkoutputs(o, b.script);
+  opensinks(b);
+  for (const std::string &file : o.files)
+    onefile(b, file);
   messageprefix.clear();
-
-  if (report && o.csv) {
-    if (!labels)
-      labels = modellabels(o);
-    std::string out = csvheader(*labels, o.scaleerrors);
-    for (const auto &item : csvitems)
-      out += item.failedfile.empty() ? item.records
-                                     : csvfailedrecord(item.failedfile, o.model.key, labels->size(),
-                                                       o.scaleerrors, item.status, item.reason);
-    writeout(out);
-  } else if (report && o.json && (several || worst == kExitOk)) {
-    // One file that failed prints no result, as ever.
-    // With --band the level of the band written beside the report.
-    const std::string bandjson =
-        o.band ? ",\n \"band\": {\"level\": " + jsonstring(bandleveltext(o.bandat)) +
-                     ", \"factor\": " + jsonnumber(bandfactor(o.bandat)) + "}"
-               : "";
-    writeout(kJsonOpening + jsonfits + (jsonfits.empty() ? "" : "\n") + "],\n \"failed\": [" +
-             jsonfailed + "]" + bandjson + "}\n");
-  }
-  if (std::string why; !residuals.finish(&why) || !band.finish(&why))
+  writereports(b);
+  if (std::string why; !b.residuals.finish(&why) || !b.band.finish(&why))
     throw stop{kExitFitFailed, why};
-  return worst;
+  return b.worst;
 }
 
 } // namespace
