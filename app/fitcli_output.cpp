@@ -1,7 +1,6 @@
 #include "app/fitcli_output.h"
 
 #include "app/fitcli_report.h"
-#include "app/fitcli_texts.h"
 
 #include <nlohmann/json.hpp>
 
@@ -112,20 +111,6 @@ std::string jsonfitkeys(const bfit &fit, const std::string &model,
   for (std::size_t i = 0; i < lines.size(); ++i)
     s += (i ? ", " : "") + text(lines[i], "description");
   s += "]";
-  return s;
-}
-
-std::string jsonreport(const std::vector<const bfit *> &fits, const std::string &model) {
-  std::string s = kJsonOpening;
-  bool firstfit = true;
-  for (const bfit *f : fits) {
-    if (!f)
-      continue;
-    s += firstfit ? "\n  {" : ",\n  {";
-    firstfit = false;
-    s += jsonfitkeys(*f, model) + "}";
-  }
-  s += firstfit ? "]}\n" : "\n]}\n";
   return s;
 }
 

@@ -11,14 +11,13 @@ namespace orvalle::cli {
 // The information text, one line per line ending in '\n'.
 std::string textreport(const std::vector<const bfit *> &fits);
 
-// {"fits": [...]}: per fit its name, the model key, the dataset's name, the
-// parameters (label, value, uncertainty), chisq, dof, the four chi-square
-// limits (null when there are none), the verdict (null when there is
-// none), the verdict word and the description lines.
-std::string jsonreport(const std::vector<const bfit *> &fits, const std::string &model);
-// The keys of one fit's object in jsonreport, without the braces. The
-// keys whose text had bytes that are not UTF-8 (see jsonstring) are added
-// to *replaced when it is given.
+// The keys of one fit's JSON object, without the braces: its name, the
+// model key, the dataset's name, the parameters (label, value,
+// uncertainty), chisq, dof, the four chi-square limits (null when there
+// are none), the verdict (null when there is none), the verdict word under
+// both its names and the description lines. The keys whose text had
+// bytes that are not UTF-8 (see jsonstring) are added to *replaced when it
+// is given.
 std::string jsonfitkeys(const bfit &fit, const std::string &model,
                         std::vector<std::string> *replaced = nullptr);
 

@@ -984,7 +984,7 @@ void writereports(batch &b) {
         o.band ? ",\n \"band\": {\"level\": " + jsonstring(bandleveltext(o.bandat)) +
                      ", \"factor\": " + jsonnumber(bandfactor(o.bandat)) + "}"
                : "";
-    writeout(kJsonOpening + b.jsonfits + (b.jsonfits.empty() ? "" : "\n") + "],\n \"failed\": [" +
+    writeout("{\"fits\": [" + b.jsonfits + (b.jsonfits.empty() ? "" : "\n") + "],\n \"failed\": [" +
              b.jsonfailed + "]" + bandjson + "}\n");
   }
 }

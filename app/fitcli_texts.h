@@ -8,15 +8,12 @@ inline constexpr const char *kBadEstimates =
     "Unable To Convert Estimates To Numbers (write up to five numbers separated by commas, e.g. "
     "-e 2,3.1)";
 
-// The engine's words for a fit that failed, said after its reason.
+// What the plotter says too when a fit fails, after the reason.
 inline constexpr const char *kCriticalFailure =
     "Critical Failure Occurred In Fitted The Chosen Line";
 
 // The column-file options given for a file of the tagged layout.
 inline constexpr const char *kTaggedLayout =
     "this file has the tagged layout (x, y, error and a tag on every line)";
-
-// The opening of the JSON report.
-inline constexpr const char *kJsonOpening = "{\"fits\": [";
 
 } // namespace orvalle::cli
