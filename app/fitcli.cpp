@@ -149,8 +149,8 @@ Examples:
   orvalle-fit --csv group*/run1.txt > marks.csv
 )HELP";
 
-// The column the models' descriptions start in, and how far in their
-// names stand.
+// How far in the models' names stand, and the column their descriptions
+// start in.
 constexpr std::size_t kModelIndent = 26;
 constexpr std::size_t kModelText = 42;
 
@@ -225,9 +225,11 @@ std::optional<modelchoice> parsemodel(const std::string &text) {
       return modelchoice{name, r.type, 0, {}};
     }
   }
+  // A name shorter than "poly:" is no degree (and no reason to fail).
+  const std::string degree = text.size() > 5 ? text.substr(5) : std::string();
   const bool degreetext =
-      (text.size() == 6 && text[5] >= '1' && text[5] <= '9') || text.substr(5) == "10";
-  if (text.size() >= 6 && text.compare(0, 5, "poly:") == 0 && degreetext) {
+      (degree.size() == 1 && degree[0] >= '1' && degree[0] <= '9') || degree == "10";
+  if (text.compare(0, 5, "poly:") == 0 && degreetext) {
     const int n = std::stoi(text.substr(5));
     // The plotter's own polynomials (linear, quadratic, cubic) stand for
     // their degrees.

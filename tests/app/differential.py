@@ -234,6 +234,10 @@ def cases(plugin):
     # option was, saying which it could be.
     c.append((["--s", "line3.txt"], None, "ambiguous"))
     c.append((["--e", "1", "line3.txt"], None, "ambiguous"))
+    # A model name shorter than "poly:" made the older program fail inside
+    # (status 1, "basic_string::substr"); it is an unknown model.
+    for short in ("abc", "", "poly"):
+        c.append((["-m", short, "line3.txt"], None, "mended"))
     newly(["-nMine", "-db", "tagged2.txt"])
     newly(["--rep", "text", "line3.txt"])
     return c
@@ -287,7 +291,7 @@ def main():
     base = tempfile.mkdtemp(prefix="orvalle-diff-")
     folder = os.path.join(base, "work")
     differ = 0
-    counts = {"same": 0, "newly": 0, "latin1": 0, "ambiguous": 0}
+    counts = {"same": 0, "newly": 0, "latin1": 0, "ambiguous": 0, "mended": 0}
     try:
         for args, stdin, kind in corpus:
             results = []
@@ -308,6 +312,10 @@ def main():
             if kind == "newly":
                 if nrc != 0:
                     problems.append("newly accepted command line failed (%d): %s" %
+                                    (nrc, nerr.decode(errors="replace")))
+            elif kind == "mended":
+                if nrc != 2 or nout or b"unknown model" not in nerr:
+                    problems.append("a short model name is not refused as unknown: %d %s" %
                                     (nrc, nerr.decode(errors="replace")))
             elif kind == "ambiguous":
                 if orc != nrc or nout or b"is ambiguous" not in nerr:
@@ -350,8 +358,9 @@ def main():
         shutil.rmtree(base, ignore_errors=True)
     total = sum(counts.values())
     print("%d cases (%d compared whole, %d with names that are not UTF-8, %d newly accepted, "
-          "%d ambiguous abbreviations): %d differ" %
-          (total, counts["same"], counts["latin1"], counts["newly"], counts["ambiguous"], differ))
+          "%d ambiguous abbreviations, %d mended): %d differ" %
+          (total, counts["same"], counts["latin1"], counts["newly"], counts["ambiguous"],
+           counts["mended"], differ))
     return 1 if differ else 0
 
 

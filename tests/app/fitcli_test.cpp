@@ -609,8 +609,7 @@ TEST(FitCommand, AbbreviatedAndAttachedOptionsMeanTheFullOnes) {
       {{"-mquadratic", data("poly5.txt")}, {"-m", "quadratic", data("poly5.txt")}},
       {{"-mperiodic", "-e2,3", cos}, {"-m", "periodic", "-e", "2,3", cos}},
       {{"-ntwo", "-db", data("tagged2.txt")}, {"-n", "two", "-d", "b", data("tagged2.txt")}},
-      {{"--sc", "--cov", data("line3.txt")},
-       {"--scale-errors", "--covariance", data("line3.txt")}},
+      {{"--sc", "--cov", data("line3.txt")}, {"--scale-errors", "--covariance", data("line3.txt")}},
       {{"--band-l", "1sigma", "--band", "-", data("line3.txt")},
        {"--band-level", "1sigma", "--band", "-", data("line3.txt")}},
       {{"--rep", "latex", data("line3.txt")}, {"--report", "latex", data("line3.txt")}},
@@ -666,6 +665,14 @@ TEST(FitCommand, EveryTrendTypeIsAModelByItsName) {
         << few.err;
   }
   EXPECT_NE(unknown.err.find("poly:N with N from 1 to 10"), std::string::npos);
+  // Names shorter than "poly:" are unknown models too, not a failure inside.
+  for (const std::string name : {"abc", "", "poly", "poly:", "poly:0", "poly:11", "poly:1x"}) {
+    const result r = runfit({"-m", name, data("line3.txt")});
+    EXPECT_EQ(r.status, 2) << name;
+    EXPECT_EQ(r.err.rfind("orvalle-fit: unknown model \"" + name + "\" (choose linear-origin, ", 0),
+              0u)
+        << r.err;
+  }
 }
 
 // ------------------------------------------------------------ gnuplot
