@@ -69,15 +69,6 @@ constexpr bool rowsinenumorder() {
 }
 static_assert(rowsinenumorder(), "every trend type needs exactly one row in kRows, in enum order");
 
-// Only the plug-in's and the formula's rows go without a factory.
-constexpr bool factoriesmade() {
-  for (const auto &r : kRows)
-    if (!r.make && r.group != trendgroup::plugin && r.group != trendgroup::formula)
-      return false;
-  return true;
-}
-static_assert(factoriesmade(), "a trend type's row needs a factory");
-
 } // namespace
 
 std::span<const trendrow> trendrows() { return kRows; }

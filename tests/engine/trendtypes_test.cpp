@@ -161,6 +161,8 @@ TEST(TrendTypes, RowsAgreeWithTheirFits) {
     EXPECT_GE(r.estimates, 0);
     EXPECT_LE(r.estimates, 5);
     EXPECT_NE(std::string(r.batchhelp), "");
+    // Only the plug-in's and the formula's rows make their fits otherwise.
+    EXPECT_EQ(r.make == nullptr, r.group == trendgroup::plugin || r.group == trendgroup::formula);
     if (r.make) {
       const auto fit = r.make();
       // order is the highest parameter's index: fewest = parameters + 1.
