@@ -1,16 +1,36 @@
 // Command-line options of orvalle-fit and its help text.
 #include "app/fitcli.h"
 
+#include <getopt.h>
+
 #include <algorithm>
 #include <cctype>
+#include <initializer_list>
+#include <string_view>
 
+#include "app/fitcli_texts.h"
 #include "datatext/conversion.h"
 #include "engine/formula.h"
 
 namespace orvalle::cli {
 
-const char *helptext() {
-  return R"HELP(Usage: orvalle-fit [options] FILE...
+namespace {
+
+// The highest degree poly:N takes.
+constexpr int kMaxDegree = 10;
+// What the formula's name takes after it in --model.
+constexpr const char *kFormulaSuffix = ":TEXT";
+
+// The words joined as a list: "a, b or c".
+std::string wordlist(const std::vector<std::string> &words) {
+  std::string text;
+  for (std::size_t k = 0; k < words.size(); ++k)
+    text += (k == 0 ? "" : k + 1 == words.size() ? " or " : ", ") + words[k];
+  return text;
+}
+
+// The help text around the list of models.
+constexpr const char *kHelpHead = R"HELP(Usage: orvalle-fit [options] FILE...
 
 Fits a model curve to the data in FILE by weighted least squares and prints
 the result as Orvalle's plotter describes it: the fit's name, its chi-square,
@@ -36,31 +56,9 @@ input (named <stdin> in the report).
 
 Options:
   -m, --model NAME      the model to fit (default: linear):
-                          linear-origin   y = m x
-                          linear          y = a x + b
-                          quadratic       y = a x^2 + b x + c
-                          cubic           y = a x^3 + b x^2 + c x + d
-                          poly:N          polynomial of degree N (1 to 10)
-                          power           y = A (x^2)^(B/2); "B = " is B, the
-                                          power of |x|; a straight line
-                                          fitted through log10 y against
-                                          log10 x^2 (linearised)
-                          resonance       y = A / ((B - x)^2 + C); a parabola
-                                          fitted through 1/y (linearised)
-                          periodic        y = A cos(B x)        (needs -e A,B)
-                          periodic-decay  y = A exp(B x) cos(C x + D)
-                                                                (needs -e A,B,C,D)
-                                          both periodic models give the
-                                          uncertainties H^-1 (J^T W J) H^-1
-                                          (H: the derivative of the gradient
-                                          of the chi-square), not the usual
-                                          (J^T W J)^-1 that a formula gives
-                          custom          the plug-in model (libcustomfit.so)
-                          formula:TEXT    a formula in x typed by you, e.g.
-                                          'formula:A*(1-exp(-x/B))' with
-                                          -e giving A, B, ... in the order
-                                          the names first appear
-  -d, --dataset NAME    tagged file: the dataset to fit, by name ("Dataset a")
+)HELP";
+constexpr const char *kHelpTail =
+    R"HELP(  -d, --dataset NAME    tagged file: the dataset to fit, by name ("Dataset a")
                         or by its tag ("a") (default: the first)
       --x COL           column file: the x column, a letter (default: A;
                         after Z come AA, AB, ...) or a table's header name,
@@ -150,33 +148,94 @@ Examples:
   orvalle-fit --residuals run1.res run1.txt
   orvalle-fit --csv group*/run1.txt > marks.csv
 )HELP";
+
+// How far in the models' names stand, and the column their descriptions
+// start in.
+constexpr std::size_t kModelIndent = 26;
+constexpr std::size_t kModelText = 42;
+
+// The models in the order the help lists them: every trend type's row,
+// poly:N after the last plain polynomial, the formula with its text.
+struct modelentry {
+  std::string name;   // as the help shows it
+  std::string choice; // as the error for an unknown model lists it
+  std::string help;   // lines parted by '\n'
+};
+
+std::vector<modelentry> modelentries() {
+  std::vector<modelentry> list;
+  const auto rows = trendrows();
+  std::size_t lastpoly = 0;
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    if (rows[i].degree > 0)
+      lastpoly = i;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const trendrow &r = rows[i];
+    const std::string name = r.group == trendgroup::formula
+                                 ? std::string(r.batchname) + kFormulaSuffix
+                                 : std::string(r.batchname);
+    list.push_back({name, name, r.batchhelp});
+    if (i == lastpoly)
+      list.push_back({"poly:N", "poly:N with N from 1 to " + std::to_string(kMaxDegree),
+                      "polynomial of degree N (1 to " + std::to_string(kMaxDegree) + ")"});
+  }
+  return list;
+}
+
+std::string maketext() {
+  std::string text = kHelpHead;
+  for (const modelentry &m : modelentries()) {
+    std::string line = std::string(kModelIndent, ' ') + m.name;
+    line.resize(std::max(kModelText, line.size() + 1), ' ');
+    std::string_view rest = m.help;
+    for (bool more = true; more;) {
+      const auto end = rest.find('\n');
+      more = end != std::string_view::npos;
+      line += rest.substr(0, end);
+      text += line + '\n';
+      rest.remove_prefix(more ? end + 1 : rest.size());
+      line.assign(kModelText, ' ');
+    }
+  }
+  return text + kHelpTail;
+}
+
+} // namespace
+
+const char *helptext() {
+  static const std::string text = maketext();
+  return text.c_str();
+}
+
+std::string modelchoices() {
+  std::vector<std::string> names;
+  for (const modelentry &m : modelentries())
+    names.push_back(m.choice);
+  return wordlist(names);
 }
 
 std::optional<modelchoice> parsemodel(const std::string &text) {
-  static const std::pair<const char *, trendtype> names[] = {
-      {"linear-origin", trendtype::linearorigin},
-      {"linear", trendtype::linear},
-      {"quadratic", trendtype::quadratic},
-      {"cubic", trendtype::cubic},
-      {"power", trendtype::power},
-      {"resonance", trendtype::resonance},
-      {"periodic", trendtype::periodic},
-      {"periodic-decay", trendtype::periodicdecay},
-      {"custom", trendtype::custom},
-  };
-  for (const auto &[name, type] : names)
-    if (text == name)
-      return modelchoice{name, type, 0, {}};
-  if (text.compare(0, 8, "formula:") == 0)
-    return modelchoice{text, trendtype::formula, 0, text.substr(8)};
+  for (const trendrow &r : trendrows()) {
+    const std::string name = r.batchname;
+    if (r.group == trendgroup::formula) {
+      // formula:TEXT, the text read when the options are.
+      if (text.compare(0, name.size() + 1, name + ":") == 0)
+        return modelchoice{text, r.type, 0, text.substr(name.size() + 1)};
+    } else if (text == name) {
+      return modelchoice{name, r.type, 0, {}};
+    }
+  }
+  // A name shorter than "poly:" is no degree (and no reason to fail).
+  const std::string degree = text.size() > 5 ? text.substr(5) : std::string();
   const bool degreetext =
-      (text.size() == 6 && text[5] >= '1' && text[5] <= '9') || text.substr(5) == "10";
-  if (text.size() >= 6 && text.compare(0, 5, "poly:") == 0 && degreetext) {
+      (degree.size() == 1 && degree[0] >= '1' && degree[0] <= '9') || degree == "10";
+  if (text.compare(0, 5, "poly:") == 0 && degreetext) {
     const int n = std::stoi(text.substr(5));
-    // poly:1 to poly:3 are the plotter's own linear, quadratic and cubic.
-    const trendtype types[] = {trendtype::linear, trendtype::quadratic, trendtype::cubic};
-    if (n <= 3)
-      return modelchoice{text, types[n - 1], 0, {}};
+    // The plotter's own polynomials (linear, quadratic, cubic) stand for
+    // their degrees.
+    for (const trendrow &r : trendrows())
+      if (r.degree == n)
+        return modelchoice{text, r.type, 0, {}};
     return modelchoice{text, trendtype::cubic, n, {}};
   }
   return std::nullopt;
@@ -229,8 +288,96 @@ bool parseestimates(const std::string &text, estimateset &estimates) {
 
 namespace {
 
+// The options' identifiers: the short ones are their letters.
+enum optionid : int {
+  kFileArgument = 1, // getopt_long's code for an argument that is no option
+  kHelp = 'h',
+  kModel = 'm',
+  kDataset = 'd',
+  kEstimates = 'e',
+  kName = 'n',
+  kVersion = 256,
+  kJson,
+  kCsv,
+  kCovariance,
+  kScaleErrors,
+  kResiduals,
+  kX,
+  kY,
+  kErr,
+  kXerr,
+  kSolver,
+  kMulti,
+  kBand,
+  kBandLevel,
+  kReport,
+  kGnuplot,
+};
+
+// The long options. getopt_long takes any unambiguous beginning of one
+// (--mod for --model) and a value after '=' or as the next argument.
+const ::option kLongOptions[] = {
+    {"help", no_argument, nullptr, kHelp},
+    {"version", no_argument, nullptr, kVersion},
+    {"json", no_argument, nullptr, kJson},
+    {"csv", no_argument, nullptr, kCsv},
+    {"covariance", no_argument, nullptr, kCovariance},
+    {"scale-errors", no_argument, nullptr, kScaleErrors},
+    {"residuals", required_argument, nullptr, kResiduals},
+    {"model", required_argument, nullptr, kModel},
+    {"dataset", required_argument, nullptr, kDataset},
+    {"x", required_argument, nullptr, kX},
+    {"y", required_argument, nullptr, kY},
+    {"err", required_argument, nullptr, kErr},
+    {"xerr", required_argument, nullptr, kXerr},
+    {"estimates", required_argument, nullptr, kEstimates},
+    {"solver", required_argument, nullptr, kSolver},
+    {"multi", required_argument, nullptr, kMulti},
+    {"name", required_argument, nullptr, kName},
+    {"band", required_argument, nullptr, kBand},
+    {"band-level", required_argument, nullptr, kBandLevel},
+    {"report", required_argument, nullptr, kReport},
+    {"gnuplot", required_argument, nullptr, kGnuplot},
+    {nullptr, 0, nullptr, 0},
+};
+
+// '-': every argument that is no option comes back in its place, as code
+// 1, whatever POSIXLY_CORRECT says; ':': a missing value is told apart.
+// A short option's value may follow it directly (-mquadratic).
+constexpr const char *kShortOptions = "-:hm:d:e:n:";
+
+// The long options whose names begin with name, e.g. "--solver, --scale-errors".
+std::string candidates(const std::string &name) {
+  std::string list;
+  for (const ::option *o = kLongOptions; o->name; ++o)
+    if (std::string_view(o->name).substr(0, name.size()) == name)
+      list += (list.empty() ? "--" : ", --") + std::string(o->name);
+  return list;
+}
+
+// The message for what getopt_long refused in arg: an unknown or
+// ambiguous option, a value given to an option that takes none.
+std::string refused(const std::string &arg, int code) {
+  if (arg.compare(0, 2, "--") != 0)
+    return "unknown option " + arg;
+  const std::string written = arg.substr(0, arg.find('='));
+  if (code != 0)
+    return "option " + written + " takes no value";
+  const std::string matches = candidates(written.substr(2));
+  if (matches.find(',') != std::string::npos)
+    return "option " + written + " is ambiguous: it begins " + matches;
+  return "unknown option " + written;
+}
+
+// The message for an option without its value.
+std::string missingvalue(const std::string &arg, int code) {
+  if (arg.compare(0, 2, "--") == 0)
+    return "option " + arg + " needs a value";
+  return std::string("option -") + static_cast<char>(code) + " needs a value";
+}
+
 std::optional<errorsource> parseerror(const std::string &text, std::string *error,
-                                      const std::string &option = "--err") {
+                                      const std::string &option) {
   errorsource s;
   auto number = [&](const std::string &prefix, errorsource::kind k) -> std::optional<errorsource> {
     const std::string v = text.substr(prefix.size());
@@ -245,271 +392,265 @@ std::optional<errorsource> parseerror(const std::string &text, std::string *erro
     return number("percent:", errorsource::kind::percent);
   if (text.compare(0, 9, "absolute:") == 0)
     return number("absolute:", errorsource::kind::absolute);
-  if (auto c = parsecolumn(text)) {
-    s.how = errorsource::kind::column;
+  if (text.empty()) {
+    *error = option + " " + text + ": write a column letter (e.g. C), percent:P or absolute:V";
+    return std::nullopt;
+  }
+  // A column letter, or a header title looked up in each file.
+  s.how = errorsource::kind::column;
+  s.name = text;
+  if (auto c = parsecolumn(text))
     s.column = *c;
-    s.name = text;
-    return s;
-  }
-  if (!text.empty()) {
-    // A header title, looked up in each file.
-    s.how = errorsource::kind::column;
-    s.name = text;
-    return s;
-  }
-  *error = option + " " + text + ": write a column letter (e.g. C), percent:P or absolute:V";
-  return std::nullopt;
+  return s;
 }
 
-} // namespace
-
-std::optional<options> parseoptions(const std::vector<std::string> &args, std::string *error) {
-  options o;
-  std::vector<std::string> files;
-  bool optionsended = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string a = args[i];
-    if (optionsended || a.empty() || a[0] != '-' || a == "-") {
-      files.push_back(a);
-      continue;
-    }
-    if (a == "--") {
-      optionsended = true;
-      continue;
-    }
-    // --name=value
-    std::optional<std::string> inlinevalue;
-    if (a.compare(0, 2, "--") == 0) {
-      if (const auto eq = a.find('='); eq != std::string::npos) {
-        inlinevalue = a.substr(eq + 1);
-        a = a.substr(0, eq);
-      }
-    }
-    auto value = [&](std::string *out) -> bool {
-      if (inlinevalue) {
-        *out = *inlinevalue;
-        return true;
-      }
-      if (i + 1 >= args.size()) {
-        *error = "option " + a + " needs a value";
-        return false;
-      }
-      *out = args[++i];
+// One of a few words, each standing for a value; the message for any
+// other names them.
+template <class T>
+bool oneof(const std::string &v, std::initializer_list<std::pair<const char *, T>> words, T &out,
+           const std::string &what, std::string *error) {
+  std::vector<std::string> names;
+  for (const auto &[word, value] : words) {
+    if (v == word) {
+      out = value;
       return true;
-    };
-    std::string v;
-    if (a == "-h" || a == "--help") {
-      o.help = true;
-    } else if (a == "--version") {
-      o.version = true;
-    } else if (a == "--json") {
-      o.json = true;
-    } else if (a == "--csv") {
-      o.csv = true;
-    } else if (a == "--covariance") {
-      o.covariance = true;
-    } else if (a == "--scale-errors") {
-      o.scaleerrors = true;
-    } else if (a == "--residuals") {
-      if (!value(&v))
-        return std::nullopt;
-      if (v.empty()) {
-        *error = "--residuals needs a file name, or - for standard output";
-        return std::nullopt;
-      }
-      o.residuals = v;
-    } else if (a == "-m" || a == "--model") {
-      if (!value(&v))
-        return std::nullopt;
-      auto m = parsemodel(v);
-      if (!m) {
-        *error = "unknown model \"" + v +
-                 "\" (choose linear-origin, linear, quadratic, cubic, poly:N with N from 1 to 10, "
-                 "power, resonance, periodic, periodic-decay, custom or formula:TEXT)";
-        return std::nullopt;
-      }
-      if (m->type == trendtype::formula) {
-        try {
-          typedformula f(m->formula);
-        } catch (const formula_error &e) {
-          *error = "--model " + v + ": " + e.what();
-          return std::nullopt;
-        }
-      }
-      o.model = *m;
-      o.modelgiven = true;
-    } else if (a == "-d" || a == "--dataset") {
-      if (!value(&v))
-        return std::nullopt;
-      o.dataset = v;
-    } else if (a == "--x" || a == "--y") {
-      if (!value(&v))
-        return std::nullopt;
-      auto c = parsecolumn(v);
-      if (!c && v.empty()) {
-        *error = a + " " + v + ": write a column letter, e.g. " + (a == "--x" ? "A" : "B");
-        return std::nullopt;
-      }
-      if (c)
-        (a == "--x" ? o.xcol : o.ycol) = *c;
-      // A letter, or a header title looked up in each file.
-      (a == "--x" ? o.xname : o.yname) = v;
-      (a == "--x" ? o.xgiven : o.ygiven) = true;
-      o.columnsgiven = true;
-    } else if (a == "--err") {
-      if (!value(&v))
-        return std::nullopt;
-      auto e = parseerror(v, error);
-      if (!e)
-        return std::nullopt;
-      o.err = *e;
-      o.columnsgiven = o.errgiven = true;
-    } else if (a == "--xerr") {
-      if (!value(&v))
-        return std::nullopt;
-      auto e = parseerror(v, error, "--xerr");
-      if (!e)
-        return std::nullopt;
-      o.xerr = *e;
-    } else if (a == "-e" || a == "--estimates") {
-      if (!value(&v))
-        return std::nullopt;
-      if (!parseestimatelist(v, o.estimatelist, typedformula::kMaxParameters)) {
-        *error = "Unable To Convert Estimates To Numbers (write up to five numbers separated by "
-                 "commas, e.g. -e 2,3.1)";
-        return std::nullopt;
-      }
-      o.estimates = kDefaultEstimates;
-      std::copy_n(o.estimatelist.begin(), std::min(o.estimatelist.size(), o.estimates.size()),
-                  o.estimates.begin());
-    } else if (a == "--solver") {
-      if (!value(&v))
-        return std::nullopt;
-      if (v == "gauss")
-        o.gauss = true;
-      else if (v == "cramer")
-        o.gauss = false;
-      else {
-        *error = "unknown solver \"" + v + "\" (choose gauss or cramer)";
-        return std::nullopt;
-      }
-    } else if (a == "--multi") {
-      if (!value(&v))
-        return std::nullopt;
-      if (v == "same-intercept")
-        o.multi = multikind::sameintercept;
-      else if (v == "same-gradient")
-        o.multi = multikind::samegradient;
-      else {
-        *error = "unknown multi fit \"" + v + "\" (choose same-intercept or same-gradient)";
-        return std::nullopt;
-      }
-    } else if (a == "-n" || a == "--name") {
-      if (!value(&v))
-        return std::nullopt;
-      o.name = v;
-    } else if (a == "--band") {
-      if (!value(&v))
-        return std::nullopt;
-      if (v.empty()) {
-        *error = "--band needs a file name, or - for standard output";
-        return std::nullopt;
-      }
-      o.band = v;
-    } else if (a == "--band-level") {
-      if (!value(&v))
-        return std::nullopt;
-      if (v == "1sigma")
-        o.bandat = bandlevel::onesigma;
-      else if (v == "95")
-        o.bandat = bandlevel::ninetyfive;
-      else {
-        *error = "unknown band level \"" + v + "\" (choose 1sigma or 95)";
-        return std::nullopt;
-      }
-    } else if (a == "--report") {
-      if (!value(&v))
-        return std::nullopt;
-      if (v == "text")
-        o.report = reportformat::text;
-      else if (v == "markdown")
-        o.report = reportformat::markdown;
-      else if (v == "latex")
-        o.report = reportformat::latex;
-      else {
-        *error = "unknown report format \"" + v + "\" (choose text, markdown or latex)";
-        return std::nullopt;
-      }
-    } else if (a == "--gnuplot") {
-      if (!value(&v))
-        return std::nullopt;
-      if (v.empty()) {
-        *error = "--gnuplot needs a file name";
-        return std::nullopt;
-      }
-      o.gnuplot = v;
-    } else {
-      *error = "unknown option " + a;
-      return std::nullopt;
     }
-    if (inlinevalue && (a == "-h" || a == "--help" || a == "--version" || a == "--json" ||
-                        a == "--csv" || a == "--covariance" || a == "--scale-errors")) {
-      *error = "option " + a + " takes no value";
-      return std::nullopt;
+    names.emplace_back(word);
+  }
+  *error = "unknown " + what + " \"" + v + "\" (choose " + wordlist(names) + ")";
+  return false;
+}
+
+bool takemodel(const std::string &v, options &o, std::string *error) {
+  auto m = parsemodel(v);
+  if (!m) {
+    *error = "unknown model \"" + v + "\" (choose " + modelchoices() + ")";
+    return false;
+  }
+  if (m->type == trendtype::formula) {
+    try {
+      typedformula f(m->formula);
+    } catch (const formula_error &e) {
+      *error = "--model " + v + ": " + e.what();
+      return false;
     }
   }
-  if (o.help || o.version)
-    return o;
-  if (o.report && (o.json || o.csv)) {
-    *error = "--report cannot be combined with --json or --csv";
-    return std::nullopt;
+  o.model = *m;
+  o.modelgiven = true;
+  return true;
+}
+
+bool takecolumn(int id, const std::string &v, options &o, std::string *error) {
+  const bool x = id == kX;
+  auto c = parsecolumn(v);
+  if (!c && v.empty()) {
+    *error =
+        std::string(x ? "--x " : "--y ") + v + ": write a column letter, e.g. " + (x ? "A" : "B");
+    return false;
   }
-  if (o.band && o.residuals && *o.band == "-" && *o.residuals == "-") {
-    *error = "--band - and --residuals - cannot both take standard output";
-    return std::nullopt;
+  if (c)
+    (x ? o.xcol : o.ycol) = *c;
+  // A letter, or a header title looked up in each file.
+  (x ? o.xname : o.yname) = v;
+  (x ? o.xgiven : o.ygiven) = true;
+  o.columnsgiven = true;
+  return true;
+}
+
+bool takeerrors(int id, const std::string &v, options &o, std::string *error) {
+  auto e = parseerror(v, error, id == kErr ? "--err" : "--xerr");
+  if (!e)
+    return false;
+  if (id == kErr) {
+    o.err = *e;
+    o.columnsgiven = o.errgiven = true;
+  } else {
+    o.xerr = *e;
   }
-  if (files.empty()) {
-    *error = "no data file given";
-    return std::nullopt;
+  return true;
+}
+
+bool takeestimates(const std::string &v, options &o, std::string *error) {
+  if (!parseestimatelist(v, o.estimatelist, typedformula::kMaxParameters)) {
+    *error = kBadEstimates;
+    return false;
   }
-  o.files = files;
-  o.file = files[0];
-  if (o.json && o.csv) {
-    *error = "choose one of --json and --csv";
-    return std::nullopt;
+  o.estimates = kDefaultEstimates;
+  std::copy_n(o.estimatelist.begin(), std::min(o.estimatelist.size(), o.estimates.size()),
+              o.estimates.begin());
+  return true;
+}
+
+// An output file: a name, or - for standard output where allowed.
+bool takeoutput(const std::string &v, std::optional<std::string> &out, const char *option,
+                bool dash, std::string *error) {
+  if (v.empty()) {
+    *error = std::string(option) +
+             (dash ? " needs a file name, or - for standard output" : " needs a file name");
+    return false;
   }
-  if (o.residuals && *o.residuals == "-" && (o.json || o.csv || o.covariance)) {
-    *error = "--residuals - puts the residuals on standard output in place of the report: leave "
-             "out --json, --csv and --covariance, or name a file";
-    return std::nullopt;
+  out = v;
+  return true;
+}
+
+// Sets what a switch without a value stands for.
+bool takeswitch(int id, options &o) {
+  bool *flags[] = {&o.help, &o.version, &o.json, &o.csv, &o.covariance, &o.scaleerrors};
+  const int ids[] = {kHelp, kVersion, kJson, kCsv, kCovariance, kScaleErrors};
+  for (std::size_t k = 0; k < std::size(ids); ++k)
+    if (ids[k] == id) {
+      *flags[k] = true;
+      return true;
+    }
+  return false;
+}
+
+// Takes one option with its value; false with the message in *error.
+bool takeoption(int id, const std::string &v, options &o, std::string *error) {
+  switch (id) {
+  case kModel:
+    return takemodel(v, o, error);
+  case kDataset:
+    o.dataset = v;
+    return true;
+  case kName:
+    o.name = v;
+    return true;
+  case kX:
+  case kY:
+    return takecolumn(id, v, o, error);
+  case kErr:
+  case kXerr:
+    return takeerrors(id, v, o, error);
+  case kEstimates:
+    return takeestimates(v, o, error);
+  case kSolver:
+    return oneof(v, {{"gauss", true}, {"cramer", false}}, o.gauss, "solver", error);
+  case kMulti: {
+    multikind kind{};
+    const bool ok = oneof(
+        v,
+        {{"same-intercept", multikind::sameintercept}, {"same-gradient", multikind::samegradient}},
+        kind, "multi fit", error);
+    if (ok)
+      o.multi = kind;
+    return ok;
   }
-  if (o.gnuplot && files.size() > 1) {
-    *error = "--gnuplot writes the script of one fit: give one data file (got " +
-             std::to_string(files.size()) + ")";
-    return std::nullopt;
+  case kBandLevel:
+    return oneof(v, {{"1sigma", bandlevel::onesigma}, {"95", bandlevel::ninetyfive}}, o.bandat,
+                 "band level", error);
+  case kReport: {
+    reportformat format{};
+    const bool ok = oneof(v,
+                          {{"text", reportformat::text},
+                           {"markdown", reportformat::markdown},
+                           {"latex", reportformat::latex}},
+                          format, "report format", error);
+    if (ok)
+      o.report = format;
+    return ok;
   }
+  case kResiduals:
+    return takeoutput(v, o.residuals, "--residuals", true, error);
+  case kBand:
+    return takeoutput(v, o.band, "--band", true, error);
+  case kGnuplot:
+    return takeoutput(v, o.gnuplot, "--gnuplot", false, error);
+  default:
+    if (takeswitch(id, o))
+      return true;
+    *error = "unknown option";
+    return false;
+  }
+}
+
+// The options that cannot go together, and the files.
+std::string conflicts(const options &o, const std::vector<std::string> &files) {
+  if (o.report && (o.json || o.csv))
+    return "--report cannot be combined with --json or --csv";
+  if (o.band && o.residuals && *o.band == "-" && *o.residuals == "-")
+    return "--band - and --residuals - cannot both take standard output";
+  if (files.empty())
+    return "no data file given";
+  if (o.json && o.csv)
+    return "choose one of --json and --csv";
+  if (o.residuals && *o.residuals == "-" && (o.json || o.csv || o.covariance))
+    return "--residuals - puts the residuals on standard output in place of the report: leave "
+           "out --json, --csv and --covariance, or name a file";
+  if (o.gnuplot && files.size() > 1)
+    return "--gnuplot writes the script of one fit: give one data file (got " +
+           std::to_string(files.size()) + ")";
+  return {};
+}
+
+// The estimates against the model, and --multi against the rest.
+std::string modelconflicts(const options &o) {
   if (o.model.type == trendtype::formula) {
     const typedformula f(o.model.formula);
     if (o.estimatelist.size() > f.parameters().size()) {
       std::string names;
       for (const auto &n : f.parameters())
         names += (names.empty() ? "" : ", ") + n;
-      *error = "--estimates gives " + std::to_string(o.estimatelist.size()) +
-               " values, but the formula has " + std::to_string(f.count()) + " parameter" +
-               (f.count() == 1 ? "" : "s") + " (" + names + ")";
-      return std::nullopt;
+      return "--estimates gives " + std::to_string(o.estimatelist.size()) +
+             " values, but the formula has " + std::to_string(f.count()) + " parameter" +
+             (f.count() == 1 ? "" : "s") + " (" + names + ")";
     }
   } else if (o.estimatelist.size() > o.estimates.size()) {
-    *error = "Unable To Convert Estimates To Numbers (write up to five numbers separated by "
-             "commas, e.g. -e 2,3.1)";
-    return std::nullopt;
+    return kBadEstimates;
   }
-  if (o.multi && o.modelgiven && o.model.type != trendtype::linear) {
-    *error = "--multi fits straight lines: use it with -m linear or without -m";
-    return std::nullopt;
+  if (o.multi && o.modelgiven && !trendrowof(o.model.type).multi)
+    return "--multi fits straight lines: use it with -m linear or without -m";
+  if (o.multi && o.dataset)
+    return "--multi fits every dataset of the file: leave out --dataset";
+  return {};
+}
+
+} // namespace
+
+std::optional<options> parseoptions(const std::vector<std::string> &args, std::string *error) {
+  // getopt_long reads a C argument vector and keeps its place in globals:
+  // optind = 0 starts it afresh.
+  std::vector<std::string> words = args;
+  std::vector<char *> argv = {const_cast<char *>("orvalle-fit")};
+  for (auto &w : words)
+    argv.push_back(w.data());
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(argv.size()) - 1;
+  options o;
+  std::vector<std::string> files;
+  optind = 0;
+  opterr = 0;
+  for (;;) {
+    // The argument the option stands in (a short one may share it).
+    const char *at = argv[static_cast<std::size_t>(std::max(optind, 1))];
+    const std::string arg = at ? at : "";
+    const int id = ::getopt_long(argc, argv.data(), kShortOptions, kLongOptions, nullptr);
+    if (id == -1)
+      break;
+    if (id == kFileArgument) {
+      files.emplace_back(optarg);
+      continue;
+    }
+    if (id == '?' || id == ':') {
+      *error = id == '?' ? refused(arg, optopt) : missingvalue(arg, optopt);
+      return std::nullopt;
+    }
+    if (!takeoption(id, optarg ? optarg : "", o, error))
+      return std::nullopt;
   }
-  if (o.multi && o.dataset) {
-    *error = "--multi fits every dataset of the file: leave out --dataset";
+  // What follows "--" is files.
+  for (int i = optind; i < argc; ++i)
+    files.emplace_back(argv[static_cast<std::size_t>(i)]);
+  if (o.help || o.version)
+    return o;
+  std::string why = conflicts(o, files);
+  if (why.empty()) {
+    o.files = files;
+    o.file = files[0];
+    why = modelconflicts(o);
+  }
+  if (!why.empty()) {
+    *error = why;
     return std::nullopt;
   }
   return o;

@@ -20,7 +20,7 @@ inline constexpr int kExitUsage = 2;
 // A model named on the command line: a trend type, a polynomial of any
 // degree from 1 to 10 (poly:N) or a typed formula (formula:TEXT).
 struct modelchoice {
-  std::string key = "linear"; // as it is reported in JSON
+  std::string key = "linear"; // as it is reported in JSON and CSV
   trendtype type = trendtype::linear;
   int degree = 0;      // poly:N only; 0 for the trend types
   std::string formula; // formula:TEXT only: the text after "formula:"
@@ -81,9 +81,8 @@ struct options {
 // nothing and puts the message in *error.
 std::optional<options> parseoptions(const std::vector<std::string> &args, std::string *error);
 
-// Reads a model name: linear-origin, linear, quadratic, cubic, poly:N,
-// power, resonance, periodic, periodic-decay, custom or formula:TEXT (the
-// formula's text is read when the options are).
+// Reads a model name: a trend type's batch name (trendrows()), poly:N or
+// formula:TEXT (the formula's text is read when the options are).
 std::optional<modelchoice> parsemodel(const std::string &text);
 
 // Reads a column letter (A, B, ... or a, b, ...) into a column index.
@@ -96,6 +95,9 @@ bool parseestimates(const std::string &text, estimateset &estimates);
 bool parseestimatelist(const std::string &text, std::vector<double> &values, std::size_t most);
 
 const char *helptext();
+// The models --model takes, as the message for an unknown one lists them:
+// "linear-origin, linear, ... or formula:TEXT".
+std::string modelchoices();
 
 // Keeps big blocks on the heap and lets freed memory be used again (call
 // once, first thing in main).

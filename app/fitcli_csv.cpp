@@ -42,9 +42,7 @@ std::string csvnumber(double v) {
     return "";
   if (std::isinf(v))
     return v > 0 ? "inf" : "-inf";
-  char buf[40];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
+  return numbertext(v);
 }
 
 namespace {

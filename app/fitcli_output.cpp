@@ -1,5 +1,10 @@
 #include "app/fitcli_output.h"
 
+#include "app/fitcli_report.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -22,66 +27,55 @@ std::string textreport(const std::vector<const bfit *> &fits) {
 
 std::vector<std::string> parameterlabels(const bfit &fit) { return parameternames(fit); }
 
-std::string jsonstring(const std::string &text) {
-  std::string s = "\"";
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-    case '"':
-      s += "\\\"";
-      break;
-    case '\\':
-      s += "\\\\";
-      break;
-    case '\n':
-      s += "\\n";
-      break;
-    case '\r':
-      s += "\\r";
-      break;
-    case '\t':
-      s += "\\t";
-      break;
-    case '\b':
-      s += "\\b";
-      break;
-    case '\f':
-      s += "\\f";
-      break;
-    default:
-      if (c < 0x20) {
-        static const char hex[] = "0123456789abcdef";
-        s += "\\u00";
-        s += hex[c >> 4];
-        s += hex[c & 15];
-      } else {
-        s += ch; // UTF-8 passes as it is
-      }
-    }
+std::string jsonstring(const std::string &text, bool *replaced) {
+  const nlohmann::json value = text;
+  try {
+    return value.dump();
+  } catch (const nlohmann::json::type_error &) {
+    // Not UTF-8: every stray byte becomes U+FFFD.
+    if (replaced)
+      *replaced = true;
+    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   }
-  s += '"';
-  return s;
 }
 
-std::string jsonnumber(double v) {
-  if (!std::isfinite(v))
-    return "null";
+std::string jsonreplaced(const std::vector<std::string> &keys) {
+  if (keys.empty())
+    return {};
+  std::string s = std::string(", ") + jsonstring(kReplacedKey) + ": [";
+  for (std::size_t i = 0; i < keys.size(); ++i)
+    s += (i ? ", " : "") + jsonstring(keys[i]);
+  return s + "]";
+}
+
+std::string numbertext(double v) {
   char buf[40];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 17);
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
   return std::string(buf, r.ptr);
 }
 
-std::string jsonfitkeys(const bfit &fit, const std::string &model) {
+std::string jsonnumber(double v) { return std::isfinite(v) ? numbertext(v) : "null"; }
+
+std::string jsonfitkeys(const bfit &fit, const std::string &model,
+                        std::vector<std::string> *replaced) {
   const bfit *f = &fit;
+  // A text and whether its bytes were all UTF-8, noted under its key.
+  auto text = [replaced](const std::string &value, const char *key) {
+    bool bad = false;
+    std::string literal = jsonstring(value, &bad);
+    if (bad && replaced && std::find(replaced->begin(), replaced->end(), key) == replaced->end())
+      replaced->emplace_back(key);
+    return literal;
+  };
   std::string s;
-  s += "\"name\": " + jsonstring(f->name);
-  s += ", \"model\": " + jsonstring(model);
-  s += ", \"dataset\": " + (f->data ? jsonstring(f->data->name) : std::string("null"));
+  s += "\"name\": " + text(f->name, "name");
+  s += ", \"model\": " + text(model, "model");
+  s += ", \"dataset\": " + (f->data ? text(f->data->name, "dataset") : std::string("null"));
   s += ",\n   \"parameters\": [";
   const auto labels = parameterlabels(*f);
   for (std::size_t i = 0; i < labels.size(); ++i) {
     s += i ? ", " : "";
-    s += "{\"label\": " + jsonstring(labels[i]) + ", \"value\": " + jsonnumber(f->par[i]) +
+    s += "{\"label\": " + text(labels[i], "parameters") + ", \"value\": " + jsonnumber(f->par[i]) +
          ", \"uncertainty\": " + jsonnumber(f->err[i]) + "}";
   }
   const double chisq = f->chisq();
@@ -107,27 +101,16 @@ std::string jsonfitkeys(const bfit &fit, const std::string &model) {
   const bool has = f->hasverdict();
   const int verdict = has ? f->verdictfor(chisq) : 0;
   s += ",\n   \"verdict\": " + (has ? std::to_string(verdict) : "null");
+  // The word under the CSV's name and with its values; the old key stays
+  // with its own.
   s += ", \"verdictword\": " + jsonstring(has ? verdictwordof(verdict) : "");
+  s += ", \"verdict_word\": " + jsonstring(csvverdictword(*f, verdict));
   s += ",\n   \"description\": [";
   stringlist lines;
   f->describe(lines, true);
   for (std::size_t i = 0; i < lines.size(); ++i)
-    s += (i ? ", " : "") + jsonstring(lines[i]);
+    s += (i ? ", " : "") + text(lines[i], "description");
   s += "]";
-  return s;
-}
-
-std::string jsonreport(const std::vector<const bfit *> &fits, const std::string &model) {
-  std::string s = "{\"fits\": [";
-  bool firstfit = true;
-  for (const bfit *f : fits) {
-    if (!f)
-      continue;
-    s += firstfit ? "\n  {" : ",\n  {";
-    firstfit = false;
-    s += jsonfitkeys(*f, model) + "}";
-  }
-  s += firstfit ? "]}\n" : "\n]}\n";
   return s;
 }
 

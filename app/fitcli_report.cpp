@@ -146,15 +146,21 @@ std::string detailreport(const std::vector<const bfit *> &fits, const fitnotes &
 
 std::string jsonfit(const bfit &fit, const std::string &model, const fitnotes &notes) {
   std::string s(1, '{');
-  s += jsonfitkeys(fit, model);
-  s += ",\n   \"file\": " + jsonstring(notes.file);
+  std::vector<std::string> replaced;
+  s += jsonfitkeys(fit, model, &replaced);
+  bool badfile = false;
+  s += ",\n   \"file\": " + jsonstring(notes.file, &badfile);
+  if (badfile)
+    replaced.emplace_back("file");
   const double chisq = fit.chisq();
   const int dof = fit.dof();
   s += ", \"reduced_chisq\": " + jsonnumber(reducedchisq(chisq, dof));
   s += ", \"p_value\": " + jsonnumber(chisquaretail(chisq, dof));
   const bool scaled = notes.scaleasked && std::isfinite(notes.scale);
   s += ", \"scaled\": " + std::string(scaled ? "true" : "false");
-  s += ", \"scale\": " + (scaled ? jsonnumber(notes.scale) : std::string("null"));
+  // The factor under the CSV's name too.
+  const std::string scale = scaled ? jsonnumber(notes.scale) : std::string("null");
+  s += ", \"scale\": " + scale + ", \"uncertainty_scale\": " + scale;
   if (hascovariance(fit)) {
     const matr cov = symmetriccov(fit);
     s += ",\n   \"covariance\": " + jsonmatrix(cov);
@@ -162,7 +168,7 @@ std::string jsonfit(const bfit &fit, const std::string &model, const fitnotes &n
   } else {
     s += ",\n   \"covariance\": null, \"correlation\": null";
   }
-  return s + "}";
+  return s + jsonreplaced(replaced) + "}";
 }
 
 } // namespace orvalle::cli

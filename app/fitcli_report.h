@@ -38,7 +38,7 @@ stringlist noteslines(const bfit &fit, const fitnotes &notes, bool covariance);
 std::string detailreport(const std::vector<const bfit *> &fits, const fitnotes &notes,
                          bool covariance);
 
-// One fit as a JSON object: the keys of jsonreport and the file, the
+// One fit as a JSON object: the keys of jsonfitkeys and the file, the
 // covariance and correlation, the reduced chi-square, the p-value and the
 // scaling.
 std::string jsonfit(const bfit &fit, const std::string &model, const fitnotes &notes);

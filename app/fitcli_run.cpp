@@ -20,6 +20,7 @@
 #include "app/fitcli_project.h"
 #include "app/fitcli_report.h"
 #include "app/fitcli_table.h"
+#include "app/fitcli_texts.h"
 #include "datatext/conversion.h"
 #include "engine/atomicfile.h"
 #include "engine/customfit.h"
@@ -35,7 +36,6 @@ namespace orvalle::cli {
 
 namespace {
 
-const char *const kCriticalFailure = "Critical Failure Occurred In Fitted The Chosen Line";
 const char *const kBadErrors = "Y error points can not contain ZERO or MINIUS values";
 const char *const kBadXErrors = "X error points can not contain ZERO or NEGATIVE values";
 
@@ -161,18 +161,11 @@ void saycolumns(int cols, const options &o) {
            " (choose them with --x, --y and --err)");
 }
 
-// The dataset a column file gives, made by the plotter's rules.
-std::unique_ptr<dataset> columndataset(numericgrid &grid, const options &o) {
-  const int cols = grid.colcount();
-  const int rows = grid.rowcount() - 1; // the header row is not data
-  if (cols < 2)
-    throw stop{kExitUsage, "The file has only one column: a dataset needs an x column and a "
-                           "y column"};
-  // The plotter reads every cell of the grid into its columns, so an empty
-  // cell anywhere stops it. An empty cell is a NaN, or missing at the end of
-  // a column that is shorter than the grid. Each column's numbers move out
-  // of the grid and down over its header row as they are checked, in one
-  // pass.
+// The plotter reads every cell of the grid into its columns, so an empty
+// cell anywhere stops it. An empty cell is a NaN, or missing at the end of
+// a column that is shorter than the grid. Each column's numbers move out of
+// the grid and down over its header row as they are checked, in one pass.
+std::vector<std::vector<double>> takecolumns(numericgrid &grid, int cols, int rows) {
   std::vector<std::vector<double>> points(static_cast<std::size_t>(cols));
   for (int c = 0; c < cols; ++c) {
     std::vector<double> v = grid.takecolumn(c);
@@ -187,19 +180,53 @@ std::unique_ptr<dataset> columndataset(numericgrid &grid, const options &o) {
     v.resize(static_cast<std::size_t>(rows));
     points[static_cast<std::size_t>(c)] = std::move(v);
   }
-  auto checkcolumn = [&](int c, const char *what) {
-    if (c >= cols)
-      throw stop{kExitUsage, std::string(what) + ": the file has no " + columnname(c) +
-                                 " (its columns are Col A to " + columnname(cols - 1) + ")"};
-  };
-  checkcolumn(o.xcol, "--x");
-  checkcolumn(o.ycol, "--y");
+  return points;
+}
+
+void checkcolumn(int c, int cols, const char *what) {
+  if (c >= cols)
+    throw stop{kExitUsage, std::string(what) + ": the file has no " + columnname(c) +
+                               " (its columns are Col A to " + columnname(cols - 1) + ")"};
+}
+
+// The chosen columns are in the file, and a two-column file is given its
+// errors of y.
+void checkcolumns(const options &o, int cols) {
+  checkcolumn(o.xcol, cols, "--x");
+  checkcolumn(o.ycol, cols, "--y");
   if (o.err.how == errorsource::kind::column) {
     if (cols == 2 && !o.errgiven)
       throw stop{kExitUsage, "The file has two columns and so no errors of y: choose them with "
                              "--err percent:P or --err absolute:V"};
-    checkcolumn(o.err.column, "--err");
+    checkcolumn(o.err.column, cols, "--err");
   }
+}
+
+// Errors made from a percentage of the values or one value for all.
+std::vector<double> madeerrors(const errorsource &how, const drow &values) {
+  std::vector<double> e(static_cast<std::size_t>(values.n));
+  for (std::size_t k = 0; k < e.size(); ++k)
+    e[k] = how.how == errorsource::kind::percent ? values.data[k] * how.value * 0.01 : how.value;
+  return e;
+}
+
+// The first error not above zero, counted from 1; 0 when there is none.
+long firstbad(const std::vector<double> &errors) {
+  for (std::size_t k = 0; k < errors.size(); ++k)
+    if (!(errors[k] > 0.0))
+      return static_cast<long>(k) + 1;
+  return 0;
+}
+
+// The dataset a column file gives, made by the plotter's rules.
+std::unique_ptr<dataset> columndataset(numericgrid &grid, const options &o) {
+  const int cols = grid.colcount();
+  const int rows = grid.rowcount() - 1; // the header row is not data
+  if (cols < 2)
+    throw stop{kExitUsage, "The file has only one column: a dataset needs an x column and a "
+                           "y column"};
+  std::vector<std::vector<double>> points = takecolumns(grid, cols, rows);
+  checkcolumns(o, cols);
   saycolumns(cols, o);
 
   // The columns' numbers move into the dataset; a column chosen twice is
@@ -220,32 +247,21 @@ std::unique_ptr<dataset> columndataset(numericgrid &grid, const options &o) {
   d->y = column(o.ycol);
   if (o.err.how == errorsource::kind::column) {
     d->yerr = column(o.err.column);
-    for (std::size_t k = 0; k < d->yerr->data.size(); ++k)
-      if (!(d->yerr->data[k] > 0.0))
-        throw stop{kExitUsage, kBadErrors, "", static_cast<long>(k) + 1};
+    if (const long bad = firstbad(d->yerr->data))
+      throw stop{kExitUsage, kBadErrors, "", bad};
   } else {
-    std::vector<double> e(static_cast<std::size_t>(d->x->n));
-    for (std::size_t k = 0; k < e.size(); ++k) {
-      e[k] = o.err.how == errorsource::kind::percent ? d->y->data[k] * o.err.value * 0.01
-                                                     : o.err.value;
-      if (!(e[k] > 0.0))
-        throw stop{kExitUsage, kBadErrors};
-    }
+    std::vector<double> e = madeerrors(o.err, *d->y);
+    if (firstbad(e))
+      throw stop{kExitUsage, kBadErrors};
     d->yerr = makerow(std::move(e));
   }
   if (o.xerr) {
-    if (o.xerr->how == errorsource::kind::column)
-      checkcolumn(o.xerr->column, "--xerr");
-    std::vector<double> e = o.xerr->how == errorsource::kind::column
-                                ? column(o.xerr->column)->data
-                                : std::vector<double>(static_cast<std::size_t>(d->x->n));
-    for (std::size_t k = 0; k < e.size(); ++k) {
-      if (o.xerr->how != errorsource::kind::column)
-        e[k] = o.xerr->how == errorsource::kind::percent ? d->x->data[k] * o.xerr->value * 0.01
-                                                         : o.xerr->value;
-      if (!(e[k] > 0.0))
-        throw stop{kExitUsage, kBadXErrors};
-    }
+    const bool fromcolumn = o.xerr->how == errorsource::kind::column;
+    if (fromcolumn)
+      checkcolumn(o.xerr->column, cols, "--xerr");
+    std::vector<double> e = fromcolumn ? column(o.xerr->column)->data : madeerrors(*o.xerr, *d->x);
+    if (firstbad(e))
+      throw stop{kExitUsage, kBadXErrors};
     d->xerr = makerow(std::move(e));
   }
   d->pointcount = d->filledcount = d->x->n;
@@ -312,11 +328,7 @@ struct fitrun {
 // and no other row shares them, the weights are made in their place: the
 // points then take three arrays rather than four.
 bool weightsinplace(const options &o, const dataset &d) {
-  const trendtype t = o.model.type;
-  const bool polynomial =
-      t != trendtype::formula &&
-      (o.model.degree > 0 || t == trendtype::linearorigin || t == trendtype::linear ||
-       t == trendtype::quadratic || t == trendtype::cubic);
+  const bool polynomial = o.model.degree > 0 || trendrowof(o.model.type).weightsonly;
   return polynomial && !o.residuals && !o.gnuplot && !d.hasxerrors() && d.yerr &&
          d.yerr.use_count() == 1;
 }
@@ -434,23 +446,20 @@ void projectinput(const options &o, const std::string &path, fitrun &run) {
   }
 }
 
-// Reads, converts and fits one file into run, and makes the gnuplot texts
-// when script is not empty. Raises stop on failure.
-void fitfile(const options &given, const std::string &file, const std::string &script,
-             fitrun &run) {
-  options o = given;
-  if (o.model.type == trendtype::custom && o.model.degree == 0) {
-    run.plugin = loadplugin();
-    activeplugin = &*run.plugin;
-    if (run.plugin->setloghangle)
-      run.plugin->setloghangle(nullptr, pluginpost);
-  }
-
-  const std::string path = absolutepath(file);
-  if (isprojectinput(path)) {
-    projectinput(o, path, run);
+// The plug-in, loaded for its model before any file is read.
+void readyplugin(const options &o, fitrun &run) {
+  if (o.model.type != trendtype::custom || o.model.degree != 0)
     return;
-  }
+  run.plugin = loadplugin();
+  activeplugin = &*run.plugin;
+  if (run.plugin->setloghangle)
+    run.plugin->setloghangle(nullptr, pluginpost);
+}
+
+// Reads and converts a data file (path is its full name); what readother
+// read of it is left in other. Raises stop when it cannot be read or used.
+ConversionResult readinput(const std::string &file, const std::string &path,
+                           std::optional<otherdata> &other) {
   std::error_code sizeerror;
   std::size_t filebytes = 0;
   if (const auto size = std::filesystem::file_size(path, sizeerror); !sizeerror) {
@@ -484,7 +493,6 @@ void fitfile(const options &given, const std::string &file, const std::string &s
     sink.pages = std::make_unique<pagesahead>();
   ConversionOutcome conv;
   // Standard input, and tables from other programs, are read otherwise.
-  std::optional<otherdata> other;
   try {
     other = readother(file, path);
     if (other) {
@@ -508,67 +516,93 @@ void fitfile(const options &given, const std::string &file, const std::string &s
     throw stop{kExitUsage, conv.error,
                other && other->explained ? ""
                                          : causetext(path, other ? &*other : nullptr, conv.error)};
-  ConversionResult &result = *conv.result;
+  return std::move(*conv.result);
+}
+
+// A tagged file's dataset (or all of them, for a multi fit) fitted.
+void fittagged(const options &o, ConversionResult &result, fitrun &run) {
+  if (o.xerr)
+    throw stop{kExitUsage, std::string("--xerr is for column files; ") + kTaggedLayout};
+  if (o.columnsgiven)
+    throw stop{kExitUsage,
+               std::string("--x, --y and --err are for column files; ") + kTaggedLayout};
+  run.datasets = std::move(result.datasets);
+  if (o.multi)
+    multifit(run, o);
+  else
+    singlefit(run, o, o.dataset ? findtagged(run.datasets, *o.dataset) : 0);
+}
+
+// A column file's dataset made and fitted; o's columns named by title are
+// looked up in the file's header first.
+void fitcolumns(options &o, ConversionResult &result, const std::string &path,
+                const std::optional<otherdata> &other, fitrun &run) {
+  if (o.dataset)
+    throw stop{kExitUsage, "--dataset is for tagged files; this file has the column layout "
+                           "(choose its columns with --x, --y and --err)"};
+  if (o.multi)
+    throw stop{kExitUsage, "--multi needs a tagged file with two or more datasets; this file "
+                           "has the column layout"};
+  const int cols = result.grid.colcount();
+  const bool named = !o.xname.empty() || !o.yname.empty() || !o.err.name.empty() ||
+                     (o.xerr && !o.xerr->name.empty());
+  const otherdata *read = other ? &*other : nullptr;
+  if (named) {
+    const std::vector<std::string> titles =
+        read && read->imported ? read->table.titles : texttitles(path, read, cols);
+    if (const std::string why = resolvecolumns(o, titles, cols); !why.empty())
+      throw stop{kExitUsage, why};
+  }
+  try {
+    run.datasets.push_back(columndataset(result.grid, o));
+  } catch (stop &s) {
+    if (s.zerorow > 0)
+      s.hint = causetext(path, read, s.message, s.zerorow);
+    throw;
+  }
+  result.grid = numericgrid();
+  singlefit(run, o, 0);
+}
+
+// The gnuplot texts describe the fits too: they are made here and written
+// with the report, once it has been made as well.
+void makegnuplot(fitrun &run, const std::string &script) {
+  gnuplotchart chart;
+  for (const auto &d : run.datasets)
+    chart.datasets.push_back(d.get());
+  for (std::size_t i = 0; i < run.fits.size(); ++i)
+    chart.fits.push_back({run.fits[i].get(), run.fitdataset[i]});
+  chart.title = run.title;
+  try {
+    run.gnuplot = gnuplotfiletexts(chart, script);
+  } catch (const std::bad_alloc &) {
+    throw stop{kExitFitFailed, outofmemory("describe the fit")};
+  } catch (const std::exception &e) {
+    failedfit(e);
+  }
+}
+
+// Reads, converts and fits one file into run, and makes the gnuplot texts
+// when script is not empty. Raises stop on failure.
+void fitfile(const options &given, const std::string &file, const std::string &script,
+             fitrun &run) {
+  options o = given;
+  readyplugin(o, run);
+  const std::string path = absolutepath(file);
+  if (isprojectinput(path)) {
+    projectinput(o, path, run);
+    return;
+  }
+  std::optional<otherdata> other;
+  ConversionResult result = readinput(file, path, other);
   run.title = result.title;
   run.read = true;
-
-  if (result.layout == textlayout::tagged) {
-    if (o.xerr)
-      throw stop{kExitUsage, "--xerr is for column files; this file has the tagged layout (x, y, "
-                             "error and a tag on every line)"};
-    if (o.columnsgiven)
-      throw stop{kExitUsage, "--x, --y and --err are for column files; this file has the tagged "
-                             "layout (x, y, error and a tag on every line)"};
-    run.datasets = std::move(result.datasets);
-    if (o.multi)
-      multifit(run, o);
-    else
-      singlefit(run, o, o.dataset ? findtagged(run.datasets, *o.dataset) : 0);
-  } else {
-    if (o.dataset)
-      throw stop{kExitUsage, "--dataset is for tagged files; this file has the column layout "
-                             "(choose its columns with --x, --y and --err)"};
-    if (o.multi)
-      throw stop{kExitUsage, "--multi needs a tagged file with two or more datasets; this file "
-                             "has the column layout"};
-    const int cols = result.grid.colcount();
-    const bool named = !o.xname.empty() || !o.yname.empty() || !o.err.name.empty() ||
-                       (o.xerr && !o.xerr->name.empty());
-    if (named) {
-      const std::vector<std::string> titles =
-          other && other->imported ? other->table.titles
-                                   : texttitles(path, other ? &*other : nullptr, cols);
-      if (const std::string why = resolvecolumns(o, titles, cols); !why.empty())
-        throw stop{kExitUsage, why};
-    }
-    try {
-      run.datasets.push_back(columndataset(result.grid, o));
-    } catch (stop &s) {
-      if (s.zerorow > 0)
-        s.hint = causetext(path, other ? &*other : nullptr, s.message, s.zerorow);
-      throw;
-    }
-    result.grid = numericgrid();
-    singlefit(run, o, 0);
-  }
-
-  // The gnuplot texts describe the fits too: they are made here and
-  // written with the report, once it has been made as well.
-  if (!script.empty()) {
-    gnuplotchart chart;
-    for (const auto &d : run.datasets)
-      chart.datasets.push_back(d.get());
-    for (std::size_t i = 0; i < run.fits.size(); ++i)
-      chart.fits.push_back({run.fits[i].get(), run.fitdataset[i]});
-    chart.title = run.title;
-    try {
-      run.gnuplot = gnuplotfiletexts(chart, script);
-    } catch (const std::bad_alloc &) {
-      throw stop{kExitFitFailed, outofmemory("describe the fit")};
-    } catch (const std::exception &e) {
-      failedfit(e);
-    }
-  }
+  if (result.layout == textlayout::tagged)
+    fittagged(o, result, run);
+  else
+    fitcolumns(o, result, path, other, run);
+  if (!script.empty())
+    makegnuplot(run, script);
 }
 
 const std::string &modelkey(const fitrun &run, const options &o, std::size_t i) {
@@ -728,6 +762,233 @@ void checkoutputs(const options &o, const std::string &script) {
   }
 }
 
+// As the save dialog does: a script name without an extension gets ".gnu".
+// Empty without --gnuplot.
+std::string scriptpath(const options &o) {
+  if (!o.gnuplot)
+    return {};
+  std::string script = *o.gnuplot;
+  if (std::filesystem::path(script).extension().empty())
+    script += ".gnu";
+  script = absolutepath(script);
+  if (gnuplotdatapath(script) == script)
+    throw stop{kExitUsage, "orvalle-fit: --gnuplot " + *o.gnuplot +
+                               ": the script may not end in .gdt, which names its data file"};
+  return script;
+}
+
+// A CSV record waits for the header, whose parameter columns come from the
+// first fit; a failed file's record waits as its file name alone.
+struct csvitem {
+  std::string records;
+  std::string failedfile;
+  std::string status; // of a failed file: "fit failed" or "not read"
+  std::string reason;
+};
+
+// One run over the files: the outputs and what the files gave, for the
+// reports written at the end.
+struct batch {
+  explicit batch(const options &given) : o(given) {}
+  const options &o;
+  std::string script;
+  residualsink residuals;
+  residualsink band;
+  // --residuals - and --band - put their table on standard output instead.
+  bool report = true;
+  bool several = false;
+  int worst = kExitOk;
+  std::string jsonfits, jsonfailed;
+  std::vector<csvitem> csvitems;
+  std::optional<std::vector<std::string>> labels;
+};
+
+void opensinks(batch &b) {
+  const options &o = b.o;
+  if (o.residuals) {
+    b.residuals.name = *o.residuals;
+    b.residuals.tostdout = *o.residuals == "-";
+  }
+  if (o.band) {
+    b.band.name = *o.band;
+    b.band.tostdout = *o.band == "-";
+    b.band.what = "the band";
+    const bandlevel level = o.bandat;
+    b.band.block = [level](const textsink &out, const bfit &fit, const std::string &datafile) {
+      writeband(out, fit, datafile, level);
+    };
+  }
+  b.report = !(o.residuals && *o.residuals == "-") && !(o.band && *o.band == "-");
+  b.several = o.files.size() > 1;
+}
+
+// The notes of a file's fits, scaled first with --scale-errors.
+fitnotes notesof(const options &o, const fitrun &run, const std::string &shown) {
+  fitnotes notes;
+  notes.file = shown;
+  notes.scaleasked = o.scaleerrors;
+  if (o.scaleerrors) {
+    std::vector<bfit *> all;
+    for (const auto &f : run.fits)
+      all.push_back(f.get());
+    // A multi fit's lines are one system of K + 1 parameters.
+    const int parameters =
+        o.multi ? static_cast<int>(all.size()) + 1 : static_cast<int>(all.front()->order) + 1;
+    notes.scale = scaleuncertainties(all, parameters);
+  }
+  return notes;
+}
+
+std::string csvrecords(batch &b, const fitrun &run, const std::vector<const bfit *> &fits,
+                       const fitnotes &notes) {
+  if (!b.labels)
+    b.labels = parameterlabels(*fits.front());
+  std::string out;
+  for (std::size_t i = 0; i < fits.size(); ++i) {
+    // A project's fits of other models may have other parameters than the
+    // header's columns: none is put under another's name.
+    const std::vector<std::string> own = parameterlabels(*fits[i]);
+    if (own.size() > b.labels->size() || !std::equal(own.begin(), own.end(), b.labels->begin()))
+      throw stop{kExitUsage, "The fit \"" + fits[i]->name +
+                                 "\" has other parameters than the CSV header's "
+                                 "columns; use --json for fits of several models"};
+    out += csvfitrecord(*fits[i], modelkey(run, b.o, i), notes, b.labels->size());
+  }
+  return out;
+}
+
+std::string jsonrecords(const batch &b, const fitrun &run, const std::vector<const bfit *> &fits,
+                        const fitnotes &notes) {
+  std::string out;
+  for (std::size_t i = 0; i < fits.size(); ++i)
+    out += std::string(b.jsonfits.empty() && out.empty() ? "\n  " : ",\n  ") +
+           jsonfit(*fits[i], modelkey(run, b.o, i), notes);
+  return out;
+}
+
+std::string textrecords(const batch &b, const std::vector<const bfit *> &fits,
+                        const fitnotes &notes, const std::string &shown) {
+  const options &o = b.o;
+  std::string out = b.several ? "==> " + shown + " <==\n" : "";
+  if (o.report) {
+    for (const bfit *f : fits)
+      out += resultstext(*f, *o.report);
+    return out;
+  }
+  return out + (o.covariance || o.scaleerrors ? detailreport(fits, notes, o.covariance)
+                                              : textreport(fits));
+}
+
+// This file's text, JSON objects or CSV records. It is made before
+// anything of the file is written: a fit that fails while it is described
+// leaves nothing behind.
+std::string describe(batch &b, const fitrun &run, const std::vector<const bfit *> &fits,
+                     const fitnotes &notes, const std::string &shown) {
+  try {
+    if (!b.report)
+      return {}; // --residuals - : the residuals are the whole output.
+    if (b.o.csv)
+      return csvrecords(b, run, fits, notes);
+    if (b.o.json)
+      return jsonrecords(b, run, fits, notes);
+    return textrecords(b, fits, notes, shown);
+  } catch (const stop &) {
+    throw;
+  } catch (const std::bad_alloc &) {
+    throw stop{kExitFitFailed, outofmemory("describe the fit")};
+  } catch (const std::exception &e) {
+    failedfit(e);
+  }
+}
+
+// A file that gave no fit: its messages said, its JSON object and CSV
+// record kept.
+void recordfailure(batch &b, const stop &s, const std::string &shown, bool read) {
+  printstop(s);
+  b.worst = std::max(b.worst, s.status);
+  std::string messages;
+  std::vector<std::string> replaced;
+  bool bad = false;
+  for (const auto &m : filemessages)
+    messages += (messages.empty() ? "" : ", ") + jsonstring(m, &bad);
+  if (bad)
+    replaced.emplace_back("messages");
+  bad = false;
+  const std::string filejson = jsonstring(shown, &bad);
+  if (bad)
+    replaced.insert(replaced.begin(), "file");
+  b.jsonfailed += std::string(b.jsonfailed.empty() ? "" : ", ") + "{\"file\": " + filejson +
+                  ", \"status\": " + std::to_string(s.status) + ", \"messages\": [" + messages +
+                  "]" + jsonreplaced(replaced) + "}";
+  std::string reason;
+  for (const auto &m : filemessages)
+    reason += (reason.empty() ? "" : "; ") + m;
+  b.csvitems.push_back({"", shown, read ? "fit failed" : "not read", reason});
+}
+
+// Fits one file and writes or keeps what it gave.
+void onefile(batch &b, const std::string &file) {
+  const options &o = b.o;
+  const std::string shown = shownname(file);
+  messageprefix = b.several ? shown + ": " : "";
+  filemessages.clear();
+  fitrun run;
+  std::vector<const bfit *> fits;
+  std::string out;
+  try {
+    fitfile(o, file, b.script, run);
+    for (const auto &f : run.fits)
+      fits.push_back(f.get());
+    const fitnotes notes = notesof(o, run, shown);
+    out = describe(b, run, fits, notes, shown);
+    if (std::string why; run.gnuplot && !writegnuplottexts(*run.gnuplot, &why))
+      throw stop{kExitFitFailed, why};
+  } catch (const stop &s) {
+    recordfailure(b, s, shown, run.read);
+    return;
+  }
+  messageprefix.clear();
+  for (const bfit *f : fits) {
+    if (o.residuals)
+      b.residuals.write(*f, shown);
+  }
+  for (const bfit *f : fits) {
+    if (o.band)
+      b.band.write(*f, shown);
+  }
+  if (o.csv)
+    b.csvitems.push_back({out, "", "", ""});
+  else if (o.json)
+    b.jsonfits += out;
+  else if (b.report)
+    writeout(out);
+}
+
+// The CSV table or the JSON object of all files, written at the end.
+void writereports(batch &b) {
+  const options &o = b.o;
+  if (b.report && o.csv) {
+    if (!b.labels)
+      b.labels = modellabels(o);
+    std::string out = csvheader(*b.labels, o.scaleerrors);
+    for (const auto &item : b.csvitems)
+      out += item.failedfile.empty()
+                 ? item.records
+                 : csvfailedrecord(item.failedfile, o.model.key, b.labels->size(), o.scaleerrors,
+                                   item.status, item.reason);
+    writeout(out);
+  } else if (b.report && o.json && (b.several || b.worst == kExitOk)) {
+    // One file that failed prints no result, as ever.
+    // With --band the level of the band written beside the report.
+    const std::string bandjson =
+        o.band ? ",\n \"band\": {\"level\": " + jsonstring(bandleveltext(o.bandat)) +
+                     ", \"factor\": " + jsonnumber(bandfactor(o.bandat)) + "}"
+               : "";
+    writeout("{\"fits\": [" + b.jsonfits + (b.jsonfits.empty() ? "" : "\n") + "],\n \"failed\": [" +
+             b.jsonfailed + "]" + bandjson + "}\n");
+  }
+}
+
 int execute(const options &o) {
   // The engine's messages (for instance why an iteration failed) go to
   // standard error as they come.
@@ -736,170 +997,17 @@ int execute(const options &o) {
     if (!text.empty())
       printerr(text);
   });
-
-  // As the save dialog does: a script name without an extension gets ".gnu".
-  std::string script;
-  if (o.gnuplot) {
-    script = *o.gnuplot;
-    if (std::filesystem::path(script).extension().empty())
-      script += ".gnu";
-    script = absolutepath(script);
-    if (gnuplotdatapath(script) == script)
-      throw stop{kExitUsage, "orvalle-fit: --gnuplot " + *o.gnuplot +
-                                 ": the script may not end in .gdt, which names its data file"};
-  }
-
-  checkoutputs(o, script);
-  residualsink residuals;
-  if (o.residuals) {
-    residuals.name = *o.residuals;
-    residuals.tostdout = *o.residuals == "-";
-  }
-  residualsink band;
-  if (o.band) {
-    band.name = *o.band;
-    band.tostdout = *o.band == "-";
-    band.what = "the band";
-    const bandlevel level = o.bandat;
-    band.block = [level](const textsink &out, const bfit &fit, const std::string &datafile) {
-      writeband(out, fit, datafile, level);
-    };
-  }
-  // --residuals - and --band - put their table on standard output instead.
-  const bool report = !(o.residuals && *o.residuals == "-") && !(o.band && *o.band == "-");
-  const bool several = o.files.size() > 1;
-
-  int worst = kExitOk;
-  std::string jsonfits, jsonfailed;
-  // CSV records wait for the header, whose parameter columns come from the
-  // first fit; a failed file's record waits as its file name alone.
-  struct csvitem {
-    std::string records;
-    std::string failedfile;
-    std::string status; // of a failed file: "fit failed" or "not read"
-    std::string reason;
-  };
-  std::vector<csvitem> csvitems;
-  std::optional<std::vector<std::string>> labels;
-
-  for (const std::string &file : o.files) {
-    const std::string shown = shownname(file);
-    messageprefix = several ? shown + ": " : "";
-    filemessages.clear();
-    fitnotes notes;
-    fitrun run;
-    std::vector<const bfit *> fits;
-    std::string out; // this file's text, JSON objects or CSV records
-    try {
-      fitfile(o, file, script, run);
-      for (const auto &f : run.fits)
-        fits.push_back(f.get());
-      notes.file = shown;
-      notes.scaleasked = o.scaleerrors;
-      if (o.scaleerrors) {
-        std::vector<bfit *> all;
-        for (const auto &f : run.fits)
-          all.push_back(f.get());
-        // A multi fit's lines are one system of K + 1 parameters.
-        const int parameters =
-            o.multi ? static_cast<int>(all.size()) + 1 : static_cast<int>(all.front()->order) + 1;
-        notes.scale = scaleuncertainties(all, parameters);
-      }
-      // The report is made before anything of the file is written: a fit
-      // that fails while it is described leaves nothing behind.
-      try {
-        if (!report) {
-          // --residuals - : the residuals are the whole output.
-        } else if (o.csv) {
-          if (!labels)
-            labels = parameterlabels(*fits.front());
-          for (std::size_t i = 0; i < fits.size(); ++i) {
-            // A project's fits of other models may have other parameters
-            // than the header's columns: none is put under another's name.
-            const std::vector<std::string> own = parameterlabels(*fits[i]);
-            if (own.size() > labels->size() || !std::equal(own.begin(), own.end(), labels->begin()))
-              throw stop{kExitUsage, "The fit \"" + fits[i]->name +
-                                         "\" has other parameters than the CSV header's "
-                                         "columns; use --json for fits of several models"};
-            out += csvfitrecord(*fits[i], modelkey(run, o, i), notes, labels->size());
-          }
-        } else if (o.json) {
-          for (std::size_t i = 0; i < fits.size(); ++i)
-            out += std::string(jsonfits.empty() && out.empty() ? "\n  " : ",\n  ") +
-                   jsonfit(*fits[i], modelkey(run, o, i), notes);
-        } else {
-          out = several ? "==> " + shown + " <==\n" : "";
-          if (o.report)
-            for (const bfit *f : fits)
-              out += resultstext(*f, *o.report);
-          else
-            out += o.covariance || o.scaleerrors ? detailreport(fits, notes, o.covariance)
-                                                 : textreport(fits);
-        }
-      } catch (const std::bad_alloc &) {
-        throw stop{kExitFitFailed, outofmemory("describe the fit")};
-      } catch (const std::exception &e) {
-        failedfit(e);
-      }
-      if (run.gnuplot) {
-        std::string why;
-        if (!writegnuplottexts(*run.gnuplot, &why))
-          throw stop{kExitFitFailed, why};
-      }
-    } catch (const stop &s) {
-      printstop(s);
-      worst = std::max(worst, s.status);
-      std::string messages;
-      for (const auto &m : filemessages)
-        messages += (messages.empty() ? "" : ", ") + jsonstring(m);
-      jsonfailed +=
-          std::string(jsonfailed.empty() ? "" : ", ") + "{\"file\": " + jsonstring(shown) +
-          ", \"status\": " + std::to_string(s.status) + ", \"messages\": [" + messages + "]}";
-      std::string reason;
-      for (const auto &m : filemessages)
-        reason += (reason.empty() ? "" : "; ") + m;
-      csvitems.push_back({"", shown, run.read ? "fit failed" : "not read", reason});
-      continue;
-    }
-    messageprefix.clear();
-
-    if (o.residuals)
-      for (const bfit *f : fits)
-        residuals.write(*f, shown);
-    if (o.band)
-      for (const bfit *f : fits)
-        band.write(*f, shown);
-    if (o.csv)
-      csvitems.push_back({out, "", "", ""});
-    else if (o.json)
-      jsonfits += out;
-    else if (report)
-      writeout(out);
-  }
+  batch b(o);
+  b.script = scriptpath(o);
+  checkoutputs(o, b.script);
+  opensinks(b);
+  for (const std::string &file : o.files)
+    onefile(b, file);
   messageprefix.clear();
-
-  if (report && o.csv) {
-    if (!labels)
-      labels = modellabels(o);
-    std::string out = csvheader(*labels, o.scaleerrors);
-    for (const auto &item : csvitems)
-      out += item.failedfile.empty() ? item.records
-                                     : csvfailedrecord(item.failedfile, o.model.key, labels->size(),
-                                                       o.scaleerrors, item.status, item.reason);
-    writeout(out);
-  } else if (report && o.json && (several || worst == kExitOk)) {
-    // One file that failed prints no result, as ever.
-    // With --band the level of the band written beside the report.
-    const std::string bandjson =
-        o.band ? ",\n \"band\": {\"level\": " + jsonstring(bandleveltext(o.bandat)) +
-                     ", \"factor\": " + jsonnumber(bandfactor(o.bandat)) + "}"
-               : "";
-    writeout("{\"fits\": [" + jsonfits + (jsonfits.empty() ? "" : "\n") + "],\n \"failed\": [" +
-             jsonfailed + "]" + bandjson + "}\n");
-  }
-  if (std::string why; !residuals.finish(&why) || !band.finish(&why))
+  writereports(b);
+  if (std::string why; !b.residuals.finish(&why) || !b.band.finish(&why))
     throw stop{kExitFitFailed, why};
-  return worst;
+  return b.worst;
 }
 
 } // namespace

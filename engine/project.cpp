@@ -23,23 +23,6 @@ namespace {
 // ---------------------------------------------------------------------------
 // Names in the file.
 
-struct typename_ {
-  trendtype type;
-  const char *key;
-};
-constexpr typename_ kTypes[] = {
-    {trendtype::linearorigin, "linearorigin"},
-    {trendtype::linear, "linear"},
-    {trendtype::quadratic, "quadratic"},
-    {trendtype::cubic, "cubic"},
-    {trendtype::power, "power"},
-    {trendtype::resonance, "resonance"},
-    {trendtype::periodic, "periodic"},
-    {trendtype::periodicdecay, "periodicdecay"},
-    {trendtype::custom, "plugin"},
-    {trendtype::formula, "formula"},
-};
-
 const char *errorkey(errorkind k) {
   switch (k) {
   case errorkind::column:
@@ -530,17 +513,12 @@ void checkdepth(std::string_view text) {
 
 } // namespace
 
-std::string typekey(trendtype type) {
-  for (const auto &t : kTypes)
-    if (t.type == type)
-      return t.key;
-  return "linear";
-}
+std::string typekey(trendtype type) { return trendrowof(type).projectkey; }
 
 bool typefromkey(std::string_view key, trendtype &type) {
-  for (const auto &t : kTypes)
-    if (key == t.key) {
-      type = t.type;
+  for (const auto &r : trendrows())
+    if (key == r.projectkey) {
+      type = r.type;
       return true;
     }
   return false;

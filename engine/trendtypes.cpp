@@ -11,67 +11,105 @@ namespace {
 // The highest degree of a polynomial a plug-in may ask for.
 constexpr int kMaxPluginDegree = 9;
 
+template <class Fit, int Order> std::unique_ptr<bfit> make() {
+  return std::make_unique<Fit>(Order);
+}
+std::unique_ptr<bfit> makelineronlym() { return std::make_unique<lineronlym>(); }
+
+using G = trendgroup;
+using T = trendtype;
+
+constexpr trendrow kRows[] = {
+    {T::linearorigin, G::builtin, "Linear (y=mx)", "linear-origin", "linearorigin", 2, 0, 0, true,
+     false, makelineronlym, "trends.html#linear", "y = m x"},
+    {T::linear, G::builtin, "Linear (y=ax+b)", "linear", "linear", 3, 0, 1, true, true,
+     make<polynom, 1>, "trends.html#linear", "y = a x + b"},
+    {T::quadratic, G::builtin, "Quadratic (y=ax^2+bx+c)", "quadratic", "quadratic", 4, 0, 2, true,
+     false, make<polynom, 2>, "trends.html#linear", "y = a x^2 + b x + c"},
+    {T::cubic, G::builtin, "Cubic (y=ax^3+bx^2+cx+d)", "cubic", "cubic", 5, 0, 3, true, false,
+     make<polynom, 3>, "trends.html#linear", "y = a x^3 + b x^2 + c x + d"},
+    {T::power, G::sample, "Power y=A*(x^2)^(B/2)", "power", "power", 3, 0, 0, false, false,
+     make<powersq, 1>, "trends.html#samples",
+     "y = A (x^2)^(B/2); \"B = \" is B, the\n"
+     "power of |x|; a straight line\n"
+     "fitted through log10 y against\n"
+     "log10 x^2 (linearised)"},
+    {T::resonance, G::sample, "Resonance y=A/((B-x)^2+C)", "resonance", "resonance", 4, 0, 0, false,
+     false, make<resonance, 2>, "trends.html#samples",
+     "y = A / ((B - x)^2 + C); a parabola\n"
+     "fitted through 1/y (linearised)"},
+    {T::periodic, G::sample, "Periodic y=A*cos(B*x)", "periodic", "periodic", 3, 2, 0, false, false,
+     make<periodic, 1>, "trends.html#samples", "y = A cos(B x)        (needs -e A,B)"},
+    {T::periodicdecay, G::sample, "Periodic y=A*exp(B*x)*cos(Cx+D)", "periodic-decay",
+     "periodicdecay", 5, 4, 0, false, false, make<periodicdecay, 3>, "trends.html#samples",
+     "y = A exp(B x) cos(C x + D)\n"
+     "                      (needs -e A,B,C,D)\n"
+     "both periodic models give the\n"
+     "uncertainties H^-1 (J^T W J) H^-1\n"
+     "(H: the derivative of the gradient\n"
+     "of the chi-square), not the usual\n"
+     "(J^T W J)^-1 that a formula gives"},
+    {T::custom, G::plugin, "", "custom", "plugin", 3, 0, 0, false, false, nullptr,
+     "trends.html#plugin", "the plug-in model (libcustomfit.so)"},
+    {T::formula, G::formula, "Formula", "formula", "formula", 2, 0, 0, false, false, nullptr,
+     "trends.html#formula",
+     "a formula in x typed by you, e.g.\n"
+     "'formula:A*(1-exp(-x/B))' with\n"
+     "-e giving A, B, ... in the order\n"
+     "the names first appear"},
+};
+
+// Every enum value has its row, at its own place: the enum ends with
+// formula.
+constexpr bool rowsinenumorder() {
+  for (std::size_t i = 0; i < std::size(kRows); ++i)
+    if (static_cast<std::size_t>(kRows[i].type) != i)
+      return false;
+  return std::size(kRows) == static_cast<std::size_t>(trendtype::formula) + 1;
+}
+static_assert(rowsinenumorder(), "every trend type needs exactly one row in kRows, in enum order");
+
 } // namespace
 
+std::span<const trendrow> trendrows() { return kRows; }
+
+const trendrow &trendrowof(trendtype type) {
+  const auto i = static_cast<std::size_t>(type);
+  if (i >= std::size(kRows))
+    throw engine_error(kFailedFit, "Unknown trend type");
+  return kRows[i];
+}
+
+const trendrow *trendrowat(const std::vector<trendtype> &list, int index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= list.size())
+    return nullptr;
+  return &trendrowof(list[static_cast<std::size_t>(index)]);
+}
+
 std::vector<trendtype> trendtypelist(bool samplefits, const PluginLibrary *plugin) {
-  std::vector<trendtype> list = {trendtype::linearorigin, trendtype::linear, trendtype::quadratic,
-                                 trendtype::cubic};
-  if (samplefits)
-    list.insert(list.end(), {trendtype::power, trendtype::resonance, trendtype::periodic,
-                             trendtype::periodicdecay});
-  if (plugin && !plugin->name().empty())
-    list.push_back(trendtype::custom);
-  list.push_back(trendtype::formula);
+  const bool named = plugin && !plugin->name().empty();
+  std::vector<trendtype> list;
+  for (const trendgroup g : {G::builtin, G::sample, G::plugin, G::formula}) {
+    if ((g == G::sample && !samplefits) || (g == G::plugin && !named))
+      continue;
+    for (const auto &r : kRows)
+      if (r.group == g)
+        list.push_back(r.type);
+  }
   return list;
 }
 
 std::string trendtext(trendtype type, const PluginLibrary *plugin) {
-  switch (type) {
-  case trendtype::linearorigin:
-    return "Linear (y=mx)";
-  case trendtype::linear:
-    return "Linear (y=ax+b)";
-  case trendtype::quadratic:
-    return "Quadratic (y=ax^2+bx+c)";
-  case trendtype::cubic:
-    return "Cubic (y=ax^3+bx^2+cx+d)";
-  case trendtype::power:
-    return "Power y=A*(x^2)^(B/2)";
-  case trendtype::resonance:
-    return "Resonance y=A/((B-x)^2+C)";
-  case trendtype::periodic:
-    return "Periodic y=A*cos(B*x)";
-  case trendtype::periodicdecay:
-    return "Periodic y=A*exp(B*x)*cos(Cx+D)";
-  case trendtype::custom:
+  if (type == trendtype::custom)
     return plugin ? plugin->name() : std::string();
-  case trendtype::formula:
-    return "Formula";
-  }
-  return {};
+  return trendrowof(type).caption;
 }
 
 int fewestpoints(trendtype type, const PluginLibrary *plugin) {
   if (type == trendtype::custom && plugin)
     if (const int degree = plugin->polydegree(); degree > 0 && degree <= kMaxPluginDegree)
       return degree + 2;
-  switch (type) {
-  case trendtype::linearorigin:
-  case trendtype::formula:
-    return 2;
-  case trendtype::linear:
-  case trendtype::power:
-  case trendtype::periodic:
-  case trendtype::custom:
-    return 3;
-  case trendtype::quadratic:
-  case trendtype::resonance:
-    return 4;
-  case trendtype::cubic:
-  case trendtype::periodicdecay:
-    return 5;
-  }
-  return 3;
+  return trendrowof(type).fewest;
 }
 
 std::string fewestpointsmessage(trendtype type, const PluginLibrary *plugin) {
@@ -80,16 +118,9 @@ std::string fewestpointsmessage(trendtype type, const PluginLibrary *plugin) {
 }
 
 int estimatecount(trendtype type, const PluginLibrary *plugin) {
-  switch (type) {
-  case trendtype::periodic:
-    return 2;
-  case trendtype::periodicdecay:
-    return 4;
-  case trendtype::custom:
+  if (type == trendtype::custom)
     return plugin ? plugin->estimates() : 0;
-  default:
-    return 0;
-  }
+  return trendrowof(type).estimates;
 }
 
 std::string autofitname(const std::string &datasetname, const std::string &itemtext) {
@@ -100,42 +131,28 @@ std::string autofitname(const std::string &datasetname, const std::string &itemt
 
 namespace {
 
-std::unique_ptr<bfit> bare(trendtype type, const PluginLibrary *plugin) {
-  switch (type) {
-  case trendtype::linearorigin:
-    return std::make_unique<lineronlym>();
-  case trendtype::linear:
-    return std::make_unique<polynom>(1);
-  case trendtype::quadratic:
-    return std::make_unique<polynom>(2);
-  case trendtype::cubic:
-    return std::make_unique<polynom>(3);
-  case trendtype::power:
-    return std::make_unique<powersq>(1);
-  case trendtype::resonance:
-    return std::make_unique<resonance>(2);
-  case trendtype::periodic:
-    return std::make_unique<periodic>(1);
-  case trendtype::periodicdecay:
-    return std::make_unique<periodicdecay>(3);
-  case trendtype::custom:
-    if (!plugin || plugin->name().empty())
-      throw engine_error(kFailedFit, "There is no plug-in fit model");
-    if (const int degree = plugin->polydegree(); degree != 0) {
-      if (degree < 0 || degree > kMaxPluginDegree) {
-        const std::string why = "The plug-in model \"" + plugin->name() +
-                                "\" asks for a polynomial of degree " + std::to_string(degree) +
-                                "; the degree is 1 to 9";
-        logmessage(why);
-        throw engine_error(kFailedFit, why);
-      }
-      return std::make_unique<polynom>(degree);
+std::unique_ptr<bfit> pluginfit(const PluginLibrary *plugin) {
+  if (!plugin || plugin->name().empty())
+    throw engine_error(kFailedFit, "There is no plug-in fit model");
+  if (const int degree = plugin->polydegree(); degree != 0) {
+    if (degree < 0 || degree > kMaxPluginDegree) {
+      const std::string why = "The plug-in model \"" + plugin->name() +
+                              "\" asks for a polynomial of degree " + std::to_string(degree) +
+                              "; the degree is 1 to 9";
+      logmessage(why);
+      throw engine_error(kFailedFit, why);
     }
-    return std::make_unique<customfit>(*plugin);
-  case trendtype::formula:
-    throw engine_error(kFailedFit, "A formula fit is made from its text");
+    return std::make_unique<polynom>(degree);
   }
-  throw engine_error(kFailedFit, "Unknown trend type");
+  return std::make_unique<customfit>(*plugin);
+}
+
+std::unique_ptr<bfit> bare(trendtype type, const PluginLibrary *plugin) {
+  if (type == trendtype::custom)
+    return pluginfit(plugin);
+  if (type == trendtype::formula)
+    throw engine_error(kFailedFit, "A formula fit is made from its text");
+  return trendrowof(type).make();
 }
 
 } // namespace

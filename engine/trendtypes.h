@@ -2,16 +2,22 @@
 // shared by the plotter's "Fit && Plot" and the batch command so that both
 // build, name and check fits alike.
 //
-// The list is the four linear and polynomial types, then (with the sample
-// fits setting) the four sample types, then the plug-in's model when the
-// plug-in library names one, then always the typed formula. Types are kept
-// as the enum below; a list position is only the index into
-// trendtypelist().
+// Every type is one row of trendrows(): its caption, its name on the batch
+// command line, the fewest points it needs, its estimate boxes, its fit
+// object and its help page. A new type is its fit class, its enum value
+// and its row; the compiler refuses a row missing, given twice or out of
+// the enum's order.
+//
+// The list is the built-in linear and polynomial types, then (with the
+// sample fits setting) the sample types, then the plug-in's model when the
+// plug-in library names one, then always the typed formula. A list
+// position is only the index into trendtypelist().
 #pragma once
 
 #include <array>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -33,6 +39,50 @@ enum class trendtype {
   custom,        // the plug-in's model
   formula,       // "Formula": a model typed by the student (engine/formulafit.h)
 };
+
+// Where a type's item stands in the list and when it is offered.
+enum class trendgroup {
+  builtin, // always
+  sample,  // with the sample fits setting
+  plugin,  // when the plug-in library names a model
+  formula, // always, last
+};
+
+// One trend type. The plug-in's row takes its caption, fewest points,
+// estimate count and fit object from the plug-in (see trendtext,
+// fewestpoints, estimatecount, makefit); the formula's fit is made from
+// its text (makeformulafit), so neither has a factory.
+struct trendrow {
+  trendtype type;
+  trendgroup group;
+  const char *caption;    // the item text; empty for the plug-in's row
+  const char *batchname;  // orvalle-fit --model NAME ("formula" takes ":TEXT")
+  const char *projectkey; // the type's "type" in a project file
+  int fewest;             // one more than the model's parameters
+  int estimates;          // estimate boxes (A to E) shown
+  // The polynomial degree for the plain polynomials (1 for the straight
+  // line), 0 otherwise; poly:N of the batch command takes these for N up
+  // to 3.
+  int degree;
+  // A linear least-squares fit that reads the errors of y only through
+  // their weights.
+  bool weightsonly;
+  // Multi fits (lines sharing a parameter) are offered with this type.
+  bool multi;
+  std::unique_ptr<bfit> (*make)(); // the fit with every parameter 0; null: see above
+  const char *helpanchor;          // page and anchor in the help book
+  // The model's lines in orvalle-fit --help, after its name; '\n' parts
+  // lines.
+  const char *batchhelp;
+};
+
+// Every trend type's row, in the enum's order.
+std::span<const trendrow> trendrows();
+// The row of a type.
+const trendrow &trendrowof(trendtype type);
+// The row of the item at index of a list (trendtypelist); null for an
+// index outside it (no item chosen).
+const trendrow *trendrowat(const std::vector<trendtype> &list, int index);
 
 // The trend types in list order. samplefits adds the four sample types; a
 // plug-in whose model name is not empty adds its entry; the formula comes

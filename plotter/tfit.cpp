@@ -554,7 +554,8 @@ void TFit::UpdateFrameCommands() {
     ViewCBD->setVisible(true);
     Label15->setVisible(true);
     TrDataset->setEnabled(true);
-    if (TrType->itemIndex() == 1) {
+    // Multi fits are offered with the trend type whose lines they fit.
+    if (const trendrow *row = trendrowat(TrendTypes, TrType->itemIndex()); row && row->multi) {
       Multfit->setEnabled(true);
       Multfit->setVisible(true);
       UpdateMultiFitButton();

@@ -328,10 +328,11 @@ std::string TFit::multiFitName(multikind kind) const {
 }
 
 void TFit::GoPlotBtnClick() {
-  const int key = 10 * TrType->itemIndex() + MFitType->itemIndex();
-  if (key != 10 && key != 11)
+  const trendrow *row = trendrowat(TrendTypes, TrType->itemIndex());
+  const int shared = MFitType->itemIndex();
+  if (!row || !row->multi || (shared != 0 && shared != 1))
     return;
-  const auto kind = key == 10 ? multikind::sameintercept : multikind::samegradient;
+  const auto kind = shared == 0 ? multikind::sameintercept : multikind::samegradient;
   try {
     runMultiFit(kind, multiFitName(kind), frame().invmatr());
   } catch (...) {

@@ -45,9 +45,76 @@ class JsonOutput(unittest.TestCase):
                 self.assertEqual(f["description"][0], "Fit of the form y=ax+b with ")
                 self.assertTrue(f["description"][1].startswith("WARNING: The chi-square value"))
 
-    def test_numbers_carry_seventeen_digits(self):
-        run = subprocess.run([PROGRAM, "--json", data("poly3.txt")], capture_output=True, text=True)
-        self.assertIn('"uncertainty": 0.70710678118654757', run.stdout)
+    def test_numbers_are_shortest_and_read_back_exactly(self):
+        # 1/sqrt(2) to the last bit, in the fewest digits that give it back
+        # (as --csv writes numbers); every number of the report likewise.
+        run = subprocess.run([PROGRAM, "--json", "--covariance", data("poly3.txt")],
+                             capture_output=True, text=True)
+        self.assertIn('"uncertainty": 0.7071067811865476', run.stdout)
+        numbers = []
+        json.loads(run.stdout, parse_float=lambda t: numbers.append(t) or float(t))
+        self.assertGreater(len(numbers), 10)
+        def digits(text):
+            mantissa = text.lower().split("e")[0].lstrip("-").replace(".", "")
+            return mantissa.strip("0")
+        for t in numbers:
+            # Python's repr is the shortest that reads back the same.
+            self.assertEqual(digits(t), digits(repr(float(t))), t)
+
+    def test_names_that_are_not_utf8_are_replaced_and_said(self):
+        # A Latin-1 file name: the JSON stays UTF-8, the byte becomes
+        # U+FFFD and "replaced" names the keys that had such bytes.
+        import os
+        import shutil
+        import tempfile
+        folder = tempfile.mkdtemp()
+        try:
+            name = os.path.join(folder.encode(), b"r\xe9sultat.txt")
+            shutil.copy(data("line3.txt"), name)
+            missing = os.path.join(folder.encode(), b"caf\xe9.txt")
+            run = subprocess.run([PROGRAM.encode(), b"--json", name, missing], capture_output=True)
+            self.assertEqual(run.returncode, 2)
+            report = json.loads(run.stdout.decode("utf-8"))
+            (f,) = report["fits"]
+            self.assertTrue(f["file"].endswith("/r\ufffdsultat.txt"), f["file"])
+            self.assertEqual(f["replaced"], ["file"])
+            (failed,) = report["failed"]
+            self.assertTrue(failed["file"].endswith("/caf\ufffd.txt"))
+            self.assertEqual(failed["replaced"], ["file", "messages"])
+            # A name that is UTF-8 says nothing of it.
+            (clean,) = fit(data("line3.txt"))["fits"]
+            self.assertNotIn("replaced", clean)
+        finally:
+            shutil.rmtree(folder)
+
+    def test_json_and_csv_name_and_write_fields_alike(self):
+        for args in ([data("line3.txt")], ["--scale-errors", data("poly3.txt")],
+                     ["-m", "periodic", "-e", "2,3", data("cos.txt")]):
+            with self.subTest(args=args):
+                (f,) = fit(*args)["fits"]
+                csv = subprocess.run([PROGRAM, "--csv", *args], capture_output=True, text=True)
+                head, row = [line.split(",") for line in csv.stdout.splitlines()[:2]]
+                cells = dict(zip(head, row))
+                raw = subprocess.run([PROGRAM, "--json", *args], capture_output=True,
+                                     text=True).stdout
+                for key in ("chisq", "dof", "reduced_chisq", "p_value", "verdict",
+                            "verdict_word", "uncertainty_scale", "model", "dataset"):
+                    if key not in cells:
+                        continue
+                    self.assertIn(key, f)
+                    value = f[key]
+                    if isinstance(value, float):
+                        # The same digits, not just the same number.
+                        self.assertIn(f'"{key}": {cells[key]}', raw)
+                    else:
+                        self.assertEqual(str(value), cells[key], key)
+                # The old key stays beside the new one.
+                self.assertEqual(f["verdictword"], {0: "good", 1: "suspicious", 2: "bad"}
+                                 .get(f["verdict"], ""))
+                self.assertEqual(f["scale"], f["uncertainty_scale"])
+                for p in f["parameters"]:
+                    self.assertIn(f'"value": {cells[p["label"]]}', raw)
+                    self.assertIn(f'"uncertainty": {cells[p["label"] + "_uncertainty"]}', raw)
 
     def test_agrees_with_the_text(self):
         (f,) = fit(data("line3.txt"))["fits"]

@@ -595,6 +595,86 @@ TEST(FitCommand, HelpAndVersion) {
   EXPECT_EQ(version.out.rfind("orvalle-fit (Orvalle) ", 0), 0u);
 }
 
+// As GNU tools do: a long option by any beginning that names it alone,
+// a short option's value straight after it. Each way gives what the full
+// spelling gives; a beginning of several options is refused with them.
+TEST(FitCommand, AbbreviatedAndAttachedOptionsMeanTheFullOnes) {
+  struct spelling {
+    std::vector<std::string> shortened, full;
+  };
+  const std::string cos = data("cos.txt");
+  const spelling cases[] = {
+      {{"--mod", "quadratic", data("poly5.txt")}, {"--model", "quadratic", data("poly5.txt")}},
+      {{"--mo=cubic", "--js", data("poly5.txt")}, {"--model=cubic", "--json", data("poly5.txt")}},
+      {{"-mquadratic", data("poly5.txt")}, {"-m", "quadratic", data("poly5.txt")}},
+      {{"-mperiodic", "-e2,3", cos}, {"-m", "periodic", "-e", "2,3", cos}},
+      {{"-ntwo", "-db", data("tagged2.txt")}, {"-n", "two", "-d", "b", data("tagged2.txt")}},
+      {{"--sc", "--cov", data("line3.txt")}, {"--scale-errors", "--covariance", data("line3.txt")}},
+      {{"--band-l", "1sigma", "--band", "-", data("line3.txt")},
+       {"--band-level", "1sigma", "--band", "-", data("line3.txt")}},
+      {{"--rep", "latex", data("line3.txt")}, {"--report", "latex", data("line3.txt")}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.shortened.front());
+    const result a = runfit(c.shortened), b = runfit(c.full);
+    EXPECT_EQ(b.status, 0) << b.err;
+    EXPECT_EQ(a.status, b.status);
+    EXPECT_EQ(a.out, b.out);
+    EXPECT_EQ(a.err, b.err);
+  }
+  // --s could be --scale-errors or --solver, --ban --band or --band-level.
+  for (const std::string word : {"--s", "--ban", "--e"}) {
+    const result r = runfit({word, "x", data("line3.txt")});
+    EXPECT_EQ(r.status, 2) << word;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("option " + word + " is ambiguous: it begins --"), std::string::npos)
+        << r.err;
+  }
+  // An exact name is never ambiguous, though longer ones begin with it.
+  EXPECT_EQ(runfit({"--x", "A", "--band", "-", data("line3.txt")}).status, 0);
+  // Every argument after -- is a file, however it looks.
+  const result dashes = runfit({"--", "--json"});
+  EXPECT_EQ(dashes.status, 2);
+  EXPECT_NE(dashes.err.find("Cannot read --json"), std::string::npos) << dashes.err;
+}
+
+// The models the help lists and the unknown-model message names are the
+// trend types' batch names, poly:N and formula:TEXT; each one is taken.
+TEST(FitCommand, EveryTrendTypeIsAModelByItsName) {
+  const result help = runfit({"--help"});
+  const result unknown = runfit({"-m", "nothing", data("line3.txt")});
+  EXPECT_EQ(unknown.status, 2);
+  for (const trendrow &r : trendrows()) {
+    const std::string name = r.batchname;
+    SCOPED_TRACE(name);
+    const std::string shown = r.group == trendgroup::formula ? name + ":TEXT" : name;
+    EXPECT_NE(help.out.find("\n                          " + shown + " "), std::string::npos);
+    EXPECT_NE(unknown.err.find(" " + shown), std::string::npos);
+    if (r.group == trendgroup::plugin || r.group == trendgroup::formula)
+      continue;
+    // One point too few: the message names the row's caption and count.
+    const std::string file = tempfolder() + "/few.txt";
+    std::ofstream(file) << std::string("1 2 0.1\n2 3 0.1\n3 5 0.1\n4 9 0.1\n5 11 0.1\n")
+                               .substr(0, static_cast<std::size_t>(r.fewest - 1) * 8);
+    const result few = runfit({"-m", name, file});
+    std::filesystem::remove_all(std::filesystem::path(file).parent_path());
+    EXPECT_EQ(few.status, 2);
+    EXPECT_NE(few.err.find("You need at least " + std::to_string(r.fewest) +
+                           " points in the dataset to fit " + r.caption),
+              std::string::npos)
+        << few.err;
+  }
+  EXPECT_NE(unknown.err.find("poly:N with N from 1 to 10"), std::string::npos);
+  // Names shorter than "poly:" are unknown models too, not a failure inside.
+  for (const std::string name : {"abc", "", "poly", "poly:", "poly:0", "poly:11", "poly:1x"}) {
+    const result r = runfit({"-m", name, data("line3.txt")});
+    EXPECT_EQ(r.status, 2) << name;
+    EXPECT_EQ(r.err.rfind("orvalle-fit: unknown model \"" + name + "\" (choose linear-origin, ", 0),
+              0u)
+        << r.err;
+  }
+}
+
 // ------------------------------------------------------------ gnuplot
 
 TEST(FitCommand, GnuplotFilesAsThePlotterExportsThem) {

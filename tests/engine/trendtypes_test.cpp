@@ -2,6 +2,10 @@
 // and the fit objects they make.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <set>
+
 #include "engine/fits.h"
 #include "engine/formulafit.h"
 #include "engine/trendtypes.h"
@@ -139,4 +143,53 @@ TEST(TrendTypes, MultiFits) {
   const std::string line = multifitlogline(multikind::samegradient, "Chart Compiled From - x.txt");
   EXPECT_EQ(line, "Multiple linear fits that share the same Gradient (a) for data displayed in the "
                   "Chart Compiled From - x.txt have been calculated");
+}
+
+// The rows hold together: each type once, names and captions unique, the
+// fewest points one more than the parameters of the fit the row makes,
+// and a help anchor that the help book has.
+TEST(TrendTypes, RowsAgreeWithTheirFits) {
+  std::set<std::string> names, captions, keys;
+  std::set<trendtype> types;
+  for (const trendrow &r : trendrows()) {
+    SCOPED_TRACE(r.batchname);
+    EXPECT_TRUE(types.insert(r.type).second);
+    EXPECT_EQ(&trendrowof(r.type), &r);
+    EXPECT_TRUE(names.insert(r.batchname).second);
+    EXPECT_TRUE(keys.insert(r.projectkey).second);
+    EXPECT_TRUE(r.caption[0] == '\0' || captions.insert(r.caption).second);
+    EXPECT_GE(r.estimates, 0);
+    EXPECT_LE(r.estimates, 5);
+    EXPECT_NE(std::string(r.batchhelp), "");
+    // Only the plug-in's and the formula's rows make their fits otherwise.
+    EXPECT_EQ(r.make == nullptr, r.group == trendgroup::plugin || r.group == trendgroup::formula);
+    if (r.make) {
+      const auto fit = r.make();
+      // order is the highest parameter's index: fewest = parameters + 1.
+      EXPECT_EQ(r.fewest, fit->order + 2);
+      EXPECT_EQ(r.degree > 0, dynamic_cast<const polynom *>(fit.get()) != nullptr);
+      if (r.degree > 0) {
+        EXPECT_EQ(fit->order, r.degree);
+      }
+    }
+    // The help book has the anchor the row names.
+    const std::string anchor = r.helpanchor;
+    const auto hash = anchor.find('#');
+    ASSERT_NE(hash, std::string::npos);
+    std::ifstream page(std::string(ORVALLE_TEST_DATA) + "/../../docs/help/" +
+                       anchor.substr(0, hash));
+    ASSERT_TRUE(page) << anchor;
+    const std::string text((std::istreambuf_iterator<char>(page)), {});
+    EXPECT_NE(text.find("name=\"" + anchor.substr(hash + 1) + "\""), std::string::npos) << anchor;
+  }
+  EXPECT_EQ(types.size(), trendrows().size());
+  // The list offers every row once the samples and a plug-in are on.
+  const PluginLibrary lib = loadsample("libcustomfit.so");
+  EXPECT_EQ(trendtypelist(true, &lib).size(), trendrows().size());
+  // Multi fits go with the straight line alone.
+  int multi = 0;
+  for (const trendrow &r : trendrows())
+    multi += r.multi ? 1 : 0;
+  EXPECT_EQ(multi, 1);
+  EXPECT_TRUE(trendrowof(trendtype::linear).multi);
 }
