@@ -25,6 +25,7 @@
 #include "engine/atomicfile.h"
 #include "engine/customfit.h"
 #include "engine/fits.h"
+#include "engine/fittexts.h"
 #include "engine/formula.h"
 #include "engine/gnuplotexport.h"
 #include "engine/logchannel.h"
@@ -35,9 +36,6 @@
 namespace orvalle::cli {
 
 namespace {
-
-const char *const kBadErrors = "Y error points can not contain ZERO or MINIUS values";
-const char *const kBadXErrors = "X error points can not contain ZERO or NEGATIVE values";
 
 // A failure that ends the run with a status and a message for stderr.
 struct stop {
@@ -248,11 +246,11 @@ std::unique_ptr<dataset> columndataset(numericgrid &grid, const options &o) {
   if (o.err.how == errorsource::kind::column) {
     d->yerr = column(o.err.column);
     if (const long bad = firstbad(d->yerr->data))
-      throw stop{kExitUsage, kBadErrors, "", bad};
+      throw stop{kExitUsage, texts::kBadYErrors, "", bad};
   } else {
     std::vector<double> e = madeerrors(o.err, *d->y);
     if (firstbad(e))
-      throw stop{kExitUsage, kBadErrors};
+      throw stop{kExitUsage, texts::kBadYErrors};
     d->yerr = makerow(std::move(e));
   }
   if (o.xerr) {
@@ -261,7 +259,7 @@ std::unique_ptr<dataset> columndataset(numericgrid &grid, const options &o) {
       checkcolumn(o.xerr->column, cols, "--xerr");
     std::vector<double> e = fromcolumn ? column(o.xerr->column)->data : madeerrors(*o.xerr, *d->x);
     if (firstbad(e))
-      throw stop{kExitUsage, kBadXErrors};
+      throw stop{kExitUsage, texts::kBadXErrors};
     d->xerr = makerow(std::move(e));
   }
   d->pointcount = d->filledcount = d->x->n;
@@ -351,8 +349,8 @@ void singlefit(fitrun &run, const options &o, int which) {
   }
   const int points = d.x ? d.x->n : 0;
   if (points < fewest)
-    throw stop{kExitUsage, "You need at least " + std::to_string(fewest) +
-                               " points in the dataset to fit " + itemtext};
+    throw stop{kExitUsage,
+               texts::kNeedAtLeast + std::to_string(fewest) + texts::kPointsToFit + itemtext};
 
   std::unique_ptr<bfit> fit;
   nullcanvas canvas;

@@ -1,6 +1,8 @@
 // Sentences of orvalle-fit that more than one place says.
 #pragma once
 
+#include "engine/fittexts.h"
+
 namespace orvalle::cli {
 
 // -e with a value that is not a number, or too many of them.
@@ -9,8 +11,7 @@ inline constexpr const char *kBadEstimates =
     "-e 2,3.1)";
 
 // What the plotter says too when a fit fails, after the reason.
-inline constexpr const char *kCriticalFailure =
-    "Critical Failure Occurred In Fitted The Chosen Line";
+inline constexpr const char *kCriticalFailure = texts::kCriticalFailure;
 
 // The column-file options given for a file of the tagged layout.
 inline constexpr const char *kTaggedLayout =

@@ -1,6 +1,7 @@
 #include "engine/trendtypes.h"
 
 #include "engine/fits.h"
+#include "engine/fittexts.h"
 #include "engine/formulafit.h"
 #include "engine/logchannel.h"
 
@@ -113,8 +114,8 @@ int fewestpoints(trendtype type, const PluginLibrary *plugin) {
 }
 
 std::string fewestpointsmessage(trendtype type, const PluginLibrary *plugin) {
-  return "You need at least " + std::to_string(fewestpoints(type, plugin)) +
-         " points in the dataset to fit " + trendtext(type, plugin);
+  return texts::kNeedAtLeast + std::to_string(fewestpoints(type, plugin)) + texts::kPointsToFit +
+         trendtext(type, plugin);
 }
 
 int estimatecount(trendtype type, const PluginLibrary *plugin) {
@@ -136,7 +137,7 @@ std::unique_ptr<bfit> pluginfit(const PluginLibrary *plugin) {
     throw engine_error(kFailedFit, "There is no plug-in fit model");
   if (const int degree = plugin->polydegree(); degree != 0) {
     if (degree < 0 || degree > kMaxPluginDegree) {
-      const std::string why = "The plug-in model \"" + plugin->name() +
+      const std::string why = texts::kPluginModel + plugin->name() +
                               "\" asks for a polynomial of degree " + std::to_string(degree) +
                               "; the degree is 1 to 9";
       logmessage(why);
