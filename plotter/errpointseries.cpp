@@ -22,6 +22,7 @@ int TErrPointSeries::AddErrorPoint(double x, double y, double error, const QStri
                                    const QColor &colour) {
   if (error == -1.0)
     error = UseFixedError ? FixedErrorValue : y * ErrorPercent * 0.01;
+  ownPoints();
   xs_.push_back(x);
   ys_.push_back(y);
   colours_.push_back(colour.rgb());
@@ -39,8 +40,38 @@ void TErrPointSeries::SetSeriesColour(const QColor &colour) {
   setScatterStyle(style);
 }
 
+void TErrPointSeries::showRows(Rows rows) {
+  clearPoints();
+  if (!rows.x || !rows.y || !rows.e || rows.n == 0)
+    return;
+  const auto n = static_cast<int>(rows.n);
+  if (rows.x->n < n || rows.y->n < n || rows.e->n < n)
+    return; // rows shorter than the points asked for show nothing
+  rows_ = std::move(rows);
+  rowsx_ = rows_.x->data.data();
+  rowsy_ = rows_.y->data.data();
+  rowse_ = rows_.e->data.data();
+}
+
+void TErrPointSeries::ownPoints() {
+  if (!rowsx_)
+    return;
+  const Rows rows = rows_;
+  rowsx_ = rowsy_ = rowse_ = nullptr;
+  rows_ = Rows{};
+  reserve(rows.n);
+  for (std::size_t k = 0; k < rows.n; ++k) {
+    xs_.push_back((rows.x->data[k] - rows.xoffset) / rows.xscale);
+    ys_.push_back((rows.y->data[k] - rows.yoffset) / rows.yscale);
+    ErrorValues.push_back(rows.e->data[k] / rows.yscale);
+    colours_.push_back(rows.colour);
+  }
+}
+
 void TErrPointSeries::clearPoints() {
   filledFrom = Source{};
+  rows_ = Rows{};
+  rowsx_ = rowsy_ = rowse_ = nullptr;
   xs_.clear();
   ys_.clear();
   colours_.clear();
@@ -95,11 +126,13 @@ double TErrPointSeries::ExtentMaxY() const {
 
 QCPRange TErrPointSeries::getKeyRange(bool &foundRange, QCP::SignDomain inSignDomain) const {
   span s;
-  for (std::size_t i = 0; i < xs_.size(); ++i) {
-    take(s, xs_[i], inSignDomain);
+  const std::size_t n = size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const double x = keyAt(i);
+    take(s, x, inSignDomain);
     if (i < XErrorValues.size() && XErrorValues[i] > 0) {
-      take(s, xs_[i] - XErrorValues[i], inSignDomain);
-      take(s, xs_[i] + XErrorValues[i], inSignDomain);
+      take(s, x - XErrorValues[i], inSignDomain);
+      take(s, x + XErrorValues[i], inSignDomain);
     }
   }
   foundRange = s.found();
@@ -112,9 +145,10 @@ QCPRange TErrPointSeries::getKeyRange(bool &foundRange, QCP::SignDomain inSignDo
 QCPRange TErrPointSeries::getValueRange(bool &foundRange, QCP::SignDomain inSignDomain,
                                         const QCPRange & /*inKeyRange*/) const {
   span s;
-  for (std::size_t i = 0; i < ys_.size(); ++i) {
-    const double y = ys_[i];
-    const double e = ErrorValues[i];
+  const std::size_t n = size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const double y = valueAt(i);
+    const double e = errorAt(i);
     take(s, y, inSignDomain);
     if (ErrorStyle >= esTop) {
       take(s, y - e, inSignDomain);
@@ -278,8 +312,10 @@ private:
 [[gnu::always_inline]] inline bool TErrPointSeries::placePoint(std::size_t i, const pixelmap &map,
                                                                const QRect &clip, bool vertical,
                                                                int margin, pointpixels &p) const {
-  const double px = map.x(xs_[i]);
-  const double py = map.y(ys_[i]);
+  const double xi = keyAt(i);
+  const double yi = valueAt(i);
+  const double px = map.x(xi);
+  const double py = map.y(yi);
   if (!std::isfinite(px) || !std::isfinite(py))
     return false;
   if (px < clip.left() - 1e6 || px > clip.right() + 1e6 || py < clip.top() - 1e6 ||
@@ -287,16 +323,16 @@ private:
     return false; // far outside: also keeps the int conversion below in range
   p.X = nearpixel(px);
   p.Y = nearpixel(py);
-  const double e = ErrorValues[i];
-  const double end = std::clamp(vertical ? map.y(ys_[i] + e) : map.x(xs_[i] + e), -4e6, 4e6);
+  const double e = errorAt(i);
+  const double end = std::clamp(vertical ? map.y(yi + e) : map.x(xi + e), -4e6, 4e6);
   const int from = vertical ? p.Y : p.X;
   p.L = std::clamp(from - (std::isfinite(end) ? nearpixel(end) : from), -100000, 100000);
   const double ex = i < XErrorValues.size() ? XErrorValues[i] : 0.0;
   p.xbar = ex > 0;
   p.XL = p.XR = p.X;
   if (p.xbar) {
-    p.XL = static_cast<int>(std::clamp(map.axisx(xs_[i] - ex), p.X - 1e5, p.X + 1e5));
-    p.XR = static_cast<int>(std::clamp(map.axisx(xs_[i] + ex), p.X - 1e5, p.X + 1e5));
+    p.XL = static_cast<int>(std::clamp(map.axisx(xi - ex), p.X - 1e5, p.X + 1e5));
+    p.XR = static_cast<int>(std::clamp(map.axisx(xi + ex), p.X - 1e5, p.X + 1e5));
   }
   const int reach = std::max({std::abs(p.L), std::abs(p.X - p.XL), std::abs(p.XR - p.X)}) + margin;
   return !(p.X + reach < clip.left() || p.X - reach > clip.right() || p.Y + reach < clip.top() ||
@@ -307,7 +343,8 @@ void TErrPointSeries::draw(QCPPainter *painter) {
   lastDrawnBars_ = 0;
   QCPAxis *kx = keyAxis();
   QCPAxis *vy = valueAxis();
-  if (!kx || !vy || xs_.empty())
+  const std::size_t n = size();
+  if (!kx || !vy || n == 0)
     return;
 
   painter->setAntialiasing(false); // one-pixel bars and caps, as on the screen
@@ -318,23 +355,24 @@ void TErrPointSeries::draw(QCPPainter *painter) {
   const int mh = MarkerHorizSize;
   const int mv = MarkerVertSize;
   const pixelmap map(kx, vy);
-  drawbatch batch(painter, ErrorPen, SeriesColour, colours_.front(), xs_.size());
+  drawbatch batch(painter, ErrorPen, SeriesColour, colourAt(0), n);
 
   // The previous point's pixels: a point that would paint the very same
   // pixels in the same colour is passed over, so a million points on a few
   // hundred pixel columns cost a few hundred bars.
   pointpixels prev;
   QRgb prevColour = 0;
-  for (std::size_t i = 0; i < xs_.size(); ++i) {
+  for (std::size_t i = 0; i < n; ++i) {
     pointpixels p;
     if (!placePoint(i, map, clip, vertical, half + mh + mv, p))
       continue;
+    const QRgb colour = colourAt(i);
     if (p.X == prev.X && p.Y == prev.Y && p.L == prev.L && p.XL == p.X && p.XR == p.X &&
-        colours_[i] == prevColour)
+        colour == prevColour)
       continue;
     prev = p;
-    prevColour = colours_[i];
-    batch.mark(colours_[i], QRect(p.X - mh, p.Y - mv, 2 * mh, 2 * mv));
+    prevColour = colour;
+    batch.mark(colour, QRect(p.X - mh, p.Y - mv, 2 * mh, 2 * mv));
     if (!bars)
       continue;
     ++lastDrawnBars_;

@@ -7,13 +7,20 @@
 // series therefore keeps its points itself, in the order they were added,
 // and draws them itself (markers, then bars); the graph's container stays
 // empty and the graph only contributes its axes, layer and legend entry.
+//
+// A dataset's series holds no points of its own: it draws from the
+// dataset's rows (showRows), which it keeps alive, scaling each value as it
+// goes, so a dataset of ten million points is not held twice.
 #pragma once
 
 #include <QColor>
 #include <QPen>
 #include <QString>
+#include <memory>
 #include <qcustomplot.h>
 #include <vector>
+
+#include "engine/numeric.h"
 
 namespace orvalle {
 
@@ -47,6 +54,7 @@ public:
   void reserve(std::size_t n);
   // AddErrorPoint for a given error and a colour already in QRgb form.
   void appendPoint(double x, double y, double error, QRgb colour) {
+    ownPoints();
     xs_.push_back(x);
     ys_.push_back(y);
     colours_.push_back(colour);
@@ -65,10 +73,27 @@ public:
   };
   Source filledFrom;
 
-  int count() const { return static_cast<int>(xs_.size()); }
-  double xValue(int i) const { return xs_[static_cast<std::size_t>(i)]; }
-  double yValue(int i) const { return ys_[static_cast<std::size_t>(i)]; }
-  QColor valueColour(int i) const { return QColor::fromRgb(colours_[static_cast<std::size_t>(i)]); }
+  // Rows shown as the series' points without a copy: point k is at
+  // ((x[k] - xoffset) / xscale, (y[k] - yoffset) / yscale) with the error
+  // e[k] / yscale, all in one colour (the very values AddErrorPoint would
+  // be given). The first n values of each row are shown; the rows are held
+  // until the points are cleared. Adding a point afterwards copies them.
+  struct Rows {
+    std::shared_ptr<const row<double>> x, y, e;
+    std::size_t n = 0;
+    double xoffset = 0, xscale = 1, yoffset = 0, yscale = 1;
+    QRgb colour = 0;
+  };
+  void showRows(Rows rows);
+  // Whether the points are rows shown without a copy.
+  bool showsRows() const { return rows_.x != nullptr; }
+
+  int count() const { return static_cast<int>(size()); }
+  double xValue(int i) const { return keyAt(static_cast<std::size_t>(i)); }
+  double yValue(int i) const { return valueAt(static_cast<std::size_t>(i)); }
+  // The error of point i (ErrorValues holds it only for points added).
+  double errorValue(int i) const { return errorAt(static_cast<std::size_t>(i)); }
+  QColor valueColour(int i) const { return QColor::fromRgb(colourAt(static_cast<std::size_t>(i))); }
 
   // The extents an automatic axis asks for: every bar whole, 2 % margins.
   double ExtentMinX() const;
@@ -113,9 +138,25 @@ private:
   bool placePoint(std::size_t i, const pixelmap &map, const QRect &clip, bool vertical, int margin,
                   pointpixels &p) const;
 
+  // The points as values, whether added or shown from rows. Inlined into
+  // the drawing loop.
+  std::size_t size() const { return rowsx_ ? rows_.n : xs_.size(); }
+  double keyAt(std::size_t i) const {
+    return rowsx_ ? (rowsx_[i] - rows_.xoffset) / rows_.xscale : xs_[i];
+  }
+  double valueAt(std::size_t i) const {
+    return rowsx_ ? (rowsy_[i] - rows_.yoffset) / rows_.yscale : ys_[i];
+  }
+  double errorAt(std::size_t i) const { return rowsx_ ? rowse_[i] / rows_.yscale : ErrorValues[i]; }
+  QRgb colourAt(std::size_t i) const { return rowsx_ ? rows_.colour : colours_[i]; }
+  // Turns rows shown into points of the series' own, before one is added.
+  void ownPoints();
+
   std::vector<double> xs_;
   std::vector<double> ys_;
   std::vector<QRgb> colours_;
+  Rows rows_;
+  const double *rowsx_ = nullptr, *rowsy_ = nullptr, *rowse_ = nullptr;
   int lastDrawnBars_ = 0;
 };
 
