@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -176,8 +177,14 @@ protected:
   void resizeEvent(QResizeEvent *e) override {
     QPlainTextEdit::resizeEvent(e);
     placeSideBar();
+    if (resized)
+      resized();
   }
 
+public:
+  std::function<void()> resized; // after the editor has taken its new size
+
+protected:
 private:
   void placeSideBar() {
     if (!side_)
@@ -631,6 +638,7 @@ void TJotPad::loadFile() {
   connect(Lines, &QScrollBar::valueChanged, this, &TJotPad::sideBarMoved);
   connect(Memo->verticalScrollBar(), &QScrollBar::valueChanged, this, &TJotPad::heldScrolled);
   connect(Memo->verticalScrollBar(), &QScrollBar::rangeChanged, this, &TJotPad::fitSideBar);
+  static_cast<padeditor *>(Memo)->resized = [this] { fitSideBar(); };
   showHeldLines(0, false);
   Memo->document()->setModified(false);
 }
@@ -688,9 +696,11 @@ void TJotPad::fitSideBar() {
   const QScrollBar *inner = Memo->verticalScrollBar();
   const int page = std::max(1, inner->pageStep());
   const QSignalBlocker quiet(Lines);
-  const std::size_t last = held_->lines > static_cast<std::size_t>(page)
-                               ? held_->lines - static_cast<std::size_t>(page)
-                               : std::size_t(0);
+  // The editor scrolls its lines as far as it would scroll them all: the
+  // lines after those it has count as much as their own.
+  const std::size_t after = held_->lines - held_->first - held_->shown;
+  const std::size_t last =
+      held_->first + after + static_cast<std::size_t>(std::max(0, inner->maximum()));
   Lines->setRange(0, static_cast<int>(std::min<std::size_t>(last, INT_MAX)));
   Lines->setPageStep(page);
   Lines->setSingleStep(std::max(1, inner->singleStep()));
@@ -774,6 +784,7 @@ void TJotPad::editWholeText() {
   const qsizetype top = whole(Memo->cursorForPosition(QPoint(0, 0)).position());
   disconnect(Memo->verticalScrollBar(), nullptr, this, nullptr);
   static_cast<padeditor *>(Memo)->setSideBar(nullptr);
+  static_cast<padeditor *>(Memo)->resized = nullptr;
   delete Lines;
   Lines = nullptr;
   Memo->setReadOnly(false);
