@@ -51,6 +51,8 @@ void TErrPointSeries::showRows(Rows rows) {
   rowsx_ = rows_.x->data.data();
   rowsy_ = rows_.y->data.data();
   rowse_ = rows_.e->data.data();
+  plainx_ = rows_.xoffset == 0 && rows_.xscale == 1;
+  plainy_ = rows_.yoffset == 0 && rows_.yscale == 1;
 }
 
 void TErrPointSeries::ownPoints() {
@@ -195,6 +197,27 @@ private:
   double kx0_, vy0_, kp0_, vp0_, kslope_, vslope_;
 };
 
+// The points' values for the drawing loop, read without asking each time
+// whether they are the series' own or rows shown.
+struct pointvalues {
+  const double *x, *y, *e;
+  const QRgb *colours; // null: all in `colour`
+  QRgb colour;
+  double xoffset, xscale, yoffset, yscale;
+  bool plainx, plainy;
+  double key(std::size_t i) const { return plainx ? x[i] : (x[i] - xoffset) / xscale; }
+  double value(std::size_t i) const { return plainy ? y[i] : (y[i] - yoffset) / yscale; }
+  double error(std::size_t i) const { return plainy ? e[i] : e[i] / yscale; }
+  QRgb colourAt(std::size_t i) const { return colours ? colours[i] : colour; }
+};
+
+pointvalues TErrPointSeries::values() const {
+  if (rowsx_)
+    return {rowsx_,       rowsy_,        rowse_,       nullptr, rows_.colour, rows_.xoffset,
+            rows_.xscale, rows_.yoffset, rows_.yscale, plainx_, plainy_};
+  return {xs_.data(), ys_.data(), ErrorValues.data(), colours_.data(), 0, 0, 1, 0, 1, true, true};
+}
+
 // A point in pixels: its place, the length of its error bar (up or left
 // positive), and the ends of its x error bar when it has one.
 struct pointpixels {
@@ -309,11 +332,12 @@ private:
 } // namespace
 
 // Forced inline into draw's loop, which it runs once per point.
-[[gnu::always_inline]] inline bool TErrPointSeries::placePoint(std::size_t i, const pixelmap &map,
+[[gnu::always_inline]] inline bool TErrPointSeries::placePoint(std::size_t i, const pointvalues &v,
+                                                               const pixelmap &map,
                                                                const QRect &clip, bool vertical,
                                                                int margin, pointpixels &p) const {
-  const double xi = keyAt(i);
-  const double yi = valueAt(i);
+  const double xi = v.key(i);
+  const double yi = v.value(i);
   const double px = map.x(xi);
   const double py = map.y(yi);
   if (!std::isfinite(px) || !std::isfinite(py))
@@ -323,7 +347,7 @@ private:
     return false; // far outside: also keeps the int conversion below in range
   p.X = nearpixel(px);
   p.Y = nearpixel(py);
-  const double e = errorAt(i);
+  const double e = v.error(i);
   const double end = std::clamp(vertical ? map.y(yi + e) : map.x(xi + e), -4e6, 4e6);
   const int from = vertical ? p.Y : p.X;
   p.L = std::clamp(from - (std::isfinite(end) ? nearpixel(end) : from), -100000, 100000);
@@ -355,7 +379,8 @@ void TErrPointSeries::draw(QCPPainter *painter) {
   const int mh = MarkerHorizSize;
   const int mv = MarkerVertSize;
   const pixelmap map(kx, vy);
-  drawbatch batch(painter, ErrorPen, SeriesColour, colourAt(0), n);
+  const pointvalues v = values();
+  drawbatch batch(painter, ErrorPen, SeriesColour, v.colourAt(0), n);
 
   // The previous point's pixels: a point that would paint the very same
   // pixels in the same colour is passed over, so a million points on a few
@@ -364,9 +389,9 @@ void TErrPointSeries::draw(QCPPainter *painter) {
   QRgb prevColour = 0;
   for (std::size_t i = 0; i < n; ++i) {
     pointpixels p;
-    if (!placePoint(i, map, clip, vertical, half + mh + mv, p))
+    if (!placePoint(i, v, map, clip, vertical, half + mh + mv, p))
       continue;
-    const QRgb colour = colourAt(i);
+    const QRgb colour = v.colourAt(i);
     if (p.X == prev.X && p.Y == prev.Y && p.L == prev.L && p.XL == p.X && p.XR == p.X &&
         colour == prevColour)
       continue;

@@ -26,6 +26,7 @@ namespace orvalle {
 
 class pixelmap;     // values to pixels for a pair of axes
 struct pointpixels; // a point's place and error bars in pixels
+struct pointvalues; // the points' values as the drawing reads them
 
 class TErrPointSeries : public QCPGraph {
   Q_OBJECT
@@ -135,20 +136,24 @@ private:
   int capWidth(bool vertical) const;
   // Places point i in pixels: false when it is not drawn (not finite, or
   // none of it within clip; margin is the reach of its caps and marker).
-  bool placePoint(std::size_t i, const pixelmap &map, const QRect &clip, bool vertical, int margin,
-                  pointpixels &p) const;
+  bool placePoint(std::size_t i, const pointvalues &v, const pixelmap &map, const QRect &clip,
+                  bool vertical, int margin, pointpixels &p) const;
 
   // The points as values, whether added or shown from rows. Inlined into
   // the drawing loop.
   std::size_t size() const { return rowsx_ ? rows_.n : xs_.size(); }
+  // Unscaled rows are read as they are: x - 0 and x / 1 are x itself.
   double keyAt(std::size_t i) const {
-    return rowsx_ ? (rowsx_[i] - rows_.xoffset) / rows_.xscale : xs_[i];
+    return rowsx_ ? (plainx_ ? rowsx_[i] : (rowsx_[i] - rows_.xoffset) / rows_.xscale) : xs_[i];
   }
   double valueAt(std::size_t i) const {
-    return rowsx_ ? (rowsy_[i] - rows_.yoffset) / rows_.yscale : ys_[i];
+    return rowsx_ ? (plainy_ ? rowsy_[i] : (rowsy_[i] - rows_.yoffset) / rows_.yscale) : ys_[i];
   }
-  double errorAt(std::size_t i) const { return rowsx_ ? rowse_[i] / rows_.yscale : ErrorValues[i]; }
+  double errorAt(std::size_t i) const {
+    return rowsx_ ? (plainy_ ? rowse_[i] : rowse_[i] / rows_.yscale) : ErrorValues[i];
+  }
   QRgb colourAt(std::size_t i) const { return rowsx_ ? rows_.colour : colours_[i]; }
+  pointvalues values() const;
   // Turns rows shown into points of the series' own, before one is added.
   void ownPoints();
 
@@ -157,6 +162,7 @@ private:
   std::vector<QRgb> colours_;
   Rows rows_;
   const double *rowsx_ = nullptr, *rowsy_ = nullptr, *rowse_ = nullptr;
+  bool plainx_ = false, plainy_ = false;
   int lastDrawnBars_ = 0;
 };
 
