@@ -487,6 +487,7 @@ TJotPad::TJotPad(FrameApi &frame, const QString &fileName, const QString &text, 
   setWindowTitle(fileName.isEmpty() ? kNewCaption : fileName);
   setFocusProxy(Memo);
   Memo->installEventFilter(this);
+  Memo->viewport()->installEventFilter(this);
   resize(480, 360);
 }
 
@@ -742,26 +743,25 @@ void TJotPad::sideBarMoved(int value) {
 
 bool TJotPad::heldKey(QKeyEvent *key) {
   // Ctrl+Home and Ctrl+End go to the ends of the whole text.
-  if (key->matches(QKeySequence::MoveToStartOfDocument) ||
-      key->matches(QKeySequence::SelectStartOfDocument)) {
+  if (key->matches(QKeySequence::MoveToStartOfDocument)) {
     if (held_->first > 0)
       showHeldLines(0, false);
     return false;
   }
-  if (key->matches(QKeySequence::MoveToEndOfDocument) ||
-      key->matches(QKeySequence::SelectEndOfDocument)) {
+  if (key->matches(QKeySequence::MoveToEndOfDocument)) {
     if (held_->first + held_->shown < held_->lines)
       showHeldLines(held_->lines - 1, false);
     return false;
   }
-  // A key that changes the text (or selects all of it) finds it whole in
-  // the editor.
-  const bool edits = key->matches(QKeySequence::SelectAll) || key->matches(QKeySequence::Undo) ||
-                     key->matches(QKeySequence::Redo) || key->key() == Qt::Key_Backspace ||
-                     key->key() == Qt::Key_Delete || key->key() == Qt::Key_Return ||
-                     key->key() == Qt::Key_Enter || key->key() == Qt::Key_Tab ||
-                     (!key->text().isEmpty() && key->text().front().isPrint() &&
-                      !(key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)));
+  // A key that changes the text, or selects up to an end of it or all of
+  // it, finds it whole in the editor.
+  const bool edits =
+      key->matches(QKeySequence::SelectAll) || key->matches(QKeySequence::SelectStartOfDocument) ||
+      key->matches(QKeySequence::SelectEndOfDocument) || key->key() == Qt::Key_Backspace ||
+      key->key() == Qt::Key_Delete || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
+      key->key() == Qt::Key_Tab ||
+      (!key->text().isEmpty() && key->text().front().isPrint() &&
+       !(key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)));
   if (edits)
     editWholeText();
   return false;
@@ -1009,6 +1009,11 @@ bool TJotPad::eventFilter(QObject *watched, QEvent *e) {
     if (e->type() == QEvent::InputMethod)
       editWholeText();
   }
+  // The context menu (with its Paste, Delete and Select All) and a drop
+  // find a held text whole in the editor, as an editor has it.
+  if (held_ && watched == Memo->viewport() &&
+      (e->type() == QEvent::ContextMenu || e->type() == QEvent::DragEnter))
+    editWholeText();
   if (watched == Memo && e->type() == QEvent::ShortcutOverride) {
     auto *key = static_cast<QKeyEvent *>(e);
     if (key->matches(QKeySequence::Cut) || key->matches(QKeySequence::Copy) ||

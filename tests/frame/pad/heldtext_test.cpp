@@ -3,6 +3,8 @@
 // pad must give the same text, save the same bytes, convert to the same
 // grid or datasets with the same messages, and stay an editor: the first
 // edit puts the whole text into the editor where the cursor was.
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -11,6 +13,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTimer>
 
 #include <bit>
 #include <cstdint>
@@ -315,6 +318,45 @@ private slots:
     QVERIFY(pad->Memo->document()->isUndoAvailable());
     pad->Memo->undo();
     QCOMPARE(pad->text(), before);
+  }
+
+  // Selecting to the end of the text, and the context menu (with its
+  // Select All and Paste), find the whole text in the editor.
+  void selectingToTheEndAndTheMenuReachTheWholeText() {
+    QTemporaryDir dir;
+    const QByteArray bytes = columnLines(30000, "\n");
+    const QString path = writeFile(dir, QStringLiteral("data.txt"), bytes);
+    OwningFrame frame;
+    TJotPad *pad = openPad(frame, path, true);
+    QVERIFY(pad && pad->holdsText());
+    pad->resize(480, 360);
+    pad->show();
+    QVERIFY(QTest::qWaitForWindowExposed(pad));
+    pad->Lines->setValue(20000);
+    pad->Memo->setTextCursor(pad->Memo->cursorForPosition(QPoint(0, 0)));
+    pad->Memo->setFocus();
+    QTest::keyClick(pad->Memo, Qt::Key_End, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(!pad->holdsText());
+    const int start = pad->lineAt(20000).position;
+    QCOMPARE(pad->Memo->textCursor().selectionStart(), start);
+    QCOMPARE(pad->Memo->textCursor().selectedText().size(), pad->text().size() - start);
+
+    TJotPad *other = openPad(frame, path, true);
+    QVERIFY(other && other->holdsText());
+    other->resize(480, 360);
+    other->show();
+    QVERIFY(QTest::qWaitForWindowExposed(other));
+    // The menu is closed as soon as it is up.
+    QTimer::singleShot(0, [] {
+      if (QWidget *menu = QApplication::activePopupWidget())
+        menu->close();
+    });
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(10, 10),
+                           other->Memo->viewport()->mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(other->Memo->viewport(), &menu);
+    QVERIFY(!other->holdsText());
+    QVERIFY(!other->Memo->isReadOnly());
+    QCOMPARE(other->text(), QString::fromLatin1(bytes));
   }
 
   // Select All, Paste and the like reach a held text through the editor's
