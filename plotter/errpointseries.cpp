@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 namespace orvalle {
 
@@ -205,9 +206,22 @@ struct pointvalues {
   QRgb colour;
   double xoffset, xscale, yoffset, yscale;
   bool plainx, plainy;
-  double key(std::size_t i) const { return plainx ? x[i] : (x[i] - xoffset) / xscale; }
-  double value(std::size_t i) const { return plainy ? y[i] : (y[i] - yoffset) / yscale; }
-  double error(std::size_t i) const { return plainy ? e[i] : e[i] / yscale; }
+  // With Plain (both plainx and plainy) the values are read as they are.
+  template <bool Plain> double key(std::size_t i) const {
+    if constexpr (Plain)
+      return x[i];
+    return plainx ? x[i] : (x[i] - xoffset) / xscale;
+  }
+  template <bool Plain> double value(std::size_t i) const {
+    if constexpr (Plain)
+      return y[i];
+    return plainy ? y[i] : (y[i] - yoffset) / yscale;
+  }
+  template <bool Plain> double error(std::size_t i) const {
+    if constexpr (Plain)
+      return e[i];
+    return plainy ? e[i] : e[i] / yscale;
+  }
   QRgb colourAt(std::size_t i) const { return colours ? colours[i] : colour; }
 };
 
@@ -329,15 +343,15 @@ private:
   std::vector<QRect> marks_;
 };
 
-} // namespace
-
+// Places point i in pixels: false when it is not drawn (not finite, or
+// none of it within clip; margin is the reach of its caps and marker).
 // Forced inline into draw's loop, which it runs once per point.
-[[gnu::always_inline]] inline bool TErrPointSeries::placePoint(std::size_t i, const pointvalues &v,
-                                                               const pixelmap &map,
-                                                               const QRect &clip, bool vertical,
-                                                               int margin, pointpixels &p) const {
-  const double xi = v.key(i);
-  const double yi = v.value(i);
+template <bool Plain>
+[[gnu::always_inline]] inline bool
+placepoint(std::size_t i, const pointvalues &v, const std::vector<double> &xerrors,
+           const pixelmap &map, const QRect &clip, bool vertical, int margin, pointpixels &p) {
+  const double xi = v.key<Plain>(i);
+  const double yi = v.value<Plain>(i);
   const double px = map.x(xi);
   const double py = map.y(yi);
   if (!std::isfinite(px) || !std::isfinite(py))
@@ -347,11 +361,11 @@ private:
     return false; // far outside: also keeps the int conversion below in range
   p.X = nearpixel(px);
   p.Y = nearpixel(py);
-  const double e = v.error(i);
+  const double e = v.error<Plain>(i);
   const double end = std::clamp(vertical ? map.y(yi + e) : map.x(xi + e), -4e6, 4e6);
   const int from = vertical ? p.Y : p.X;
   p.L = std::clamp(from - (std::isfinite(end) ? nearpixel(end) : from), -100000, 100000);
-  const double ex = i < XErrorValues.size() ? XErrorValues[i] : 0.0;
+  const double ex = i < xerrors.size() ? xerrors[i] : 0.0;
   p.xbar = ex > 0;
   p.XL = p.XR = p.X;
   if (p.xbar) {
@@ -362,6 +376,8 @@ private:
   return !(p.X + reach < clip.left() || p.X - reach > clip.right() || p.Y + reach < clip.top() ||
            p.Y - reach > clip.bottom());
 }
+
+} // namespace
 
 void TErrPointSeries::draw(QCPPainter *painter) {
   lastDrawnBars_ = 0;
@@ -387,24 +403,31 @@ void TErrPointSeries::draw(QCPPainter *painter) {
   // hundred pixel columns cost a few hundred bars.
   pointpixels prev;
   QRgb prevColour = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    pointpixels p;
-    if (!placePoint(i, v, map, clip, vertical, half + mh + mv, p))
-      continue;
-    const QRgb colour = v.colourAt(i);
-    if (p.X == prev.X && p.Y == prev.Y && p.L == prev.L && p.XL == p.X && p.XR == p.X &&
-        colour == prevColour)
-      continue;
-    prev = p;
-    prevColour = colour;
-    batch.mark(colour, QRect(p.X - mh, p.Y - mv, 2 * mh, 2 * mv));
-    if (!bars)
-      continue;
-    ++lastDrawnBars_;
-    appendbars(batch.lines(), p, ErrorStyle, half);
-    // Keep the bars above their markers: the markers gathered so far go first.
-    batch.paintwhenfull();
-  }
+  const auto each = [&](auto plain) {
+    for (std::size_t i = 0; i < n; ++i) {
+      pointpixels p;
+      if (!placepoint<decltype(plain)::value>(i, v, XErrorValues, map, clip, vertical,
+                                              half + mh + mv, p))
+        continue;
+      const QRgb colour = v.colourAt(i);
+      if (p.X == prev.X && p.Y == prev.Y && p.L == prev.L && p.XL == p.X && p.XR == p.X &&
+          colour == prevColour)
+        continue;
+      prev = p;
+      prevColour = colour;
+      batch.mark(colour, QRect(p.X - mh, p.Y - mv, 2 * mh, 2 * mv));
+      if (!bars)
+        continue;
+      ++lastDrawnBars_;
+      appendbars(batch.lines(), p, ErrorStyle, half);
+      // Keep the bars above their markers: the markers gathered so far go first.
+      batch.paintwhenfull();
+    }
+  };
+  if (v.plainx && v.plainy)
+    each(std::true_type{});
+  else
+    each(std::false_type{});
   batch.paint();
 }
 

@@ -24,8 +24,6 @@
 
 namespace orvalle {
 
-class pixelmap;     // values to pixels for a pair of axes
-struct pointpixels; // a point's place and error bars in pixels
 struct pointvalues; // the points' values as the drawing reads them
 
 class TErrPointSeries : public QCPGraph {
@@ -134,11 +132,6 @@ protected:
 
 private:
   int capWidth(bool vertical) const;
-  // Places point i in pixels: false when it is not drawn (not finite, or
-  // none of it within clip; margin is the reach of its caps and marker).
-  bool placePoint(std::size_t i, const pointvalues &v, const pixelmap &map, const QRect &clip,
-                  bool vertical, int margin, pointpixels &p) const;
-
   // The points as values, whether added or shown from rows. Inlined into
   // the drawing loop.
   std::size_t size() const { return rowsx_ ? rows_.n : xs_.size(); }
