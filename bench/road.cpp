@@ -4,10 +4,12 @@
 // Text File until the plotter is shown and idle, then redraws of that
 // plotter. Prints each step's wall and CPU time and the memory.
 //
-//   orvalle-road [--import] FILE [REDRAWS]
+//   orvalle-road [--import] [--shots DIR] FILE [REDRAWS]
 //
 // With --import the first step is the frame's Import Table (a CSV or TSV
-// table) rather than File Open.
+// table) rather than File Open. With --shots the frame is saved as
+// pictures in DIR along the way (pad.png, grid.png, datasets.png,
+// chart.png), to compare what the user sees.
 //
 // bench/road makes the files, runs this under Xvfb and takes medians.
 #include <QAbstractEventDispatcher>
@@ -145,6 +147,12 @@ int main(int argc, char **argv) {
     --argc;
     ++argv;
   }
+  QString shots;
+  if (argc > 2 && std::strcmp(argv[1], "--shots") == 0) {
+    shots = QString::fromLocal8Bit(argv[2]);
+    argc -= 2;
+    argv += 2;
+  }
   if (argc < 2) {
     std::fprintf(stderr, "usage: orvalle-road [--import] FILE [REDRAWS]\n");
     return 2;
@@ -188,6 +196,11 @@ int main(int argc, char **argv) {
     return 1;
   }
   step.report("open");
+  auto shot = [&](const char *name) {
+    if (!shots.isEmpty())
+      frame.grab().save(shots + QLatin1Char('/') + QLatin1String(name));
+  };
+  shot("pad.png");
 
   // 2. Convert Text File until the plotter is shown and idle (a
   // three-column file opens it on the fits page).
@@ -210,6 +223,14 @@ int main(int argc, char **argv) {
     return 1;
   }
   step.report("convert");
+  if (!shots.isEmpty()) {
+    plot->showPage(0);
+    runUntil([] { return true; });
+    shot("grid.png");
+    plot->showPage(1);
+    runUntil([] { return true; });
+    shot("datasets.png");
+  }
 
   // The user turns to "View Chart"; the frame's next command-state round
   // (run here at once rather than after up to 200 ms) fills and draws it.
@@ -220,6 +241,7 @@ int main(int argc, char **argv) {
   plot->UpdateFrameCommands();
   runUntil([&] { return chartPaints.paints > 0; });
   step.report("chart");
+  shot("chart.png");
 
   // 3. Redraws of the plotter: "Replot Data" (both charts filled and drawn
   // again), and a repaint of the main chart as a zoom or a resize asks.

@@ -159,6 +159,7 @@ void ColourBox::onActivated(int index) {
 void GridModel::setGrid(numericgrid grid) {
   beginResetModel();
   grid_ = std::move(grid);
+  shown_ = std::min(std::max(0, grid_.rowcount() - 1), kShownRows);
   header_.clear();
   for (int c = 0; c < grid_.colcount(); ++c)
     header_.append(QString());
@@ -185,7 +186,20 @@ QString GridModel::cellText(int c, int r) const {
 }
 
 int GridModel::rowCount(const QModelIndex &parent) const {
-  return parent.isValid() ? 0 : std::max(0, grid_.rowcount() - 1);
+  return parent.isValid() ? 0 : std::min(shown_, std::max(0, grid_.rowcount() - 1));
+}
+
+bool GridModel::canFetchMore(const QModelIndex &parent) const {
+  return !parent.isValid() && shown_ < grid_.rowcount() - 1;
+}
+
+void GridModel::fetchMore(const QModelIndex &parent) {
+  if (!canFetchMore(parent))
+    return;
+  const int more = std::min(kShownRows, grid_.rowcount() - 1 - shown_);
+  beginInsertRows(QModelIndex(), shown_, shown_ + more - 1);
+  shown_ += more;
+  endInsertRows();
 }
 
 int GridModel::columnCount(const QModelIndex &parent) const {
@@ -214,6 +228,7 @@ void DatasetTableModel::show(const dataset &d) {
   y_ = d.y;
   e_ = d.yerr;
   rows_ = x_ ? x_->n : 0;
+  offered_ = std::min(rows_, GridModel::kShownRows);
   shown_ = true;
   endResetModel();
 }
@@ -233,7 +248,20 @@ QString DatasetTableModel::cellText(int c, int r) const {
 }
 
 int DatasetTableModel::rowCount(const QModelIndex &parent) const {
-  return parent.isValid() ? 0 : rows_;
+  return parent.isValid() ? 0 : std::min(rows_, offered_);
+}
+
+bool DatasetTableModel::canFetchMore(const QModelIndex &parent) const {
+  return !parent.isValid() && offered_ < rows_;
+}
+
+void DatasetTableModel::fetchMore(const QModelIndex &parent) {
+  if (!canFetchMore(parent))
+    return;
+  const int more = std::min(GridModel::kShownRows, rows_ - offered_);
+  beginInsertRows(QModelIndex(), offered_, offered_ + more - 1);
+  offered_ += more;
+  endInsertRows();
 }
 
 int DatasetTableModel::columnCount(const QModelIndex &parent) const {

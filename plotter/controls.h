@@ -81,6 +81,11 @@ private:
 
 // StringGrid's model: the converted number grid. Row 0 of the grid is the
 // header row (the column names); rows 1.. are the model's rows 0...
+//
+// A view keeps a few bytes for each row its model has, so a grid of
+// millions of rows is offered to the view kShownRows rows at a time: the
+// view asks for more (fetchMore) when it is scrolled to the last rows it
+// has. What the program reads of the grid never depends on it.
 // The decimal separator of numbers shown to the user: the locale's, when
 // it is one plain character ('.' otherwise). Files keep '.'.
 char ShownSeparator();
@@ -104,10 +109,15 @@ public:
   int columnCount(const QModelIndex &parent = {}) const override;
   QVariant data(const QModelIndex &index, int role) const override;
   QVariant headerData(int section, Qt::Orientation o, int role) const override;
+  bool canFetchMore(const QModelIndex &parent) const override;
+  void fetchMore(const QModelIndex &parent) override;
+
+  static constexpr int kShownRows = 1 << 20;
 
 private:
   numericgrid grid_;
   QStringList header_;
+  int shown_ = 0; // rows offered to views so far
 };
 
 // StringGridM's model: one dataset's points as x, y and erry, each in the
@@ -126,10 +136,14 @@ public:
   int columnCount(const QModelIndex &parent = {}) const override;
   QVariant data(const QModelIndex &index, int role) const override;
   QVariant headerData(int section, Qt::Orientation o, int role) const override;
+  // Rows offered to views as GridModel offers them.
+  bool canFetchMore(const QModelIndex &parent) const override;
+  void fetchMore(const QModelIndex &parent) override;
 
 private:
   rowref x_, y_, e_;
   int rows_ = 1;
+  int offered_ = 1; // rows offered to views so far
   bool shown_ = false;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 namespace orvalle {
 
@@ -22,6 +23,7 @@ int TErrPointSeries::AddErrorPoint(double x, double y, double error, const QStri
                                    const QColor &colour) {
   if (error == -1.0)
     error = UseFixedError ? FixedErrorValue : y * ErrorPercent * 0.01;
+  ownPoints();
   xs_.push_back(x);
   ys_.push_back(y);
   colours_.push_back(colour.rgb());
@@ -39,8 +41,40 @@ void TErrPointSeries::SetSeriesColour(const QColor &colour) {
   setScatterStyle(style);
 }
 
+void TErrPointSeries::showRows(Rows rows) {
+  clearPoints();
+  if (!rows.x || !rows.y || !rows.e || rows.n == 0)
+    return;
+  const auto n = static_cast<int>(rows.n);
+  if (rows.x->n < n || rows.y->n < n || rows.e->n < n)
+    return; // rows shorter than the points asked for show nothing
+  rows_ = std::move(rows);
+  rowsx_ = rows_.x->data.data();
+  rowsy_ = rows_.y->data.data();
+  rowse_ = rows_.e->data.data();
+  plainx_ = rows_.xoffset == 0 && rows_.xscale == 1;
+  plainy_ = rows_.yoffset == 0 && rows_.yscale == 1;
+}
+
+void TErrPointSeries::ownPoints() {
+  if (!rowsx_)
+    return;
+  const Rows rows = rows_;
+  rowsx_ = rowsy_ = rowse_ = nullptr;
+  rows_ = Rows{};
+  reserve(rows.n);
+  for (std::size_t k = 0; k < rows.n; ++k) {
+    xs_.push_back((rows.x->data[k] - rows.xoffset) / rows.xscale);
+    ys_.push_back((rows.y->data[k] - rows.yoffset) / rows.yscale);
+    ErrorValues.push_back(rows.e->data[k] / rows.yscale);
+    colours_.push_back(rows.colour);
+  }
+}
+
 void TErrPointSeries::clearPoints() {
   filledFrom = Source{};
+  rows_ = Rows{};
+  rowsx_ = rowsy_ = rowse_ = nullptr;
   xs_.clear();
   ys_.clear();
   colours_.clear();
@@ -95,11 +129,13 @@ double TErrPointSeries::ExtentMaxY() const {
 
 QCPRange TErrPointSeries::getKeyRange(bool &foundRange, QCP::SignDomain inSignDomain) const {
   span s;
-  for (std::size_t i = 0; i < xs_.size(); ++i) {
-    take(s, xs_[i], inSignDomain);
+  const std::size_t n = size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const double x = keyAt(i);
+    take(s, x, inSignDomain);
     if (i < XErrorValues.size() && XErrorValues[i] > 0) {
-      take(s, xs_[i] - XErrorValues[i], inSignDomain);
-      take(s, xs_[i] + XErrorValues[i], inSignDomain);
+      take(s, x - XErrorValues[i], inSignDomain);
+      take(s, x + XErrorValues[i], inSignDomain);
     }
   }
   foundRange = s.found();
@@ -112,9 +148,10 @@ QCPRange TErrPointSeries::getKeyRange(bool &foundRange, QCP::SignDomain inSignDo
 QCPRange TErrPointSeries::getValueRange(bool &foundRange, QCP::SignDomain inSignDomain,
                                         const QCPRange & /*inKeyRange*/) const {
   span s;
-  for (std::size_t i = 0; i < ys_.size(); ++i) {
-    const double y = ys_[i];
-    const double e = ErrorValues[i];
+  const std::size_t n = size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const double y = valueAt(i);
+    const double e = errorAt(i);
     take(s, y, inSignDomain);
     if (ErrorStyle >= esTop) {
       take(s, y - e, inSignDomain);
@@ -160,6 +197,40 @@ private:
   bool linear_;
   double kx0_, vy0_, kp0_, vp0_, kslope_, vslope_;
 };
+
+// The points' values for the drawing loop, read without asking each time
+// whether they are the series' own or rows shown.
+struct pointvalues {
+  const double *x, *y, *e;
+  const QRgb *colours; // null: all in `colour`
+  QRgb colour;
+  double xoffset, xscale, yoffset, yscale;
+  bool plainx, plainy;
+  // With Plain (both plainx and plainy) the values are read as they are.
+  template <bool Plain> double key(std::size_t i) const {
+    if constexpr (Plain)
+      return x[i];
+    return plainx ? x[i] : (x[i] - xoffset) / xscale;
+  }
+  template <bool Plain> double value(std::size_t i) const {
+    if constexpr (Plain)
+      return y[i];
+    return plainy ? y[i] : (y[i] - yoffset) / yscale;
+  }
+  template <bool Plain> double error(std::size_t i) const {
+    if constexpr (Plain)
+      return e[i];
+    return plainy ? e[i] : e[i] / yscale;
+  }
+  QRgb colourAt(std::size_t i) const { return colours ? colours[i] : colour; }
+};
+
+pointvalues TErrPointSeries::values() const {
+  if (rowsx_)
+    return {rowsx_,       rowsy_,        rowse_,       nullptr, rows_.colour, rows_.xoffset,
+            rows_.xscale, rows_.yoffset, rows_.yscale, plainx_, plainy_};
+  return {xs_.data(), ys_.data(), ErrorValues.data(), colours_.data(), 0, 0, 1, 0, 1, true, true};
+}
 
 // A point in pixels: its place, the length of its error bar (up or left
 // positive), and the ends of its x error bar when it has one.
@@ -272,14 +343,17 @@ private:
   std::vector<QRect> marks_;
 };
 
-} // namespace
-
+// Places point i in pixels: false when it is not drawn (not finite, or
+// none of it within clip; margin is the reach of its caps and marker).
 // Forced inline into draw's loop, which it runs once per point.
-[[gnu::always_inline]] inline bool TErrPointSeries::placePoint(std::size_t i, const pixelmap &map,
-                                                               const QRect &clip, bool vertical,
-                                                               int margin, pointpixels &p) const {
-  const double px = map.x(xs_[i]);
-  const double py = map.y(ys_[i]);
+template <bool Plain>
+[[gnu::always_inline]] inline bool
+placepoint(std::size_t i, const pointvalues &v, const std::vector<double> &xerrors,
+           const pixelmap &map, const QRect &clip, bool vertical, int margin, pointpixels &p) {
+  const double xi = v.key<Plain>(i);
+  const double yi = v.value<Plain>(i);
+  const double px = map.x(xi);
+  const double py = map.y(yi);
   if (!std::isfinite(px) || !std::isfinite(py))
     return false;
   if (px < clip.left() - 1e6 || px > clip.right() + 1e6 || py < clip.top() - 1e6 ||
@@ -287,27 +361,30 @@ private:
     return false; // far outside: also keeps the int conversion below in range
   p.X = nearpixel(px);
   p.Y = nearpixel(py);
-  const double e = ErrorValues[i];
-  const double end = std::clamp(vertical ? map.y(ys_[i] + e) : map.x(xs_[i] + e), -4e6, 4e6);
+  const double e = v.error<Plain>(i);
+  const double end = std::clamp(vertical ? map.y(yi + e) : map.x(xi + e), -4e6, 4e6);
   const int from = vertical ? p.Y : p.X;
   p.L = std::clamp(from - (std::isfinite(end) ? nearpixel(end) : from), -100000, 100000);
-  const double ex = i < XErrorValues.size() ? XErrorValues[i] : 0.0;
+  const double ex = i < xerrors.size() ? xerrors[i] : 0.0;
   p.xbar = ex > 0;
   p.XL = p.XR = p.X;
   if (p.xbar) {
-    p.XL = static_cast<int>(std::clamp(map.axisx(xs_[i] - ex), p.X - 1e5, p.X + 1e5));
-    p.XR = static_cast<int>(std::clamp(map.axisx(xs_[i] + ex), p.X - 1e5, p.X + 1e5));
+    p.XL = static_cast<int>(std::clamp(map.axisx(xi - ex), p.X - 1e5, p.X + 1e5));
+    p.XR = static_cast<int>(std::clamp(map.axisx(xi + ex), p.X - 1e5, p.X + 1e5));
   }
   const int reach = std::max({std::abs(p.L), std::abs(p.X - p.XL), std::abs(p.XR - p.X)}) + margin;
   return !(p.X + reach < clip.left() || p.X - reach > clip.right() || p.Y + reach < clip.top() ||
            p.Y - reach > clip.bottom());
 }
 
+} // namespace
+
 void TErrPointSeries::draw(QCPPainter *painter) {
   lastDrawnBars_ = 0;
   QCPAxis *kx = keyAxis();
   QCPAxis *vy = valueAxis();
-  if (!kx || !vy || xs_.empty())
+  const std::size_t n = size();
+  if (!kx || !vy || n == 0)
     return;
 
   painter->setAntialiasing(false); // one-pixel bars and caps, as on the screen
@@ -318,30 +395,39 @@ void TErrPointSeries::draw(QCPPainter *painter) {
   const int mh = MarkerHorizSize;
   const int mv = MarkerVertSize;
   const pixelmap map(kx, vy);
-  drawbatch batch(painter, ErrorPen, SeriesColour, colours_.front(), xs_.size());
+  const pointvalues v = values();
+  drawbatch batch(painter, ErrorPen, SeriesColour, v.colourAt(0), n);
 
   // The previous point's pixels: a point that would paint the very same
   // pixels in the same colour is passed over, so a million points on a few
   // hundred pixel columns cost a few hundred bars.
   pointpixels prev;
   QRgb prevColour = 0;
-  for (std::size_t i = 0; i < xs_.size(); ++i) {
-    pointpixels p;
-    if (!placePoint(i, map, clip, vertical, half + mh + mv, p))
-      continue;
-    if (p.X == prev.X && p.Y == prev.Y && p.L == prev.L && p.XL == p.X && p.XR == p.X &&
-        colours_[i] == prevColour)
-      continue;
-    prev = p;
-    prevColour = colours_[i];
-    batch.mark(colours_[i], QRect(p.X - mh, p.Y - mv, 2 * mh, 2 * mv));
-    if (!bars)
-      continue;
-    ++lastDrawnBars_;
-    appendbars(batch.lines(), p, ErrorStyle, half);
-    // Keep the bars above their markers: the markers gathered so far go first.
-    batch.paintwhenfull();
-  }
+  const auto each = [&](auto plain) {
+    for (std::size_t i = 0; i < n; ++i) {
+      pointpixels p;
+      if (!placepoint<decltype(plain)::value>(i, v, XErrorValues, map, clip, vertical,
+                                              half + mh + mv, p))
+        continue;
+      const QRgb colour = v.colourAt(i);
+      if (p.X == prev.X && p.Y == prev.Y && p.L == prev.L && p.XL == p.X && p.XR == p.X &&
+          colour == prevColour)
+        continue;
+      prev = p;
+      prevColour = colour;
+      batch.mark(colour, QRect(p.X - mh, p.Y - mv, 2 * mh, 2 * mv));
+      if (!bars)
+        continue;
+      ++lastDrawnBars_;
+      appendbars(batch.lines(), p, ErrorStyle, half);
+      // Keep the bars above their markers: the markers gathered so far go first.
+      batch.paintwhenfull();
+    }
+  };
+  if (v.plainx && v.plainy)
+    each(std::true_type{});
+  else
+    each(std::false_type{});
   batch.paint();
 }
 

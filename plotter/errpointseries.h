@@ -7,18 +7,24 @@
 // series therefore keeps its points itself, in the order they were added,
 // and draws them itself (markers, then bars); the graph's container stays
 // empty and the graph only contributes its axes, layer and legend entry.
+//
+// A dataset's series holds no points of its own: it draws from the
+// dataset's rows (showRows), which it keeps alive, scaling each value as it
+// goes, so a dataset of ten million points is not held twice.
 #pragma once
 
 #include <QColor>
 #include <QPen>
 #include <QString>
+#include <memory>
 #include <qcustomplot.h>
 #include <vector>
 
+#include "engine/numeric.h"
+
 namespace orvalle {
 
-class pixelmap;     // values to pixels for a pair of axes
-struct pointpixels; // a point's place and error bars in pixels
+struct pointvalues; // the points' values as the drawing reads them
 
 class TErrPointSeries : public QCPGraph {
   Q_OBJECT
@@ -47,6 +53,7 @@ public:
   void reserve(std::size_t n);
   // AddErrorPoint for a given error and a colour already in QRgb form.
   void appendPoint(double x, double y, double error, QRgb colour) {
+    ownPoints();
     xs_.push_back(x);
     ys_.push_back(y);
     colours_.push_back(colour);
@@ -65,10 +72,27 @@ public:
   };
   Source filledFrom;
 
-  int count() const { return static_cast<int>(xs_.size()); }
-  double xValue(int i) const { return xs_[static_cast<std::size_t>(i)]; }
-  double yValue(int i) const { return ys_[static_cast<std::size_t>(i)]; }
-  QColor valueColour(int i) const { return QColor::fromRgb(colours_[static_cast<std::size_t>(i)]); }
+  // Rows shown as the series' points without a copy: point k is at
+  // ((x[k] - xoffset) / xscale, (y[k] - yoffset) / yscale) with the error
+  // e[k] / yscale, all in one colour (the very values AddErrorPoint would
+  // be given). The first n values of each row are shown; the rows are held
+  // until the points are cleared. Adding a point afterwards copies them.
+  struct Rows {
+    std::shared_ptr<const row<double>> x, y, e;
+    std::size_t n = 0;
+    double xoffset = 0, xscale = 1, yoffset = 0, yscale = 1;
+    QRgb colour = 0;
+  };
+  void showRows(Rows rows);
+  // Whether the points are rows shown without a copy.
+  bool showsRows() const { return rows_.x != nullptr; }
+
+  int count() const { return static_cast<int>(size()); }
+  double xValue(int i) const { return keyAt(static_cast<std::size_t>(i)); }
+  double yValue(int i) const { return valueAt(static_cast<std::size_t>(i)); }
+  // The error of point i (ErrorValues holds it only for points added).
+  double errorValue(int i) const { return errorAt(static_cast<std::size_t>(i)); }
+  QColor valueColour(int i) const { return QColor::fromRgb(colourAt(static_cast<std::size_t>(i))); }
 
   // The extents an automatic axis asks for: every bar whole, 2 % margins.
   double ExtentMinX() const;
@@ -108,14 +132,30 @@ protected:
 
 private:
   int capWidth(bool vertical) const;
-  // Places point i in pixels: false when it is not drawn (not finite, or
-  // none of it within clip; margin is the reach of its caps and marker).
-  bool placePoint(std::size_t i, const pixelmap &map, const QRect &clip, bool vertical, int margin,
-                  pointpixels &p) const;
+  // The points as values, whether added or shown from rows. Inlined into
+  // the drawing loop.
+  std::size_t size() const { return rowsx_ ? rows_.n : xs_.size(); }
+  // Unscaled rows are read as they are: x - 0 and x / 1 are x itself.
+  double keyAt(std::size_t i) const {
+    return rowsx_ ? (plainx_ ? rowsx_[i] : (rowsx_[i] - rows_.xoffset) / rows_.xscale) : xs_[i];
+  }
+  double valueAt(std::size_t i) const {
+    return rowsx_ ? (plainy_ ? rowsy_[i] : (rowsy_[i] - rows_.yoffset) / rows_.yscale) : ys_[i];
+  }
+  double errorAt(std::size_t i) const {
+    return rowsx_ ? (plainy_ ? rowse_[i] : rowse_[i] / rows_.yscale) : ErrorValues[i];
+  }
+  QRgb colourAt(std::size_t i) const { return rowsx_ ? rows_.colour : colours_[i]; }
+  pointvalues values() const;
+  // Turns rows shown into points of the series' own, before one is added.
+  void ownPoints();
 
   std::vector<double> xs_;
   std::vector<double> ys_;
   std::vector<QRgb> colours_;
+  Rows rows_;
+  const double *rowsx_ = nullptr, *rowsy_ = nullptr, *rowse_ = nullptr;
+  bool plainx_ = false, plainy_ = false;
   int lastDrawnBars_ = 0;
 };
 

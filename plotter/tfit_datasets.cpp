@@ -91,19 +91,13 @@ void TFit::fillSeries(dataset &d, const QColor &pointColour, bool scaled) {
       return;
   }
   s->clearPoints();
-  s->reserve(static_cast<std::size_t>(n));
   if (n == 0)
     return;
-  const drow &x = *d.x;
-  const drow &y = *d.y;
-  const drow &e = *d.yerr;
-  if (scaled) {
-    for (int k = 0; k < n; ++k)
-      s->appendPoint((x[k] - XOffset) / XScale, (y[k] - YOffset) / YScale, e[k] / YScale, colour);
-  } else {
-    for (int k = 0; k < n; ++k)
-      s->appendPoint(x[k], y[k], e[k], colour);
-  }
+  // The series draws from the rows themselves, scaled as it goes.
+  TErrPointSeries::Rows rows{d.x, d.y, d.yerr, static_cast<std::size_t>(n), 0, 1, 0, 1, colour};
+  if (scaled)
+    rows.xoffset = XOffset, rows.xscale = XScale, rows.yoffset = YOffset, rows.yscale = YScale;
+  s->showRows(std::move(rows));
   if (d.hasxerrors()) {
     const drow &ex = *d.xerr;
     s->XErrorValues.resize(static_cast<std::size_t>(n), 0.0);

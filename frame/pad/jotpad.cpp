@@ -10,13 +10,17 @@
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -158,6 +162,130 @@ ConversionOutcome convertLines(const QTextDocument &doc, const std::string &file
   return failed;
 }
 
+// The editor of the pad: a plain-text editor that can stand a side bar of
+// its own inside its frame, where its vertical scroll bar would be.
+class padeditor : public QPlainTextEdit {
+public:
+  using QPlainTextEdit::QPlainTextEdit;
+  void setSideBar(QScrollBar *bar) {
+    side_ = bar;
+    setViewportMargins(0, 0, bar ? bar->sizeHint().width() : 0, 0);
+    placeSideBar();
+  }
+
+protected:
+  void resizeEvent(QResizeEvent *e) override {
+    QPlainTextEdit::resizeEvent(e);
+    placeSideBar();
+    if (resized)
+      resized();
+  }
+
+public:
+  std::function<void()> resized; // after the editor has taken its new size
+
+protected:
+private:
+  void placeSideBar() {
+    if (!side_)
+      return;
+    const QRect r = contentsRect();
+    const int w = side_->sizeHint().width();
+    side_->setGeometry(r.right() - w + 1, r.top(), w, r.height());
+  }
+  QScrollBar *side_ = nullptr;
+};
+
+// A held text's lines are found from every kMarkLines-th line's start.
+constexpr std::size_t kMarkLines = 64;
+// The lines the editor shows of a held text, and how near its first line
+// shown may come to either end before other lines are put in.
+constexpr std::size_t kShownLines = 4000;
+constexpr std::size_t kShownMargin = 1000;
+constexpr std::size_t kDefaultLargeFileBytes = std::size_t(8) << 20;
+std::size_t largeFileBytesSet = 0;
+
+// Characters the editor's document takes as line breaks, beside LF and CR:
+// they read back as line feeds.
+bool isEditorBreak(char16_t c) { return c == 0x2028 || c == 0x2029 || c == 0xFDD0 || c == 0xFDD1; }
+
+// Part of a file's text (whole lines, valid UTF-8) as the editor's plain
+// text has it, appended to out: CR LF and a lone CR become LF, the other
+// breaks of the editor LF, no-break spaces plain spaces. ASCII without a
+// CR, all there is in most data, is copied as it is.
+void appendAsEditorText(std::string_view part, std::string &out) {
+  bool plain = std::memchr(part.data(), '\r', part.size()) == nullptr;
+  for (std::size_t i = 0; plain && i < part.size(); ++i)
+    plain = static_cast<unsigned char>(part[i]) < 0x80;
+  if (plain) {
+    out.append(part);
+    return;
+  }
+  const QString t = QString::fromUtf8(part.data(), static_cast<qsizetype>(part.size()));
+  QString n;
+  n.reserve(t.size());
+  for (qsizetype i = 0; i < t.size(); ++i) {
+    const char16_t c = t.at(i).unicode();
+    if (c == u'\r') {
+      if (i + 1 < t.size() && t.at(i + 1) == QLatin1Char('\n'))
+        ++i;
+      n += QLatin1Char('\n');
+    } else if (isEditorBreak(c)) {
+      n += QLatin1Char('\n');
+    } else if (c == QChar::Nbsp) {
+      n += QLatin1Char(' ');
+    } else {
+      n += t.at(i);
+    }
+  }
+  const QByteArray bytes = n.toUtf8();
+  out.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+// The characters (UTF-16 units) that UTF-8 bytes [from, to) make.
+qsizetype utf16Length(const std::string &t, std::size_t from, std::size_t to) {
+  qsizetype n = 0;
+  for (std::size_t i = from; i < to; ++i) {
+    const auto b = static_cast<unsigned char>(t[i]);
+    n += (b & 0xC0) != 0x80;
+    n += b >= 0xF0; // four bytes: a surrogate pair
+  }
+  return n;
+}
+
+// A held text's lines fed to the conversion as the editor's lines are:
+// split at line feeds, a byte-order mark at the start dropped, and an empty
+// piece after a final line break no line.
+ConversionOutcome convertText(std::string_view text, const std::string &filename,
+                              chartconverter::progress observer) {
+  try {
+    if (text.starts_with("\xEF\xBB\xBF"))
+      text.remove_prefix(3);
+    chartconverter run(filename, text.size());
+    run.observe(std::move(observer));
+    const char *p = text.data();
+    const char *const end = p + text.size();
+    for (;;) {
+      const char *q =
+          static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+      if (!q)
+        q = end;
+      if (q == end && p == end)
+        break;
+      if (!run.feed(std::string_view(p, static_cast<std::size_t>(q - p))) || q == end)
+        break;
+      p = q + 1;
+    }
+    return run.finish();
+  } catch (const std::bad_alloc &) {
+  } catch (const std::length_error &) {
+  }
+  ConversionOutcome failed;
+  failed.error = "Not enough memory to convert " +
+                 (filename.empty() ? std::string("the text") : filename) + " to a chart";
+  return failed;
+}
+
 // The extension a name chosen in the save dialog gets when it has none:
 // that of the chosen file type, or the default "txt".
 QString withDefaultExtension(const QString &path, const QString &selectedFilter) {
@@ -267,11 +395,76 @@ textspot locateFailure(const QStringList &lines, const QString &message) {
 
 } // namespace
 
+// A large file's text held beside the editor (see loadFile): the lines as
+// the editor's plain text would have them, in UTF-8, a line feed between
+// lines; and the window of lines the editor shows.
+struct TJotPad::heldtext : datapartsink {
+  std::string text;
+  std::vector<std::size_t> marks{0}; // where line k * kMarkLines starts
+  std::size_t lines = 1;
+  bool ascii = true;
+  bool modified = false;
+  std::size_t first = 0; // the editor's first line is this line
+  std::size_t shown = 0; // and it has this many
+  LongWork *work = nullptr;
+  std::size_t size = 0;
+
+  void begin(std::size_t bytes) override {
+    // Again from the start (as Latin-1): what was read goes.
+    text.clear();
+    text.reserve(bytes);
+    marks.assign(1, 0);
+    lines = 1;
+    ascii = true;
+    size = bytes;
+  }
+  bool part(std::string_view t) override {
+    const std::size_t from = text.size();
+    appendAsEditorText(t, text);
+    for (std::size_t i = from; ascii && i < text.size(); ++i)
+      ascii = static_cast<unsigned char>(text[i]) < 0x80;
+    const char *const base = text.data();
+    for (std::size_t p = from; p < text.size();) {
+      const void *lf = std::memchr(base + p, '\n', text.size() - p);
+      if (!lf)
+        break;
+      p = static_cast<std::size_t>(static_cast<const char *>(lf) - base) + 1;
+      if (lines++ % kMarkLines == 0)
+        marks.push_back(p);
+    }
+    if (work && size > 0)
+      work->step(std::min(1.0, static_cast<double>(from + t.size()) / static_cast<double>(size)));
+    return true;
+  }
+  // Where line k (from 0, below lines) starts.
+  std::size_t lineStart(std::size_t k) const {
+    std::size_t p = marks[k / kMarkLines];
+    for (std::size_t r = k % kMarkLines; r > 0; --r)
+      p = static_cast<std::size_t>(
+              static_cast<const char *>(std::memchr(text.data() + p, '\n', text.size() - p)) -
+              text.data()) +
+          1;
+    return p;
+  }
+  // Where line k ends (its line feed, or the end of the text).
+  std::size_t lineEnd(std::size_t k) const {
+    return k + 1 < lines ? lineStart(k + 1) - 1 : text.size();
+  }
+  std::string_view line(std::size_t k) const {
+    const std::size_t from = lineStart(k);
+    return std::string_view(text).substr(from, lineEnd(k) - from);
+  }
+  // The character position of byte `at` in the whole text.
+  qsizetype position(std::size_t at) const {
+    return ascii ? static_cast<qsizetype>(at) : utf16Length(text, 0, at);
+  }
+};
+
 TJotPad::TJotPad(FrameApi &frame, const QString &fileName, const QString &text, QWidget *parent)
     : MdiChild(frame, parent), fileName_(fileName) {
   setObjectName(QStringLiteral("JotPad"));
   setAttribute(Qt::WA_DeleteOnClose);
-  Memo = new QPlainTextEdit(this);
+  Memo = new padeditor(this);
   Memo->setObjectName(QStringLiteral("Memo"));
   Memo->setAccessibleName(QStringLiteral("Data text"));
   Memo->setTabChangesFocus(false); // Tab inserts a tab: a field separator
@@ -294,6 +487,7 @@ TJotPad::TJotPad(FrameApi &frame, const QString &fileName, const QString &text, 
   setWindowTitle(fileName.isEmpty() ? kNewCaption : fileName);
   setFocusProxy(Memo);
   Memo->installEventFilter(this);
+  Memo->viewport()->installEventFilter(this);
   resize(480, 360);
 }
 
@@ -301,11 +495,19 @@ QString TJotPad::saveFilter() {
   return QStringLiteral("Text Files (*.txt);;Text Files (*.dat);;All Files (*.*)");
 }
 
-bool TJotPad::modified() const { return Memo->document()->isModified(); }
+bool TJotPad::modified() const { return held_ ? held_->modified : Memo->document()->isModified(); }
 
-void TJotPad::setModified(bool on) { Memo->document()->setModified(on); }
+void TJotPad::setModified(bool on) {
+  if (held_)
+    held_->modified = on;
+  Memo->document()->setModified(on);
+}
 
-QString TJotPad::text() const { return Memo->toPlainText(); }
+QString TJotPad::text() const {
+  if (held_)
+    return QString::fromUtf8(held_->text.data(), static_cast<qsizetype>(held_->text.size()));
+  return Memo->toPlainText();
+}
 
 void TJotPad::fill(const QString &text) {
   qsizetype breaks = 0;
@@ -401,10 +603,218 @@ template <class F> void loadInto(QPlainTextEdit &memo, F &&read) {
 
 } // namespace
 
+TJotPad::~TJotPad() = default;
+
+std::size_t TJotPad::largeFileBytes() {
+  return largeFileBytesSet ? largeFileBytesSet : kDefaultLargeFileBytes;
+}
+
+void TJotPad::setLargeFileBytes(std::size_t bytes) { largeFileBytesSet = bytes; }
+
 void TJotPad::loadFile() {
   LongWork work(frame(), QStringLiteral("Reading %1").arg(fileName_));
-  editorloader sink(*Memo, work);
-  loadInto(*Memo, [&] { readdataparts(QFile::encodeName(fileName_).toStdString(), sink); });
+  const std::string path = QFile::encodeName(fileName_).toStdString();
+  const QFileInfo info(fileName_);
+  if (!info.isFile() || static_cast<std::size_t>(info.size()) < largeFileBytes()) {
+    editorloader sink(*Memo, work);
+    loadInto(*Memo, [&] { readdataparts(path, sink); });
+    return;
+  }
+  auto held = std::make_unique<heldtext>();
+  held->work = &work;
+  readdataparts(path, *held);
+  held->work = nullptr;
+  held->text.shrink_to_fit();
+  held->marks.shrink_to_fit();
+  held_ = std::move(held);
+  // The editor only shows: what would change the text first puts all of
+  // it into the editor (see eventFilter and command).
+  Memo->setReadOnly(true);
+  Memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  Lines = new QScrollBar(Qt::Vertical, Memo);
+  Lines->setObjectName(QStringLiteral("Lines"));
+  static_cast<padeditor *>(Memo)->setSideBar(Lines);
+  Lines->show();
+  applyScrollBars();
+  connect(Lines, &QScrollBar::valueChanged, this, &TJotPad::sideBarMoved);
+  connect(Memo->verticalScrollBar(), &QScrollBar::valueChanged, this, &TJotPad::heldScrolled);
+  connect(Memo->verticalScrollBar(), &QScrollBar::rangeChanged, this, &TJotPad::fitSideBar);
+  static_cast<padeditor *>(Memo)->resized = [this] { fitSideBar(); };
+  showHeldLines(0, false);
+  Memo->document()->setModified(false);
+}
+
+void TJotPad::showHeldLines(std::size_t top, bool keepCursor) {
+  heldtext &h = *held_;
+  top = std::min(top, h.lines - 1);
+  // The cursor and the selection's other end as lines and columns of the
+  // whole text.
+  const QTextCursor c = Memo->textCursor();
+  const QTextBlock cb = Memo->document()->findBlock(c.position());
+  const QTextBlock ab = Memo->document()->findBlock(c.anchor());
+  const std::size_t cline = h.first + static_cast<std::size_t>(cb.blockNumber());
+  const std::size_t aline = h.first + static_cast<std::size_t>(ab.blockNumber());
+  const int ccol = c.position() - cb.position(), acol = c.anchor() - ab.position();
+
+  const std::size_t half = kShownLines / 2;
+  h.first = std::min(top > half ? top - half : 0,
+                     h.lines > kShownLines ? h.lines - kShownLines : std::size_t(0));
+  h.shown = std::min(kShownLines, h.lines - h.first);
+  const std::size_t from = h.lineStart(h.first);
+  const std::size_t to = h.lineEnd(h.first + h.shown - 1);
+  moving_ = true;
+  {
+    const QSignalBlocker quiet(Memo);
+    Memo->setPlainText(QString::fromUtf8(h.text.data() + from, static_cast<qsizetype>(to - from)));
+    Memo->document()->setModified(h.modified);
+    QTextCursor n(Memo->document());
+    auto place = [&](std::size_t line, int col, QTextCursor::MoveMode mode) {
+      const QTextBlock b = Memo->document()->findBlockByNumber(static_cast<int>(line - h.first));
+      n.setPosition(b.position() + std::min(col, b.length() - 1), mode);
+    };
+    const auto within = [&](std::size_t line) {
+      return line >= h.first && line < h.first + h.shown;
+    };
+    if (keepCursor && within(cline) && within(aline)) {
+      place(aline, acol, QTextCursor::MoveAnchor);
+      place(cline, ccol, QTextCursor::KeepAnchor);
+    } else {
+      place(top, 0, QTextCursor::MoveAnchor);
+    }
+    Memo->setTextCursor(n);
+    const QTextBlock t = Memo->document()->findBlockByNumber(static_cast<int>(top - h.first));
+    Memo->verticalScrollBar()->setValue(t.firstLineNumber());
+  }
+  moving_ = false;
+  fitSideBar();
+  const QSignalBlocker quiet(Lines);
+  Lines->setValue(static_cast<int>(std::min<std::size_t>(top, INT_MAX)));
+}
+
+void TJotPad::fitSideBar() {
+  if (!held_ || !Lines)
+    return;
+  const QScrollBar *inner = Memo->verticalScrollBar();
+  const int page = std::max(1, inner->pageStep());
+  const QSignalBlocker quiet(Lines);
+  // The editor scrolls its lines as far as it would scroll them all: the
+  // lines after those it has count as much as their own.
+  const std::size_t after = held_->lines - held_->first - held_->shown;
+  const std::size_t last =
+      held_->first + after + static_cast<std::size_t>(std::max(0, inner->maximum()));
+  Lines->setRange(0, static_cast<int>(std::min<std::size_t>(last, INT_MAX)));
+  Lines->setPageStep(page);
+  Lines->setSingleStep(std::max(1, inner->singleStep()));
+}
+
+void TJotPad::heldScrolled() {
+  if (!held_ || moving_)
+    return;
+  heldtext &h = *held_;
+  const std::size_t top =
+      h.first + static_cast<std::size_t>(Memo->cursorForPosition(QPoint(0, 0)).blockNumber());
+  // Near either end of the lines shown, other lines are put in around the
+  // first line looked at.
+  if ((top < h.first + kShownMargin && h.first > 0) ||
+      (top + kShownMargin > h.first + h.shown && h.first + h.shown < h.lines)) {
+    showHeldLines(top, true);
+    return;
+  }
+  const QSignalBlocker quiet(Lines);
+  Lines->setValue(static_cast<int>(std::min<std::size_t>(top, INT_MAX)));
+}
+
+void TJotPad::sideBarMoved(int value) {
+  if (!held_)
+    return;
+  heldtext &h = *held_;
+  const auto top = static_cast<std::size_t>(std::max(0, value));
+  const bool inside =
+      top >= h.first + (h.first > 0 ? kShownMargin : 0) && top + kShownMargin <= h.first + h.shown;
+  if (!inside && top < h.lines) {
+    showHeldLines(top, true);
+    return;
+  }
+  moving_ = true;
+  const QTextBlock b = Memo->document()->findBlockByNumber(static_cast<int>(top - h.first));
+  Memo->verticalScrollBar()->setValue(b.firstLineNumber());
+  moving_ = false;
+}
+
+bool TJotPad::heldKey(QKeyEvent *key) {
+  // Ctrl+Home and Ctrl+End go to the ends of the whole text.
+  if (key->matches(QKeySequence::MoveToStartOfDocument)) {
+    if (held_->first > 0)
+      showHeldLines(0, false);
+    return false;
+  }
+  if (key->matches(QKeySequence::MoveToEndOfDocument)) {
+    if (held_->first + held_->shown < held_->lines)
+      showHeldLines(held_->lines - 1, false);
+    return false;
+  }
+  // A key that changes the text, or selects up to an end of it or all of
+  // it, finds it whole in the editor.
+  const bool edits =
+      key->matches(QKeySequence::SelectAll) || key->matches(QKeySequence::SelectStartOfDocument) ||
+      key->matches(QKeySequence::SelectEndOfDocument) || key->key() == Qt::Key_Backspace ||
+      key->key() == Qt::Key_Delete || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
+      key->key() == Qt::Key_Tab ||
+      (!key->text().isEmpty() && key->text().front().isPrint() &&
+       !(key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)));
+  if (edits)
+    editWholeText();
+  return false;
+}
+
+void TJotPad::editWholeText() {
+  if (!held_)
+    return;
+  std::unique_ptr<heldtext> h = std::move(held_);
+  // Where the cursor, the selection's other end and the first line shown
+  // stand in the whole text.
+  const QTextCursor c = Memo->textCursor();
+  QTextDocument *doc = Memo->document();
+  const auto whole = [&](int at) {
+    const QTextBlock b = doc->findBlock(at);
+    const std::size_t line = h->first + static_cast<std::size_t>(b.blockNumber());
+    return h->position(h->lineStart(line)) + (at - b.position());
+  };
+  const qsizetype cursor = whole(c.position()), anchor = whole(c.anchor());
+  const qsizetype top = whole(Memo->cursorForPosition(QPoint(0, 0)).position());
+  disconnect(Memo->verticalScrollBar(), nullptr, this, nullptr);
+  static_cast<padeditor *>(Memo)->setSideBar(nullptr);
+  static_cast<padeditor *>(Memo)->resized = nullptr;
+  delete Lines;
+  Lines = nullptr;
+  Memo->setReadOnly(false);
+  Memo->setTextInteractionFlags(Qt::TextEditorInteraction);
+  applyScrollBars();
+  {
+    LongWork work(frame(), QStringLiteral("Reading %1").arg(fileName_));
+    editorloader sink(*Memo, work);
+    const QSignalBlocker quiet(Memo);
+    loadInto(*Memo, [&] {
+      // In parts of whole lines, as a file is read.
+      constexpr std::size_t kPart = std::size_t(1) << 20;
+      const std::string_view t(h->text);
+      sink.begin(t.size());
+      for (std::size_t from = 0; from < t.size();) {
+        std::size_t to = t.find('\n', std::min(t.size(), from + kPart));
+        to = to == std::string_view::npos ? t.size() : to + 1;
+        sink.part(t.substr(from, to - from));
+        from = to;
+      }
+    });
+  }
+  doc->setModified(h->modified);
+  QTextCursor n(doc);
+  n.setPosition(static_cast<int>(top));
+  Memo->setTextCursor(n);
+  Memo->ensureCursorVisible();
+  n.setPosition(static_cast<int>(anchor));
+  n.setPosition(static_cast<int>(cursor), QTextCursor::KeepAnchor);
+  Memo->setTextCursor(n);
 }
 
 void TJotPad::importTable(const QString &path) {
@@ -419,7 +829,15 @@ void TJotPad::importTable(const QString &path) {
 QStringList TJotPad::columnTitles(int columns) const {
   // The mark line, the header comment lines and the first line of data.
   std::vector<std::string> lines;
-  for (QTextBlock b = Memo->document()->begin(); b.isValid() && lines.size() < 200; b = b.next()) {
+  for (std::size_t k = 0; held_ && k < held_->lines && lines.size() < 200; ++k) {
+    const std::string_view line = held_->line(k);
+    lines.emplace_back(line);
+    if (!line.empty() && line.find_first_not_of(" \t\r\n\f\v") != std::string_view::npos &&
+        line.front() != '#')
+      break;
+  }
+  for (QTextBlock b = held_ ? QTextBlock() : Memo->document()->begin();
+       b.isValid() && lines.size() < 200; b = b.next()) {
     const QStringList parts = b.text().split(QChar::LineSeparator);
     bool data = false;
     for (const QString &line : parts) {
@@ -439,6 +857,8 @@ QStringList TJotPad::columnTitles(int columns) const {
 }
 
 std::string TJotPad::utf8Text() const {
+  if (held_)
+    return held_->text;
   const QTextDocument *doc = Memo->document();
   std::string out;
   out.reserve(static_cast<std::size_t>(doc->characterCount()));
@@ -452,6 +872,14 @@ std::string TJotPad::utf8Text() const {
 }
 
 TJotPad::TextLine TJotPad::lineAt(int line) const {
+  if (held_) {
+    if (line < 0 || static_cast<std::size_t>(line) >= held_->lines)
+      return {};
+    const auto k = static_cast<std::size_t>(line);
+    const std::string_view t = held_->line(k);
+    return {static_cast<int>(held_->position(held_->lineStart(k))),
+            QString::fromUtf8(t.data(), static_cast<qsizetype>(t.size()))};
+  }
   // Lines are blocks, or parts of blocks between line separators.
   int first = 0;
   for (QTextBlock b = Memo->document()->begin(); b.isValid(); b = b.next()) {
@@ -525,15 +953,19 @@ void TJotPad::SaveAs() {
 
 MdiChild *TJotPad::Convert() {
   LongWork work(frame(), QStringLiteral("Converting %1").arg(fileName_));
-  ConversionOutcome out = convertLines(
-      *Memo->document(), fileName_.toStdString(), [&work](std::size_t done, std::size_t total) {
-        if (total > 0)
-          work.step(0.7 * static_cast<double>(done) / static_cast<double>(total));
-      });
+  const auto progress = [&work](std::size_t done, std::size_t total) {
+    if (total > 0)
+      work.step(0.7 * static_cast<double>(done) / static_cast<double>(total));
+  };
+  ConversionOutcome out = held_
+                              ? convertText(held_->text, fileName_.toStdString(), progress)
+                              : convertLines(*Memo->document(), fileName_.toStdString(), progress);
   work.step(0.7);
   if (!out.ok()) {
     const QString message = QString::fromStdString(out.error);
     frame().LogEvent(kLogPlain, true, message);
+    // The failing line is to be mended: the editor takes the whole text.
+    editWholeText();
     ShowFailure(message);
     return nullptr;
   }
@@ -571,6 +1003,17 @@ bool TJotPad::eventFilter(QObject *watched, QEvent *e) {
   // frame, they run its Cut, Copy and Paste commands (which reach the
   // editor as UM_CUT, UM_COPY and UM_PASTE and set the status line). When
   // the frame's command is off, the key still reaches the editor.
+  if (watched == Memo && held_) {
+    if (e->type() == QEvent::KeyPress && heldKey(static_cast<QKeyEvent *>(e)))
+      return true;
+    if (e->type() == QEvent::InputMethod)
+      editWholeText();
+  }
+  // The context menu (with its Paste, Delete and Select All) and a drop
+  // find a held text whole in the editor, as an editor has it.
+  if (held_ && watched == Memo->viewport() &&
+      (e->type() == QEvent::ContextMenu || e->type() == QEvent::DragEnter))
+    editWholeText();
   if (watched == Memo && e->type() == QEvent::ShortcutOverride) {
     auto *key = static_cast<QKeyEvent *>(e);
     if (key->matches(QKeySequence::Cut) || key->matches(QKeySequence::Copy) ||
@@ -625,7 +1068,8 @@ void TJotPad::ShowFailure(const QString &message) {
 
 void TJotPad::applyScrollBars() {
   const bool wrap = Memo->lineWrapMode() != QPlainTextEdit::NoWrap;
-  Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  // A held text scrolls by its side bar.
+  Memo->setVerticalScrollBarPolicy(held_ ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
   Memo->setHorizontalScrollBarPolicy(wrap ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
 }
 
@@ -663,18 +1107,21 @@ bool TJotPad::command(CommandEvent &e) {
     Convert();
     return true;
   case UM_CUT:
+    editWholeText();
     Memo->cut();
     return true;
   case UM_COPY:
     Memo->copy();
     return true;
   case UM_PASTE:
+    editWholeText();
     Memo->paste();
     return true;
   case UM_UNDO:
     Memo->undo();
     return true;
   case UM_SELECTALL:
+    editWholeText();
     Memo->selectAll();
     return true;
   case UM_UPDATEMENUS:

@@ -5,12 +5,16 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstddef>
+#include <memory>
 #include <string>
 
 #include "frame/mdichild.h"
 
+class QKeyEvent;
 class QLabel;
 class QPlainTextEdit;
+class QScrollBar;
 
 namespace orvalle {
 
@@ -55,7 +59,23 @@ public:
   // Puts the pad's file into the editor as an unmodified document, read in
   // parts as readdataparts reads it. Throws as readdatatext does; the
   // editor may then hold part of the file.
+  //
+  // A file of largeFileBytes() or more is held as its text in UTF-8 rather
+  // than in the editor's document (which takes twice that and more): the
+  // editor then shows the few thousand lines around the place looked at,
+  // and the side bar beside them scrolls through the whole file. Saving
+  // and converting read the held text. The first edit (a key that types
+  // or deletes, Paste, Cut, Select All) puts the whole text into the
+  // editor, and from then on it is an editor like any other.
   void loadFile();
+  static std::size_t largeFileBytes();
+  // For tests: a smaller size from which files are held (0: the default).
+  static void setLargeFileBytes(std::size_t bytes);
+  // Whether the text is held outside the editor (see loadFile).
+  bool holdsText() const { return held_ != nullptr; }
+  // Puts a held text whole into the editor, the cursor and selection where
+  // they were; nothing when the editor holds the text already.
+  void editWholeText();
   // Reads a table from another program (CSV, TSV) into the editor as data
   // text, as an unmodified document that has no file of its own yet: its
   // header lines become comments, its fields are separated by tabs. Throws
@@ -69,9 +89,13 @@ public:
   QStringList columnTitles(int columns) const;
 
   QPlainTextEdit *Memo = nullptr;
+  // The side bar of a held text: its value is the first line shown.
+  QScrollBar *Lines = nullptr;
   // Under the text after a failed Convert: what is likely wrong with the
   // line selected and how data must look; hidden again by the next edit.
   QLabel *Hint = nullptr;
+
+  ~TJotPad() override;
 
 protected:
   bool command(CommandEvent &e) override;
@@ -90,8 +114,18 @@ private:
   // message names text line `line` (from 0; -1: none) and its field.
   void ShowHint(const QString &message, const QStringList &lines, int line, int field);
 
+  // A held text (see loadFile): the editor shows lines from `top` on.
+  struct heldtext;
+  void showHeldLines(std::size_t top, bool keepCursor);
+  void heldScrolled();
+  void sideBarMoved(int value);
+  void fitSideBar();
+  bool heldKey(QKeyEvent *key);
+
   QString fileName_;
   QString importedFrom_;
+  std::unique_ptr<heldtext> held_;
+  bool moving_ = false; // the window of a held text is being moved
 };
 
 // The factory the frame calls for File New (empty fileName) and File Open:
