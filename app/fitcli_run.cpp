@@ -489,6 +489,8 @@ void fitfile(const options &given, const std::string &file, const std::string &s
     other = readother(file, path);
     if (other) {
       conv = std::move(other->conv);
+    } else if (auto twoparts = convertdatafile(path, path)) {
+      conv = std::move(*twoparts);
     } else {
       readdatalines(path, sink);
       conv = sink.run->finish();
