@@ -856,9 +856,9 @@ std::optional<ConversionOutcome> convertintwo(const textlines &lines, std::size_
       lines[lines.size() - 1].size() + 1;
   chartconverter one(filename, lines.bytes(), lines.size());
   const std::unique_ptr<chartconverter> two = one.secondpart(layout, secondbytes, lines.size() - k);
-  std::thread first;
+  std::jthread first;
   try {
-    first = std::thread([&] {
+    first = std::jthread([&] {
       for (std::size_t j = 0; j < k && one.feed(lines[j]); ++j) {
       }
     });
