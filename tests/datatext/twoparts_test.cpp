@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -183,6 +185,37 @@ TEST(TwoParts, TextOfLinesGivesWhatOnePartGives) {
       expectsame(one, ConvertToChart(lines, name, {}, splitat(first)));
     }
   }
+}
+
+// Texts made at random from lines of every kind, column and tagged, split
+// before each of their lines in turn.
+TEST(TwoParts, RandomTextsSplitAnywhereGiveWhatOnePartGives) {
+  const std::vector<std::string> column = {"1 2", "3.5\t-4", "5 6 7",    "8",      "9 ",   "# c",
+                                           "",    "  ",      " # c",     "1e3 2",  "+1 2", "x 1",
+                                           "1 y", "1.5",     "-2 3 4 5", ".5 -.5", "1,5 2"};
+  const std::vector<std::string> tagged = {
+      "1 2 0.1 a", "2 3 0.2 a", "3 4 0.1 b",  "4 5 0.3 b",        "5 6 0.2 c", "# c",      "",
+      "1 2 0 a",   "1 x 0.1 b", " 1 2 0.1 a", "6 7 0.1 \xC3\xA9", "1 2 0.1a",  "7 8 0.5 7"};
+  std::mt19937 random(20261211);
+  int splits = 0;
+  for (int t = 0; t < 400; ++t) {
+    const std::vector<std::string> &kinds = t % 2 ? tagged : column;
+    std::string text = t % 2 ? "0 1 0.1 a\n" : "0 1\n";
+    const int n = 2 + static_cast<int>(random() % 12);
+    for (int j = 0; j < n; ++j)
+      text += kinds[random() % kinds.size()] + (t % 5 == 0 ? "\r\n" : "\n");
+    SCOPED_TRACE(text);
+    const textlines lines = textlines::fromBytes(text);
+    const ConversionOutcome one = ConvertToChart(lines, "r.txt", {}, kOnePart);
+    for (int k = 1; k < static_cast<int>(lines.size()); ++k) {
+      SCOPED_TRACE(k);
+      const conversionparts at = splitat(offsetoflfline(lines, k));
+      ASSERT_EQ(secondpartline(lines, at), std::optional<std::size_t>(k));
+      expectsame(one, ConvertToChart(lines, "r.txt", {}, at));
+      ++splits;
+    }
+  }
+  EXPECT_GT(splits, 1000);
 }
 
 // Where the file's second part begins when it holds the same lines as
