@@ -1,5 +1,6 @@
 // ConvertToChart: a data text in the column layout becomes a numeric grid,
 // one in the tagged layout becomes datasets.
+#include <sched.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -886,8 +887,21 @@ std::optional<ConversionOutcome> convertintwo(const textlines &lines, std::size_
 
 } // namespace
 
+namespace {
+
+// The processors this process may run on: those of the machine, fewer when
+// it is bound to some of them (taskset, a container's CPU set).
+unsigned processors() noexcept {
+  unsigned n = std::thread::hardware_concurrency();
+  if (cpu_set_t set; ::sched_getaffinity(0, sizeof set, &set) == 0)
+    n = std::min(n, static_cast<unsigned>(CPU_COUNT(&set)));
+  return n;
+}
+
+} // namespace
+
 bool conversionparts::splits(std::size_t bytes) const noexcept {
-  return bytes > 0 && bytes >= from && (anyprocessors || std::thread::hardware_concurrency() > 1);
+  return bytes > 0 && bytes >= from && (anyprocessors || processors() > 1);
 }
 
 std::optional<std::size_t> secondpartline(const textlines &lines, const conversionparts &split) {

@@ -219,8 +219,8 @@ struct ConversionOutcome {
 // line break after its middle.
 struct conversionparts {
   static constexpr std::size_t kFrom = std::size_t(8) << 20;
-  // Texts of at least this many bytes, on a machine of two processors or
-  // more.
+  // Texts of at least this many bytes, when the process may run on two
+  // processors or more.
   std::size_t from = kFrom;
   // The second part begins with the first line that begins at this byte
   // of the text or later; 0: at its middle.
