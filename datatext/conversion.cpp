@@ -804,7 +804,13 @@ ConversionOutcome chartconverter::finish(chartconverter &second) {
   if (b.at == state::phase::done)
     return failure(
         b.failed.message(a.r.filename, a.at == state::phase::column ? a.next - a.skipped : a.next));
-  a.join(b);
+  try {
+    a.join(b);
+  } catch (const std::bad_alloc &) {
+    return failure(notenough(a.r.filename)); // as when the lines run out of memory
+  } catch (const std::length_error &) {
+    return failure(notenough(a.r.filename));
+  }
   return a.finish();
 }
 
