@@ -495,6 +495,8 @@ ConversionResult readinput(const std::string &file, const std::string &path,
     other = readother(file, path);
     if (other) {
       conv = std::move(other->conv);
+    } else if (auto twoparts = convertdatafile(path, path)) {
+      conv = std::move(*twoparts);
     } else {
       readdatalines(path, sink);
       conv = sink.run->finish();

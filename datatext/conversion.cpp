@@ -1,14 +1,26 @@
 // ConvertToChart: a data text in the column layout becomes a numeric grid,
 // one in the tagged layout becomes datasets.
+#include <sched.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <bit>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <limits>
+#include <mutex>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
+#include <utility>
 
 #include "datatext/conversion.h"
 
@@ -180,6 +192,11 @@ std::string toowide(std::size_t row) {
          std::to_string(kMaxColumns) + " numbers";
 }
 
+std::string notenough(const std::string &filename) {
+  return "Not enough memory to convert " + (filename.empty() ? std::string("the text") : filename) +
+         " to a chart";
+}
+
 std::string badline(std::size_t line, const std::string &filename) {
   return kBadLine + std::to_string(line) + "  - " + filename;
 }
@@ -205,7 +222,40 @@ std::string columnname(int c) {
   return "Col " + letters;
 }
 
-// What a run of the conversion holds between lines.
+// One failure of a run, kept so that its message can be made again with
+// other row or line numbers: the second part of a text read in two parts
+// counts its lines from its own first.
+struct conversionfailure {
+  enum class kind { none, text, line, cell, wide, yerror };
+  kind what = kind::none;
+  std::size_t row = 0; // the line's number (line), the row (the others)
+  int column = 0;
+  std::string text; // kind text: the whole message
+  bool empty() const noexcept { return what == kind::none; }
+  // The message, row (or line) numbers moved on by shift.
+  std::string message(const std::string &filename, std::size_t shift) const {
+    const std::size_t at = row + shift;
+    switch (what) {
+    case kind::text:
+      return text;
+    case kind::line:
+      return badline(at, filename);
+    case kind::cell:
+      return rowcolumn(kBadField, at, column);
+    case kind::wide:
+      return toowide(at);
+    case kind::yerror:
+      return rowcolumn(kBadError, at, 3);
+    case kind::none:
+      break;
+    }
+    return {};
+  }
+};
+
+// What a run of the conversion holds between lines. A text read in two
+// parts has one run per part; the second counts its lines and rows from
+// its own first line (see finish(chartconverter &)).
 struct chartconverter::state {
   enum class phase { start, column, tagged, done };
 
@@ -213,8 +263,8 @@ struct chartconverter::state {
   std::size_t lines = 0; // 0: not known
   ConversionResult r;
   phase at = phase::start;
-  std::size_t next = 0; // number of the next line, from 0
-  std::string failed;   // set with phase done: the run's one message
+  std::size_t next = 0;     // number of the next line, from 0
+  conversionfailure failed; // set with phase done: the run's one failure
 
   chartconverter::progress observer;
   std::size_t fed = 0; // bytes fed, line breaks included
@@ -239,29 +289,40 @@ struct chartconverter::state {
   void reestimate() noexcept;
 
   // Tagged layout, read in one pass: the points of each tag are gathered as
-  // they come. A value that does not convert is kept as the message and
+  // they come. A value that does not convert is kept as the failure and
   // ends the gathering, but the rest is still checked line by line, since a
   // line that does not begin with a number, and then a tag with fewer than
   // two points, come before it (the two passes of the layout's rule).
   struct points {
     dataset *d = nullptr;
+    std::string tag;
     std::vector<double> x, y, e;
   };
   std::vector<points> sets;
   std::unordered_map<std::string, std::size_t> bytag;
   std::string lasttag;
   std::size_t last = 0;
-  std::string valuefailure;
+  conversionfailure valuefailure;
 
-  bool fail(std::string text) {
-    failed = std::move(text);
+  bool fail(conversionfailure p) {
+    failed = std::move(p);
     at = phase::done;
     return false;
   }
+  bool fail(std::string text) {
+    return fail(conversionfailure{conversionfailure::kind::text, 0, 0, std::move(text)});
+  }
+  bool failcell(std::size_t row, int column, bool wide) {
+    return fail(conversionfailure{
+        wide ? conversionfailure::kind::wide : conversionfailure::kind::cell, row, column, {}});
+  }
+  bool startline(std::string_view raw, std::size_t j);
   bool columnline(std::string_view raw, std::size_t j);
   bool plaincolumnline(std::string_view raw, std::size_t j);
   bool taggedline(std::string_view raw, std::size_t i);
   std::size_t findtag(std::string_view tag);
+  ConversionOutcome finish();
+  void join(state &second);
 };
 
 namespace {
@@ -410,12 +471,12 @@ bool chartconverter::state::columnline(std::string_view raw, std::size_t j) {
   const int r1 = static_cast<int>(row);
   for (int c = 0; !rest.empty(); ++c) {
     if (c == kMaxColumns)
-      return fail(toowide(row));
+      return failcell(row, 0, true);
     const std::string_view field = nextfield(rest);
     double v;
     bool over15;
     if (!parsefield(field, v, over15))
-      return fail(rowcolumn(kBadField, row, c + 1));
+      return failcell(row, c + 1, false);
     if (!reserved) {
       // The first counted row tells how wide the grid will likely be. The
       // room made is bounded by what the text can hold (a cell takes at
@@ -429,7 +490,7 @@ bool chartconverter::state::columnline(std::string_view raw, std::size_t j) {
         nextfield(more);
       // A line too wide is refused before any of its columns is made.
       if (width > static_cast<std::size_t>(kMaxColumns))
-        return fail(toowide(row));
+        return failcell(row, 0, true);
       const std::size_t cells = bytes / 2 + 1;
       width = std::min(width, cells);
       mostrows = std::min<std::size_t>(cells / width + 1, std::numeric_limits<int>::max());
@@ -481,7 +542,7 @@ bool chartconverter::state::taggedline(std::string_view raw, std::size_t i) {
   if (ispassedover(raw))
     return true;
   if (!isnumberstart(raw.front()))
-    return fail(badline(i + 1, r.filename));
+    return fail(conversionfailure{conversionfailure::kind::line, i + 1, 0, {}});
   std::string_view rest = trim(raw);
   const std::string_view tag = tagof(rest);
   std::size_t k = findtag(tag);
@@ -491,7 +552,7 @@ bool chartconverter::state::taggedline(std::string_view raw, std::size_t i) {
     d->tag = tag.front();
     d->pointcount = 0;
     d->filledcount = 0;
-    sets.push_back({d.get(), {}, {}, {}});
+    sets.push_back({d.get(), std::string(tag), {}, {}, {}});
     bytag.emplace(std::string(tag), k);
     r.datasets.push_back(std::move(d));
   }
@@ -507,14 +568,14 @@ bool chartconverter::state::taggedline(std::string_view raw, std::size_t i) {
     const std::string_view field = nextfield(rest);
     bool over15;
     if (!parsefield(field, v[f], over15)) {
-      valuefailure = rowcolumn(kBadField, i + 1, f + 1);
+      valuefailure = conversionfailure{conversionfailure::kind::cell, i + 1, f + 1, {}};
       return true;
     }
     if (over15)
       v[f] = roundto15(v[f]);
   }
   if (!(v[2] > 0.0)) {
-    valuefailure = rowcolumn(kBadError, i + 1, 3);
+    valuefailure = conversionfailure{conversionfailure::kind::yerror, i + 1, 3, {}};
     return true;
   }
   p.x.push_back(v[0]);
@@ -522,6 +583,26 @@ bool chartconverter::state::taggedline(std::string_view raw, std::size_t i) {
   p.e.push_back(v[2]);
   ++p.d->filledcount;
   return true;
+}
+
+bool chartconverter::state::startline(std::string_view raw, std::size_t j) {
+  if (ispassedover(raw))
+    return true;
+  // The first data line chooses the layout.
+  const std::string_view line = trim(raw);
+  if (line.empty())
+    return fail(kNoData + r.filename);
+  if (isnumberstart(line.back())) {
+    at = phase::column;
+    r.layout = textlayout::column;
+    skipped = j; // the blank and comment lines before it
+    if (!isnumberstart(line.front()))
+      return fail(conversionfailure{conversionfailure::kind::line, j + 1, 0, {}});
+    return columnline(raw, j);
+  }
+  at = phase::tagged;
+  r.layout = textlayout::tagged;
+  return taggedline(raw, j);
 }
 
 chartconverter::chartconverter(const std::string &filename, std::size_t bytes, std::size_t lines)
@@ -540,6 +621,24 @@ const numericgrid *chartconverter::filling() const noexcept {
   return s_->at == state::phase::column ? &s_->r.grid : nullptr;
 }
 
+chartconverter::firstline chartconverter::classify(std::string_view line) {
+  if (ispassedover(line))
+    return firstline::passedover;
+  const std::string_view trimmed = trim(line);
+  if (trimmed.empty())
+    return firstline::nodata;
+  return isnumberstart(trimmed.back()) ? firstline::column : firstline::tagged;
+}
+
+std::unique_ptr<chartconverter> chartconverter::secondpart(textlayout layout, std::size_t bytes,
+                                                           std::size_t lines) const {
+  auto two = std::make_unique<chartconverter>(s_->r.filename, bytes, lines);
+  state &t = *two->s_;
+  t.r.layout = layout;
+  t.at = layout == textlayout::column ? state::phase::column : state::phase::tagged;
+  return two;
+}
+
 bool chartconverter::feed(std::string_view raw) {
   state &s = *s_;
   const std::size_t j = s.next++;
@@ -548,25 +647,8 @@ bool chartconverter::feed(std::string_view raw) {
     s.report(s.fed);
   try {
     switch (s.at) {
-    case state::phase::start: {
-      if (ispassedover(raw))
-        return true;
-      // The first data line chooses the layout.
-      const std::string_view first = trim(raw);
-      if (first.empty())
-        return s.fail(kNoData + s.r.filename);
-      if (isnumberstart(first.back())) {
-        s.at = state::phase::column;
-        s.r.layout = textlayout::column;
-        s.skipped = j; // the blank and comment lines before it
-        if (!isnumberstart(first.front()))
-          return s.fail(badline(j + 1, s.r.filename));
-        return s.columnline(raw, j);
-      }
-      s.at = state::phase::tagged;
-      s.r.layout = textlayout::tagged;
-      return s.taggedline(raw, j);
-    }
+    case state::phase::start:
+      return s.startline(raw, j);
     case state::phase::column:
       if (s.next == kEstimateAfter && s.reserved && !s.estimated)
         s.reestimate();
@@ -581,33 +663,31 @@ bool chartconverter::feed(std::string_view raw) {
   }
   const std::string filename = std::move(s.r.filename);
   s.sets.clear();
+  s.bytag.clear();
   s.r = ConversionResult{}; // give back what the run has built
-  return s.fail("Not enough memory to convert " +
-                (filename.empty() ? std::string("the text") : filename) + " to a chart");
+  return s.fail(notenough(filename));
 }
 
-ConversionOutcome chartconverter::finish() {
-  state &s = *s_;
-  s.report(s.bytes);
-  switch (s.at) {
-  case state::phase::done:
-    return failure(std::move(s.failed));
-  case state::phase::start:
-    return failure(kNoData + s.r.filename); // no lines, or no data line
-  case state::phase::column:
+ConversionOutcome chartconverter::state::finish() {
+  switch (at) {
+  case phase::done:
+    return failure(failed.message(r.filename, 0));
+  case phase::start:
+    return failure(kNoData + r.filename); // no lines, or no data line
+  case phase::column:
     // Room made from a line count is given back when left over. Room made
     // from an estimate was never touched, and so holds no memory: it stays,
     // rather than copying every column to give it back.
-    if (s.lines)
-      s.r.grid.shrink();
+    if (lines)
+      r.grid.shrink();
     break;
-  case state::phase::tagged:
-    for (const auto &p : s.sets)
+  case phase::tagged:
+    for (const auto &p : sets)
       if (p.d->pointcount < 2)
         return failure(kTwoPoints);
-    if (!s.valuefailure.empty())
-      return failure(std::move(s.valuefailure));
-    for (auto &p : s.sets) {
+    if (!valuefailure.empty())
+      return failure(valuefailure.message(r.filename, 0));
+    for (auto &p : sets) {
       auto makerow = [](std::vector<double> &v) {
         auto row = std::make_shared<drow>();
         row->n = static_cast<int>(v.size());
@@ -621,16 +701,229 @@ ConversionOutcome chartconverter::finish() {
     break;
   }
   ConversionOutcome o;
-  o.result.emplace(std::move(s.r));
-  s.at = state::phase::done;
+  o.result.emplace(std::move(r));
+  at = phase::done;
   return o;
 }
 
+ConversionOutcome chartconverter::finish() {
+  s_->report(s_->bytes);
+  return s_->finish();
+}
+
+namespace {
+
+// Gives back the whole pages of [from, to) to the system: their contents
+// are no longer needed (the memory stays allocated, and reads as zeros).
+void givepagesback(const void *from, const void *to) noexcept {
+  static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto lo = (reinterpret_cast<std::uintptr_t>(from) + page - 1) & ~(page - 1);
+  const auto hi = reinterpret_cast<std::uintptr_t>(to) & ~(page - 1);
+  if (hi > lo)
+    ::madvise(reinterpret_cast<void *>(lo), hi - lo, MADV_DONTNEED);
+}
+
+// Moves the values of from, past its first skip, onto the end of into, and
+// empties from. from's pages are given back as they are copied, so that
+// the two together never hold much more memory than into alone.
+void appendreleasing(std::vector<double> &into, std::vector<double> &from, std::size_t skip) {
+  if (from.size() > skip) {
+    const std::size_t n = from.size() - skip;
+    if (into.capacity() - into.size() < n)
+      into.reserve(into.size() + n);
+    constexpr std::size_t step = std::size_t(1) << 17; // a MiB of values
+    const double *const src = from.data() + skip;
+    for (std::size_t k = 0; k < n; k += step) {
+      const std::size_t m = std::min(step, n - k);
+      into.insert(into.end(), src + k, src + k + m);
+      givepagesback(src + k, src + k + m);
+    }
+  }
+  std::vector<double>().swap(from);
+}
+
+} // namespace
+
+class gridjoin {
+public:
+  // Puts the cells of part, the grid of the second part of a text, below
+  // those of into: part's row r (from 1) becomes into's row r + shift.
+  static void join(numericgrid &into, numericgrid &part, std::size_t shift) {
+    for (std::size_t c = 0; c < part.columns_.size(); ++c) {
+      std::vector<double> &from = part.columns_[c];
+      if (from.size() <= 1)
+        continue; // no cell of the column in part
+      into.grow(static_cast<int>(c) + 1, 0);
+      std::vector<double> &col = into.columns_[c];
+      if (col.size() < shift + 1)
+        col.resize(shift + 1, std::numeric_limits<double>::quiet_NaN());
+      appendreleasing(col, from, 1);
+      into.rows_ = std::max(into.rows_, static_cast<int>(col.size()));
+    }
+  }
+};
+
+// Takes the numbers of second, the run of the lines that follow this
+// run's, both clean so far.
+void chartconverter::state::join(state &second) {
+  if (at == phase::column) {
+    // second counted its rows as if it began the text.
+    gridjoin::join(r.grid, second.r.grid, next - skipped);
+    return;
+  }
+  for (std::size_t k = 0; k < second.sets.size(); ++k) {
+    points &q = second.sets[k];
+    const auto found = bytag.find(q.tag);
+    if (found == bytag.end()) {
+      bytag.emplace(q.tag, sets.size());
+      sets.push_back(std::move(q));
+      r.datasets.push_back(std::move(second.r.datasets[k]));
+      continue;
+    }
+    points &p = sets[found->second];
+    p.d->pointcount += q.d->pointcount;
+    p.d->filledcount += q.d->filledcount;
+    appendreleasing(p.x, q.x, 0);
+    appendreleasing(p.y, q.y, 0);
+    appendreleasing(p.e, q.e, 0);
+  }
+  if (valuefailure.empty() && !second.valuefailure.empty()) {
+    valuefailure = std::move(second.valuefailure);
+    valuefailure.row += next; // a line number
+  }
+}
+
+ConversionOutcome chartconverter::finish(chartconverter &second) {
+  state &a = *s_;
+  state &b = *second.s_;
+  a.report(a.bytes);
+  // A failure of the first part comes first; then one of the second,
+  // whose line and row numbers count from its own first line.
+  if (a.at == state::phase::done || a.at == state::phase::start)
+    return a.finish();
+  if (b.at == state::phase::done)
+    return failure(
+        b.failed.message(a.r.filename, a.at == state::phase::column ? a.next - a.skipped : a.next));
+  try {
+    a.join(b);
+  } catch (const std::bad_alloc &) {
+    return failure(notenough(a.r.filename)); // as when the lines run out of memory
+  } catch (const std::length_error &) {
+    return failure(notenough(a.r.filename));
+  }
+  return a.finish();
+}
+
+namespace {
+
+// Where a text of lines that is read in two parts is split: the number of
+// the second part's first line, and the layout its first data line chooses;
+// nothing for one part (a text too small, or no data line in its first
+// part).
+std::optional<std::pair<std::size_t, textlayout>> splitlines(const textlines &lines,
+                                                             const conversionparts &split) {
+  if (lines.size() < 2 || !split.splits(lines.bytes()))
+    return std::nullopt;
+  const std::size_t half = split.first ? split.first : lines.bytes() / 2;
+  // The lines lie one after another in one buffer: the first line that
+  // begins at half or later.
+  const char *const base = lines[0].data();
+  std::size_t lo = 1, hi = lines.size();
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (static_cast<std::size_t>(lines[mid].data() - base) < half)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  if (lo >= lines.size())
+    return std::nullopt;
+  for (std::size_t j = 0; j < lo; ++j) {
+    switch (chartconverter::classify(lines[j])) {
+    case chartconverter::firstline::passedover:
+      continue;
+    case chartconverter::firstline::nodata:
+      return std::nullopt;
+    case chartconverter::firstline::column:
+      return std::pair{lo, textlayout::column};
+    case chartconverter::firstline::tagged:
+      return std::pair{lo, textlayout::tagged};
+    }
+  }
+  return std::nullopt;
+}
+
+// The two parts of lines, the first on a thread of its own; nothing when
+// no thread could be made.
+std::optional<ConversionOutcome> convertintwo(const textlines &lines, std::size_t k,
+                                              textlayout layout, const std::string &filename,
+                                              const chartconverter::progress &observer) {
+  const std::size_t secondbytes =
+      static_cast<std::size_t>(lines[lines.size() - 1].data() - lines[k].data()) +
+      lines[lines.size() - 1].size() + 1;
+  chartconverter one(filename, lines.bytes(), lines.size());
+  const std::unique_ptr<chartconverter> two = one.secondpart(layout, secondbytes, lines.size() - k);
+  std::jthread first;
+  try {
+    first = std::jthread([&] {
+      for (std::size_t j = 0; j < k && one.feed(lines[j]); ++j) {
+      }
+    });
+  } catch (const std::system_error &) {
+    return std::nullopt;
+  }
+  // The second part's progress stands for the whole run's: both parts go
+  // at about the same pace.
+  const std::size_t total = lines.bytes();
+  std::size_t reported = 0;
+  if (observer)
+    two->observe([&](std::size_t done, std::size_t of) {
+      const auto whole = static_cast<std::size_t>(
+          static_cast<double>(done) / static_cast<double>(of) * static_cast<double>(total));
+      if (whole > reported && whole < total)
+        observer(reported = whole, total);
+    });
+  for (std::size_t j = k; j < lines.size() && two->feed(lines[j]); ++j) {
+  }
+  first.join();
+  if (observer)
+    observer(total, total);
+  return one.finish(*two);
+}
+
+} // namespace
+
+namespace {
+
+// The processors this process may run on: those of the machine, fewer when
+// it is bound to some of them (taskset, a container's CPU set).
+unsigned processors() noexcept {
+  unsigned n = std::thread::hardware_concurrency();
+  if (cpu_set_t set; ::sched_getaffinity(0, sizeof set, &set) == 0)
+    n = std::min(n, static_cast<unsigned>(CPU_COUNT(&set)));
+  return n;
+}
+
+} // namespace
+
+bool conversionparts::splits(std::size_t bytes) const noexcept {
+  return bytes > 0 && bytes >= from && (anyprocessors || processors() > 1);
+}
+
+std::optional<std::size_t> secondpartline(const textlines &lines, const conversionparts &split) {
+  if (const auto at = splitlines(lines, split))
+    return at->first;
+  return std::nullopt;
+}
+
 ConversionOutcome ConvertToChart(const textlines &lines, const std::string &filename,
-                                 chartconverter::progress observer) {
+                                 chartconverter::progress observer, conversionparts split) {
   // Whatever the run has built is released on the way out; only the
   // message stays.
   try {
+    if (const auto at = splitlines(lines, split))
+      if (auto two = convertintwo(lines, at->first, at->second, filename, observer))
+        return std::move(*two);
     chartconverter run(filename, lines.bytes(), lines.size());
     run.observe(std::move(observer));
     for (std::size_t j = 0; j < lines.size() && run.feed(lines[j]); ++j) {
@@ -640,8 +933,7 @@ ConversionOutcome ConvertToChart(const textlines &lines, const std::string &file
   } catch (const std::length_error &) {
   }
   try {
-    return failure("Not enough memory to convert " +
-                   (filename.empty() ? std::string("the text") : filename) + " to a chart");
+    return failure(notenough(filename));
   } catch (...) {
     return ConversionOutcome{}; // not even the message fits: an empty one
   }

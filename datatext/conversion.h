@@ -176,6 +176,7 @@ public:
 
 private:
   friend class gridwriter;
+  friend class gridjoin;
   // Writes a value that is already rounded.
   void put(int c, int r, double v);
 
@@ -213,11 +214,35 @@ struct ConversionOutcome {
   bool ok() const noexcept { return result.has_value(); }
 };
 
+// When a text is converted in two parts, on two processors (see
+// chartconverter): by default a text of 8 MiB or more, split at the first
+// line break after its middle.
+struct conversionparts {
+  static constexpr std::size_t kFrom = std::size_t(8) << 20;
+  // Texts of at least this many bytes, when the process may run on two
+  // processors or more.
+  std::size_t from = kFrom;
+  // The second part begins with the first line that begins at this byte
+  // of the text or later; 0: at its middle.
+  std::size_t first = 0;
+  // Two parts even on a machine of one processor.
+  bool anyprocessors = false;
+  // Whether a text of this many bytes is split (when its first part holds
+  // its first data line).
+  bool splits(std::size_t bytes) const noexcept;
+};
+
 // The conversion of a data text fed one line at a time, in order, so that
 // a file read in parts needs neither its whole text nor a line list. It
 // reads every line once. bytes is the size of the whole text (room for the
 // numbers is made from it), lines its number of lines when known (0: not
 // known).
+//
+// A large text may be converted in two parts at once, on two threads: this
+// converter takes the lines of the first part, the one secondpart() makes
+// those of the rest, and finish(second) puts the two together. The outcome
+// is the same, bit for bit, as that of one part: the same grid, datasets
+// and message, a failure in the first part winning over one in the second.
 class chartconverter {
 public:
   chartconverter(const std::string &filename, std::size_t bytes, std::size_t lines = 0);
@@ -230,6 +255,22 @@ public:
   bool feed(std::string_view line);
   // The outcome, after the last line; call once.
   ConversionOutcome finish();
+
+  // What a line of a text tells of its layout when no data line came
+  // before it: nothing yet (a blank or comment line), that the text holds
+  // no data (a line of blanks), or the layout it chooses.
+  enum class firstline { passedover, nodata, column, tagged };
+  static firstline classify(std::string_view line);
+  // The converter of the second part of a text whose first part this one
+  // takes: of bytes bytes and lines lines (0: not known), beginning with a
+  // whole line, after the first part's first data line, which chose
+  // layout. Both may be fed at once, on two threads, but each on one.
+  std::unique_ptr<chartconverter> secondpart(textlayout layout, std::size_t bytes,
+                                             std::size_t lines = 0) const;
+  // The outcome of the whole text, after the last lines of both parts
+  // (or after feed returned false); call once, instead of finish() on
+  // either.
+  ConversionOutcome finish(chartconverter &second);
 
   // How far the run has come: done bytes of the text (each line counted
   // with one line break) out of total, the bytes given to the constructor;
@@ -251,11 +292,28 @@ private:
   std::unique_ptr<state> s_;
 };
 
+// Reads and converts a data text file as readdatalines and a chartconverter
+// named filename do, but in two parts at once, on two threads, when split
+// allows it (see conversionparts) and the first part holds the text's
+// first data line. Nothing when it does not, nor for a file that is not
+// UTF-8: the caller then reads the file in one part. Throws as
+// readdatatext does.
+std::optional<ConversionOutcome>
+convertdatafile(const std::string &path, const std::string &filename, conversionparts split = {});
+
+// The number of the line with which ConvertToChart begins the second part
+// of lines; nothing when it converts them in one part.
+std::optional<std::size_t> secondpartline(const textlines &lines,
+                                          const conversionparts &split = {});
+
 // Converts the lines of a data text. filename is the pad's file name (empty
 // for a pad never saved). Never throws for bad input; a failure leaves
 // nothing behind but its message.
 // observer, when given, follows the run (see chartconverter::observe).
+// A large text is converted in two parts (see conversionparts); when
+// it is, observer follows the second part's progress as the run's.
 ConversionOutcome ConvertToChart(const textlines &lines, const std::string &filename,
-                                 chartconverter::progress observer = {});
+                                 chartconverter::progress observer = {},
+                                 conversionparts split = {});
 
 } // namespace orvalle

@@ -4,10 +4,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <exception>
+#include <limits>
+#include <optional>
 #include <system_error>
+#include <thread>
 
 #include "datatext/conversion.h"
 #include "datatext/datafile.h"
@@ -16,53 +21,57 @@ namespace orvalle {
 
 namespace {
 
+// Where the plain ASCII from s[i] on ends (read eight bytes at a time),
+// at n at the latest.
+std::size_t pastascii(const unsigned char *s, std::size_t i, std::size_t n) {
+  while (i + 8 <= n) {
+    std::uint64_t w;
+    std::memcpy(&w, s + i, 8);
+    if (w & 0x8080808080808080ull)
+      break;
+    i += 8;
+  }
+  while (i < n && s[i] < 0x80)
+    ++i;
+  return i;
+}
+
+// The length of the well-formed UTF-8 sequence at s[i] (a byte of 0x80 or
+// more) within s[0 .. n); 0 when it is not well-formed (an overlong form,
+// a surrogate, above U+10FFFF, cut short).
+std::size_t sequencelength(const unsigned char *s, std::size_t i, std::size_t n) {
+  const unsigned char c = s[i];
+  std::size_t len = 0;
+  unsigned lo = 0x80, hi = 0xBF; // range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    lo = c == 0xE0 ? 0xA0 : lo;
+    hi = c == 0xED ? 0x9F : hi;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    lo = c == 0xF0 ? 0x90 : lo;
+    hi = c == 0xF4 ? 0x8F : hi;
+  } else {
+    return 0;
+  }
+  if (i + len > n || s[i + 1] < lo || s[i + 1] > hi)
+    return 0;
+  for (std::size_t k = 2; k < len; ++k)
+    if ((s[i + k] & 0xC0) != 0x80)
+      return 0;
+  return len;
+}
+
 // True when bytes[0 .. n) is well-formed UTF-8 (no overlong forms, no
 // surrogates, nothing above U+10FFFF).
 bool validutf8(const unsigned char *s, std::size_t n) {
-  std::size_t i = 0;
-  while (i < n) {
-    // Skip plain ASCII eight bytes at a time.
-    while (i + 8 <= n) {
-      std::uint64_t w;
-      std::memcpy(&w, s + i, 8);
-      if (w & 0x8080808080808080ull)
-        break;
-      i += 8;
-    }
-    if (i >= n)
-      break;
-    const unsigned char c = s[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    int len;
-    unsigned lo = 0x80, hi = 0xBF; // range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      if (c == 0xE0)
-        lo = 0xA0;
-      else if (c == 0xED)
-        hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      if (c == 0xF0)
-        lo = 0x90;
-      else if (c == 0xF4)
-        hi = 0x8F;
-    } else {
+  for (std::size_t i = pastascii(s, 0, n); i < n; i = pastascii(s, i, n)) {
+    const std::size_t len = sequencelength(s, i, n);
+    if (len == 0)
       return false;
-    }
-    if (i + static_cast<std::size_t>(len) > n)
-      return false;
-    if (s[i + 1] < lo || s[i + 1] > hi)
-      return false;
-    for (int k = 2; k < len; ++k)
-      if ((s[i + static_cast<std::size_t>(k)] & 0xC0) != 0x80)
-        return false;
-    i += static_cast<std::size_t>(len);
+    i += len;
   }
   return true;
 }
@@ -334,6 +343,176 @@ void readdataparts(const std::string &path, datapartsink &sink) {
   // A file that is not UTF-8 is read once more, from the start, as Latin-1.
   if (readparts(path, sink, false) == partsread::notutf8)
     readparts(path, sink, true);
+}
+
+namespace {
+
+// Reads the bytes of f from offset from up to to (or to the end of the
+// file) into parts for sink, as readparts does from the start: parts of
+// whole lines, a byte-order mark dropped at offset 0; ends at the first
+// part that is not UTF-8.
+partsread readrange(const datafile &f, std::size_t from, std::size_t to, datapartsink &sink) {
+  std::string buf; // bytes read and not yet handed on
+  std::size_t at = from;
+  bool first = from == 0;
+  for (bool eof = false; !eof;) {
+    const std::size_t kept = buf.size();
+    const std::size_t want = std::min(kPart, to - at);
+    buf.resize(kept + want);
+    const std::size_t n = want ? f.readat(buf.data() + kept, want, at) : 0;
+    buf.resize(kept + n);
+    at += n;
+    if (at > kMaxTextBytes)
+      throw f.toolarge();
+    eof = n == 0;
+    if (first) {
+      if (buf.size() < 3 && !eof)
+        continue; // not yet enough to tell a byte-order mark
+      first = false;
+      dropmark(buf);
+    }
+    const std::size_t end = partend(buf, kept, eof);
+    if (end == 0 && !eof)
+      continue;
+    const std::string_view text(buf.data(), end);
+    if (!validutf8(reinterpret_cast<const unsigned char *>(text.data()), text.size()))
+      return partsread::notutf8;
+    if (!text.empty() && !sink.part(text))
+      return partsread::stopped;
+    buf.erase(0, end);
+  }
+  return partsread::all;
+}
+
+// Where the second part of f begins: just after the first line break that
+// ends at byte half or later (a CR LF is one break); 0 for none before the
+// end of the file.
+std::size_t splitpoint(const datafile &f, std::size_t half) {
+  char window[1 << 16];
+  for (std::size_t at = half > 0 ? half - 1 : 0;;) {
+    const std::size_t n = f.readat(window, sizeof window, at);
+    if (n == 0)
+      return 0;
+    const char *const lf = static_cast<const char *>(std::memchr(window, '\n', n));
+    const char *const cr = static_cast<const char *>(std::memchr(window, '\r', n));
+    const char *const brk = !cr ? lf : !lf ? cr : std::min(lf, cr);
+    if (brk) {
+      std::size_t next = at + static_cast<std::size_t>(brk - window) + 1;
+      if (*brk == '\r') {
+        char after = 0;
+        if (f.readat(&after, 1, next) == 1 && after == '\n')
+          ++next;
+      }
+      return next < f.size ? next : 0;
+    }
+    at += n;
+  }
+}
+
+// The layout the first data line of f chooses, when it is among the whole
+// lines of f's first bytes, before offset end; nothing otherwise, or when
+// that line holds only blanks.
+std::optional<textlayout> firstlayout(const datafile &f, std::size_t end) {
+  std::string head(std::min<std::size_t>(end, std::size_t(1) << 16), '\0');
+  head.resize(f.readat(head.data(), head.size(), 0));
+  dropmark(head);
+  const bool whole = head.size() + 3 >= end; // up to end, but for a dropped mark
+  for (std::size_t p = 0; p < head.size();) {
+    std::size_t q = p;
+    while (q < head.size() && head[q] != '\n' && head[q] != '\r')
+      ++q;
+    if (q == head.size() && !whole)
+      return std::nullopt; // the line goes on past what was read
+    switch (chartconverter::classify(std::string_view(head).substr(p, q - p))) {
+    case chartconverter::firstline::passedover:
+      break;
+    case chartconverter::firstline::nodata:
+      return std::nullopt;
+    case chartconverter::firstline::column:
+      return textlayout::column;
+    case chartconverter::firstline::tagged:
+      return textlayout::tagged;
+    }
+    p = q + (q + 1 < head.size() && head[q] == '\r' && head[q + 1] == '\n' ? 2 : 1);
+  }
+  return std::nullopt;
+}
+
+// Feeds lines to a converter until it has the outcome, or until enough
+// (the other part's reader) says the lines are no longer needed.
+class feeding : public datalinesink {
+public:
+  feeding(chartconverter &run, const std::atomic<bool> &enough) : run_(run), enough_(enough) {}
+  void begin(std::size_t) override {}
+  bool line(std::string_view text) override {
+    return !enough_.load(std::memory_order_relaxed) && run_.feed(text);
+  }
+
+private:
+  chartconverter &run_;
+  const std::atomic<bool> &enough_;
+};
+
+} // namespace
+
+std::optional<ConversionOutcome>
+convertdatafile(const std::string &path, const std::string &filename, conversionparts split) {
+  datafile f;
+  opendatafile(path, f);
+  if (!split.splits(f.size))
+    return std::nullopt;
+  const std::size_t at = splitpoint(f, split.first ? split.first : f.size / 2);
+  if (at == 0)
+    return std::nullopt;
+  const std::optional<textlayout> layout = firstlayout(f, at);
+  if (!layout)
+    return std::nullopt;
+  chartconverter one(filename, f.size);
+  const std::unique_ptr<chartconverter> two = one.secondpart(*layout, f.size - at);
+  // The first part's reader sets enough when its outcome is settled (the
+  // second part's lines then change nothing) or when the file is not
+  // UTF-8; the second part's when the file is not UTF-8.
+  std::atomic<bool> enough{false};
+  partsread firstread = partsread::all;
+  std::exception_ptr firsterror;
+  std::thread first;
+  try {
+    first = std::thread([&] {
+      try {
+        feeding lines(one, enough);
+        partsintolines parts(lines);
+        firstread = readrange(f, 0, at, parts);
+      } catch (...) {
+        firsterror = std::current_exception();
+      }
+      if (firstread != partsread::all || firsterror)
+        enough.store(true, std::memory_order_relaxed);
+    });
+  } catch (const std::system_error &) {
+    return std::nullopt; // no second thread: one part
+  }
+  partsread secondread = partsread::all;
+  std::exception_ptr seconderror;
+  try {
+    feeding lines(*two, enough);
+    partsintolines parts(lines);
+    secondread = readrange(f, at, std::numeric_limits<std::size_t>::max(), parts);
+  } catch (...) {
+    seconderror = std::current_exception();
+  }
+  if (secondread == partsread::notutf8)
+    enough.store(true, std::memory_order_relaxed);
+  first.join();
+  if (firsterror)
+    std::rethrow_exception(firsterror);
+  // A file that is not UTF-8 is read again, in one part, by the caller.
+  if (firstread == partsread::notutf8 || secondread == partsread::notutf8)
+    return std::nullopt;
+  // What the second part's reader met after the first part's failure
+  // does not count: read in one part, the file would have ended there.
+  if (seconderror && firstread != partsread::stopped)
+    std::rethrow_exception(seconderror);
+  return one.finish(*two);
 }
 
 textlines readtextfile(const std::string &path) { return textlines::fromText(readdatatext(path)); }

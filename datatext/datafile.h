@@ -29,6 +29,17 @@ struct datafile {
     return textreaderror(path + " is larger than a data text may be (" +
                          std::to_string(kMaxTextBytes >> 30) + " GiB)");
   }
+  // Up to room bytes from offset at; 0 at the end of the file. Threads may
+  // read a file at once this way.
+  std::size_t readat(char *into, std::size_t room, std::size_t at) const {
+    for (;;) {
+      const ssize_t n = ::pread(fd, into, room, static_cast<off_t>(at));
+      if (n >= 0)
+        return static_cast<std::size_t>(n);
+      if (errno != EINTR)
+        throw std::system_error(errno, std::generic_category(), path);
+    }
+  }
   // Up to room bytes; 0 at the end of the file.
   std::size_t readsome(char *into, std::size_t room) const {
     for (;;) {

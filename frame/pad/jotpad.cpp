@@ -107,6 +107,36 @@ void asUtf8(QString &t, std::string &out) {
   }
 }
 
+// Feeds the lines of one block's text, in UTF-8, to run; last tells that
+// the block ends the document. False once the outcome is settled.
+bool feedblock(chartconverter &run, const std::string &bytes, bool last) {
+  const char *p = bytes.data();
+  const char *const end = p + bytes.size();
+  const bool cr = std::memchr(p, '\r', bytes.size()) != nullptr;
+  for (;;) {
+    const char *q =
+        static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    if (!q)
+      q = end;
+    if (cr)
+      if (const void *r = std::memchr(p, '\r', static_cast<std::size_t>(q - p)))
+        q = static_cast<const char *>(r);
+    // The text ends with the last block: an empty piece there follows a
+    // final line break and is no line.
+    if (q == end && p == end && last)
+      return true;
+    if (!run.feed(std::string_view(p, static_cast<std::size_t>(q - p))))
+      return false;
+    // A CR ends its line; with a LF after it (or the block's own break,
+    // when it ends the block) it is one line break.
+    if (q == end || (*q == '\r' && q + 1 == end))
+      return true;
+    if (*q == '\r' && q[1] == '\n')
+      ++q;
+    p = q + 1;
+  }
+}
+
 // The editor's lines converted as the conversion reads a text's lines, fed
 // to it block by block in UTF-8, so that no copy of the whole text is made.
 // Line separators and line feeds end lines, as do CR LF and a lone CR; no-break
@@ -125,32 +155,7 @@ ConversionOutcome convertLines(const QTextDocument &doc, const std::string &file
       if (b == doc.begin() && t.startsWith(QChar(QChar::ByteOrderMark)))
         t.remove(0, 1);
       asUtf8(t, bytes);
-      const char *p = bytes.data();
-      const char *const end = p + bytes.size();
-      // The text ends with the last block: an empty piece there follows a
-      // final line break and is no line.
-      const bool last = !b.next().isValid();
-      const bool cr = std::memchr(p, '\r', bytes.size()) != nullptr;
-      for (;;) {
-        const char *q =
-            static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-        if (!q)
-          q = end;
-        if (cr)
-          if (const void *r = std::memchr(p, '\r', static_cast<std::size_t>(q - p)))
-            q = static_cast<const char *>(r);
-        if (q == end && p == end && last)
-          break;
-        if (!(more = run.feed(std::string_view(p, static_cast<std::size_t>(q - p)))))
-          break;
-        // A CR ends its line; with a LF after it (or the block's own break,
-        // when it ends the block) it is one line break.
-        if (q == end || (*q == '\r' && q + 1 == end))
-          break;
-        if (*q == '\r' && q[1] == '\n')
-          ++q;
-        p = q + 1;
-      }
+      more = feedblock(run, bytes, !b.next().isValid());
     }
     return run.finish();
   } catch (const std::bad_alloc &) {
