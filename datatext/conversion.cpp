@@ -916,6 +916,114 @@ std::optional<std::size_t> secondpartline(const textlines &lines, const conversi
   return std::nullopt;
 }
 
+namespace {
+
+// Feeds the lines of text[from, to) to run: pieces between line feeds, the
+// empty piece after a final line feed no line. False once run has settled
+// the outcome.
+bool feedtext(chartconverter &run, std::string_view text, std::size_t from, std::size_t to) {
+  const char *p = text.data() + from;
+  const char *const end = text.data() + to;
+  for (;;) {
+    const char *q =
+        static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    if (!q)
+      q = end;
+    if (q == end && p == end)
+      return true;
+    if (!run.feed(std::string_view(p, static_cast<std::size_t>(q - p))))
+      return false;
+    if (q == end)
+      return true;
+    p = q + 1;
+  }
+}
+
+// Where a text held whole is read in two parts: the byte the second part's
+// first line begins at, and the layout the first data line chooses;
+// nothing for one part.
+std::optional<std::pair<std::size_t, textlayout>> splittext(std::string_view text,
+                                                            const conversionparts &split) {
+  if (!split.splits(text.size()))
+    return std::nullopt;
+  std::size_t start = split.first ? split.first : text.size() / 2;
+  if (start == 0)
+    start = 1;
+  if (start < text.size() && text[start - 1] != '\n') {
+    const std::size_t lf = text.find('\n', start);
+    start = lf == std::string_view::npos ? text.size() : lf + 1;
+  }
+  if (start >= text.size())
+    return std::nullopt;
+  for (std::size_t p = 0; p < start;) {
+    const std::size_t lf = text.find('\n', p);
+    switch (chartconverter::classify(text.substr(p, lf - p))) {
+    case chartconverter::firstline::passedover:
+      p = lf + 1;
+      continue;
+    case chartconverter::firstline::nodata:
+      return std::nullopt;
+    case chartconverter::firstline::column:
+      return std::pair{start, textlayout::column};
+    case chartconverter::firstline::tagged:
+      return std::pair{start, textlayout::tagged};
+    }
+  }
+  return std::nullopt;
+}
+
+// The two parts of a text held whole, the first on a thread of its own;
+// nothing when no thread could be made.
+std::optional<ConversionOutcome> converttextintwo(std::string_view text, std::size_t start,
+                                                  textlayout layout, const std::string &filename,
+                                                  const chartconverter::progress &observer) {
+  chartconverter one(filename, text.size());
+  const std::unique_ptr<chartconverter> two = one.secondpart(layout, text.size() - start);
+  std::jthread first;
+  try {
+    first = std::jthread([&] { feedtext(one, text, 0, start); });
+  } catch (const std::system_error &) {
+    return std::nullopt;
+  }
+  // The second part's progress stands for the whole run's, as for lines.
+  const std::size_t total = text.size();
+  std::size_t reported = 0;
+  if (observer)
+    two->observe([&](std::size_t done, std::size_t of) {
+      const auto whole = static_cast<std::size_t>(
+          static_cast<double>(done) / static_cast<double>(of) * static_cast<double>(total));
+      if (whole > reported && whole < total)
+        observer(reported = whole, total);
+    });
+  feedtext(*two, text, start, text.size());
+  first.join();
+  if (observer)
+    observer(total, total);
+  return one.finish(*two);
+}
+
+} // namespace
+
+ConversionOutcome ConvertTextToChart(std::string_view text, const std::string &filename,
+                                     chartconverter::progress observer, conversionparts split) {
+  try {
+    if (const auto at = splittext(text, split))
+      if (auto two = converttextintwo(text, at->first, at->second, filename, observer))
+        return std::move(*two);
+    chartconverter run(filename, text.size());
+    run.observe(std::move(observer));
+    feedtext(run, text, 0, text.size());
+    return run.finish();
+  } catch (const std::bad_alloc &) {
+  } catch (const std::length_error &) {
+  }
+  try {
+    return failure(notenough(filename));
+  } catch (...) {
+    return ConversionOutcome{};
+  }
+}
+
 ConversionOutcome ConvertToChart(const textlines &lines, const std::string &filename,
                                  chartconverter::progress observer, conversionparts split) {
   // Whatever the run has built is released on the way out; only the

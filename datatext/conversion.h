@@ -316,4 +316,11 @@ ConversionOutcome ConvertToChart(const textlines &lines, const std::string &file
                                  chartconverter::progress observer = {},
                                  conversionparts split = {});
 
+// Converts a text held whole, its lines ended by line feeds (the empty
+// piece after a final one is no line), as ConvertToChart converts the same
+// lines: in two parts when split allows it. Never throws for bad input.
+ConversionOutcome ConvertTextToChart(std::string_view text, const std::string &filename,
+                                     chartconverter::progress observer = {},
+                                     conversionparts split = {});
+
 } // namespace orvalle

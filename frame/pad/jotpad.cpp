@@ -258,37 +258,14 @@ qsizetype utf16Length(const std::string &t, std::size_t from, std::size_t to) {
   return n;
 }
 
-// A held text's lines fed to the conversion as the editor's lines are:
-// split at line feeds, a byte-order mark at the start dropped, and an empty
-// piece after a final line break no line.
+// A held text's lines converted as the editor's lines are: split at line
+// feeds, a byte-order mark at the start dropped, and an empty piece after a
+// final line break no line; a large text in two parts at once.
 ConversionOutcome convertText(std::string_view text, const std::string &filename,
                               chartconverter::progress observer) {
-  try {
-    if (text.starts_with("\xEF\xBB\xBF"))
-      text.remove_prefix(3);
-    chartconverter run(filename, text.size());
-    run.observe(std::move(observer));
-    const char *p = text.data();
-    const char *const end = p + text.size();
-    for (;;) {
-      const char *q =
-          static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-      if (!q)
-        q = end;
-      if (q == end && p == end)
-        break;
-      if (!run.feed(std::string_view(p, static_cast<std::size_t>(q - p))) || q == end)
-        break;
-      p = q + 1;
-    }
-    return run.finish();
-  } catch (const std::bad_alloc &) {
-  } catch (const std::length_error &) {
-  }
-  ConversionOutcome failed;
-  failed.error = "Not enough memory to convert " +
-                 (filename.empty() ? std::string("the text") : filename) + " to a chart";
-  return failed;
+  if (text.starts_with("\xEF\xBB\xBF"))
+    text.remove_prefix(3);
+  return ConvertTextToChart(text, filename, std::move(observer));
 }
 
 // The extension a name chosen in the save dialog gets when it has none:

@@ -188,6 +188,70 @@ TEST(TwoParts, TextOfLinesGivesWhatOnePartGives) {
   }
 }
 
+// The lines joined by line feeds, as a pad holds a large text.
+std::string heldtext(const textlines &lines) {
+  std::string text;
+  for (std::size_t j = 0; j < lines.size(); ++j) {
+    text += lines[j];
+    text += '\n';
+  }
+  return text;
+}
+
+// A text held whole converts as its lines do, in one part and split before
+// any line, wherever in the line before it the split is asked for.
+TEST(TwoParts, HeldTextGivesWhatItsLinesGive) {
+  for (const splitcase &c : cases()) {
+    SCOPED_TRACE(c.what);
+    const textlines lines = textlines::fromBytes(c.text);
+    const std::string text = heldtext(lines);
+    const std::string name = "/data/held.txt";
+    const ConversionOutcome one = ConvertToChart(lines, name, {}, kOnePart);
+    expectsame(one, ConvertTextToChart(text, name, {}, kOnePart));
+    const int k = c.secondline;
+    for (std::size_t first = offsetoflfline(lines, k - 1) + 1; first <= offsetoflfline(lines, k);
+         ++first) {
+      SCOPED_TRACE(first);
+      expectsame(one, ConvertTextToChart(text, name, {}, splitat(first)));
+    }
+  }
+  // Without the final line break the last line is the same line; a split
+  // asked for past the last line's start leaves one part.
+  const std::string text = "1 2\n3 4\n5 x";
+  const ConversionOutcome one = ConvertToChart(textlines::fromBytes(text), "t", {}, kOnePart);
+  EXPECT_EQ(one.error, "Unable to Convert to Chart error on row 3, column 2");
+  for (std::size_t first = 1; first <= text.size() + 1; ++first)
+    expectsame(one, ConvertTextToChart(text, "t", {}, splitat(first)));
+  EXPECT_FALSE(ConvertTextToChart("", "t", {}, splitat(1)).ok());
+}
+
+// The progress of a held text split in two reaches its whole size once,
+// never going back.
+TEST(TwoParts, HeldTextReportsProgressToTheEnd) {
+  std::string text = "# x y\n";
+  for (int j = 0; j < 50000; ++j)
+    text += std::to_string(j) + " " + std::to_string(2 * j + 1) + "\n";
+  std::size_t last = 0, ends = 0, total = 0;
+  bool monotonic = true;
+  const ConversionOutcome two = ConvertTextToChart(
+      text, "p.txt",
+      [&](std::size_t done, std::size_t of) {
+        monotonic = monotonic && done >= last && done <= of;
+        last = done;
+        total = of;
+        ends += done == of;
+      },
+      splitat(text.size() / 3));
+  ASSERT_TRUE(two.ok()) << two.error;
+  EXPECT_TRUE(monotonic);
+  EXPECT_EQ(total, text.size());
+  EXPECT_EQ(ends, 1U);
+  const numericgrid &grid = two.result->grid;
+  ASSERT_GE(grid.rowcount(), 50000);
+  EXPECT_EQ(grid.value(1, grid.rowcount() - 1), 99999.0);
+  expectsame(ConvertTextToChart(text, "p.txt", {}, kOnePart), two);
+}
+
 // Texts made at random from lines of every kind, column and tagged, split
 // before each of their lines in turn.
 TEST(TwoParts, RandomTextsSplitAnywhereGiveWhatOnePartGives) {
