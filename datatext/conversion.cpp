@@ -816,12 +816,35 @@ ConversionOutcome chartconverter::finish(chartconverter &second) {
 
 namespace {
 
+// Where a text is split and the layout its first data line chooses;
+// nothing for one part.
+using splitpoint = std::optional<std::pair<std::size_t, textlayout>>;
+
+// Whether a line ahead of every data line of a text to be split at k
+// settles the split (at): a data line chooses the layout, a line of
+// blanks leaves one part; blank and comment lines settle nothing.
+bool decides(std::string_view line, std::size_t k, splitpoint &at) {
+  switch (chartconverter::classify(line)) {
+  case chartconverter::firstline::passedover:
+    return false;
+  case chartconverter::firstline::nodata:
+    at = std::nullopt;
+    return true;
+  case chartconverter::firstline::column:
+    at = std::pair{k, textlayout::column};
+    return true;
+  case chartconverter::firstline::tagged:
+    at = std::pair{k, textlayout::tagged};
+    return true;
+  }
+  return false;
+}
+
 // Where a text of lines that is read in two parts is split: the number of
 // the second part's first line, and the layout its first data line chooses;
 // nothing for one part (a text too small, or no data line in its first
 // part).
-std::optional<std::pair<std::size_t, textlayout>> splitlines(const textlines &lines,
-                                                             const conversionparts &split) {
+splitpoint splitlines(const textlines &lines, const conversionparts &split) {
   if (lines.size() < 2 || !split.splits(lines.bytes()))
     return std::nullopt;
   const std::size_t half = split.first ? split.first : lines.bytes() / 2;
@@ -838,19 +861,39 @@ std::optional<std::pair<std::size_t, textlayout>> splitlines(const textlines &li
   }
   if (lo >= lines.size())
     return std::nullopt;
-  for (std::size_t j = 0; j < lo; ++j) {
-    switch (chartconverter::classify(lines[j])) {
-    case chartconverter::firstline::passedover:
-      continue;
-    case chartconverter::firstline::nodata:
-      return std::nullopt;
-    case chartconverter::firstline::column:
-      return std::pair{lo, textlayout::column};
-    case chartconverter::firstline::tagged:
-      return std::pair{lo, textlayout::tagged};
-    }
-  }
+  splitpoint at;
+  for (std::size_t j = 0; j < lo; ++j)
+    if (decides(lines[j], lo, at))
+      return at;
   return std::nullopt;
+}
+
+// Feeds the first part (feedfirst) on a thread of its own and the second
+// (feedsecond) on this one; the second part's progress stands for the
+// whole run's of total bytes: both parts go at about the same pace. False
+// when no thread could be made.
+template <class FeedFirst, class FeedSecond>
+bool feedintwo(chartconverter &two, std::size_t total, const chartconverter::progress &observer,
+               FeedFirst feedfirst, FeedSecond feedsecond) {
+  std::jthread first;
+  try {
+    first = std::jthread(feedfirst);
+  } catch (const std::system_error &) {
+    return false;
+  }
+  std::size_t reported = 0;
+  if (observer)
+    two.observe([&](std::size_t done, std::size_t of) {
+      const auto whole = static_cast<std::size_t>(
+          static_cast<double>(done) / static_cast<double>(of) * static_cast<double>(total));
+      if (whole > reported && whole < total)
+        observer(reported = whole, total);
+    });
+  feedsecond();
+  first.join();
+  if (observer)
+    observer(total, total);
+  return true;
 }
 
 // The two parts of lines, the first on a thread of its own; nothing when
@@ -863,31 +906,18 @@ std::optional<ConversionOutcome> convertintwo(const textlines &lines, std::size_
       lines[lines.size() - 1].size() + 1;
   chartconverter one(filename, lines.bytes(), lines.size());
   const std::unique_ptr<chartconverter> two = one.secondpart(layout, secondbytes, lines.size() - k);
-  std::jthread first;
-  try {
-    first = std::jthread([&] {
-      for (std::size_t j = 0; j < k && one.feed(lines[j]); ++j) {
-      }
-    });
-  } catch (const std::system_error &) {
+  const bool fed = feedintwo(
+      *two, lines.bytes(), observer,
+      [&] {
+        for (std::size_t j = 0; j < k && one.feed(lines[j]); ++j) {
+        }
+      },
+      [&] {
+        for (std::size_t j = k; j < lines.size() && two->feed(lines[j]); ++j) {
+        }
+      });
+  if (!fed)
     return std::nullopt;
-  }
-  // The second part's progress stands for the whole run's: both parts go
-  // at about the same pace.
-  const std::size_t total = lines.bytes();
-  std::size_t reported = 0;
-  if (observer)
-    two->observe([&](std::size_t done, std::size_t of) {
-      const auto whole = static_cast<std::size_t>(
-          static_cast<double>(done) / static_cast<double>(of) * static_cast<double>(total));
-      if (whole > reported && whole < total)
-        observer(reported = whole, total);
-    });
-  for (std::size_t j = k; j < lines.size() && two->feed(lines[j]); ++j) {
-  }
-  first.join();
-  if (observer)
-    observer(total, total);
   return one.finish(*two);
 }
 
@@ -942,8 +972,7 @@ bool feedtext(chartconverter &run, std::string_view text, std::size_t from, std:
 // Where a text held whole is read in two parts: the byte the second part's
 // first line begins at, and the layout the first data line chooses;
 // nothing for one part.
-std::optional<std::pair<std::size_t, textlayout>> splittext(std::string_view text,
-                                                            const conversionparts &split) {
+splitpoint splittext(std::string_view text, const conversionparts &split) {
   if (!split.splits(text.size()))
     return std::nullopt;
   std::size_t start = split.first ? split.first : text.size() / 2;
@@ -955,19 +984,12 @@ std::optional<std::pair<std::size_t, textlayout>> splittext(std::string_view tex
   }
   if (start >= text.size())
     return std::nullopt;
+  splitpoint at;
   for (std::size_t p = 0; p < start;) {
     const std::size_t lf = text.find('\n', p);
-    switch (chartconverter::classify(text.substr(p, lf - p))) {
-    case chartconverter::firstline::passedover:
-      p = lf + 1;
-      continue;
-    case chartconverter::firstline::nodata:
-      return std::nullopt;
-    case chartconverter::firstline::column:
-      return std::pair{start, textlayout::column};
-    case chartconverter::firstline::tagged:
-      return std::pair{start, textlayout::tagged};
-    }
+    if (decides(text.substr(p, lf - p), start, at))
+      return at;
+    p = lf + 1;
   }
   return std::nullopt;
 }
@@ -979,26 +1001,10 @@ std::optional<ConversionOutcome> converttextintwo(std::string_view text, std::si
                                                   const chartconverter::progress &observer) {
   chartconverter one(filename, text.size());
   const std::unique_ptr<chartconverter> two = one.secondpart(layout, text.size() - start);
-  std::jthread first;
-  try {
-    first = std::jthread([&] { feedtext(one, text, 0, start); });
-  } catch (const std::system_error &) {
+  if (!feedintwo(
+          *two, text.size(), observer, [&] { feedtext(one, text, 0, start); },
+          [&] { feedtext(*two, text, start, text.size()); }))
     return std::nullopt;
-  }
-  // The second part's progress stands for the whole run's, as for lines.
-  const std::size_t total = text.size();
-  std::size_t reported = 0;
-  if (observer)
-    two->observe([&](std::size_t done, std::size_t of) {
-      const auto whole = static_cast<std::size_t>(
-          static_cast<double>(done) / static_cast<double>(of) * static_cast<double>(total));
-      if (whole > reported && whole < total)
-        observer(reported = whole, total);
-    });
-  feedtext(*two, text, start, text.size());
-  first.join();
-  if (observer)
-    observer(total, total);
   return one.finish(*two);
 }
 
