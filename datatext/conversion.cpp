@@ -26,6 +26,13 @@
 
 namespace orvalle {
 
+std::string chartcaption(const std::string &base) { return "Chart Compiled From - " + base; }
+
+std::string notenoughtoconvert(const std::string &filename) {
+  return "Not enough memory to convert " + (filename.empty() ? std::string("the text") : filename) +
+         " to a chart";
+}
+
 bool parsefield(std::string_view s, double &value, bool &over15);
 
 class gridwriter {
@@ -192,10 +199,7 @@ std::string toowide(std::size_t row) {
          std::to_string(kMaxColumns) + " numbers";
 }
 
-std::string notenough(const std::string &filename) {
-  return "Not enough memory to convert " + (filename.empty() ? std::string("the text") : filename) +
-         " to a chart";
-}
+std::string notenough(const std::string &filename) { return notenoughtoconvert(filename); }
 
 std::string badline(std::size_t line, const std::string &filename) {
   return kBadLine + std::to_string(line) + "  - " + filename;
@@ -210,7 +214,7 @@ void names(const std::string &filename, ConversionResult &r) {
   // A dot in a folder name is not an extension: the title is then the
   // whole base name.
   r.title = dot == std::string::npos ? base : base.substr(0, dot);
-  r.caption = "Chart Compiled From - " + base;
+  r.caption = chartcaption(base);
 }
 
 } // namespace

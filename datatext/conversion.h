@@ -306,6 +306,13 @@ convertdatafile(const std::string &path, const std::string &filename, conversion
 std::optional<std::size_t> secondpartline(const textlines &lines,
                                           const conversionparts &split = {});
 
+// The caption of a plotter made from the file of that name (without its
+// folder): "Chart Compiled From - " and the name.
+std::string chartcaption(const std::string &base);
+// The message of a conversion that ran out of memory, naming the file (or
+// "the text" for a pad never saved).
+std::string notenoughtoconvert(const std::string &filename);
+
 // Converts the lines of a data text. filename is the pad's file name (empty
 // for a pad never saved). Never throws for bad input; a failure leaves
 // nothing behind but its message.

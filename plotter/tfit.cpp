@@ -26,6 +26,7 @@
 #include "engine/bfit.h"
 #include "engine/customfit.h"
 #include "engine/multfit.h"
+#include "engine/trendtypes.h"
 #include "frame/accessiblenames.h"
 #include "frame/application.h"
 #include "frame/dialogs.h"
@@ -289,9 +290,10 @@ QWidget *TFit::buildFitsPage() {
   MulList->setSelectionMode(QAbstractItemView::NoSelection);
   MulList->setFocusPolicy(Qt::NoFocus);
   mulCaption->setBuddy(MulList);
-  MFitType =
-      new RadioGroup(QStringLiteral("With Same"),
-                     {QStringLiteral("Intercept (b)"), QStringLiteral("Gradient (a)")}, Multfit);
+  MFitType = new RadioGroup(QStringLiteral("With Same"),
+                            {QString::fromStdString(multikindtext(multikind::sameintercept)),
+                             QString::fromStdString(multikindtext(multikind::samegradient))},
+                            Multfit);
   MFitType->setAccessibleName(QStringLiteral("With Same"));
   GoPlotBtn = new QPushButton(QStringLiteral("Fit && Plot"), Multfit);
   GoPlotBtn->setEnabled(false);

@@ -30,6 +30,7 @@
 #include "frame/chartchild.h"
 #include "frame/dialogs.h"
 #include "frame/frameapi.h"
+#include "frame/frametexts.h"
 #include "frame/longwork.h"
 
 namespace orvalle {
@@ -162,8 +163,7 @@ ConversionOutcome convertLines(const QTextDocument &doc, const std::string &file
   } catch (const std::length_error &) {
   }
   ConversionOutcome failed;
-  failed.error = "Not enough memory to convert " +
-                 (filename.empty() ? std::string("the text") : filename) + " to a chart";
+  failed.error = notenoughtoconvert(filename);
   return failed;
 }
 
@@ -959,7 +959,7 @@ MdiChild *TJotPad::Convert() {
     const QString name = QFileInfo(importedFrom_).fileName();
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     r.title = (dot < 0 ? name : name.left(dot)).toStdString();
-    r.caption = "Chart Compiled From - " + name.toStdString();
+    r.caption = chartcaption(name.toStdString());
   }
 
   std::unique_ptr<MdiChild> owned = frame().makePlotter();
@@ -974,8 +974,7 @@ MdiChild *TJotPad::Convert() {
     plot->setColumnTitles(columnTitles(r.grid.colcount()));
   plot->takeConversion(r);
   if (tagged)
-    frame().LogEvent(kLogPlain, false,
-                     QStringLiteral("Chart Successfully Created from file - ") + fileName_);
+    frame().LogEvent(kLogPlain, false, frametexts::chartCreatedFrom() + fileName_);
   plot->TrackBarChange();
   return made;
 }
