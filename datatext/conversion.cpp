@@ -1014,39 +1014,15 @@ std::optional<ConversionOutcome> converttextintwo(std::string_view text, std::si
 
 } // namespace
 
-ConversionOutcome ConvertTextToChart(std::string_view text, const std::string &filename,
-                                     chartconverter::progress observer, conversionparts split) {
-  try {
-    if (const auto at = splittext(text, split))
-      if (auto two = converttextintwo(text, at->first, at->second, filename, observer))
-        return std::move(*two);
-    chartconverter run(filename, text.size());
-    run.observe(std::move(observer));
-    feedtext(run, text, 0, text.size());
-    return run.finish();
-  } catch (const std::bad_alloc &) {
-  } catch (const std::length_error &) {
-  }
-  try {
-    return failure(notenough(filename));
-  } catch (...) {
-    return ConversionOutcome{};
-  }
-}
+namespace {
 
-ConversionOutcome ConvertToChart(const textlines &lines, const std::string &filename,
-                                 chartconverter::progress observer, conversionparts split) {
-  // Whatever the run has built is released on the way out; only the
-  // message stays.
+// The outcome of convert(), or the memory message when it runs out of
+// memory: whatever the run has built is released on the way out; only the
+// message stays.
+template <class Convert>
+ConversionOutcome withinmemory(const std::string &filename, Convert convert) {
   try {
-    if (const auto at = splitlines(lines, split))
-      if (auto two = convertintwo(lines, at->first, at->second, filename, observer))
-        return std::move(*two);
-    chartconverter run(filename, lines.bytes(), lines.size());
-    run.observe(std::move(observer));
-    for (std::size_t j = 0; j < lines.size() && run.feed(lines[j]); ++j) {
-    }
-    return run.finish();
+    return convert();
   } catch (const std::bad_alloc &) {
   } catch (const std::length_error &) {
   }
@@ -1055,6 +1031,35 @@ ConversionOutcome ConvertToChart(const textlines &lines, const std::string &file
   } catch (...) {
     return ConversionOutcome{}; // not even the message fits: an empty one
   }
+}
+
+} // namespace
+
+ConversionOutcome ConvertTextToChart(std::string_view text, const std::string &filename,
+                                     chartconverter::progress observer, conversionparts split) {
+  return withinmemory(filename, [&] {
+    if (const auto at = splittext(text, split))
+      if (auto two = converttextintwo(text, at->first, at->second, filename, observer))
+        return std::move(*two);
+    chartconverter run(filename, text.size());
+    run.observe(std::move(observer));
+    feedtext(run, text, 0, text.size());
+    return run.finish();
+  });
+}
+
+ConversionOutcome ConvertToChart(const textlines &lines, const std::string &filename,
+                                 chartconverter::progress observer, conversionparts split) {
+  return withinmemory(filename, [&] {
+    if (const auto at = splitlines(lines, split))
+      if (auto two = convertintwo(lines, at->first, at->second, filename, observer))
+        return std::move(*two);
+    chartconverter run(filename, lines.bytes(), lines.size());
+    run.observe(std::move(observer));
+    for (std::size_t j = 0; j < lines.size() && run.feed(lines[j]); ++j) {
+    }
+    return run.finish();
+  });
 }
 
 } // namespace orvalle
