@@ -306,6 +306,30 @@ std::size_t partend(const std::string &buf, std::size_t kept, bool eof) {
 
 enum class partsread { all, stopped, notutf8 };
 
+// Hands on what a read leaves whole in buf, whose first kept bytes were
+// there before it: a byte-order mark dropped before the first part, then
+// the bytes up to the last whole line, checked as UTF-8 (or taken as
+// Latin-1), which leave buf. all: read on.
+partsread handon(std::string &buf, std::size_t kept, bool eof, bool &first, bool latin1,
+                 datapartsink &sink) {
+  if (first) {
+    if (buf.size() < 3 && !eof)
+      return partsread::all; // not yet enough to tell a byte-order mark
+    first = false;
+    dropmark(buf);
+  }
+  const std::size_t end = partend(buf, kept, eof);
+  if (end == 0 && !eof)
+    return partsread::all;
+  const std::string_view text(buf.data(), end);
+  if (!latin1 && !validutf8(reinterpret_cast<const unsigned char *>(text.data()), text.size()))
+    return partsread::notutf8;
+  if (!text.empty() && !(latin1 ? sink.part(latin1toutf8(std::string(text))) : sink.part(text)))
+    return partsread::stopped;
+  buf.erase(0, end);
+  return partsread::all;
+}
+
 // One reading of the file into parts for sink, as UTF-8 or as Latin-1;
 // a reading as UTF-8 ends at the first part that is not UTF-8.
 partsread readparts(const std::string &path, datapartsink &sink, bool latin1) {
@@ -318,21 +342,8 @@ partsread readparts(const std::string &path, datapartsink &sink, bool latin1) {
   for (bool eof = false; !eof;) {
     const std::size_t kept = buf.size();
     eof = !readpart(f, buf, total);
-    if (first) {
-      if (buf.size() < 3 && !eof)
-        continue; // not yet enough to tell a byte-order mark
-      first = false;
-      dropmark(buf);
-    }
-    const std::size_t end = partend(buf, kept, eof);
-    if (end == 0 && !eof)
-      continue;
-    const std::string_view text(buf.data(), end);
-    if (!latin1 && !validutf8(reinterpret_cast<const unsigned char *>(text.data()), text.size()))
-      return partsread::notutf8;
-    if (!text.empty() && !(latin1 ? sink.part(latin1toutf8(std::string(text))) : sink.part(text)))
-      return partsread::stopped;
-    buf.erase(0, end);
+    if (const partsread r = handon(buf, kept, eof, first, latin1, sink); r != partsread::all)
+      return r;
   }
   return partsread::all;
 }
@@ -365,21 +376,8 @@ partsread readrange(const datafile &f, std::size_t from, std::size_t to, datapar
     if (at > kMaxTextBytes)
       throw f.toolarge();
     eof = n == 0;
-    if (first) {
-      if (buf.size() < 3 && !eof)
-        continue; // not yet enough to tell a byte-order mark
-      first = false;
-      dropmark(buf);
-    }
-    const std::size_t end = partend(buf, kept, eof);
-    if (end == 0 && !eof)
-      continue;
-    const std::string_view text(buf.data(), end);
-    if (!validutf8(reinterpret_cast<const unsigned char *>(text.data()), text.size()))
-      return partsread::notutf8;
-    if (!text.empty() && !sink.part(text))
-      return partsread::stopped;
-    buf.erase(0, end);
+    if (const partsread r = handon(buf, kept, eof, first, false, sink); r != partsread::all)
+      return r;
   }
   return partsread::all;
 }
