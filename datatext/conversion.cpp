@@ -5,14 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <limits>
-#include <mutex>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -198,8 +194,6 @@ std::string toowide(std::size_t row) {
   return rowcolumn(kBadField, row, kMaxColumns + 1) + ": a line may hold at most " +
          std::to_string(kMaxColumns) + " numbers";
 }
-
-std::string notenough(const std::string &filename) { return notenoughtoconvert(filename); }
 
 std::string badline(std::size_t line, const std::string &filename) {
   return kBadLine + std::to_string(line) + "  - " + filename;
@@ -669,7 +663,7 @@ bool chartconverter::feed(std::string_view raw) {
   s.sets.clear();
   s.bytag.clear();
   s.r = ConversionResult{}; // give back what the run has built
-  return s.fail(notenough(filename));
+  return s.fail(notenoughtoconvert(filename));
 }
 
 ConversionOutcome chartconverter::state::finish() {
@@ -811,9 +805,9 @@ ConversionOutcome chartconverter::finish(chartconverter &second) {
   try {
     a.join(b);
   } catch (const std::bad_alloc &) {
-    return failure(notenough(a.r.filename)); // as when the lines run out of memory
+    return failure(notenoughtoconvert(a.r.filename)); // as when the lines run out of memory
   } catch (const std::length_error &) {
-    return failure(notenough(a.r.filename));
+    return failure(notenoughtoconvert(a.r.filename));
   }
   return a.finish();
 }
@@ -925,10 +919,6 @@ std::optional<ConversionOutcome> convertintwo(const textlines &lines, std::size_
   return one.finish(*two);
 }
 
-} // namespace
-
-namespace {
-
 // The processors this process may run on: those of the machine, fewer when
 // it is bound to some of them (taskset, a container's CPU set).
 unsigned processors() noexcept {
@@ -1012,10 +1002,6 @@ std::optional<ConversionOutcome> converttextintwo(std::string_view text, std::si
   return one.finish(*two);
 }
 
-} // namespace
-
-namespace {
-
 // The outcome of convert(), or the memory message when it runs out of
 // memory: whatever the run has built is released on the way out; only the
 // message stays.
@@ -1027,7 +1013,7 @@ ConversionOutcome withinmemory(const std::string &filename, Convert convert) {
   } catch (const std::length_error &) {
   }
   try {
-    return failure(notenough(filename));
+    return failure(notenoughtoconvert(filename));
   } catch (...) {
     return ConversionOutcome{}; // not even the message fits: an empty one
   }

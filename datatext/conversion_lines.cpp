@@ -16,65 +16,11 @@
 
 #include "datatext/conversion.h"
 #include "datatext/datafile.h"
+#include "engine/utf8.h"
 
 namespace orvalle {
 
 namespace {
-
-// Where the plain ASCII from s[i] on ends (read eight bytes at a time),
-// at n at the latest.
-std::size_t pastascii(const unsigned char *s, std::size_t i, std::size_t n) {
-  while (i + 8 <= n) {
-    std::uint64_t w;
-    std::memcpy(&w, s + i, 8);
-    if (w & 0x8080808080808080ull)
-      break;
-    i += 8;
-  }
-  while (i < n && s[i] < 0x80)
-    ++i;
-  return i;
-}
-
-// The length of the well-formed UTF-8 sequence at s[i] (a byte of 0x80 or
-// more) within s[0 .. n); 0 when it is not well-formed (an overlong form,
-// a surrogate, above U+10FFFF, cut short).
-std::size_t sequencelength(const unsigned char *s, std::size_t i, std::size_t n) {
-  const unsigned char c = s[i];
-  std::size_t len = 0;
-  unsigned lo = 0x80, hi = 0xBF; // range of the second byte
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3;
-    lo = c == 0xE0 ? 0xA0 : lo;
-    hi = c == 0xED ? 0x9F : hi;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4;
-    lo = c == 0xF0 ? 0x90 : lo;
-    hi = c == 0xF4 ? 0x8F : hi;
-  } else {
-    return 0;
-  }
-  if (i + len > n || s[i + 1] < lo || s[i + 1] > hi)
-    return 0;
-  for (std::size_t k = 2; k < len; ++k)
-    if ((s[i + k] & 0xC0) != 0x80)
-      return 0;
-  return len;
-}
-
-// True when bytes[0 .. n) is well-formed UTF-8 (no overlong forms, no
-// surrogates, nothing above U+10FFFF).
-bool validutf8(const unsigned char *s, std::size_t n) {
-  for (std::size_t i = pastascii(s, 0, n); i < n; i = pastascii(s, i, n)) {
-    const std::size_t len = sequencelength(s, i, n);
-    if (len == 0)
-      return false;
-    i += len;
-  }
-  return true;
-}
 
 // A UTF-8 byte-order mark at the start is not part of the text.
 void dropmark(std::string &text) {

@@ -2,6 +2,7 @@
 // (libcsv) and the rows, which become the lines of a data text.
 #include "datatext/tableimport.h"
 #include "datatext/datafile.h"
+#include "engine/utf8.h"
 
 #include <csv.h>
 #include <fcntl.h>
@@ -57,41 +58,6 @@ void appendutf8(std::string &out, char32_t c) {
     out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (c & 0x3F));
   }
-}
-
-// What a UTF-8 lead byte announces: the sequence's length (0 for a byte
-// that cannot start one) and the range of the byte after it.
-struct utf8lead {
-  int len = 0;
-  unsigned char lo = 0x80, hi = 0xBF;
-};
-
-utf8lead leadof(unsigned char c) {
-  if (c < 0x80)
-    return {1};
-  if (c >= 0xC2 && c <= 0xDF)
-    return {2};
-  if (c >= 0xE0 && c <= 0xEF)
-    return {3, static_cast<unsigned char>(c == 0xE0 ? 0xA0 : 0x80),
-            static_cast<unsigned char>(c == 0xED ? 0x9F : 0xBF)};
-  if (c >= 0xF0 && c <= 0xF4)
-    return {4, static_cast<unsigned char>(c == 0xF0 ? 0x90 : 0x80),
-            static_cast<unsigned char>(c == 0xF4 ? 0x8F : 0xBF)};
-  return {};
-}
-
-// The length of the UTF-8 sequence that starts at s[0 .. n): 0 when it is
-// not well-formed, -1 when it is cut off by the end.
-int utf8length(const unsigned char *s, std::size_t n) {
-  const utf8lead lead = leadof(s[0]);
-  for (int k = 1; k < lead.len; ++k) {
-    if (static_cast<std::size_t>(k) >= n)
-      return -1;
-    const unsigned char b = s[k];
-    if (b < (k == 1 ? lead.lo : 0x80) || b > (k == 1 ? lead.hi : 0xBF))
-      return 0;
-  }
-  return lead.len;
 }
 
 // The encoding of a text's start, and how many bytes of byte-order mark it
@@ -167,21 +133,8 @@ private:
       in = text_;
     }
     const auto *s = reinterpret_cast<const unsigned char *>(in.data());
-    std::size_t i = 0;
-    while (i < in.size()) {
-      // ASCII, eight bytes at a time.
-      if (i + 8 <= in.size()) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, s + i, 8);
-        if ((word & 0x8080808080808080ULL) == 0) {
-          i += 8;
-          continue;
-        }
-      }
-      if (s[i] < 0x80) {
-        ++i;
-        continue;
-      }
+    std::size_t i = pastascii(s, 0, in.size());
+    for (; i < in.size(); i = pastascii(s, i, in.size())) {
       const int len = utf8length(s + i, in.size() - i);
       if (len == 0 || (len < 0 && last))
         throw notutf8{};

@@ -16,6 +16,7 @@
 
 #include "engine/fittexts.h"
 #include "engine/logchannel.h"
+#include "engine/utf8.h"
 
 namespace orvalle {
 
@@ -34,45 +35,8 @@ int PluginLibrary::polydegree() const { return customispoly ? customispoly() : 0
 
 namespace {
 
-// The length of the UTF-8 sequence that starts at s[i] (at most n - i
-// bytes), or 0 when none does: overlong forms, surrogates and code points
-// beyond U+10FFFF are not UTF-8.
-std::size_t utf8length(const unsigned char *s, std::size_t i, std::size_t n) {
-  const unsigned char c = s[i];
-  if (c < 0x80)
-    return 1;
-  std::size_t len = 0;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3;
-    lo = c == 0xE0 ? 0xA0 : 0x80;
-    hi = c == 0xED ? 0x9F : 0xBF;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4;
-    lo = c == 0xF0 ? 0x90 : 0x80;
-    hi = c == 0xF4 ? 0x8F : 0xBF;
-  } else {
-    return 0;
-  }
-  if (i + len > n || s[i + 1] < lo || s[i + 1] > hi)
-    return 0;
-  for (std::size_t k = 2; k < len; ++k)
-    if (s[i + k] < 0x80 || s[i + k] > 0xBF)
-      return 0;
-  return len;
-}
-
 bool isvalidutf8(const std::string &text) {
-  const auto *s = reinterpret_cast<const unsigned char *>(text.data());
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t len = utf8length(s, i, text.size());
-    if (len == 0)
-      return false;
-    i += len;
-  }
-  return true;
+  return validutf8(reinterpret_cast<const unsigned char *>(text.data()), text.size());
 }
 
 bool hascontrol(const std::string &text) {
@@ -92,7 +56,8 @@ std::string oneline(const char *raw, std::size_t limit) {
   const std::size_t n = ::strnlen(raw, limit + 4);
   const auto *s = reinterpret_cast<const unsigned char *>(raw);
   for (std::size_t i = 0; i < n;) {
-    std::size_t len = utf8length(s, i, n);
+    const int found = utf8length(s + i, n - i);
+    std::size_t len = found > 0 ? static_cast<std::size_t>(found) : 0;
     std::string piece;
     if (len == 0) {
       piece = "\xEF\xBF\xBD";
