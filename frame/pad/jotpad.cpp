@@ -178,6 +178,8 @@ public:
     placeSideBar();
   }
 
+  std::function<void()> resized; // after the editor has taken its new size
+
 protected:
   void resizeEvent(QResizeEvent *e) override {
     QPlainTextEdit::resizeEvent(e);
@@ -186,10 +188,6 @@ protected:
       resized();
   }
 
-public:
-  std::function<void()> resized; // after the editor has taken its new size
-
-protected:
 private:
   void placeSideBar() {
     if (!side_)
@@ -217,14 +215,15 @@ bool isEditorBreak(char16_t c) { return c == 0x2028 || c == 0x2029 || c == 0xFDD
 // Part of a file's text (whole lines, valid UTF-8) as the editor's plain
 // text has it, appended to out: CR LF and a lone CR become LF, the other
 // breaks of the editor LF, no-break spaces plain spaces. ASCII without a
-// CR, all there is in most data, is copied as it is.
-void appendAsEditorText(std::string_view part, std::string &out) {
-  bool plain = std::memchr(part.data(), '\r', part.size()) == nullptr;
-  for (std::size_t i = 0; plain && i < part.size(); ++i)
-    plain = static_cast<unsigned char>(part[i]) < 0x80;
-  if (plain) {
+// CR, all there is in most data, is copied as it is. True when the part
+// was all ASCII, and so is what was appended.
+bool appendAsEditorText(std::string_view part, std::string &out) {
+  bool ascii = true;
+  for (std::size_t i = 0; ascii && i < part.size(); ++i)
+    ascii = static_cast<unsigned char>(part[i]) < 0x80;
+  if (ascii && std::memchr(part.data(), '\r', part.size()) == nullptr) {
     out.append(part);
-    return;
+    return true;
   }
   const QString t = QString::fromUtf8(part.data(), static_cast<qsizetype>(part.size()));
   QString n;
@@ -245,6 +244,7 @@ void appendAsEditorText(std::string_view part, std::string &out) {
   }
   const QByteArray bytes = n.toUtf8();
   out.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  return ascii;
 }
 
 // The characters (UTF-16 units) that UTF-8 bytes [from, to) make.
@@ -384,7 +384,7 @@ struct TJotPad::heldtext : datapartsink {
   std::string text;
   std::vector<std::size_t> marks{0}; // where line k * kMarkLines starts
   std::size_t lines = 1;
-  bool ascii = true;
+  bool ascii = true; // every part was ASCII: a byte is a character
   bool modified = false;
   std::size_t first = 0; // the editor's first line is this line
   std::size_t shown = 0; // and it has this many
@@ -402,9 +402,7 @@ struct TJotPad::heldtext : datapartsink {
   }
   bool part(std::string_view t) override {
     const std::size_t from = text.size();
-    appendAsEditorText(t, text);
-    for (std::size_t i = from; ascii && i < text.size(); ++i)
-      ascii = static_cast<unsigned char>(text[i]) < 0x80;
+    ascii = appendAsEditorText(t, text) && ascii;
     const char *const base = text.data();
     for (std::size_t p = from; p < text.size();) {
       const void *lf = std::memchr(base + p, '\n', text.size() - p);
@@ -811,24 +809,12 @@ void TJotPad::importTable(const QString &path) {
 QStringList TJotPad::columnTitles(int columns) const {
   // The mark line, the header comment lines and the first line of data.
   std::vector<std::string> lines;
-  for (std::size_t k = 0; held_ && k < held_->lines && lines.size() < 200; ++k) {
-    const std::string_view line = held_->line(k);
-    lines.emplace_back(line);
-    if (!line.empty() && line.find_first_not_of(" \t\r\n\f\v") != std::string_view::npos &&
-        line.front() != '#')
+  for (int k = 0; k < 200; ++k) {
+    const std::optional<QString> line = lineText(k, nullptr);
+    if (!line)
       break;
-  }
-  for (QTextBlock b = held_ ? QTextBlock() : Memo->document()->begin();
-       b.isValid() && lines.size() < 200; b = b.next()) {
-    const QStringList parts = b.text().split(QChar::LineSeparator);
-    bool data = false;
-    for (const QString &line : parts) {
-      lines.push_back(line.toStdString());
-      data = !line.trimmed().isEmpty() && !line.startsWith(QLatin1Char('#'));
-      if (data || lines.size() >= 200)
-        break;
-    }
-    if (data)
+    lines.push_back(line->toStdString());
+    if (!line->trimmed().isEmpty() && !line->startsWith(QLatin1Char('#')))
       break;
   }
   const std::vector<std::string_view> views(lines.begin(), lines.end());
@@ -853,14 +839,15 @@ std::string TJotPad::utf8Text() const {
   return out;
 }
 
-TJotPad::TextLine TJotPad::lineAt(int line) const {
+std::optional<QString> TJotPad::lineText(int line, int *position) const {
   if (held_) {
     if (line < 0 || static_cast<std::size_t>(line) >= held_->lines)
-      return {};
+      return std::nullopt;
     const auto k = static_cast<std::size_t>(line);
     const std::string_view t = held_->line(k);
-    return {static_cast<int>(held_->position(held_->lineStart(k))),
-            QString::fromUtf8(t.data(), static_cast<qsizetype>(t.size()))};
+    if (position)
+      *position = static_cast<int>(held_->position(held_->lineStart(k)));
+    return QString::fromUtf8(t.data(), static_cast<qsizetype>(t.size()));
   }
   // Lines are blocks, or parts of blocks between line separators.
   int first = 0;
@@ -874,11 +861,21 @@ TJotPad::TextLine TJotPad::lineAt(int line) const {
       qsizetype to = t.indexOf(QChar::LineSeparator, from);
       if (to < 0)
         to = t.size();
-      return {b.position() + from, t.mid(from, to - from)};
+      if (position)
+        *position = b.position() + from;
+      return t.mid(from, to - from);
     }
     first += count;
   }
-  return {};
+  return std::nullopt;
+}
+
+TJotPad::TextLine TJotPad::lineAt(int line) const {
+  int position = -1;
+  std::optional<QString> text = lineText(line, &position);
+  if (!text)
+    return {};
+  return {position, std::move(*text)};
 }
 
 void TJotPad::writeTo(const QString &path) const {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "frame/mdichild.h"
@@ -113,6 +114,9 @@ private:
   // Shows under the text the likely cause of a failed conversion whose
   // message names text line `line` (from 0; -1: none) and its field.
   void ShowHint(const QString &message, const QStringList &lines, int line, int field);
+  // Text line `line` (from 0) and, when position is given, where it starts
+  // in the document; nothing when there is no such line.
+  std::optional<QString> lineText(int line, int *position) const;
 
   // A held text (see loadFile): the editor shows lines from `top` on.
   struct heldtext;
