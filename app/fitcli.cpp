@@ -5,19 +5,21 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <initializer_list>
 #include <string_view>
 
 #include "app/fitcli_texts.h"
 #include "datatext/conversion.h"
+#include "engine/fits.h"
 #include "engine/formula.h"
 
 namespace orvalle::cli {
 
 namespace {
 
-// The highest degree poly:N takes.
-constexpr int kMaxDegree = 10;
+// The highest degree poly:N takes: the engine's.
+constexpr int kMaxDegree = polynom::kMaxDegree;
 // What the formula's name takes after it in --model.
 constexpr const char *kFormulaSuffix = ":TEXT";
 
@@ -225,12 +227,15 @@ std::optional<modelchoice> parsemodel(const std::string &text) {
       return modelchoice{name, r.type, 0, {}};
     }
   }
-  // A name shorter than "poly:" is no degree (and no reason to fail).
-  const std::string degree = text.size() > 5 ? text.substr(5) : std::string();
-  const bool degreetext =
-      (degree.size() == 1 && degree[0] >= '1' && degree[0] <= '9') || degree == "10";
-  if (text.compare(0, 5, "poly:") == 0 && degreetext) {
-    const int n = std::stoi(text.substr(5));
+  // poly:N: N written plainly (digits, no leading zero) from 1 to the
+  // highest degree.
+  const std::string_view degree =
+      text.compare(0, 5, "poly:") == 0 ? std::string_view(text).substr(5) : std::string_view();
+  int n = 0;
+  const auto [end, ec] = std::from_chars(degree.data(), degree.data() + degree.size(), n);
+  const bool degreetext = !degree.empty() && degree[0] != '0' && ec == std::errc() &&
+                          end == degree.data() + degree.size() && n >= 1 && n <= kMaxDegree;
+  if (degreetext) {
     // The plotter's own polynomials (linear, quadratic, cubic) stand for
     // their degrees.
     for (const trendrow &r : trendrows())

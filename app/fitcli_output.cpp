@@ -12,6 +12,7 @@
 #include "engine/fits.h"
 #include "engine/formulafit.h"
 #include "engine/information.h"
+#include "engine/numeric.h"
 #include "engine/report.h"
 
 namespace orvalle::cli {
@@ -48,11 +49,7 @@ std::string jsonreplaced(const std::vector<std::string> &keys) {
   return s + "]";
 }
 
-std::string numbertext(double v) {
-  char buf[40];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
+std::string numbertext(double v) { return shortesttext(v); }
 
 std::string jsonnumber(double v) { return std::isfinite(v) ? numbertext(v) : "null"; }
 

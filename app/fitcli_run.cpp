@@ -30,6 +30,7 @@
 #include "engine/gnuplotexport.h"
 #include "engine/logchannel.h"
 #include "engine/nullcanvas.h"
+#include "engine/numeric.h"
 #include "engine/pluginpath.h"
 #include "engine/report.h"
 
@@ -703,10 +704,9 @@ void writeband(const textsink &out, const bfit &fit, const std::string &datafile
   for (const bandpoint &p : band) {
     const double values[4] = {p.x, p.y, p.lower, p.upper};
     for (int k = 0; k < 4; ++k) {
-      char buf[40];
-      const auto r = std::to_chars(buf, buf + sizeof buf, values[k]);
-      s += k ? "\t" : "";
-      s.append(buf, r.ptr);
+      if (k)
+        s += '\t';
+      s += shortesttext(values[k]);
     }
     s += '\n';
   }

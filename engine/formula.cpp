@@ -3,6 +3,7 @@
 // evaluates it. Every token remembers where it stood in the typed text, so
 // that muparser's complaints are reported at the student's positions.
 #include "engine/formula.h"
+#include "engine/numeric.h"
 
 #include <muParser.h>
 
@@ -44,17 +45,10 @@ struct token {
   std::size_t mustart = 0, muend = 0; // where it stands in muparser's text
 };
 
-// Shortest text that reads back as v.
-std::string shortest(double v) {
-  char buf[32];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
-
 // A number as gnuplot reads a floating-point number: with a point or an
 // exponent, so that 1/2 does not become an integer division.
 std::string floatliteral(double v) {
-  std::string s = shortest(v);
+  std::string s = shortesttext(v);
   if (s.find_first_of(".en") == std::string::npos)
     s += ".0";
   return s;
@@ -370,11 +364,11 @@ void typedformula::impl::compile() {
     t.mustart = mutext.size();
     switch (t.what) {
     case kind::number:
-      mutext += shortest(t.number);
+      mutext += shortesttext(t.number);
       break;
     case kind::constant:
       // muparser's own _pi has only 13 digits.
-      mutext += shortest(std::numbers::pi);
+      mutext += shortesttext(std::numbers::pi);
       break;
     case kind::parameter:
       mutext += "_p" + std::to_string(t.parameter);

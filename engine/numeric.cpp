@@ -449,6 +449,12 @@ std::string exponentlayout(const std::string &digits, int e, char separator) {
 
 } // namespace
 
+std::string shortesttext(double x) {
+  char buf[40];
+  const auto r = std::to_chars(buf, buf + sizeof buf, x);
+  return std::string(buf, r.ptr);
+}
+
 std::string generaltext(double x, int p, char separator) {
   if (std::isnan(x))
     return "NAN";

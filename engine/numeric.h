@@ -144,6 +144,9 @@ std::int64_t binom(int n, int k);
 // The general number format with p significant digits; `separator` is the
 // decimal separator: the locale's for shown text, '.' for files.
 std::string generaltext(double x, int p, char separator = '.');
+// The shortest text that reads back as x (std::to_chars: '.' whatever the
+// locale; infinities and NaN as "inf", "-inf", "nan" or "-nan").
+std::string shortesttext(double x);
 
 template <class T> struct row {
   row() = default;

@@ -86,13 +86,7 @@ std::string nonfinite(double v) {
 }
 
 // The shortest text that reads back as v, always with '.'.
-std::string shortest(double v) {
-  if (!std::isfinite(v))
-    return nonfinite(v);
-  char buf[40];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
+std::string shortest(double v) { return std::isfinite(v) ? shortesttext(v) : nonfinite(v); }
 
 std::string general(double v, int digits) {
   if (!std::isfinite(v))
