@@ -422,7 +422,8 @@ exactpoly exactpolyfit(const drow &X, const drow &Y, const drow &W, int N, doubl
   // The working precision: enough for the spread of the weights and for the
   // powers of a degree-N basis; doubled while the elimination's pivots say
   // it is too short.
-  const double wbits = whi > 0.0 ? std::log2(whi / wlo) : 0.0;
+  // (The ratio itself may overflow: a subnormal weight beside a large one.)
+  const double wbits = whi > 0.0 ? std::log2(whi) - std::log2(wlo) : 0.0;
   auto bits = static_cast<mp_bitcnt_t>(256 + 16 * N + static_cast<int>(std::ceil(wbits)));
   constexpr mp_bitcnt_t kMaxBits = 16384;
   for (;; bits *= 2) {

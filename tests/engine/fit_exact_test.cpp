@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/exactpoly.h"
 #include "engine/fits.h"
 #include "engine/multfit.h"
 #include "tests/engine/exactls.h"
@@ -112,6 +113,13 @@ std::vector<polyfixture> polyfixtures() {
     for (std::size_t i = 0; i < p.e.size(); ++i)
       p.e[i] = i % 2 == 0 ? 1e-12 : 1e12;
     v.push_back({"quadratic, weights 1e48 apart", 2, p});
+  }
+  {
+    // Weights whose ratio overflows a double: 1e300 beside a subnormal 1e-320.
+    points p = curve(1.0, 0.5, 9, 1.0, true, 2);
+    for (std::size_t i = 0; i < p.e.size(); ++i)
+      p.e[i] = i % 2 == 0 ? 1e-150 : 1e160;
+    v.push_back({"quadratic, weights 1e620 apart", 2, p});
   }
   for (double xs : {1.0, 1e6}) {
     // 30 points with errors near 0.013 but one of 1.1e-11.
@@ -316,4 +324,25 @@ TEST(ExactMulti, HundredThousandDatasets) {
   EXPECT_NEAR(lines[0]->par[0], mean, 1e-12);
   EXPECT_NEAR(lines[0]->err[0], std::sqrt(2.0 / K), 1e-15);
   EXPECT_TRUE(m.normal.rows == 0 && m.rhs.n == 0); // not formed for so many
+}
+
+// Weights whose ratio a double cannot hold (1e300 beside a subnormal 1e-320)
+// still give the working precision a finite size: points on a parabola come
+// back as its coefficients.
+TEST(ExactPolynomial, WeightsBeyondTheRangeOfTheirRatio) {
+  constexpr int n = 9;
+  drow X(n), Y(n), W(n);
+  for (int i = 0; i < n; ++i) {
+    const double x = 0.5 * i - 1.0;
+    X[i] = x;
+    Y[i] = 0.5 * x * x - 3.0 * x + 2.0; // exact in binary
+    W[i] = i % 2 == 0 ? 1e300 : 1e-320;
+  }
+  for (bool gauss : {true, false}) {
+    const exactpoly r = exactpolyfit(X, Y, W, 2, 0.75, gauss);
+    EXPECT_DOUBLE_EQ(r.par[0], 0.5);
+    EXPECT_DOUBLE_EQ(r.par[1], -3.0);
+    EXPECT_DOUBLE_EQ(r.par[2], 2.0);
+    EXPECT_EQ(r.chisq, 0.0);
+  }
 }
