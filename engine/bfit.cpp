@@ -112,24 +112,26 @@ void bfit::fitplot(chartcanvas &mainchart, chartcanvas &devchart, int /*points*/
     fitxerrors(gauss);
   else
     fit(gauss);
-  requirefinite(*this);
+  keepchisq(requirefinite(*this));
   makeseries(mainchart, devchart);
 }
 
-void requirefinite(const bfit &fit) {
+double requirefinite(const bfit &fit) {
   const char *why = nullptr;
+  double chisq = 0.0;
   for (int k = 0; k <= fit.order && k < bfit::kMaxParams && !why; ++k) {
     if (!std::isfinite(fit.par[k]) || !std::isfinite(fit.err[k]))
       why = "The fit gave a parameter or an uncertainty that is not a finite number";
     else if (fit.err[k] < 0.0)
       why = "The fit gave a negative uncertainty";
   }
-  if (!why && !std::isfinite(fit.chisq()))
+  if (!why && !std::isfinite(chisq = fit.chisq()))
     why = "The fit gave a chi-square that is not a finite number";
   if (why) {
     logmessage(why);
     throw engine_error(kFailedFit, why);
   }
+  return chisq;
 }
 
 void bfit::makeseries(chartcanvas &mainchart, chartcanvas &devchart) {
@@ -144,13 +146,18 @@ void bfit::keepchisq(double c) const {
   std::copy(std::begin(par), std::end(par), keptpar_);
   keptdata_ = data;
   keptweights_ = xweights ? xweights.get() : (data ? data->w.get() : nullptr);
+  keptx_ = data ? data->x.get() : nullptr;
+  kepty_ = data ? data->y.get() : nullptr;
 }
 
+// The kept chi-square holds while the fit reads the same rows with the same
+// parameters: the rows of a dataset are replaced, never written over.
 bool bfit::keptvalid() const {
-  if (!haskept_ || data != keptdata_)
+  if (!haskept_ || data != keptdata_ || !data)
     return false;
-  const drow *w = xweights ? xweights.get() : (data ? data->w.get() : nullptr);
-  return w == keptweights_ && std::equal(std::begin(par), std::end(par), keptpar_);
+  const drow *w = xweights ? xweights.get() : data->w.get();
+  return w == keptweights_ && data->x.get() == keptx_ && data->y.get() == kepty_ &&
+         std::equal(std::begin(par), std::end(par), keptpar_);
 }
 
 double bfit::chisq() const {

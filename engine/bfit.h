@@ -52,8 +52,8 @@ class bfit;
 // A fit whose parameters, uncertainties or chi-square are not finite, or
 // whose uncertainties are negative, has failed: this logs the reason and
 // raises engine_error(kFailedFit) with it. fitplot and the multi fits
-// call it before they make any series.
-void requirefinite(const bfit &fit);
+// call it before they make any series. Returns the chi-square it checked.
+double requirefinite(const bfit &fit);
 
 class bfit {
 public:
@@ -85,8 +85,9 @@ public:
 
   // Makes the dataset's weights, fits, checks the result (requirefinite),
   // then makes the curve and deviation series. An exception from the
-  // first three steps leaves the fit without series. points is accepted for the caller's sake and
-  // not used.
+  // first three steps leaves the fit without series. points is accepted for
+  // the caller's sake and not used. The chi-square checked is kept, so that
+  // what shows the fit afterwards does not pass over the points again.
   void fitplot(chartcanvas &mainchart, chartcanvas &devchart, int points, bool gauss);
   // The fit with the dataset's x errors, which fitplot calls instead of
   // fit() when the dataset has them (the weights already exist): the
@@ -148,6 +149,8 @@ private:
   mutable double keptpar_[kMaxParams] = {};
   mutable const dataset *keptdata_ = nullptr;
   mutable const drow *keptweights_ = nullptr;
+  mutable const drow *keptx_ = nullptr;
+  mutable const drow *kepty_ = nullptr;
   bool keptvalid() const;
 
 public:

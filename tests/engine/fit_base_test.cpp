@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -259,6 +260,95 @@ TEST(FitPlot, FailureLeavesNoSeries) {
   EXPECT_FALSE(f.devpoints);
   EXPECT_TRUE(mainchart.made.empty());
   EXPECT_TRUE(devchart.made.empty());
+}
+
+// A straight line y = a + b x that counts the points its value() is asked
+// for, so that a test sees how often the points are passed over.
+class countedline : public bfit {
+public:
+  countedline() { order = 1; }
+  double value(double x) const override {
+    ++asked;
+    return par[0] + par[1] * x;
+  }
+  void fit(bool) override {
+    par[0] = 0.25;
+    par[1] = 1.5;
+    err[0] = err[1] = 0.1;
+  }
+  void describe(stringlist &lines, bool clear) const override {
+    describeform(lines, clear, "Line ", {"a", "b"}, 2);
+  }
+  std::string formula(int index) const override { return formulahead(index); }
+  mutable long asked = 0;
+};
+
+// sum w (y - a - b x)^2 in long double.
+long double referencechisq(const std::vector<double> &x, const std::vector<double> &y,
+                           const std::vector<double> &w, double a, double b) {
+  long double sum = 0.0L;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    const long double d = static_cast<long double>(y[i]) - (a + b * static_cast<long double>(x[i]));
+    sum += w[i] * d * d;
+  }
+  return sum;
+}
+
+// The chi-square fitplot has checked serves what shows the fit afterwards
+// without another pass over the points, and only while the fit reads the
+// same rows with the same parameters.
+TEST(FitPlot, KeepsTheCheckedChiSquareWhileRowsAndParametersStay) {
+  const std::vector<double> x{-3e5, 1e5, 2.5e5, 7e5, 9.5e5};
+  const std::vector<double> y{-449999.5, 150001.0, 375000.5, 1049999.0, 1425000.75};
+  const std::vector<double> e{0.5, 2.0, 0.25, 1.0, 4.0};
+  auto d = makedata(x, y, e);
+  std::vector<double> w;
+  for (double v : e)
+    w.push_back(1.0 / (v * v));
+  recordingcanvas mainchart, devchart;
+  countedline f;
+  f.data = d.get();
+  f.fitplot(mainchart, devchart, 1000, true);
+  EXPECT_EQ(f.asked, 5); // requirefinite's one pass
+  const long double ref = referencechisq(x, y, w, 0.25, 1.5);
+  EXPECT_NEAR(f.chisq(), static_cast<double>(ref), 1e-12 * static_cast<double>(ref));
+  stringlist lines;
+  f.describe(lines, true);
+  (void)f.verdict();
+  (void)f.verdictword();
+  EXPECT_EQ(f.asked, 5);
+
+  struct change {
+    const char *what;
+    std::function<void()> apply;
+    std::vector<double> weights;
+    double a, b;
+  };
+  std::vector<double> w2 = w;
+  w2[2] = 1.0;
+  const std::vector<double> y2{-449990.0, 150001.0, 375000.5, 1049999.0, 1425000.75};
+  const change changes[] = {
+      {"new weights row",
+       [&] {
+         auto r = std::make_unique<drow>(5);
+         r->data = w2;
+         d->w = std::move(r);
+       },
+       w2, 0.25, 1.5},
+      {"new y row", [&] { d->y = makerow(y2); }, w2, 0.25, 1.5},
+      {"new parameters", [&] { f.par[1] = 1.4999; }, w2, 0.25, 1.4999},
+  };
+  const std::vector<double> *ys = &y;
+  for (const change &c : changes) {
+    SCOPED_TRACE(c.what);
+    c.apply();
+    if (d->y->data == y2)
+      ys = &y2;
+    const long asked = f.asked;
+    const long double r = referencechisq(x, *ys, c.weights, c.a, c.b);
+    EXPECT_NEAR(f.chisq(), static_cast<double>(r), 1e-12 * static_cast<double>(r));
+    EXPECT_EQ(f.asked, asked + 5); // passed over again
+  }
 }
 
 // ------------------------------------------------------------ log channel
