@@ -345,18 +345,55 @@ struct polyscale {
   bool far = false;
 };
 
+// The means of x and y and the extremes of x - xm and y - ym.
+struct polyspread {
+  double xm, ym, xlo, xhi, ylo, yhi;
+};
+
+polyspread spreadof(const dataset &d, const polypoints &pts) {
+  polyspread s{d.meanx(), d.meany(), 0.0, 0.0, 0.0, 0.0};
+  s.xlo = s.xhi = pts.X[0] - s.xm;
+  s.ylo = s.yhi = pts.Y[0] - s.ym;
+  for (int i = 1; i < pts.n; ++i) {
+    const double xc = pts.X[i] - s.xm, yc = pts.Y[i] - s.ym;
+    s.xlo = std::min(s.xlo, xc);
+    s.xhi = std::max(s.xhi, xc);
+    s.ylo = std::min(s.ylo, yc);
+    s.yhi = std::max(s.yhi, yc);
+  }
+  return s;
+}
+
+// spreadof in one pass over the points, where x and y hold as many as the
+// weights: each sum adds the values in the order meanx() and meany() do,
+// and since rounding keeps order, the extremes of x - xm are those of x
+// less xm (the means being finite, so is every value).
+polyspread spreadofonepass(const dataset &d, const polypoints &pts) {
+  const auto n = static_cast<std::size_t>(pts.n);
+  const std::vector<double> &X = pts.X.data, &Y = pts.Y.data;
+  if (pts.X.n != pts.n || pts.Y.n != pts.n || X.size() != n || Y.size() != n)
+    return spreadof(d, pts);
+  double sx = 0.0, sy = 0.0;
+  double xmin = X[0], xmax = X[0], ymin = Y[0], ymax = Y[0];
+  for (std::size_t i = 0; i < n; ++i) {
+    const double x = X[i], y = Y[i];
+    sx += x;
+    sy += y;
+    xmin = std::min(xmin, x);
+    xmax = std::max(xmax, x);
+    ymin = std::min(ymin, y);
+    ymax = std::max(ymax, y);
+  }
+  const double xm = divide(sx, pts.n, "mean"), ym = divide(sy, pts.n, "mean");
+  return {xm, ym, xmin - xm, xmax - xm, ymin - ym, ymax - ym};
+}
+
 polyscale scaleof(const dataset &d, const polypoints &pts) {
   polyscale sc;
-  sc.xm = d.meanx();
-  sc.ym = d.meany();
-  double xlo = pts.X[0] - sc.xm, xhi = xlo, ylo = pts.Y[0] - sc.ym, yhi = ylo;
-  for (int i = 1; i < pts.n; ++i) {
-    const double xc = pts.X[i] - sc.xm, yc = pts.Y[i] - sc.ym;
-    xlo = std::min(xlo, xc);
-    xhi = std::max(xhi, xc);
-    ylo = std::min(ylo, yc);
-    yhi = std::max(yhi, yc);
-  }
+  const polyspread s = spreadofonepass(d, pts);
+  sc.xm = s.xm;
+  sc.ym = s.ym;
+  const double xlo = s.xlo, xhi = s.xhi, ylo = s.ylo, yhi = s.yhi;
   sc.xreach = std::max(-xlo, xhi);
   sc.yreach = std::max(-ylo, yhi);
   sc.far = !(std::fabs(sc.xm) <= 1e4 * sc.xreach && std::fabs(sc.ym) <= 1e4 * sc.yreach);
