@@ -2,19 +2,26 @@
 // file of "x y err" lines: the file memory-mapped, each number read with
 // std::from_chars, the weighted sums kept as the lines pass, nothing
 // stored. bench/compare runs it beside orvalle-fit as the floor a
-// single-threaded reader reaches.
+// single-threaded reader reaches, and with --threads 2 as the floor of a
+// reader that splits the file in two halves at a line break, each summed
+// on its own thread (its sums then add in another order).
 //
-// Usage: orvalle-minimal-reader FILE
+// Usage: orvalle-minimal-reader [--threads N] FILE
 // Prints the slope and the intercept, as numpy's polyfit orders them.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -33,11 +40,67 @@ bool number(const char *&p, const char *end, double &v) {
   return true;
 }
 
+struct sums {
+  double sw = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+  long n = 0;
+};
+
+// The sums over the lines from p to end (which begin and end at lines).
+sums sumlines(const char *p, const char *const end) {
+  sums s;
+  while (p != end) {
+    double x, y, e;
+    if (number(p, end, x) && number(p, end, y) && number(p, end, e)) {
+      const double w = 1.0 / (e * e);
+      s.sw += w;
+      s.sx += w * x;
+      s.sy += w * y;
+      s.sxx += w * x * x;
+      s.sxy += w * x * y;
+      ++s.n;
+    }
+    const void *lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+    p = lf ? static_cast<const char *>(lf) + 1 : end;
+  }
+  return s;
+}
+
+// The sums in parts parts, each on its own thread, split after line breaks.
+sums sumparts(const char *begin, const char *end, int parts) {
+  std::vector<const char *> at{begin};
+  const auto size = static_cast<std::size_t>(end - begin);
+  for (int k = 1; k < parts; ++k) {
+    const char *p = std::max(at.back(), begin + size * static_cast<std::size_t>(k) / parts);
+    const void *lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+    at.push_back(lf ? static_cast<const char *>(lf) + 1 : end);
+  }
+  at.push_back(end);
+  std::vector<sums> part(static_cast<std::size_t>(parts));
+  std::vector<std::thread> threads;
+  for (std::size_t k = 1; k < part.size(); ++k)
+    threads.emplace_back([&, k] { part[k] = sumlines(at[k], at[k + 1]); });
+  part[0] = sumlines(at[0], at[1]);
+  for (std::thread &t : threads)
+    t.join();
+  sums s;
+  for (const sums &q : part) {
+    s.sw += q.sw, s.sx += q.sx, s.sy += q.sy, s.sxx += q.sxx, s.sxy += q.sxy;
+    s.n += q.n;
+  }
+  return s;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
+  int parts = 1;
+  if (argc == 4 && std::string(argv[1]) == "--threads") {
+    parts = std::max(1, std::atoi(argv[2]));
+    argv += 2;
+    argc -= 2;
+  }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: %s FILE\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [--threads N] FILE\n", argv[0]);
     return 2;
   }
   const int fd = ::open(argv[1], O_RDONLY);
@@ -54,30 +117,14 @@ int main(int argc, char **argv) {
   }
   ::madvise(map, size, MADV_SEQUENTIAL);
   const char *p = static_cast<const char *>(map);
-  const char *const end = p + size;
-  double sw = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
-  long n = 0;
-  while (p != end) {
-    double x, y, e;
-    if (number(p, end, x) && number(p, end, y) && number(p, end, e)) {
-      const double w = 1.0 / (e * e);
-      sw += w;
-      sx += w * x;
-      sy += w * y;
-      sxx += w * x * x;
-      sxy += w * x * y;
-      ++n;
-    }
-    const void *lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
-    p = lf ? static_cast<const char *>(lf) + 1 : end;
-  }
-  const double det = sw * sxx - sx * sx;
-  if (n < 2 || det == 0) {
+  const sums s = parts > 1 ? sumparts(p, p + size, parts) : sumlines(p, p + size);
+  const double det = s.sw * s.sxx - s.sx * s.sx;
+  if (s.n < 2 || det == 0) {
     std::fprintf(stderr, "%s: fewer than two distinct points\n", argv[1]);
     return 1;
   }
-  const double slope = (sw * sxy - sx * sy) / det;
-  const double intercept = (sxx * sy - sx * sxy) / det;
+  const double slope = (s.sw * s.sxy - s.sx * s.sy) / det;
+  const double intercept = (s.sxx * s.sy - s.sx * s.sxy) / det;
   std::printf("%.17g %.17g\n", slope, intercept);
   return 0;
 }
