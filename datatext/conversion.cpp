@@ -584,19 +584,21 @@ bool chartconverter::state::taggedline(std::string_view raw, std::size_t i) {
 }
 
 bool chartconverter::state::startline(std::string_view raw, std::size_t j) {
-  if (ispassedover(raw))
-    return true;
   // The first data line chooses the layout.
-  const std::string_view line = trim(raw);
-  if (line.empty())
+  switch (classify(raw)) {
+  case firstline::passedover:
+    return true;
+  case firstline::nodata:
     return fail(kNoData + r.filename);
-  if (isnumberstart(line.back())) {
+  case firstline::column:
     at = phase::column;
     r.layout = textlayout::column;
     skipped = j; // the blank and comment lines before it
-    if (!isnumberstart(line.front()))
+    if (!isnumberstart(trim(raw).front()))
       return fail(conversionfailure{conversionfailure::kind::line, j + 1, 0, {}});
     return columnline(raw, j);
+  case firstline::tagged:
+    break;
   }
   at = phase::tagged;
   r.layout = textlayout::tagged;
@@ -626,6 +628,14 @@ chartconverter::firstline chartconverter::classify(std::string_view line) {
   if (trimmed.empty())
     return firstline::nodata;
   return isnumberstart(trimmed.back()) ? firstline::column : firstline::tagged;
+}
+
+std::optional<textlayout> chartconverter::layoutof(firstline kind) noexcept {
+  if (kind == firstline::column)
+    return textlayout::column;
+  if (kind == firstline::tagged)
+    return textlayout::tagged;
+  return std::nullopt;
 }
 
 std::unique_ptr<chartconverter> chartconverter::secondpart(textlayout layout, std::size_t bytes,
@@ -822,20 +832,14 @@ using splitpoint = std::optional<std::pair<std::size_t, textlayout>>;
 // settles the split (at): a data line chooses the layout, a line of
 // blanks leaves one part; blank and comment lines settle nothing.
 bool decides(std::string_view line, std::size_t k, splitpoint &at) {
-  switch (chartconverter::classify(line)) {
-  case chartconverter::firstline::passedover:
+  const chartconverter::firstline kind = chartconverter::classify(line);
+  if (kind == chartconverter::firstline::passedover)
     return false;
-  case chartconverter::firstline::nodata:
+  if (const auto layout = chartconverter::layoutof(kind))
+    at = std::pair{k, *layout};
+  else
     at = std::nullopt;
-    return true;
-  case chartconverter::firstline::column:
-    at = std::pair{k, textlayout::column};
-    return true;
-  case chartconverter::firstline::tagged:
-    at = std::pair{k, textlayout::tagged};
-    return true;
-  }
-  return false;
+  return true;
 }
 
 // Where a text of lines that is read in two parts is split: the number of

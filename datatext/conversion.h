@@ -261,6 +261,9 @@ public:
   // no data (a line of blanks), or the layout it chooses.
   enum class firstline { passedover, nodata, column, tagged };
   static firstline classify(std::string_view line);
+  // The layout a first data line of that kind chooses; nothing for the
+  // other kinds.
+  static std::optional<textlayout> layoutof(firstline kind) noexcept;
   // The converter of the second part of a text whose first part this one
   // takes: of bytes bytes and lines lines (0: not known), beginning with a
   // whole line, after the first part's first data line, which chose

@@ -221,19 +221,6 @@ namespace {
 
 constexpr std::size_t kPart = std::size_t(1) << 20;
 
-// Reads up to a part's size more onto the end of buf; false at the end of
-// the file.
-bool readpart(const datafile &f, std::string &buf, std::size_t &total) {
-  const std::size_t kept = buf.size();
-  buf.resize(kept + kPart);
-  const std::size_t n = f.readsome(buf.data() + kept, kPart);
-  buf.resize(kept + n);
-  total += n;
-  if (total > kMaxTextBytes)
-    throw f.toolarge();
-  return n != 0;
-}
-
 // Where the part to hand on ends in buf, 0 for none yet: after its last
 // LF, or after a CR with a byte after it (so a CR LF is never cut in two);
 // a line longer than a part goes on to the next read. The first kept bytes
@@ -276,39 +263,12 @@ partsread handon(std::string &buf, std::size_t kept, bool eof, bool &first, bool
   return partsread::all;
 }
 
-// One reading of the file into parts for sink, as UTF-8 or as Latin-1;
-// a reading as UTF-8 ends at the first part that is not UTF-8.
-partsread readparts(const std::string &path, datapartsink &sink, bool latin1) {
-  datafile f;
-  opendatafile(path, f);
-  sink.begin(f.size);
-  std::string buf; // bytes read and not yet handed on
-  std::size_t total = 0;
-  bool first = true;
-  for (bool eof = false; !eof;) {
-    const std::size_t kept = buf.size();
-    eof = !readpart(f, buf, total);
-    if (const partsread r = handon(buf, kept, eof, first, latin1, sink); r != partsread::all)
-      return r;
-  }
-  return partsread::all;
-}
-
-} // namespace
-
-void readdataparts(const std::string &path, datapartsink &sink) {
-  // A file that is not UTF-8 is read once more, from the start, as Latin-1.
-  if (readparts(path, sink, false) == partsread::notutf8)
-    readparts(path, sink, true);
-}
-
-namespace {
-
 // Reads the bytes of f from offset from up to to (or to the end of the
-// file) into parts for sink, as readparts does from the start: parts of
-// whole lines, a byte-order mark dropped at offset 0; ends at the first
-// part that is not UTF-8.
-partsread readrange(const datafile &f, std::size_t from, std::size_t to, datapartsink &sink) {
+// file) into parts for sink: parts of whole lines, a byte-order mark
+// dropped at offset 0, as UTF-8 (ending at the first part that is not) or
+// as Latin-1. Threads may read one file at once this way.
+partsread readrange(const datafile &f, std::size_t from, std::size_t to, datapartsink &sink,
+                    bool latin1 = false) {
   std::string buf; // bytes read and not yet handed on
   std::size_t at = from;
   bool first = from == 0;
@@ -322,11 +282,30 @@ partsread readrange(const datafile &f, std::size_t from, std::size_t to, datapar
     if (at > kMaxTextBytes)
       throw f.toolarge();
     eof = n == 0;
-    if (const partsread r = handon(buf, kept, eof, first, false, sink); r != partsread::all)
+    if (const partsread r = handon(buf, kept, eof, first, latin1, sink); r != partsread::all)
       return r;
   }
   return partsread::all;
 }
+
+// One reading of the whole file into parts for sink, as UTF-8 or as
+// Latin-1.
+partsread readparts(const std::string &path, datapartsink &sink, bool latin1) {
+  datafile f;
+  opendatafile(path, f);
+  sink.begin(f.size);
+  return readrange(f, 0, std::numeric_limits<std::size_t>::max(), sink, latin1);
+}
+
+} // namespace
+
+void readdataparts(const std::string &path, datapartsink &sink) {
+  // A file that is not UTF-8 is read once more, from the start, as Latin-1.
+  if (readparts(path, sink, false) == partsread::notutf8)
+    readparts(path, sink, true);
+}
+
+namespace {
 
 // Where the second part of f begins: just after the first line break that
 // ends at byte half or later (a CR LF is one break); 0 for none before the
@@ -367,16 +346,9 @@ std::optional<textlayout> firstlayout(const datafile &f, std::size_t end) {
       ++q;
     if (q == head.size() && !whole)
       return std::nullopt; // the line goes on past what was read
-    switch (chartconverter::classify(std::string_view(head).substr(p, q - p))) {
-    case chartconverter::firstline::passedover:
-      break;
-    case chartconverter::firstline::nodata:
-      return std::nullopt;
-    case chartconverter::firstline::column:
-      return textlayout::column;
-    case chartconverter::firstline::tagged:
-      return textlayout::tagged;
-    }
+    const auto kind = chartconverter::classify(std::string_view(head).substr(p, q - p));
+    if (kind != chartconverter::firstline::passedover)
+      return chartconverter::layoutof(kind);
     p = q + (q + 1 < head.size() && head[q] == '\r' && head[q + 1] == '\n' ? 2 : 1);
   }
   return std::nullopt;
