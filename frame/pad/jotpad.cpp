@@ -27,6 +27,7 @@
 #include "datatext/conversion.h"
 #include "datatext/conversion_hint.h"
 #include "datatext/tableimport.h"
+#include "engine/utf8.h"
 #include "frame/chartchild.h"
 #include "frame/dialogs.h"
 #include "frame/frameapi.h"
@@ -218,9 +219,8 @@ bool isEditorBreak(char16_t c) { return c == 0x2028 || c == 0x2029 || c == 0xFDD
 // CR, all there is in most data, is copied as it is. True when the part
 // was all ASCII, and so is what was appended.
 bool appendAsEditorText(std::string_view part, std::string &out) {
-  bool ascii = true;
-  for (std::size_t i = 0; ascii && i < part.size(); ++i)
-    ascii = static_cast<unsigned char>(part[i]) < 0x80;
+  const bool ascii = pastascii(reinterpret_cast<const unsigned char *>(part.data()), 0,
+                               part.size()) == part.size();
   if (ascii && std::memchr(part.data(), '\r', part.size()) == nullptr) {
     out.append(part);
     return true;
