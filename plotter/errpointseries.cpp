@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <type_traits>
+#include <utility>
 
 namespace orvalle {
 
@@ -49,19 +50,12 @@ void TErrPointSeries::showRows(Rows rows) {
   if (rows.x->n < n || rows.y->n < n || rows.e->n < n)
     return; // rows shorter than the points asked for show nothing
   rows_ = std::move(rows);
-  rowsx_ = rows_.x->data.data();
-  rowsy_ = rows_.y->data.data();
-  rowse_ = rows_.e->data.data();
-  plainx_ = rows_.xoffset == 0 && rows_.xscale == 1;
-  plainy_ = rows_.yoffset == 0 && rows_.yscale == 1;
 }
 
 void TErrPointSeries::ownPoints() {
-  if (!rowsx_)
+  if (!rows_.x)
     return;
-  const Rows rows = rows_;
-  rowsx_ = rowsy_ = rowse_ = nullptr;
-  rows_ = Rows{};
+  const Rows rows = std::exchange(rows_, Rows{});
   reserve(rows.n);
   for (std::size_t k = 0; k < rows.n; ++k) {
     xs_.push_back((rows.x->data[k] - rows.xoffset) / rows.xscale);
@@ -74,7 +68,6 @@ void TErrPointSeries::ownPoints() {
 void TErrPointSeries::clearPoints() {
   filledFrom = Source{};
   rows_ = Rows{};
-  rowsx_ = rowsy_ = rowse_ = nullptr;
   xs_.clear();
   ys_.clear();
   colours_.clear();
@@ -110,6 +103,63 @@ void take(span &s, double v, QCP::SignDomain d) {
 
 } // namespace
 
+// The points' values, read without asking each time whether they are the
+// series' own or rows shown. Unscaled rows are read as they are: x - 0 and
+// x / 1 are x itself.
+struct pointvalues {
+  const double *x, *y, *e;
+  const QRgb *colours; // null: all in `colour`
+  QRgb colour;
+  double xoffset, xscale, yoffset, yscale;
+  bool plainx, plainy;
+  // With Plain (both plainx and plainy) the values are read as they are.
+  template <bool Plain> double key(std::size_t i) const {
+    if constexpr (Plain)
+      return x[i];
+    return plainx ? x[i] : (x[i] - xoffset) / xscale;
+  }
+  template <bool Plain> double value(std::size_t i) const {
+    if constexpr (Plain)
+      return y[i];
+    return plainy ? y[i] : (y[i] - yoffset) / yscale;
+  }
+  template <bool Plain> double error(std::size_t i) const {
+    if constexpr (Plain)
+      return e[i];
+    return plainy ? e[i] : e[i] / yscale;
+  }
+  QRgb colourAt(std::size_t i) const { return colours ? colours[i] : colour; }
+};
+
+pointvalues TErrPointSeries::values() const {
+  if (rows_.x)
+    return {rows_.x->data.data(),
+            rows_.y->data.data(),
+            rows_.e->data.data(),
+            nullptr,
+            rows_.colour,
+            rows_.xoffset,
+            rows_.xscale,
+            rows_.yoffset,
+            rows_.yscale,
+            rows_.xoffset == 0 && rows_.xscale == 1,
+            rows_.yoffset == 0 && rows_.yscale == 1};
+  return {xs_.data(), ys_.data(), ErrorValues.data(), colours_.data(), 0, 0, 1, 0, 1, true, true};
+}
+
+double TErrPointSeries::xValue(int i) const {
+  return values().key<false>(static_cast<std::size_t>(i));
+}
+double TErrPointSeries::yValue(int i) const {
+  return values().value<false>(static_cast<std::size_t>(i));
+}
+double TErrPointSeries::errorValue(int i) const {
+  return values().error<false>(static_cast<std::size_t>(i));
+}
+QColor TErrPointSeries::valueColour(int i) const {
+  return QColor::fromRgb(values().colourAt(static_cast<std::size_t>(i)));
+}
+
 double TErrPointSeries::ExtentMinX() const {
   bool found = false;
   return getKeyRange(found).lower;
@@ -130,8 +180,9 @@ double TErrPointSeries::ExtentMaxY() const {
 QCPRange TErrPointSeries::getKeyRange(bool &foundRange, QCP::SignDomain inSignDomain) const {
   span s;
   const std::size_t n = size();
+  const pointvalues v = values();
   for (std::size_t i = 0; i < n; ++i) {
-    const double x = keyAt(i);
+    const double x = v.key<false>(i);
     take(s, x, inSignDomain);
     if (i < XErrorValues.size() && XErrorValues[i] > 0) {
       take(s, x - XErrorValues[i], inSignDomain);
@@ -149,9 +200,10 @@ QCPRange TErrPointSeries::getValueRange(bool &foundRange, QCP::SignDomain inSign
                                         const QCPRange & /*inKeyRange*/) const {
   span s;
   const std::size_t n = size();
+  const pointvalues v = values();
   for (std::size_t i = 0; i < n; ++i) {
-    const double y = valueAt(i);
-    const double e = errorAt(i);
+    const double y = v.value<false>(i);
+    const double e = v.error<false>(i);
     take(s, y, inSignDomain);
     if (ErrorStyle >= esTop) {
       take(s, y - e, inSignDomain);
@@ -197,40 +249,6 @@ private:
   bool linear_;
   double kx0_, vy0_, kp0_, vp0_, kslope_, vslope_;
 };
-
-// The points' values for the drawing loop, read without asking each time
-// whether they are the series' own or rows shown.
-struct pointvalues {
-  const double *x, *y, *e;
-  const QRgb *colours; // null: all in `colour`
-  QRgb colour;
-  double xoffset, xscale, yoffset, yscale;
-  bool plainx, plainy;
-  // With Plain (both plainx and plainy) the values are read as they are.
-  template <bool Plain> double key(std::size_t i) const {
-    if constexpr (Plain)
-      return x[i];
-    return plainx ? x[i] : (x[i] - xoffset) / xscale;
-  }
-  template <bool Plain> double value(std::size_t i) const {
-    if constexpr (Plain)
-      return y[i];
-    return plainy ? y[i] : (y[i] - yoffset) / yscale;
-  }
-  template <bool Plain> double error(std::size_t i) const {
-    if constexpr (Plain)
-      return e[i];
-    return plainy ? e[i] : e[i] / yscale;
-  }
-  QRgb colourAt(std::size_t i) const { return colours ? colours[i] : colour; }
-};
-
-pointvalues TErrPointSeries::values() const {
-  if (rowsx_)
-    return {rowsx_,       rowsy_,        rowse_,       nullptr, rows_.colour, rows_.xoffset,
-            rows_.xscale, rows_.yoffset, rows_.yscale, plainx_, plainy_};
-  return {xs_.data(), ys_.data(), ErrorValues.data(), colours_.data(), 0, 0, 1, 0, 1, true, true};
-}
 
 // A point in pixels: its place, the length of its error bar (up or left
 // positive), and the ends of its x error bar when it has one.

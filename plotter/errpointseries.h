@@ -88,11 +88,11 @@ public:
   bool showsRows() const { return rows_.x != nullptr; }
 
   int count() const { return static_cast<int>(size()); }
-  double xValue(int i) const { return keyAt(static_cast<std::size_t>(i)); }
-  double yValue(int i) const { return valueAt(static_cast<std::size_t>(i)); }
+  double xValue(int i) const;
+  double yValue(int i) const;
   // The error of point i (ErrorValues holds it only for points added).
-  double errorValue(int i) const { return errorAt(static_cast<std::size_t>(i)); }
-  QColor valueColour(int i) const { return QColor::fromRgb(colourAt(static_cast<std::size_t>(i))); }
+  double errorValue(int i) const;
+  QColor valueColour(int i) const;
 
   // The extents an automatic axis asks for: every bar whole, 2 % margins.
   double ExtentMinX() const;
@@ -132,20 +132,8 @@ protected:
 
 private:
   int capWidth(bool vertical) const;
-  // The points as values, whether added or shown from rows. Inlined into
-  // the drawing loop.
-  std::size_t size() const { return rowsx_ ? rows_.n : xs_.size(); }
-  // Unscaled rows are read as they are: x - 0 and x / 1 are x itself.
-  double keyAt(std::size_t i) const {
-    return rowsx_ ? (plainx_ ? rowsx_[i] : (rowsx_[i] - rows_.xoffset) / rows_.xscale) : xs_[i];
-  }
-  double valueAt(std::size_t i) const {
-    return rowsx_ ? (plainy_ ? rowsy_[i] : (rowsy_[i] - rows_.yoffset) / rows_.yscale) : ys_[i];
-  }
-  double errorAt(std::size_t i) const {
-    return rowsx_ ? (plainy_ ? rowse_[i] : rowse_[i] / rows_.yscale) : ErrorValues[i];
-  }
-  QRgb colourAt(std::size_t i) const { return rowsx_ ? rows_.colour : colours_[i]; }
+  std::size_t size() const { return rows_.x ? rows_.n : xs_.size(); }
+  // The points as values, whether added or shown from rows.
   pointvalues values() const;
   // Turns rows shown into points of the series' own, before one is added.
   void ownPoints();
@@ -154,8 +142,6 @@ private:
   std::vector<double> ys_;
   std::vector<QRgb> colours_;
   Rows rows_;
-  const double *rowsx_ = nullptr, *rowsy_ = nullptr, *rowse_ = nullptr;
-  bool plainx_ = false, plainy_ = false;
   int lastDrawnBars_ = 0;
 };
 
