@@ -1,11 +1,11 @@
 // orvalle-fit --csv: one RFC 4180 record per fit under a header record.
-#include <charconv>
 #include <cmath>
 #include <string_view>
 
 #include "app/fitcli_output.h"
 #include "app/fitcli_report.h"
 #include "engine/chisquaretail.h"
+#include "engine/numeric.h"
 
 namespace orvalle::cli {
 
@@ -42,7 +42,7 @@ std::string csvnumber(double v) {
     return "";
   if (std::isinf(v))
     return v > 0 ? "inf" : "-inf";
-  return numbertext(v);
+  return shortesttext(v);
 }
 
 namespace {

@@ -49,9 +49,7 @@ std::string jsonreplaced(const std::vector<std::string> &keys) {
   return s + "]";
 }
 
-std::string numbertext(double v) { return shortesttext(v); }
-
-std::string jsonnumber(double v) { return std::isfinite(v) ? numbertext(v) : "null"; }
+std::string jsonnumber(double v) { return std::isfinite(v) ? shortesttext(v) : "null"; }
 
 std::string jsonfitkeys(const bfit &fit, const std::string &model,
                         std::vector<std::string> *replaced) {

@@ -33,10 +33,8 @@ inline constexpr const char *kReplacedKey = "replaced";
 // ", "replaced": [keys]" for the keys given; empty for none.
 std::string jsonreplaced(const std::vector<std::string> &keys);
 
-// A number in the shortest form that reads back the same (std::to_chars),
-// as CSV writes it too: only the finite ones.
-std::string numbertext(double v);
-// A JSON number as numbertext writes it; null for NaN and infinities.
+// A JSON number in the shortest form that reads back the same
+// (shortesttext, as CSV writes it too); null for NaN and infinities.
 std::string jsonnumber(double v);
 
 } // namespace orvalle::cli
