@@ -156,10 +156,43 @@ void ColourBox::onActivated(int index) {
 
 // ---------------------------------------------------------------------------
 
+int OfferedRowsModel::rowCount(const QModelIndex &parent) const {
+  return parent.isValid() ? 0 : std::min(offered_, allRows());
+}
+
+QVariant OfferedRowsModel::data(const QModelIndex &index, int role) const {
+  if (role != Qt::DisplayRole || !index.isValid())
+    return {};
+  return cellText(index.column(), index.row() + 1);
+}
+
+QVariant OfferedRowsModel::headerData(int section, Qt::Orientation o, int role) const {
+  if (role != Qt::DisplayRole)
+    return {};
+  if (o == Qt::Horizontal)
+    return cellText(section, 0);
+  return section + 1;
+}
+
+bool OfferedRowsModel::canFetchMore(const QModelIndex &parent) const {
+  return !parent.isValid() && offered_ < allRows();
+}
+
+void OfferedRowsModel::fetchMore(const QModelIndex &parent) {
+  if (!canFetchMore(parent))
+    return;
+  const int more = std::min(kShownRows, allRows() - offered_);
+  beginInsertRows(QModelIndex(), offered_, offered_ + more - 1);
+  offered_ += more;
+  endInsertRows();
+}
+
+// ---------------------------------------------------------------------------
+
 void GridModel::setGrid(numericgrid grid) {
   beginResetModel();
   grid_ = std::move(grid);
-  shown_ = std::min(std::max(0, grid_.rowcount() - 1), kShownRows);
+  offerFirstRows();
   header_.clear();
   for (int c = 0; c < grid_.colcount(); ++c)
     header_.append(QString());
@@ -185,39 +218,8 @@ QString GridModel::cellText(int c, int r) const {
   return text;
 }
 
-int GridModel::rowCount(const QModelIndex &parent) const {
-  return parent.isValid() ? 0 : std::min(shown_, std::max(0, grid_.rowcount() - 1));
-}
-
-bool GridModel::canFetchMore(const QModelIndex &parent) const {
-  return !parent.isValid() && shown_ < grid_.rowcount() - 1;
-}
-
-void GridModel::fetchMore(const QModelIndex &parent) {
-  if (!canFetchMore(parent))
-    return;
-  const int more = std::min(kShownRows, grid_.rowcount() - 1 - shown_);
-  beginInsertRows(QModelIndex(), shown_, shown_ + more - 1);
-  shown_ += more;
-  endInsertRows();
-}
-
 int GridModel::columnCount(const QModelIndex &parent) const {
   return parent.isValid() ? 0 : grid_.colcount();
-}
-
-QVariant GridModel::data(const QModelIndex &index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid())
-    return {};
-  return cellText(index.column(), index.row() + 1);
-}
-
-QVariant GridModel::headerData(int section, Qt::Orientation o, int role) const {
-  if (role != Qt::DisplayRole)
-    return {};
-  if (o == Qt::Horizontal)
-    return cellText(section, 0);
-  return section + 1;
 }
 
 // ---------------------------------------------------------------------------
@@ -228,7 +230,7 @@ void DatasetTableModel::show(const dataset &d) {
   y_ = d.y;
   e_ = d.yerr;
   rows_ = x_ ? x_->n : 0;
-  offered_ = std::min(rows_, GridModel::kShownRows);
+  offerFirstRows();
   shown_ = true;
   endResetModel();
 }
@@ -247,39 +249,8 @@ QString DatasetTableModel::cellText(int c, int r) const {
   return QString::fromStdString(generaltext((*v)[k], 15, ShownSeparator()));
 }
 
-int DatasetTableModel::rowCount(const QModelIndex &parent) const {
-  return parent.isValid() ? 0 : std::min(rows_, offered_);
-}
-
-bool DatasetTableModel::canFetchMore(const QModelIndex &parent) const {
-  return !parent.isValid() && offered_ < rows_;
-}
-
-void DatasetTableModel::fetchMore(const QModelIndex &parent) {
-  if (!canFetchMore(parent))
-    return;
-  const int more = std::min(GridModel::kShownRows, rows_ - offered_);
-  beginInsertRows(QModelIndex(), offered_, offered_ + more - 1);
-  offered_ += more;
-  endInsertRows();
-}
-
 int DatasetTableModel::columnCount(const QModelIndex &parent) const {
   return parent.isValid() ? 0 : 3;
-}
-
-QVariant DatasetTableModel::data(const QModelIndex &index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid())
-    return {};
-  return cellText(index.column(), index.row() + 1);
-}
-
-QVariant DatasetTableModel::headerData(int section, Qt::Orientation o, int role) const {
-  if (role != Qt::DisplayRole)
-    return {};
-  if (o == Qt::Horizontal)
-    return cellText(section, 0);
-  return section + 1;
 }
 
 } // namespace orvalle

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QStringList>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -79,21 +80,48 @@ private:
   int customIndex_ = 0;
 };
 
-// StringGrid's model: the converted number grid. Row 0 of the grid is the
-// header row (the column names); rows 1.. are the model's rows 0...
-//
-// A view keeps a few bytes for each row its model has, so a grid of
-// millions of rows is offered to the view kShownRows rows at a time: the
-// view asks for more (fetchMore) when it is scrolled to the last rows it
-// has. What the program reads of the grid never depends on it.
 // The decimal separator of numbers shown to the user: the locale's, when
 // it is one plain character ('.' otherwise). Files keep '.'.
 char ShownSeparator();
 
-class GridModel : public QAbstractTableModel {
+// A table of numbers whose cell texts come with a header row (row 0) above
+// the model's rows.
+//
+// A view keeps a few bytes for each row its model has, so millions of rows
+// are offered to a view kShownRows rows at a time: the view asks for more
+// (fetchMore) when it is scrolled to the last rows it has. What the program
+// reads of the numbers never depends on it.
+class OfferedRowsModel : public QAbstractTableModel {
   Q_OBJECT
 public:
   using QAbstractTableModel::QAbstractTableModel;
+  static constexpr int kShownRows = 1 << 20;
+
+  // The text of cell (c, r), r = 0 for the header row.
+  virtual QString cellText(int c, int r) const = 0;
+
+  int rowCount(const QModelIndex &parent = {}) const override;
+  QVariant data(const QModelIndex &index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation o, int role) const override;
+  bool canFetchMore(const QModelIndex &parent) const override;
+  void fetchMore(const QModelIndex &parent) override;
+
+protected:
+  // The model's rows in all, the header row not counted.
+  virtual int allRows() const = 0;
+  // Offers the first rows again, once the rows have changed.
+  void offerFirstRows() { offered_ = std::min(allRows(), kShownRows); }
+
+private:
+  int offered_ = 0; // rows offered to views so far
+};
+
+// StringGrid's model: the converted number grid. Row 0 of the grid is the
+// header row (the column names); rows 1.. are the model's rows 0...
+class GridModel : public OfferedRowsModel {
+  Q_OBJECT
+public:
+  using OfferedRowsModel::OfferedRowsModel;
   void setGrid(numericgrid grid);
   const numericgrid &grid() const { return grid_; }
   // Column c's values from row 1, shared with the grid (see
@@ -102,48 +130,37 @@ public:
   int colCount() const { return grid_.colcount(); }
   int rowCountWithHeader() const { return grid_.rowcount(); }
   void setHeader(int c, const QString &name);
-  // The text of cell (c, r), r = 0 for the header row.
-  QString cellText(int c, int r) const;
-
-  int rowCount(const QModelIndex &parent = {}) const override;
+  QString cellText(int c, int r) const override;
   int columnCount(const QModelIndex &parent = {}) const override;
-  QVariant data(const QModelIndex &index, int role) const override;
-  QVariant headerData(int section, Qt::Orientation o, int role) const override;
-  bool canFetchMore(const QModelIndex &parent) const override;
-  void fetchMore(const QModelIndex &parent) override;
 
-  static constexpr int kShownRows = 1 << 20;
+protected:
+  int allRows() const override { return std::max(0, grid_.rowcount() - 1); }
 
 private:
   numericgrid grid_;
   QStringList header_;
-  int shown_ = 0; // rows offered to views so far
 };
 
 // StringGridM's model: one dataset's points as x, y and erry, each in the
 // general format with 15 significant digits. Row 0 ("x", "y", "erry") is the
 // header.
-class DatasetTableModel : public QAbstractTableModel {
+class DatasetTableModel : public OfferedRowsModel {
   Q_OBJECT
 public:
-  using QAbstractTableModel::QAbstractTableModel;
+  explicit DatasetTableModel(QObject *parent = nullptr) : OfferedRowsModel(parent) {
+    offerFirstRows();
+  }
   void show(const dataset &d);
-  // The text of cell (c, r), r = 0 for the header row.
-  QString cellText(int c, int r) const;
+  QString cellText(int c, int r) const override;
   int rowCountWithHeader() const { return rows_ + 1; }
-
-  int rowCount(const QModelIndex &parent = {}) const override;
   int columnCount(const QModelIndex &parent = {}) const override;
-  QVariant data(const QModelIndex &index, int role) const override;
-  QVariant headerData(int section, Qt::Orientation o, int role) const override;
-  // Rows offered to views as GridModel offers them.
-  bool canFetchMore(const QModelIndex &parent) const override;
-  void fetchMore(const QModelIndex &parent) override;
+
+protected:
+  int allRows() const override { return rows_; }
 
 private:
   rowref x_, y_, e_;
   int rows_ = 1;
-  int offered_ = 1; // rows offered to views so far
   bool shown_ = false;
 };
 
