@@ -79,8 +79,8 @@ inline double errorat(const rowref &e, int i) { return e && i < e->n ? (*e)[i] :
 double mean(const rowref &rr) {
   const drow &r = points(rr);
   double s = 0.0;
-  for (double v : r.data)
-    s += v;
+  for (int i = 0; i < r.n; ++i)
+    s += r[i];
   return divide(s, r.n, "mean");
 }
 

@@ -350,32 +350,15 @@ struct polyspread {
   double xm, ym, xlo, xhi, ylo, yhi;
 };
 
-polyspread spreadof(const dataset &d, const polypoints &pts) {
-  polyspread s{d.meanx(), d.meany(), 0.0, 0.0, 0.0, 0.0};
-  s.xlo = s.xhi = pts.X[0] - s.xm;
-  s.ylo = s.yhi = pts.Y[0] - s.ym;
-  for (int i = 1; i < pts.n; ++i) {
-    const double xc = pts.X[i] - s.xm, yc = pts.Y[i] - s.ym;
-    s.xlo = std::min(s.xlo, xc);
-    s.xhi = std::max(s.xhi, xc);
-    s.ylo = std::min(s.ylo, yc);
-    s.yhi = std::max(s.yhi, yc);
-  }
-  return s;
-}
-
-// spreadof in one pass over the points, where x and y hold as many as the
-// weights: each sum adds the values in the order meanx() and meany() do,
-// and since rounding keeps order, the extremes of x - xm are those of x
-// less xm (the means being finite, so is every value).
-polyspread spreadofonepass(const dataset &d, const polypoints &pts) {
-  const auto n = static_cast<std::size_t>(pts.n);
-  const std::vector<double> &X = pts.X.data, &Y = pts.Y.data;
-  if (pts.X.n != pts.n || pts.Y.n != pts.n || X.size() != n || Y.size() != n)
-    return spreadof(d, pts);
+// In one pass over the points: each sum adds the values in the order
+// dataset::meanx() and meany() add them, and since rounding keeps order,
+// the extremes of x - xm are those of x less xm (the means being finite, so
+// is every value). requirepoints has made x, y and the weights as long.
+polyspread spreadof(const polypoints &pts) {
+  const drow &X = pts.X, &Y = pts.Y;
   double sx = 0.0, sy = 0.0;
   double xmin = X[0], xmax = X[0], ymin = Y[0], ymax = Y[0];
-  for (std::size_t i = 0; i < n; ++i) {
+  for (int i = 0; i < pts.n; ++i) {
     const double x = X[i], y = Y[i];
     sx += x;
     sy += y;
@@ -388,9 +371,9 @@ polyspread spreadofonepass(const dataset &d, const polypoints &pts) {
   return {xm, ym, xmin - xm, xmax - xm, ymin - ym, ymax - ym};
 }
 
-polyscale scaleof(const dataset &d, const polypoints &pts) {
+polyscale scaleof(const polypoints &pts) {
   polyscale sc;
-  const polyspread s = spreadofonepass(d, pts);
+  const polyspread s = spreadof(pts);
   sc.xm = s.xm;
   sc.ym = s.ym;
   const double xlo = s.xlo, xhi = s.xhi, ylo = s.ylo, yhi = s.yhi;
@@ -716,7 +699,7 @@ void polynom::fit(bool gauss) {
   if (pts.n <= N)
     throw engine_error(kFailedFit, std::string(texts::kPolyOfDegree) + std::to_string(N) +
                                        " needs at least " + std::to_string(N + 1) + " points");
-  const polyscale sc = scaleof(*data, pts);
+  const polyscale sc = scaleof(pts);
   std::optional<cheappoly> cheap;
   if (pts.n * np > kExactWork) {
     try {
