@@ -112,11 +112,11 @@ void bfit::fitplot(chartcanvas &mainchart, chartcanvas &devchart, int /*points*/
     fitxerrors(gauss);
   else
     fit(gauss);
-  keepchisq(requirefinite(*this));
+  requirefinite(*this);
   makeseries(mainchart, devchart);
 }
 
-double requirefinite(const bfit &fit) {
+void requirefinite(const bfit &fit) {
   const char *why = nullptr;
   double chisq = 0.0;
   for (int k = 0; k <= fit.order && k < bfit::kMaxParams && !why; ++k) {
@@ -131,7 +131,7 @@ double requirefinite(const bfit &fit) {
     logmessage(why);
     throw engine_error(kFailedFit, why);
   }
-  return chisq;
+  fit.keepchisq(chisq);
 }
 
 void bfit::makeseries(chartcanvas &mainchart, chartcanvas &devchart) {

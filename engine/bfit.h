@@ -52,8 +52,10 @@ class bfit;
 // A fit whose parameters, uncertainties or chi-square are not finite, or
 // whose uncertainties are negative, has failed: this logs the reason and
 // raises engine_error(kFailedFit) with it. fitplot and the multi fits
-// call it before they make any series. Returns the chi-square it checked.
-double requirefinite(const bfit &fit);
+// call it before they make any series. The fit keeps the chi-square it
+// checked (see keepchisq), so that what shows the fit afterwards does not
+// pass over the points again.
+void requirefinite(const bfit &fit);
 
 class bfit {
 public:
@@ -86,8 +88,7 @@ public:
   // Makes the dataset's weights, fits, checks the result (requirefinite),
   // then makes the curve and deviation series. An exception from the
   // first three steps leaves the fit without series. points is accepted for
-  // the caller's sake and not used. The chi-square checked is kept, so that
-  // what shows the fit afterwards does not pass over the points again.
+  // the caller's sake and not used.
   void fitplot(chartcanvas &mainchart, chartcanvas &devchart, int points, bool gauss);
   // The fit with the dataset's x errors, which fitplot calls instead of
   // fit() when the dataset has them (the weights already exist): the
@@ -152,6 +153,7 @@ private:
   mutable const drow *keptx_ = nullptr;
   mutable const drow *kepty_ = nullptr;
   bool keptvalid() const;
+  friend void requirefinite(const bfit &fit);
 
 public:
   // The error the fit gave point i: sigma_eff for a fit with x errors,
