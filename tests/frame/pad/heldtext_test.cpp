@@ -85,6 +85,25 @@ TJotPad *openPad(OwningFrame &frame, const QString &path, bool held) {
   return pad;
 }
 
+// A held pad on n lines of the column layout in a file of its own.
+struct heldpad {
+  QTemporaryDir dir;
+  QByteArray bytes;
+  QString path;
+  OwningFrame frame;
+  TJotPad *pad;
+  explicit heldpad(int n)
+      : bytes(columnLines(n, "\n")), path(writeFile(dir, QStringLiteral("data.txt"), bytes)),
+        pad(openPad(frame, path, true)) {}
+};
+
+// Shows a pad at its default size; false when it is not shown.
+bool showPad(TJotPad *pad) {
+  pad->resize(480, 360);
+  pad->show();
+  return QTest::qWaitForWindowExposed(pad);
+}
+
 bool sameBits(const std::vector<double> &a, const std::vector<double> &b) {
   if (a.size() != b.size())
     return false;
@@ -235,17 +254,12 @@ private slots:
   // The side bar and the keys move through the whole text; the editor's
   // top line is the line the side bar names.
   void scrollingShowsEveryPartOfTheText() {
-    QTemporaryDir dir;
     const int n = 30000;
-    const QByteArray bytes = columnLines(n, "\n");
-    const QString path = writeFile(dir, QStringLiteral("data.txt"), bytes);
-    OwningFrame frame;
-    TJotPad *pad = openPad(frame, path, true);
+    heldpad h(n);
+    TJotPad *pad = h.pad;
     QVERIFY(pad && pad->holdsText() && pad->Lines);
-    pad->resize(480, 360);
-    pad->show();
-    QVERIFY(QTest::qWaitForWindowExposed(pad));
-    const QList<QByteArray> lines = bytes.split('\n');
+    QVERIFY(showPad(pad));
+    const QList<QByteArray> lines = h.bytes.split('\n');
     QCOMPARE(topLine(*pad), QString::fromLatin1(lines[0]));
     QVERIFY(pad->Lines->maximum() > n - 100);
 
@@ -289,16 +303,11 @@ private slots:
   // The first key that types puts the whole text into the editor and
   // types there, where the cursor was; Undo takes the key back.
   void typingEditsTheWholeTextWhereTheCursorIs() {
-    QTemporaryDir dir;
     const int n = 30000;
-    const QByteArray bytes = columnLines(n, "\n");
-    const QString path = writeFile(dir, QStringLiteral("data.txt"), bytes);
-    OwningFrame frame;
-    TJotPad *pad = openPad(frame, path, true);
+    heldpad h(n);
+    TJotPad *pad = h.pad;
     QVERIFY(pad && pad->holdsText());
-    pad->resize(480, 360);
-    pad->show();
-    QVERIFY(QTest::qWaitForWindowExposed(pad));
+    QVERIFY(showPad(pad));
     const QString before = pad->text();
     pad->Lines->setValue(20000);
     // The cursor to the third character of line 20001.
@@ -311,7 +320,7 @@ private slots:
     QVERIFY(!pad->holdsText());
     QVERIFY(pad->Lines == nullptr);
     QVERIFY(pad->modified());
-    QList<QByteArray> lines = bytes.split('\n');
+    QList<QByteArray> lines = h.bytes.split('\n');
     lines[20001].insert(2, '9');
     QCOMPARE(pad->text(), QString::fromLatin1(lines.join('\n')));
     QCOMPARE(pad->lineAt(20001).text, QString::fromLatin1(lines[20001]));
@@ -323,15 +332,10 @@ private slots:
   // Selecting to the end of the text, and the context menu (with its
   // Select All and Paste), find the whole text in the editor.
   void selectingToTheEndAndTheMenuReachTheWholeText() {
-    QTemporaryDir dir;
-    const QByteArray bytes = columnLines(30000, "\n");
-    const QString path = writeFile(dir, QStringLiteral("data.txt"), bytes);
-    OwningFrame frame;
-    TJotPad *pad = openPad(frame, path, true);
+    heldpad h(30000);
+    TJotPad *pad = h.pad;
     QVERIFY(pad && pad->holdsText());
-    pad->resize(480, 360);
-    pad->show();
-    QVERIFY(QTest::qWaitForWindowExposed(pad));
+    QVERIFY(showPad(pad));
     pad->Lines->setValue(20000);
     pad->Memo->setTextCursor(pad->Memo->cursorForPosition(QPoint(0, 0)));
     pad->Memo->setFocus();
@@ -341,11 +345,9 @@ private slots:
     QCOMPARE(pad->Memo->textCursor().selectionStart(), start);
     QCOMPARE(pad->Memo->textCursor().selectedText().size(), pad->text().size() - start);
 
-    TJotPad *other = openPad(frame, path, true);
+    TJotPad *other = openPad(h.frame, h.path, true);
     QVERIFY(other && other->holdsText());
-    other->resize(480, 360);
-    other->show();
-    QVERIFY(QTest::qWaitForWindowExposed(other));
+    QVERIFY(showPad(other));
     // The menu is closed as soon as it is up.
     QTimer::singleShot(0, [] {
       if (QWidget *menu = QApplication::activePopupWidget())
@@ -356,7 +358,7 @@ private slots:
     QApplication::sendEvent(other->Memo->viewport(), &menu);
     QVERIFY(!other->holdsText());
     QVERIFY(!other->Memo->isReadOnly());
-    QCOMPARE(other->text(), QString::fromLatin1(bytes));
+    QCOMPARE(other->text(), QString::fromLatin1(h.bytes));
   }
 
   // Select All, Paste and the like reach a held text through the editor's
