@@ -6,28 +6,12 @@
 
 #include "plotter/charts.h"
 #include "plotter/errpointseries.h"
+#include "tests/plotter/chartfixture.h"
 
 using namespace orvalle;
+using namespace orvalle::test;
 
 namespace {
-
-// A chart with both axes from 0 to 10.
-std::unique_ptr<Chart> makeChart() {
-  auto chart = std::make_unique<Chart>(false);
-  chart->resize(400, 300);
-  chart->xAxis->setRange(0, 10);
-  chart->yAxis->setRange(0, 10);
-  return chart;
-}
-
-TErrPointSeries *seriesOf(const std::unique_ptr<chartseries> &s) {
-  return static_cast<errorseries *>(s.get())->series();
-}
-
-QImage render(Chart &chart) {
-  chart.replot();
-  return chart.toPixmap(chart.width(), chart.height()).toImage();
-}
 
 bool is(const QImage &img, int x, int y, QColor c) { return img.pixelColor(x, y).rgb() == c.rgb(); }
 

@@ -17,27 +17,12 @@
 #include "plotter/charts.h"
 #include "plotter/controls.h"
 #include "plotter/errpointseries.h"
+#include "tests/plotter/chartfixture.h"
 
 using namespace orvalle;
+using namespace orvalle::test;
 
 namespace {
-
-std::unique_ptr<Chart> makeChart(double xlo, double xhi, double ylo, double yhi) {
-  auto chart = std::make_unique<Chart>(false);
-  chart->resize(400, 300);
-  chart->xAxis->setRange(xlo, xhi);
-  chart->yAxis->setRange(ylo, yhi);
-  return chart;
-}
-
-TErrPointSeries *seriesOf(const std::unique_ptr<chartseries> &s) {
-  return static_cast<errorseries *>(s.get())->series();
-}
-
-QImage render(Chart &chart) {
-  chart.replot();
-  return chart.toPixmap(chart.width(), chart.height()).toImage();
-}
 
 rowref makeRow(std::vector<double> v) {
   auto r = std::make_shared<drow>();
@@ -208,8 +193,7 @@ private slots:
     QCOMPARE(model.rowCount(), n);
     QVERIFY(!model.canFetchMore(QModelIndex()));
     QCOMPARE(model.cellText(1, n), QStringLiteral("%1").arg(2.0 * (n - 1), 0, 'f', 0));
-    QCOMPARE(model.data(model.index(n - 1, 0), Qt::DisplayRole).toString(),
-             QString::number(n - 1));
+    QCOMPARE(model.data(model.index(n - 1, 0), Qt::DisplayRole).toString(), QString::number(n - 1));
   }
 };
 
