@@ -154,7 +154,7 @@ int main(int argc, char **argv) {
     argv += 2;
   }
   if (argc < 2) {
-    std::fprintf(stderr, "usage: orvalle-road [--import] FILE [REDRAWS]\n");
+    std::fprintf(stderr, "usage: orvalle-road [--import] [--shots DIR] FILE [REDRAWS]\n");
     return 2;
   }
   const int redraws = argc > 2 ? std::atoi(argv[2]) : 7;
